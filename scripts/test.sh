@@ -1,0 +1,31 @@
+#!/usr/bin/env bash
+# Sets up a fresh Debian machine, builds everything and runs the whole test suite:
+#   1. the 'ci' preset (warnings are errors) with every test;
+#   2. the 'asan' preset (AddressSanitizer + UndefinedBehaviorSanitizer) with every test.
+# --quick runs step 1 only.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+quick=0
+for arg in "$@"; do
+  case "$arg" in
+    --quick) quick=1 ;;
+    *) echo "usage: scripts/test.sh [--quick]" >&2; exit 2 ;;
+  esac
+done
+
+bash scripts/setup.sh
+
+jobs=$(nproc)
+run_preset() {
+  local preset=$1
+  echo "== $preset: configure, build, test"
+  cmake --preset "$preset" >/dev/null
+  cmake --build --preset "$preset" -j "$jobs"
+  ctest --preset "$preset" -j "$jobs"
+}
+
+run_preset ci
+if ((quick == 0)); then
+  run_preset asan
+fi
