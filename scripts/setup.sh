@@ -6,6 +6,7 @@ set -euo pipefail
 packages=(
   cmake ninja-build g++ pkg-config
   libgtest-dev libgmock-dev libbenchmark-dev
+  libopenimageio-dev openimageio-tools ffmpeg opencv-doc
 )
 
 missing=()

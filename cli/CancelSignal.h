@@ -1,0 +1,21 @@
+#pragma once
+// Ctrl-C asks for cancellation instead of killing the process: the handler only sets an atomic
+// flag, which the decoders check between frames and the host runner turns into the plug-in's
+// abort answer, so the run can stop at a safe point and remove its temporary output. A second
+// Ctrl-C falls back to the default action and ends the process at once.
+
+#include <atomic>
+
+namespace framemeld::cli {
+
+class CancelSignal {
+public:
+    // Routes SIGINT to `flag` until destroyed; `flag` must outlive this object and be lock-free.
+    explicit CancelSignal(std::atomic<bool>& flag);
+    ~CancelSignal();
+
+    CancelSignal(const CancelSignal&) = delete;
+    CancelSignal& operator=(const CancelSignal&) = delete;
+};
+
+}  // namespace framemeld::cli

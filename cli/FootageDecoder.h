@@ -1,0 +1,61 @@
+#pragma once
+// Decodes the requested frames of a clip into host pixels (alpha, red, green, blue) at the
+// render depth, straight into storage the caller provides, so a decoded frame exists once.
+// Image sequences decode on several threads, one frame per thread at a time; a movie decodes in
+// one pass, in frame order, since its frames depend on the ones before.
+
+#include <atomic>
+#include <cstddef>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "cli/FootageDiscovery.h"
+#include "runner/World.h"
+
+namespace framemeld::cli {
+
+// The render depth, as the host runner names it.
+using Depth = runner::PixelDepth;
+
+// What the first frame of the clip says about all of them.
+struct FootageFormat {
+    int width = 0;
+    int height = 0;
+    int channels = 0;
+    bool hasAlpha = false;
+    bool unassociatedAlpha = false;  // colour stored unpremultiplied (PNG, most TIFFs)
+    Depth naturalDepth = Depth::Bits8;  // 8-bit files at 8, 16-bit at 16, half and float at 32
+    std::string sampleType;          // as OpenImageIO names it, for messages ("uint8", "half")
+};
+
+// Reads the header of frame 0. Throws RunError naming the file when it cannot be read.
+FootageFormat probeFootage(const Clip& clip);
+
+// Where one decoded frame goes: `rowBytes` apart, `width` host pixels per row.
+struct FrameTarget {
+    unsigned char* pixels = nullptr;
+    std::ptrdiff_t rowBytes = 0;
+};
+
+struct DecodeRequest {
+    const Clip* clip = nullptr;
+    FootageFormat format;
+    std::vector<int> frames;  // clip frame numbers, each read once, in any order
+    Depth depth = Depth::Bits8;
+    int threads = 1;
+    // Called once per entry of `frames` (by index into it), possibly from several threads at
+    // once, before that frame is decoded; returns storage for width x height host pixels.
+    std::function<FrameTarget(std::size_t index)> target;
+    // Called after each frame, possibly from several threads at once.
+    std::function<void()> frameDone;
+    // Checked between frames (and between row chunks); when set, decoding stops and
+    // CancelledError is thrown.
+    const std::atomic<bool>* cancel = nullptr;
+};
+
+// Throws RunError naming the file (and movie frame) on unreadable frames or frames whose size
+// differs from the first one; CancelledError when cancelled.
+void decodeFrames(const DecodeRequest& request);
+
+}  // namespace framemeld::cli

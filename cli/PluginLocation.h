@@ -1,0 +1,17 @@
+#pragma once
+// Where the Framemeld module comes from: --plugin when given, else the module that sits next to
+// (or one folder above) the program, else the one this build produced.
+
+#include <string>
+#include <vector>
+
+namespace framemeld::cli {
+
+// The places looked at, in order, when --plugin is not given.
+std::vector<std::string> defaultPluginCandidates();
+
+// Returns the module to load. Throws RunError naming every place looked at when none exists,
+// or the given path when --plugin names a missing file.
+std::string locatePlugin(const std::string& requested);
+
+}  // namespace framemeld::cli

@@ -1,0 +1,126 @@
+// framemeld: footage in, clean plate out, through the host runner and the Framemeld module.
+
+#include <cstdio>
+#include <exception>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "cli/CancelSignal.h"
+#include "cli/CliError.h"
+#include "cli/FootageDecoder.h"
+#include "cli/FootageDiscovery.h"
+#include "cli/FootageFrameSource.h"
+#include "cli/Options.h"
+#include "cli/PlateWriter.h"
+#include "cli/PluginLocation.h"
+#include "cli/PluginSession.h"
+#include "cli/ProgressBar.h"
+#include "cli/SamplingPlan.h"
+
+using namespace framemeld::cli;
+namespace runner = framemeld::runner;
+
+namespace {
+
+// --help shows the plug-in's own slider defaults when the module is at hand.
+HelpDefaults helpDefaults(const Options& options) {
+    HelpDefaults defaults;
+    try {
+        PluginSession session(locatePlugin(options.plugin), 1);
+        const SliderRanges ranges = session.sliderRanges();
+        defaults.divergence = ranges.divergence.defaultValue;
+        defaults.ratingRange = ranges.ratingRange.defaultValue;
+    } catch (const std::exception&) {
+        // The help is still worth showing without them.
+    }
+    return defaults;
+}
+
+int threadCount(const Options& options) {
+    if (options.threads > 0) return options.threads;
+    const unsigned cores = std::thread::hardware_concurrency();
+    return cores > 0 ? static_cast<int>(cores) : 1;
+}
+
+std::string everyText(int every) {
+    if (every == 1) return "every frame";
+    const char* suffix = (every % 10 == 1 && every % 100 != 11)   ? "st"
+                         : (every % 10 == 2 && every % 100 != 12) ? "nd"
+                         : (every % 10 == 3 && every % 100 != 13) ? "rd"
+                                                                  : "th";
+    return "every " + std::to_string(every) + suffix + " frame";
+}
+
+int run(const std::vector<std::string>& args) {
+    const Options options = parseOptions(args);
+    if (options.help) {
+        std::fputs(helpText("framemeld", helpDefaults(options)).c_str(), stdout);
+        return kExitOk;
+    }
+
+    // Cheap checks first, so that a typo does not cost a long decode.
+    checkOutputPath(options.output);
+    PluginSession session(locatePlugin(options.plugin), options.threads);
+    const SliderRanges ranges = session.sliderRanges();
+    checkSliderRanges(options, ranges);
+
+    const Clip clip = discoverClip(options.input);
+    const FootageFormat format = probeFootage(clip);
+    const SamplingPlan plan = planSampling(options, ranges, clip.frameCount);
+    const Depth depth = options.depth ? *runner::depthFromBits(*options.depth) : format.naturalDepth;
+
+    CancelSignal onCtrlC(session.cancelFlag());
+    ProgressBar bar(stderr, !options.quiet && isTerminal(stderr));
+
+    FootageFrameSource source(clip, format, depth, threadCount(options), &session.cancelFlag());
+    bar.startPhase("Reading frames", static_cast<long long>(plan.frames.size()));
+    source.decode(plan.frames, [&bar] { bar.advance(); });
+
+    session.apply(plan);
+    bar.startPhase("Rendering", 1);
+    const runner::World plate =
+        session.render(source, [&bar](long done, long total) { bar.update(done, total); });
+    bar.update(1, 1);
+    bar.finish();
+
+    PlateImage image;
+    image.width = plate.width();
+    image.height = plate.height();
+    image.depth = plate.depth();
+    image.pixels = plate.rowBytes(0);
+    image.rowBytes = plate.rowbytes();
+    PlateFileOptions fileOptions;
+    fileOptions.withAlpha = format.hasAlpha;
+    fileOptions.unassociatedAlpha = format.unassociatedAlpha;
+    writePlate(options.output, image, fileOptions, &session.cancelFlag());
+
+    if (!options.quiet) {
+        std::fprintf(stderr, "framemeld: wrote %s (%dx%d, %d-bit render) from %zu of %d frames (%s, %d to %d)\n",
+                     options.output.c_str(), image.width, image.height,
+                     runner::bitsPerChannel(depth), plan.frames.size(), clip.frameCount,
+                     everyText(plan.every).c_str(), plan.start, plan.end);
+    }
+    return kExitOk;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const std::vector<std::string> args(argv + 1, argv + argc);
+    try {
+        return run(args);
+    } catch (const CancelledError&) {
+        std::fputs("framemeld: cancelled; no output written\n", stderr);
+        return kExitCancelled;
+    } catch (const CliError& error) {
+        std::fprintf(stderr, "framemeld: %s\n", error.what());
+        return error.exitStatus();
+    } catch (const std::bad_alloc&) {
+        std::fputs("framemeld: out of memory (sample fewer frames with --every or --end)\n", stderr);
+        return kExitFailure;
+    } catch (const std::exception& error) {
+        std::fprintf(stderr, "framemeld: %s\n", error.what());
+        return kExitFailure;
+    }
+}
