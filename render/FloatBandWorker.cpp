@@ -1,0 +1,184 @@
+// The float render: bands of rows, each built up by one pass of the host's float iterate per
+// sampled frame. The pixel strings of a band collect one element per pass; the consensus is
+// computed and written during the pass that completes them.
+#include <algorithm>
+#include <cstddef>
+#include <new>
+
+#include "AE_Effect.h"
+#include "AE_EffectCBSuites.h"
+
+#include "engine/FramemeldEngine.h"
+#include "engine/PixelString.h"
+#include "host/AEGP_SuiteHandler.h"
+#include "render/PixelCallbacks.h"
+#include "render/RectUnion.h"
+
+namespace {
+
+using FloatString = PixelString<Pixel<float>>;
+
+// The pixel strings of one band; freed on every way out, also when a missing suite is thrown.
+class BandStrings {
+ public:
+  BandStrings() = default;
+  BandStrings(const BandStrings &) = delete;
+  BandStrings &operator=(const BandStrings &) = delete;
+  ~BandStrings() { Release(); }
+
+  // Returns PF_Err_OUT_OF_MEMORY (with nothing left allocated) when memory runs out.
+  PF_Err Make(std::size_t count, A_long length) {
+    try {
+      strings_ = new FloatString *[count]();
+      count_ = count;
+      for (std::size_t i = 0; i < count; ++i) {
+        strings_[i] = new FloatString(0, 0, length);
+      }
+    } catch (const std::bad_alloc &) {
+      Release();
+      return PF_Err_OUT_OF_MEMORY;
+    }
+    return PF_Err_NONE;
+  }
+
+  void Release() {
+    if (strings_ != nullptr) {
+      for (std::size_t i = 0; i < count_; ++i) {
+        delete strings_[i];
+      }
+      delete[] strings_;
+    }
+    strings_ = nullptr;
+    count_ = 0;
+  }
+
+  FloatString **Get() const { return strings_; }
+  std::size_t Count() const { return count_; }
+
+ private:
+  FloatString **strings_ = nullptr;
+  std::size_t count_ = 0;
+};
+
+// The part of `area` that `frame` has pixels for; empty for a null frame.
+PF_LRect CoveredArea(const PF_EffectWorld *frame, const PF_LRect &area) {
+  PF_LRect covered = area;
+  if (frame == nullptr) {
+    covered.right = covered.left;
+    return covered;
+  }
+  covered.right = std::min(covered.right, frame->width);
+  covered.bottom = std::min(covered.bottom, frame->height);
+  return covered;
+}
+
+bool SameRect(const PF_LRect &a, const PF_LRect &b) {
+  return a.left == b.left && a.top == b.top && a.right == b.right && a.bottom == b.bottom;
+}
+
+} // namespace
+
+PF_Err FramemeldFuncFloat(void *refcon, A_long thread_index, A_long first_row, A_long row_count) {
+  FramemeldRefcon *context = static_cast<FramemeldRefcon *>(refcon);
+  PreRenderData *data = context->data;
+  PF_InData *in_data = data->in_data;
+  PF_EffectWorld *output = data->output;
+  const A_long n = data->parameter->frameCount;
+  const A_long width = output->width;
+  const A_long height = output->height;
+
+  AEGP_SuiteHandler suites(in_data->pica_basicP);
+  PF_Err err = PF_Err_NONE;
+  {
+    BandStrings strings;
+    const std::size_t count = static_cast<std::size_t>(std::max<A_long>(row_count, 0)) *
+                              static_cast<std::size_t>(std::max<A_long>(width, 0));
+    err = strings.Make(count, n);
+
+    PF_LRect area;
+    area.left = 0;
+    area.top = first_row;
+    area.right = width;
+    area.bottom = std::min(first_row + row_count, height);
+
+    FramemeldFloatRowRefcon row_context{};
+    row_context.strings = strings.Get();
+    row_context.refcon = context;
+    row_context.first_row = first_row;
+    row_context.string_count = strings.Count();
+
+    const A_long progress_base = n + first_row;
+    const A_long progress_final = n + height;
+
+    // A frame without pixels for the whole band (null, or smaller than the output) is handed to
+    // the host only over the part it covers; the rest of its elements stay transparent black.
+    // Should the last frame be such a frame (or there be no frame at all), one more pass over the
+    // band with the output as source completes the strings without reading any frame.
+    bool finished = false;
+    for (A_long k = 0; k < n && !err; ++k) {
+      PF_EffectWorld *frame = data->frames[k];
+      const PF_LRect covered = CoveredArea(frame, area);
+      const bool covers_band = frame != nullptr && SameRect(covered, area);
+      if (!covers_band && IsEmptyRect(&covered)) {
+        continue;
+      }
+      row_context.frame_index = k;
+      row_context.feeds_frame = true;
+      row_context.finishes = covers_band && k == n - 1;
+      finished = row_context.finishes;
+      err = suites.IterateFloatSuite1()->iterate(in_data, progress_base, progress_final, frame, &covered,
+                                                 &row_context, FramemeldFuncFloatRow, output);
+    }
+    if (!err && !finished) {
+      row_context.frame_index = n - 1;
+      row_context.feeds_frame = false;
+      row_context.finishes = true;
+      err = suites.IterateFloatSuite1()->iterate(in_data, progress_base, progress_final, output, &area,
+                                                 &row_context, FramemeldFuncFloatRow, output);
+    }
+  }
+
+  if (thread_index == 0 && !err) {
+    err = PF_ABORT(in_data);
+    if (!err) {
+      err = PF_PROGRESS(in_data, n + first_row, n + height);
+    }
+  }
+  return err;
+}
+
+PF_Err FramemeldFuncFloatRow(void *refcon, A_long x, A_long y, PF_PixelFloat *in, PF_PixelFloat *out) {
+  const FramemeldFloatRowRefcon *row_context = static_cast<const FramemeldFloatRowRefcon *>(refcon);
+  const PreRenderData *data = row_context->refcon->data;
+  const A_long width = data->output->width;
+  if (x < 0 || x >= width || y < row_context->first_row) {
+    return PF_Err_NONE;
+  }
+  const std::size_t index = static_cast<std::size_t>(y - row_context->first_row) * static_cast<std::size_t>(width) +
+                            static_cast<std::size_t>(x);
+  if (index >= row_context->string_count) {
+    return PF_Err_NONE;
+  }
+  FloatString &samples = *row_context->strings[index];
+  if (row_context->feeds_frame) {
+    samples[row_context->frame_index] = Pixel<float>{in->red, in->green, in->blue, in->alpha};
+  }
+  if (row_context->finishes) {
+    samples.x = x;
+    samples.y = y;
+    Pixel<float> result{};
+    // The host's iterate is C code: an allocation failure in the engine becomes an error code.
+    try {
+      data->engine_float->process(data->parameter, &samples, &result);
+    } catch (const std::bad_alloc &) {
+      return PF_Err_OUT_OF_MEMORY;
+    } catch (...) {
+      return PF_Err_INTERNAL_STRUCT_DAMAGED;
+    }
+    out->alpha = result.alpha;
+    out->red = result.red;
+    out->green = result.green;
+    out->blue = result.blue;
+  }
+  return PF_Err_NONE;
+}

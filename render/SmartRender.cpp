@@ -1,0 +1,205 @@
+// PF_Cmd_SMART_RENDER: checks out the sampled frames and the output, picks the depth from the
+// first sampled frame, creates the engine of that depth and runs the workers over the output.
+#include <new>
+
+#include "AE_Effect.h"
+#include "AE_EffectCB.h"
+#include "AE_EffectCBSuites.h"
+#include "AE_EffectPixelFormat.h"
+
+#include "host/AEFX_SuiteHelper.h"
+#include "host/AEGP_SuiteHandler.h"
+#include "render/PixelCallbacks.h"
+#include "render/PreRenderData.h"
+#include "render/SmartRender.h"
+
+namespace {
+
+constexpr A_long kFloatBandRows = 10;
+
+// The world suite for the length of one render; released on every way out, also when a missing
+// suite is thrown through the render.
+class WorldSuiteLease {
+ public:
+  WorldSuiteLease(PF_InData *in_data, PF_OutData *out_data) : in_data_(in_data), out_data_(out_data) {
+    void *suite = nullptr;
+    error_ = AEFX_AcquireSuite(in_data_, out_data_, kPFWorldSuite, kPFWorldSuiteVersion2,
+                               "Couldn't load suite.", &suite);
+    if (error_ == PF_Err_NONE) {
+      suite_ = static_cast<PF_WorldSuite2 *>(suite);
+    }
+  }
+  WorldSuiteLease(const WorldSuiteLease &) = delete;
+  WorldSuiteLease &operator=(const WorldSuiteLease &) = delete;
+  ~WorldSuiteLease() {
+    if (suite_ != nullptr) {
+      AEFX_ReleaseSuite(in_data_, out_data_, kPFWorldSuite, kPFWorldSuiteVersion2, nullptr);
+    }
+  }
+
+  PF_Err Error() const { return error_; }
+  PF_WorldSuite2 *operator->() const { return suite_; }
+
+ private:
+  PF_InData *in_data_;
+  PF_OutData *out_data_;
+  PF_WorldSuite2 *suite_ = nullptr;
+  PF_Err error_ = PF_Err_NONE;
+};
+
+// An engine that lives for one render call: created into its slot in the work record, deleted and
+// cleared on every way out, so the record never keeps a dangling engine.
+template <typename P>
+class RenderEngine {
+ public:
+  explicit RenderEngine(FramemeldEngine<P> **slot) : slot_(slot) {}
+  RenderEngine(const RenderEngine &) = delete;
+  RenderEngine &operator=(const RenderEngine &) = delete;
+  ~RenderEngine() {
+    delete *slot_;
+    *slot_ = nullptr;
+  }
+
+  PF_Err Create() {
+    try {
+      *slot_ = FramemeldEngine<P>::create();
+    } catch (const std::bad_alloc &) {
+      return PF_Err_OUT_OF_MEMORY;
+    }
+    return *slot_ != nullptr ? PF_Err_NONE : PF_Err_OUT_OF_MEMORY;
+  }
+
+ private:
+  FramemeldEngine<P> **slot_;
+};
+
+PF_Err CheckoutFrames(PF_InData *in_data, PF_SmartRenderExtra *extra, PreRenderData *data, A_long n) {
+  PF_Err err = PF_Err_NONE;
+  for (A_long i = 0; i < n && !err; ++i) {
+    err = extra->cb->checkout_layer_pixels(in_data->effect_ref, i, &data->frames[i]);
+    if (!err) {
+      err = PF_PROGRESS(in_data, i, n + in_data->height);
+    }
+  }
+  return err;
+}
+
+PF_Err Draw8(PF_InData *in_data, AEGP_SuiteHandler &suites, PreRenderData *data, FramemeldRefcon *refcon) {
+  RenderEngine<Pixel<unsigned char>> engine(&data->engine8);
+  PF_Err err = engine.Create();
+  data->parameter->bitDepth = 0;
+  if (!err) {
+    err = PF_GET_PIXEL_DATA8(data->output, NULL, &data->output_pixels8);
+  }
+  if (!err && data->output_pixels8 == nullptr) {
+    err = PF_Err_BAD_CALLBACK_PARAM;
+  }
+  if (!err) {
+    err = suites.Iterate8Suite1()->iterate_generic(data->output->height, refcon, FramemeldFunc8);
+  }
+  return err;
+}
+
+PF_Err Draw16(PF_InData *in_data, AEGP_SuiteHandler &suites, PreRenderData *data, FramemeldRefcon *refcon) {
+  RenderEngine<Pixel<float>> engine(&data->engine_float);
+  PF_Err err = engine.Create();
+  data->parameter->bitDepth = 2;
+  if (!err) {
+    err = PF_GET_PIXEL_DATA16(data->output, NULL, &data->output_pixels16);
+  }
+  if (!err && data->output_pixels16 == nullptr) {
+    err = PF_Err_BAD_CALLBACK_PARAM;
+  }
+  if (!err) {
+    // 16-bit rows run through the 8-bit suite's generic iteration: the workers read the worlds.
+    err = suites.Iterate8Suite1()->iterate_generic(data->output->height, refcon, FramemeldFunc16);
+  }
+  return err;
+}
+
+PF_Err DrawFloat(PF_InData *in_data, PreRenderData *data, FramemeldRefcon *refcon) {
+  RenderEngine<Pixel<float>> engine(&data->engine_float);
+  PF_Err err = engine.Create();
+  data->parameter->bitDepth = 2;
+  const A_long n = data->parameter->frameCount;
+  const A_long height = data->output->height;
+  for (A_long first_row = 0; first_row < height && !err; first_row += kFloatBandRows) {
+    err = FramemeldFuncFloat(refcon, 0, first_row, kFloatBandRows);
+    if (!err) {
+      err = PF_PROGRESS(in_data, first_row + n, n + height);
+    }
+    if (height - first_row <= kFloatBandRows) {
+      break;  // the last band; stepping on could overflow near the top of the A_long range
+    }
+  }
+  return err;
+}
+
+} // namespace
+
+PF_Err SmartRender(PF_InData *in_data, PF_OutData *out_data, PF_SmartRenderExtra *extra) {
+  AEGP_SuiteHandler suites(in_data->pica_basicP);
+  WorldSuiteLease world_suite(in_data, out_data);
+  PF_Err err = world_suite.Error();
+
+  PF_PixelFormat format = PF_PixelFormat_INVALID;
+  PreRenderData *data = static_cast<PreRenderData *>(extra->input->pre_render_data);
+  // A render without the record of a successful pre-render has nothing to work from.
+  if (data == nullptr || data->parameter == nullptr || data->parameter->frameCount < 0) {
+    return err ? err : PF_Err_BAD_CALLBACK_PARAM;
+  }
+  data->in_data = in_data;
+  const A_long n = data->parameter->frameCount;
+
+  // A second render of the same record must not leak the first one's array.
+  delete[] data->frames;
+  data->frames = new (std::nothrow) PF_EffectWorld *[static_cast<std::size_t>(n)]();
+  if (data->frames == nullptr) {
+    return err ? err : PF_Err_OUT_OF_MEMORY;
+  }
+
+  if (!err) {
+    err = CheckoutFrames(in_data, extra, data, n);
+  }
+  PF_EffectWorld *output = nullptr;
+  if (!err) {
+    err = extra->cb->checkout_output(in_data->effect_ref, &output);
+  }
+  data->output = output;
+  if (!err && output == nullptr) {
+    err = PF_Err_BAD_CALLBACK_PARAM;  // nothing to draw into
+  }
+  if (err) {
+    return err;
+  }
+
+  err = PF_ABORT(in_data);
+  if (err) {
+    return err;
+  }
+
+  FramemeldRefcon refcon;
+  refcon.data = data;
+  // The first sampled frame decides the depth; without one (no frame, or a null world) the output
+  // does, since the host hands every world of one render at the same depth.
+  PF_EffectWorld *depth_world = (n > 0 && data->frames[0] != nullptr) ? data->frames[0] : output;
+  err = world_suite->PF_GetPixelFormat(depth_world, &format);
+  if (err) {
+    return err;
+  }
+
+  switch (format) {
+    case PF_PixelFormat_ARGB32:
+      err = Draw8(in_data, suites, data, &refcon);
+      break;
+    case PF_PixelFormat_ARGB64:
+      err = Draw16(in_data, suites, data, &refcon);
+      break;
+    case PF_PixelFormat_ARGB128:
+      err = DrawFloat(in_data, data, &refcon);
+      break;
+    default:
+      break;  // a format the effect does not draw: the output keeps what the host put in it
+  }
+  return err;
+}
