@@ -1,0 +1,66 @@
+// When the engine cannot get its working memory, the failure must reach the caller as
+// std::bad_alloc with the result pixel untouched, so a worker never writes a half-made pixel.
+// Its own executable, because it replaces the global allocator to make the allocation fail.
+#include <atomic>
+#include <cstdlib>
+#include <new>
+
+#include <gtest/gtest.h>
+
+#include "EngineHarness.h"
+
+namespace {
+std::atomic<bool> failNextAllocation{false};
+} // namespace
+
+// The replacement pairs malloc with free; gcc cannot see that the two replace each other.
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
+#endif
+
+void *operator new(std::size_t size) {
+  if (failNextAllocation.exchange(false)) {
+    throw std::bad_alloc();
+  }
+  if (void *memory = std::malloc(size == 0 ? 1 : size)) {
+    return memory;
+  }
+  throw std::bad_alloc();
+}
+
+void *operator new(std::size_t size, const std::nothrow_t &) noexcept {
+  try {
+    return ::operator new(size);
+  } catch (const std::bad_alloc &) {
+    return nullptr;
+  }
+}
+
+void operator delete(void *memory) noexcept { std::free(memory); }
+void operator delete(void *memory, std::size_t) noexcept { std::free(memory); }
+void operator delete(void *memory, const std::nothrow_t &) noexcept { std::free(memory); }
+
+namespace {
+
+template <typename T> void expectFailureLeavesResultUntouched(int bitDepth) {
+  auto engine = engine_test::makeEngine<T>();
+  FramemeldParameter parameter = engine_test::parameterFor(bitDepth, 2.0f, 1.0f, 3);
+  PixelString<Pixel<T>> samples(0, 0, 3);
+  Pixel<T> out{T(7), T(7), T(7), T(7)};
+
+  failNextAllocation = true;
+  EXPECT_THROW(engine->process(&parameter, &samples, &out), std::bad_alloc);
+  failNextAllocation = false;
+  EXPECT_TRUE(engine_test::sameBits(out, Pixel<T>{T(7), T(7), T(7), T(7)}));
+
+  // The engine holds nothing after the failure: the next call works as usual.
+  engine->process(&parameter, &samples, &out);
+  EXPECT_TRUE(engine_test::sameBits(out, Pixel<T>{}));
+}
+
+TEST(FramemeldCoreEngineAllocation, FailureEscapesBeforeTheResultIsWritten) {
+  expectFailureLeavesResultUntouched<unsigned char>(0);
+  expectFailureLeavesResultUntouched<float>(2);
+}
+
+} // namespace
