@@ -1,7 +1,7 @@
 # The plug-in module: the consensus engine, the host side and the render, linked into one
-# module that exports EntryPointFunc (Framemeld.so here; framemeldAE.aex for Windows).
-# framemeld_plugin_static holds the same objects for tests that call the plug-in's functions
-# directly.
+# module that exports EntryPointFunc and nothing else (Framemeld.so here, framemeldAE.aex for
+# Windows, Framemeld.plugin for macOS). framemeld_plugin_static holds the same objects for tests
+# that call the plug-in's functions directly.
 
 add_library(Framemeld MODULE
   $<TARGET_OBJECTS:framemeld_engine>
@@ -9,7 +9,48 @@ add_library(Framemeld MODULE
   $<TARGET_OBJECTS:framemeld_render>
 )
 target_link_libraries(Framemeld PRIVATE framemeld_sdk)
-set_target_properties(Framemeld PROPERTIES PREFIX "")
+set_target_properties(Framemeld PROPERTIES
+  PREFIX ""
+  CXX_VISIBILITY_PRESET hidden
+  VISIBILITY_INLINES_HIDDEN ON)
+
+# A symbol missing from the module must fail the link, not the host's load.
+if(WIN32)
+  set_target_properties(Framemeld PROPERTIES OUTPUT_NAME framemeldAE SUFFIX ".aex")
+  if(MINGW)
+    # The host loads nothing beside the .aex: carry the C++ runtime inside it.
+    target_link_options(Framemeld PRIVATE "LINKER:--no-undefined" -static-libgcc -static-libstdc++)
+  endif()
+  if(TARGET framemeld_pipl_files)
+    target_sources(Framemeld PRIVATE "${FRAMEMELD_PIPL_RC}")
+    add_dependencies(Framemeld framemeld_pipl_files)
+  endif()
+elseif(APPLE)
+  set_target_properties(Framemeld PROPERTIES BUNDLE ON BUNDLE_EXTENSION plugin SUFFIX "")
+  target_link_options(Framemeld PRIVATE "LINKER:-undefined,error"
+                                        "LINKER:-exported_symbol,_EntryPointFunc")
+  if(TARGET framemeld_pipl_files)
+    target_sources(Framemeld PRIVATE "${FRAMEMELD_PIPL_RSRC}" "${FRAMEMELD_PIPL_PKGINFO}")
+    set_source_files_properties("${FRAMEMELD_PIPL_RSRC}" PROPERTIES
+      MACOSX_PACKAGE_LOCATION Resources GENERATED ON)
+    set_source_files_properties("${FRAMEMELD_PIPL_PKGINFO}" PROPERTIES
+      MACOSX_PACKAGE_LOCATION . GENERATED ON)
+    add_dependencies(Framemeld framemeld_pipl_files)
+    # Written at build time, so it cannot be CMake's configure-time plist template.
+    add_custom_command(TARGET Framemeld POST_BUILD
+      COMMAND "${CMAKE_COMMAND}" -E copy "${FRAMEMELD_PIPL_INFO_PLIST}"
+              "$<TARGET_BUNDLE_CONTENT_DIR:Framemeld>/Info.plist"
+      VERBATIM)
+  endif()
+else()
+  set(_framemeld_export_map "${PROJECT_SOURCE_DIR}/host/FramemeldExports.map")
+  target_link_options(Framemeld PRIVATE "LINKER:--version-script=${_framemeld_export_map}")
+  set_property(TARGET Framemeld APPEND PROPERTY LINK_DEPENDS "${_framemeld_export_map}")
+  # clang leaves the sanitizer runtimes out of shared objects, to be found in the executable.
+  if(NOT (FRAMEMELD_SANITIZE AND CMAKE_CXX_COMPILER_ID MATCHES "Clang"))
+    target_link_options(Framemeld PRIVATE "LINKER:--no-undefined")
+  endif()
+endif()
 
 add_library(framemeld_plugin_static STATIC
   $<TARGET_OBJECTS:framemeld_engine>
