@@ -1,0 +1,146 @@
+// Internal: what a Host keeps between operations, and the per-operation session that the
+// callbacks reach (through effect_ref, or through the process-wide active slot for the host
+// functions that carry no reference).
+#pragma once
+
+#include <array>
+#include <atomic>
+#include <deque>
+#include <functional>
+#include <map>
+#include <mutex>
+#include <optional>
+#include <string>
+
+#include "AE_Effect.h"
+#include "AE_EffectCB.h"
+#include "SPBasic.h"
+#include "runner/Accounting.h"
+#include "runner/FaultPlan.h"
+#include "runner/FrameSource.h"
+#include "runner/Host.h"
+#include "runner/Parameters.h"
+#include "runner/WorkerPool.h"
+
+namespace framemeld::runner {
+
+struct Host::State {
+    State(EntryPoint entryPoint, HostOptions hostOptions);
+
+    EntryPoint entry;
+    HostOptions options;
+    WorkerPool pool;
+    ParameterSet params;
+    FaultPlan faults;
+    std::function<void(A_long, A_long)> progressHook;
+    std::atomic<bool> cancel{false};
+    bool setupDone = false;
+    PF_Handle globalData = nullptr;
+};
+
+namespace detail {
+
+// Everything that only exists while a frame is rendered.
+struct RenderContext {
+    FrameSource *source = nullptr;
+    RenderRequest request;
+    PF_LRect requestRect{};
+    PF_LRect outputRect{};
+    std::map<A_long, std::optional<A_long>> requested; // checkout id -> clip frame
+    std::map<A_long, long> checkedOut;                  // checkout id -> times
+    std::deque<PF_EffectWorld> handedOut;               // records given to the plug-in
+    std::deque<World> extraWorlds;                      // transparent and shrunken frames
+    const World *transparent = nullptr;
+    World output;
+};
+
+class Session {
+public:
+    explicit Session(Host::State &host);
+
+    Host::State &host;
+    PF_Cmd command = 0;
+    bool paramsSetupOpen = false;
+    RenderContext *render = nullptr;
+
+    std::mutex mutex; // guards accounting, record and render
+    Accounting accounting;
+    RenderRecord record;
+
+    // Counts a call and returns the code of a fault planned for it, else PF_Err_NONE.
+    PF_Err enter(HostFunction function);
+    // Counts a cancel poll; PF_Interrupt_CANCEL once cancelling, else PF_Err_NONE.
+    PF_Err poll(bool fromIterate);
+    bool cancelling() const noexcept;
+
+    void beginCommand(PF_Cmd cmd);
+    CommandTally &tally(); // the running command's; caller holds `mutex`
+    SuiteUse &suiteUse(const char *name, A_long version); // caller holds `mutex`
+    void noteRefused(const char *what);
+    void noteHostError(const std::string &what);
+    void noteEscapedException(const std::string &what);
+
+    // Copies the counters into record.calls and the poll totals.
+    void finish();
+
+    PF_ProgPtr effectRef() noexcept { return reinterpret_cast<PF_ProgPtr>(this); }
+    PF_InData makeInData();
+
+    // The session of the command in progress, or null outside commands.
+    static Session *active() noexcept;
+    // The session `ref` names, when it is the active one.
+    static Session *fromRef(PF_ProgPtr ref) noexcept;
+
+private:
+    std::array<std::atomic<long>, kHostFunctionCount> perFunction_{};
+    std::atomic<long> total_{0};
+    std::atomic<long> polls_{0};
+    std::atomic<long> abortPolls_{0};
+    std::atomic<long> iteratePolls_{0};
+    std::atomic<bool> pollCancelled_{false};
+    std::size_t tallyIndex_ = 0;
+    PF_UtilCallbacks utils_{};
+    SPBasicSuite basic_{};
+};
+
+// Makes a session the active one for its lifetime; operations of all hosts take turns.
+class ActiveSession {
+public:
+    explicit ActiveSession(Session &session);
+    ~ActiveSession();
+    ActiveSession(const ActiveSession &) = delete;
+    ActiveSession &operator=(const ActiveSession &) = delete;
+
+private:
+    std::unique_lock<std::mutex> lock_;
+};
+
+// The clip frame shown at `whatTime` (in units of `timeScale`, not zero); none outside the clip.
+std::optional<A_long> clipFrameAt(const RenderContext &render, A_long whatTime,
+                                  A_u_long timeScale);
+
+// Host function tables, filled in by the files that implement them.
+void fillInteractCallbacks(PF_InteractCallbacks &inter);
+void fillUtilCallbacks(PF_UtilCallbacks &utils);
+void fillPreRenderCallbacks(PF_PreRenderCallbacks &cb);
+void fillSmartRenderCallbacks(PF_SmartRenderCallbacks &cb);
+SPBasicSuite *basicSuite();
+
+// Runs a call into the plug-in; a C++ exception that comes out of it is recorded and turned
+// into `failure` (exceptions must not cross into the host).
+template <class Call> PF_Err guardedCall(Session &session, Call &&call, PF_Err failure)
+{
+    try {
+        return call();
+    } catch (const std::exception &error) {
+        session.noteEscapedException(error.what());
+    } catch (int code) {
+        session.noteEscapedException("int " + std::to_string(code));
+    } catch (...) {
+        session.noteEscapedException("an exception of unknown type");
+    }
+    return failure;
+}
+
+} // namespace detail
+} // namespace framemeld::runner

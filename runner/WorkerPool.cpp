@@ -1,0 +1,110 @@
+#include "runner/WorkerPool.h"
+
+namespace framemeld::runner {
+
+namespace {
+// Which pool, and which worker of it, the current thread is.
+thread_local const WorkerPool *t_pool = nullptr;
+thread_local unsigned t_index = 0;
+} // namespace
+
+WorkerPool::WorkerPool(unsigned threads)
+{
+    if (threads == 0) {
+        threads = std::thread::hardware_concurrency();
+    }
+    if (threads == 0) {
+        threads = 1;
+    }
+    threads_.reserve(threads);
+    try {
+        for (unsigned i = 0; i < threads; ++i) {
+            threads_.emplace_back([this, i] { workerLoop(i); });
+        }
+    } catch (...) {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            stopping_ = true;
+        }
+        wake_.notify_all();
+        for (auto &thread : threads_) {
+            thread.join();
+        }
+        throw;
+    }
+}
+
+WorkerPool::~WorkerPool()
+{
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        stopping_ = true;
+    }
+    wake_.notify_all();
+    for (auto &thread : threads_) {
+        thread.join();
+    }
+}
+
+std::optional<unsigned> WorkerPool::currentWorkerIndex() const noexcept
+{
+    if (t_pool == this) {
+        return t_index;
+    }
+    return std::nullopt;
+}
+
+void WorkerPool::runOnEveryWorker(const std::function<void(unsigned)> &task)
+{
+    if (auto self = currentWorkerIndex()) {
+        task(*self);
+        return;
+    }
+
+    std::lock_guard<std::mutex> dispatch(dispatchMutex_);
+    std::unique_lock<std::mutex> lock(mutex_);
+    task_ = &task;
+    running_ = size();
+    firstError_ = nullptr;
+    ++generation_;
+    wake_.notify_all();
+    done_.wait(lock, [this] { return running_ == 0; });
+    task_ = nullptr;
+    if (firstError_) {
+        std::exception_ptr error = firstError_;
+        firstError_ = nullptr;
+        std::rethrow_exception(error);
+    }
+}
+
+void WorkerPool::workerLoop(unsigned index)
+{
+    t_pool = this;
+    t_index = index;
+    std::uint64_t seen = 0;
+    std::unique_lock<std::mutex> lock(mutex_);
+    for (;;) {
+        wake_.wait(lock, [&] { return stopping_ || generation_ != seen; });
+        if (stopping_) {
+            return;
+        }
+        seen = generation_;
+        const std::function<void(unsigned)> *task = task_;
+        lock.unlock();
+        std::exception_ptr error;
+        try {
+            (*task)(index);
+        } catch (...) {
+            error = std::current_exception();
+        }
+        lock.lock();
+        if (error && !firstError_) {
+            firstError_ = error;
+        }
+        if (--running_ == 0) {
+            done_.notify_all();
+        }
+    }
+}
+
+} // namespace framemeld::runner

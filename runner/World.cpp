@@ -1,0 +1,207 @@
+#include "runner/World.h"
+
+#include <cstring>
+#include <limits>
+#include <stdexcept>
+#include <string>
+
+namespace framemeld::runner {
+
+namespace {
+
+// A runner-made record carries this tag's address in reserved0 and its depth in reserved1;
+// reserved fields are the host's own, and a copy of the record keeps both.
+const char kWorldTag = 'W';
+
+void *depthTag(PixelDepth depth) noexcept
+{
+    return reinterpret_cast<void *>(static_cast<std::uintptr_t>(depth) + 1U);
+}
+
+constexpr A_long kMaxSide = 30000; // PF_MAX_WORLD_WIDTH / HEIGHT
+
+} // namespace
+
+int bitsPerChannel(PixelDepth depth) noexcept
+{
+    switch (depth) {
+    case PixelDepth::Bits8: return 8;
+    case PixelDepth::Bits16: return 16;
+    case PixelDepth::Float32: return 32;
+    }
+    return 0;
+}
+
+std::size_t bytesPerChannel(PixelDepth depth) noexcept
+{
+    return static_cast<std::size_t>(bitsPerChannel(depth) / 8);
+}
+
+std::size_t bytesPerPixel(PixelDepth depth) noexcept
+{
+    return 4 * bytesPerChannel(depth);
+}
+
+PF_PixelFormat pixelFormatOf(PixelDepth depth) noexcept
+{
+    switch (depth) {
+    case PixelDepth::Bits8: return PF_PixelFormat_ARGB32;
+    case PixelDepth::Bits16: return PF_PixelFormat_ARGB64;
+    case PixelDepth::Float32: return PF_PixelFormat_ARGB128;
+    }
+    return PF_PixelFormat_INVALID;
+}
+
+std::optional<PixelDepth> depthFromBits(int bits) noexcept
+{
+    switch (bits) {
+    case 8: return PixelDepth::Bits8;
+    case 16: return PixelDepth::Bits16;
+    case 32: return PixelDepth::Float32;
+    default: return std::nullopt;
+    }
+}
+
+double channelFullScale(PixelDepth depth) noexcept
+{
+    switch (depth) {
+    case PixelDepth::Bits8: return 255.0;
+    case PixelDepth::Bits16: return 32768.0;
+    case PixelDepth::Float32: return 1.0;
+    }
+    return 1.0;
+}
+
+World::World() noexcept = default;
+
+World::World(int width, int height, PixelDepth depth, RowPadding padding) : depth_(depth)
+{
+    if (width < 0 || height < 0 || width > kMaxSide || height > kMaxSide) {
+        throw std::invalid_argument("world size " + std::to_string(width) + "x" +
+                                    std::to_string(height) + " is outside 0..30000");
+    }
+    const std::size_t pixel = bytesPerPixel(depth);
+    const std::size_t channel = bytesPerChannel(depth);
+    const long padBytes = padding.bytes < 0 ? static_cast<long>(2 * channel) : padding.bytes;
+    if (padding.pixels < 0 || padding.pixels > kMaxSide ||
+        padBytes % static_cast<long>(channel) != 0 || padBytes > 4096) {
+        throw std::invalid_argument("row padding must be whole channels and not negative");
+    }
+    const std::size_t rowbytes = (static_cast<std::size_t>(width) +
+                                  static_cast<std::size_t>(padding.pixels)) * pixel +
+                                 static_cast<std::size_t>(padBytes);
+    // Ending the block right after the last pixel makes a read past the image an ASan report
+    // instead of a silent read of padding.
+    byteSize_ = height == 0 ? 0
+                            : rowbytes * static_cast<std::size_t>(height - 1) +
+                                  static_cast<std::size_t>(width) * pixel;
+    // Even an empty world has a real address, as a host's would.
+    storage_.reset(new unsigned char[byteSize_ == 0 ? 1 : byteSize_]());
+
+    record_.reserved0 = const_cast<char *>(&kWorldTag);
+    record_.reserved1 = depthTag(depth);
+    record_.world_flags = PF_WorldFlag_WRITEABLE | (depth == PixelDepth::Bits8 ? 0 : PF_WorldFlag_DEEP);
+    record_.data = reinterpret_cast<PF_PixelPtr>(storage_.get());
+    record_.rowbytes = static_cast<A_long>(rowbytes);
+    record_.width = width;
+    record_.height = height;
+    record_.extent_hint.left = 0;
+    record_.extent_hint.top = 0;
+    record_.extent_hint.right = width;
+    record_.extent_hint.bottom = height;
+    record_.pix_aspect_ratio.num = 1;
+    record_.pix_aspect_ratio.den = 1;
+}
+
+World::World(World &&other) noexcept
+    : storage_(std::move(other.storage_)), byteSize_(other.byteSize_), record_(other.record_),
+      depth_(other.depth_)
+{
+    other.byteSize_ = 0;
+    other.record_ = PF_EffectWorld{};
+}
+
+World &World::operator=(World &&other) noexcept
+{
+    if (this != &other) {
+        storage_ = std::move(other.storage_);
+        byteSize_ = other.byteSize_;
+        record_ = other.record_;
+        depth_ = other.depth_;
+        other.byteSize_ = 0;
+        other.record_ = PF_EffectWorld{};
+    }
+    return *this;
+}
+
+World::~World() = default;
+
+World World::clone() const
+{
+    World copy;
+    copy.depth_ = depth_;
+    copy.byteSize_ = byteSize_;
+    copy.record_ = record_;
+    if (storage_) {
+        copy.storage_.reset(new unsigned char[byteSize_ == 0 ? 1 : byteSize_]());
+        std::memcpy(copy.storage_.get(), storage_.get(), byteSize_);
+        copy.record_.data = reinterpret_cast<PF_PixelPtr>(copy.storage_.get());
+    }
+    return copy;
+}
+
+World World::cropped(int width, int height, RowPadding padding) const
+{
+    if (width < 0 || height < 0 || width > this->width() || height > this->height()) {
+        throw std::invalid_argument("a cropped world must fit inside the original");
+    }
+    World part(width, height, depth_, padding);
+    const std::size_t bytes = static_cast<std::size_t>(width) * bytesPerPixel(depth_);
+    for (int y = 0; y < height; ++y) {
+        if (bytes) {
+            std::memcpy(part.rowBytes(y), rowBytes(y), bytes);
+        }
+    }
+    return part;
+}
+
+unsigned char *World::rowBytes(int y) noexcept
+{
+    return storage_.get() + static_cast<std::size_t>(y) * static_cast<std::size_t>(record_.rowbytes);
+}
+
+const unsigned char *World::rowBytes(int y) const noexcept
+{
+    return storage_.get() + static_cast<std::size_t>(y) * static_cast<std::size_t>(record_.rowbytes);
+}
+
+void World::fillBytes(unsigned char value) noexcept
+{
+    if (storage_ && byteSize_) {
+        std::memset(storage_.get(), value, byteSize_);
+    }
+}
+
+void World::checkPixelType(PixelDepth requested) const
+{
+    if (requested != depth_) {
+        throw std::logic_error("pixel type of " + std::to_string(bitsPerChannel(requested)) +
+                               " bits used on a " + std::to_string(bitsPerChannel(depth_)) +
+                               "-bit world");
+    }
+}
+
+std::optional<PixelDepth> World::depthOf(const PF_EffectWorld *world) noexcept
+{
+    if (!world || world->reserved0 != static_cast<const void *>(&kWorldTag)) {
+        return std::nullopt;
+    }
+    for (PixelDepth depth : {PixelDepth::Bits8, PixelDepth::Bits16, PixelDepth::Float32}) {
+        if (world->reserved1 == depthTag(depth)) {
+            return depth;
+        }
+    }
+    return std::nullopt;
+}
+
+} // namespace framemeld::runner
