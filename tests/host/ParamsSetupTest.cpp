@@ -1,7 +1,6 @@
 // Parameter registration and the string table it draws its labels from.
 #include "FakeHost.h"
 #include "host/Framemeld.h"
-#include "host/FramemeldParams.h"
 #include "host/FramemeldStrings.h"
 
 #include <gtest/gtest.h>
@@ -79,8 +78,7 @@ TEST(ParamsSetup, RegistersTheFiveSlidersInOrderWithEveryField)
         EXPECT_EQ(host.addParamIndices[i], -1);  // appended
         EXPECT_EQ(host.addParamRefs[i], host.in_data.effect_ref);
     }
-    EXPECT_EQ(host.out_data.num_params, PARAM_COUNT);
-    EXPECT_EQ(PARAM_COUNT, 6);
+    EXPECT_EQ(host.out_data.num_params, 6);
     EXPECT_EQ(host.utilStrcpyCalls, 5);  // labels go through the host's strcpy
 }
 

@@ -123,13 +123,6 @@ TEST(AEGP_SuiteHandler, AcquireErrorCountsAsMissingEvenWithAPointer)
     EXPECT_EQ(host.releaseCalls, 0);
 }
 
-TEST(AEGP_SuiteHandler, MissingSuiteErrorThrowsBadCallbackParam)
-{
-    FakeHost host;
-    AEGP_SuiteHandler suites(&host.basic);
-    EXPECT_EQ(ThrownInt([&] { suites.MissingSuiteError(); }), PF_Err_BAD_CALLBACK_PARAM);
-}
-
 class AEFXSuiteHelper : public ::testing::Test {
 protected:
     void SetUp() override
