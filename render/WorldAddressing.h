@@ -6,13 +6,15 @@
 
 #include "AE_Effect.h"
 
-// Pixel (x, y) from the world's base address: (y × rowbytes) / pixel size + x, with the product
-// formed in 64 bits so tall or wide worlds do not overflow.
+// Pixel (x, y) from the world's base address: row y starts y × rowbytes bytes after the base,
+// with the product formed in 64 bits so tall or wide worlds do not overflow. Rows are stepped in
+// bytes, not in whole pixels, because a host may pad rows to a length that is no multiple of the
+// pixel size (dividing rowbytes by the pixel size would then drift a little further off every row).
 template <typename HostPixel>
 HostPixel *WorldPixel(HostPixel *base, A_long rowbytes, A_long x, A_long y) {
   const std::int64_t row_offset = static_cast<std::int64_t>(y) * static_cast<std::int64_t>(rowbytes);
-  const std::int64_t index = row_offset / static_cast<std::int64_t>(sizeof(HostPixel)) + x;
-  return base + static_cast<std::ptrdiff_t>(index);
+  char *row = reinterpret_cast<char *>(base) + static_cast<std::ptrdiff_t>(row_offset);
+  return reinterpret_cast<HostPixel *>(row) + x;
 }
 
 // True when pixel (x, y) lies inside the world's own pixels. A null world covers nothing; a
