@@ -76,48 +76,52 @@ TEST(PixelString, EmptyStringHasNoElements) {
   // Leaks or a double free of the empty array are left to the sanitizer build.
 }
 
-// A pixel that counts its live instances and can be told to fail its k-th allocation.
+// A pixel that counts its live instances and can be told to fail its k-th construction.
 struct CountedPixel {
-  float red;
-  float green;
-  float blue;
-  float alpha;
+  float red = 0.0f;
+  float green = 0.0f;
+  float blue = 0.0f;
+  float alpha = 0.0f;
 
   static int live;
-  static int allocationsBeforeFailure; // negative: never fail
+  static int constructionsBeforeFailure; // negative: never fail
 
-  static void *operator new(std::size_t size) {
-    if (allocationsBeforeFailure == 0) {
+  CountedPixel() {
+    if (constructionsBeforeFailure == 0) {
       throw std::bad_alloc();
     }
-    if (allocationsBeforeFailure > 0) {
-      --allocationsBeforeFailure;
+    if (constructionsBeforeFailure > 0) {
+      --constructionsBeforeFailure;
     }
     ++live;
-    return ::operator new(size);
   }
-  static void operator delete(void *memory) noexcept {
-    --live;
-    ::operator delete(memory);
-  }
+  ~CountedPixel() { --live; }
+  CountedPixel(const CountedPixel &) = delete;
+  CountedPixel &operator=(const CountedPixel &) = delete;
 };
 int CountedPixel::live = 0;
-int CountedPixel::allocationsBeforeFailure = -1;
+int CountedPixel::constructionsBeforeFailure = -1;
 
 TEST(PixelString, OwnsEveryElementAndFreesThemAllEvenWhenConstructionFails) {
   CountedPixel::live = 0;
-  CountedPixel::allocationsBeforeFailure = -1;
+  CountedPixel::constructionsBeforeFailure = -1;
   {
     PixelString<CountedPixel> string(0, 0, 5);
     EXPECT_EQ(CountedPixel::live, 5);
+    for (int k = 0; k < 5; ++k) {
+      for (int other = 0; other < k; ++other) {
+        EXPECT_NE(string.pixels[k], string.pixels[other]) << "elements " << k << " and " << other << " share memory";
+      }
+    }
   }
   EXPECT_EQ(CountedPixel::live, 0) << "a pixel outlived its string";
 
-  // The third element cannot be allocated: the two made before it must not leak.
-  CountedPixel::allocationsBeforeFailure = 2;
+  // The third element cannot be made: the two made before it are destroyed, and the sanitizer
+  // build sees the string's memory freed.
+  CountedPixel::constructionsBeforeFailure = 2;
   EXPECT_THROW(PixelString<CountedPixel>(0, 0, 5), std::bad_alloc);
   EXPECT_EQ(CountedPixel::live, 0);
-  CountedPixel::allocationsBeforeFailure = -1;
+  CountedPixel::constructionsBeforeFailure = -1;
 }
 
 TEST(PixelString, NegativeLengthIsRefusedWithoutLeaking) {

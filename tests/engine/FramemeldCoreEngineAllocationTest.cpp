@@ -42,10 +42,13 @@ void operator delete(void *memory, const std::nothrow_t &) noexcept { std::free(
 
 namespace {
 
+// Short strings are worked on the stack; only a long one needs working memory from the heap.
+constexpr int kLongString = 1000;
+
 template <typename T> void expectFailureLeavesResultUntouched(int bitDepth) {
   auto engine = engine_test::makeEngine<T>();
-  FramemeldParameter parameter = engine_test::parameterFor(bitDepth, 2.0f, 1.0f, 3);
-  PixelString<Pixel<T>> samples(0, 0, 3);
+  FramemeldParameter parameter = engine_test::parameterFor(bitDepth, 2.0f, 1.0f, kLongString);
+  PixelString<Pixel<T>> samples(0, 0, kLongString);
   Pixel<T> out{T(7), T(7), T(7), T(7)};
 
   failNextAllocation = true;

@@ -16,6 +16,8 @@
 #include "ConsensusOracle.h"
 #include "EngineHarness.h"
 #include "SampleStrings.h"
+#include "engine/ConsensusPass.h"
+#include "engine/RatingKernels.h"
 
 namespace {
 
@@ -62,15 +64,16 @@ template <typename T> std::string pixelText(const Pixel<T> &pixel) {
 }
 
 // Compares one string under one parameter record; returns false and reports on any difference.
-template <typename T>
-bool matchesOracle(FramemeldEngine<Pixel<T>> &engine, const FramemeldParameter &parameter,
-                   const std::vector<Pixel<T>> &samples, const char *kind) {
+// run(parameter, string, out) computes the consensus, through the engine or a chosen kernel set.
+template <typename T, typename Run>
+bool matchesOracle(Run run, const FramemeldParameter &parameter, const std::vector<Pixel<T>> &samples,
+                   const char *kind) {
   PixelString<Pixel<T>> string(5, 6, parameter.frameCount);
   engine_test::fillString(string, samples);
   FramemeldParameter given = parameter;
   Pixel<T> out;
   std::memset(&out, 0xA5, sizeof out);
-  engine.process(&given, &string, &out);
+  run(given, string, out);
 
   std::vector<float> ratings;
   const Pixel<T> expected = consensus_oracle::consensusPixel(samples.data(), parameter, &ratings);
@@ -104,6 +107,12 @@ std::vector<float> ratingRangesFor(int n) {
   return {0.0f, 0.1f, 1.0f, 1.5f, 2.0f, static_cast<float>(n) + 1.0f, kNaN};
 }
 
+template <typename T> auto throughProcess(FramemeldEngine<Pixel<T>> &engine) {
+  return [&engine](FramemeldParameter &parameter, PixelString<Pixel<T>> &string, Pixel<T> &out) {
+    engine.process(&parameter, &string, &out);
+  };
+}
+
 template <typename T> void compareEveryKindAndLength(std::uint32_t seed) {
   auto engine = engine_test::makeEngine<T>();
   Generator<T> generator(seed);
@@ -114,7 +123,7 @@ template <typename T> void compareEveryKindAndLength(std::uint32_t seed) {
         const auto samples = generator.make(kind, n, Depth<T>::tolerance(divergence));
         for (float range : ratingRangesFor(n)) {
           const FramemeldParameter parameter = parameterFor(Depth<T>::kBitDepth, divergence, range, n);
-          if (!matchesOracle(*engine, parameter, samples, sample_strings::kindName(kind)) &&
+          if (!matchesOracle(throughProcess(*engine), parameter, samples, sample_strings::kindName(kind)) &&
               ++failures == 3) {
             return;
           }
@@ -133,7 +142,7 @@ template <typename T> void compareLongStrings(std::uint32_t seed) {
       for (auto [divergence, range] : {std::pair<float, float>{2.0f, 1.0f}, {3.0f, 1.5f}}) {
         const auto samples = generator.make(kind, n, Depth<T>::tolerance(divergence));
         const FramemeldParameter parameter = parameterFor(Depth<T>::kBitDepth, divergence, range, n);
-        if (!matchesOracle(*engine, parameter, samples, sample_strings::kindName(kind))) {
+        if (!matchesOracle(throughProcess(*engine), parameter, samples, sample_strings::kindName(kind))) {
           return;
         }
       }
@@ -151,6 +160,76 @@ TEST(FramemeldCoreEngineOracle, EightBitMatchesOnLongStrings) {
   compareLongStrings<unsigned char>(20260803u);
 }
 TEST(FramemeldCoreEngineOracle, FloatMatchesOnLongStrings) { compareLongStrings<float>(20260804u); }
+
+// The engine runs the fastest rating kernels of the processor; every other set it could fall
+// back to must give the same pixels, through the selection and the mean as well.
+template <typename T> void compareEveryKernelSet(std::uint32_t seed) {
+  using framemeld_rating::Isa;
+  for (Isa isa : {Isa::Portable, Isa::Sse2, Isa::Avx2}) {
+    const framemeld_rating::RatingKernels *kernels = framemeld_rating::kernelsFor(isa);
+    if (kernels == nullptr) {
+      continue;
+    }
+    auto run = [kernels](FramemeldParameter &parameter, PixelString<Pixel<T>> &string, Pixel<T> &out) {
+      out = framemeld_consensus::consensusOf(*kernels, parameter, string);
+    };
+    Generator<T> generator(seed);
+    for (int n = 0; n <= 70; ++n) {
+      for (Kind kind : sample_strings::kAllKinds) {
+        for (float divergence : {0.0f, 2.0f, 3.0f, 10.0f, kNaN}) {
+          const auto samples = generator.make(kind, n, Depth<T>::tolerance(divergence));
+          for (float range : {1.0f, 1.5f, static_cast<float>(n) + 1.0f}) {
+            const FramemeldParameter parameter = parameterFor(Depth<T>::kBitDepth, divergence, range, n);
+            if (!matchesOracle<T>(run, parameter, samples, kernels->name)) {
+              return;
+            }
+          }
+        }
+      }
+    }
+  }
+}
+
+TEST(FramemeldCoreEngineOracle, EveryKernelSetGivesTheSameEightBitPixels) {
+  compareEveryKernelSet<unsigned char>(20260806u);
+}
+TEST(FramemeldCoreEngineOracle, EveryKernelSetGivesTheSameFloatPixels) { compareEveryKernelSet<float>(20260807u); }
+
+// With more than 65793 bytes selected, 255 n no longer fits the float mantissa: the float sums in
+// index order lose low bits, and the mean must show exactly that loss, as an exact integer sum
+// would not.
+TEST(FramemeldCoreEngineOracle, EightBitMeanOfVeryLongStringsKeepsFloatSummation) {
+  // The exact mean is 240 in red and green; the float sums lose enough to give 239.
+  constexpr int kCount = 70000;
+  constexpr int kBright = 65800;
+  std::vector<Pixel<unsigned char>> samples;
+  for (int k = 0; k < kCount; ++k) {
+    samples.push_back(k < kBright ? Pixel<unsigned char>{255, 255, 255, 255} : Pixel<unsigned char>{5, 5, 0, 255});
+  }
+  ASSERT_EQ((kBright * 255 + (kCount - kBright) * 5) % kCount, 0);
+
+  // Divergence 0: no pair agrees, every rating is 1 and all samples are averaged, so the rule's
+  // result is the running float sum of each component over the count.
+  float sums[4] = {0.0f, 0.0f, 0.0f, 0.0f};
+  for (const Pixel<unsigned char> &sample : samples) {
+    sums[0] += static_cast<float>(sample.red);
+    sums[1] += static_cast<float>(sample.green);
+    sums[2] += static_cast<float>(sample.blue);
+    sums[3] += static_cast<float>(sample.alpha);
+  }
+  unsigned char expected[4];
+  for (int c = 0; c < 4; ++c) {
+    expected[c] = static_cast<unsigned char>(sums[c] / static_cast<float>(kCount));
+  }
+  ASSERT_EQ(expected[0], 239) << "the data no longer shows the rounding";
+
+  auto engine = engine_test::makeEngine<unsigned char>();
+  const Pixel<unsigned char> result = engine_test::runEngine(*engine, parameterFor(0, 0.0f, 1.0f, 0), samples);
+  EXPECT_EQ(result.red, expected[0]);
+  EXPECT_EQ(result.green, expected[1]);
+  EXPECT_EQ(result.blue, expected[2]);
+  EXPECT_EQ(result.alpha, expected[3]);
+}
 
 // The render calls one engine with one parameter record from many host threads at once.
 TEST(FramemeldCoreEngineOracle, OneEngineServesManyThreadsAtOnce) {

@@ -1,0 +1,182 @@
+#include "engine/ConsensusPass.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <memory>
+
+namespace framemeld_consensus {
+
+namespace {
+
+using framemeld_rating::paddedCount;
+using framemeld_rating::SamplePlanes;
+
+// Truncates toward zero into 0..255, saturating at both ends and taking NaN as 0. A plain cast
+// of a float outside (-1, 256) to an unsigned byte is undefined behaviour, and a divergence read
+// from a project file is not guaranteed to lie within the slider's range.
+unsigned char truncateToByte(float value) {
+  if (!(value > 0.0f)) {
+    return 0;
+  }
+  if (value >= 255.0f) {
+    return 255;
+  }
+  return static_cast<unsigned char>(value);
+}
+
+// "Divergence" counts levels out of 255 for 8-bit data but percent of full scale for float data.
+// The product is formed in double and rounded once, so the float tolerance is the float nearest
+// to divergence / 100 as the slider gives it (2 -> 0.02f).
+float scaledDivergence(const FramemeldParameter &parameter) {
+  if (parameter.bitDepth == 2) {
+    return static_cast<float>(static_cast<double>(parameter.divergence) * 0.01);
+  }
+  return parameter.divergence;
+}
+
+// The working memory of one call: the samples as component planes, the ratings and the byte
+// kernels' column counters, each padded for the kernels. The strings that footage gives fit a
+// buffer on the stack, so a render allocates nothing per pixel; longer ones take one heap block,
+// whose cost vanishes beside their n(n - 1)/2 pair tests.
+template <typename T> class Scratch {
+public:
+  explicit Scratch(int count) : padded_(paddedCount(count)) {
+    const std::size_t bytes = padded_ * (sizeof(std::uint32_t) + 4 * sizeof(T) + 1);
+    unsigned char *base = stack_;
+    if (bytes > sizeof stack_) {
+      heap_.reset(new unsigned char[bytes]);
+      base = heap_.get();
+    }
+    ratings_ = reinterpret_cast<std::uint32_t *>(base);
+    base += padded_ * sizeof(std::uint32_t);
+    for (T *&plane : planes_) {
+      plane = reinterpret_cast<T *>(base);
+      base += padded_ * sizeof(T);
+    }
+    columns_ = base;
+  }
+
+  Scratch(const Scratch &) = delete;
+  Scratch &operator=(const Scratch &) = delete;
+
+  // Writes the planes, zeroing their padding so that no kernel ever reads memory never written.
+  void gather(const PixelString<Pixel<T>> &samples, int count) {
+    for (int k = 0; k < count; ++k) {
+      const Pixel<T> &sample = samples[k];
+      const std::size_t at = static_cast<std::size_t>(k);
+      planes_[0][at] = sample.red;
+      planes_[1][at] = sample.green;
+      planes_[2][at] = sample.blue;
+      planes_[3][at] = sample.alpha;
+    }
+    for (T *plane : planes_) {
+      std::memset(plane + count, 0, (padded_ - static_cast<std::size_t>(count)) * sizeof(T));
+    }
+  }
+
+  SamplePlanes<T> planes(int count) const { return SamplePlanes<T>{planes_[0], planes_[1], planes_[2], planes_[3], count}; }
+  std::uint32_t *ratings() { return ratings_; }
+  unsigned char *columns() { return columns_; }
+  const T *plane(int component) const { return planes_[component]; }
+
+private:
+  // 256 float samples, or 576 bytes ones.
+  static constexpr std::size_t kStackBytes = 256 * (sizeof(std::uint32_t) + 4 * sizeof(float) + 1);
+
+  alignas(64) unsigned char stack_[kStackBytes];
+  std::unique_ptr<unsigned char[]> heap_;
+  std::size_t padded_;
+  std::uint32_t *ratings_ = nullptr;
+  T *planes_[4] = {};
+  unsigned char *columns_ = nullptr;
+};
+
+void rate(const framemeld_rating::RatingKernels &kernels, Scratch<unsigned char> &scratch, int count,
+          float divergence) {
+  const unsigned char tolerance = truncateToByte(divergence);
+  if (tolerance == 0) {
+    // |a - b| < 0 never holds: every sample stands alone.
+    for (int k = 0; k < count; ++k) {
+      scratch.ratings()[k] = 1;
+    }
+    return;
+  }
+  kernels.bytes(scratch.planes(count), tolerance, scratch.ratings(), scratch.columns());
+}
+
+void rate(const framemeld_rating::RatingKernels &kernels, Scratch<float> &scratch, int count, float divergence) {
+  kernels.floats(scratch.planes(count), divergence, scratch.ratings());
+}
+
+// Sums are kept as Accumulator and only the mean is formed in float. Byte sums may be kept as
+// integers while 255 n stays below 2^24: every partial float sum would then be a whole number
+// that float holds exactly, so the float sum in index order has the same value.
+constexpr int kExactByteSumCount = 65793;
+
+unsigned char meanComponent(float sum, float selected, unsigned char) { return truncateToByte(sum / selected); }
+// Out-of-range values pass through: float footage may legitimately exceed 0..1.
+float meanComponent(float sum, float selected, float) { return sum / selected; }
+
+template <typename Accumulator, typename T>
+Pixel<T> meanAboveCutoff(const Scratch<T> &scratch, const std::uint32_t *ratings, int count, float cutoff) {
+  Accumulator sums[4] = {0, 0, 0, 0};
+  Accumulator selected = 0;
+  for (int k = 0; k < count; ++k) {
+    if (static_cast<float>(ratings[k]) > cutoff) {
+      const std::size_t at = static_cast<std::size_t>(k);
+      for (int c = 0; c < 4; ++c) {
+        sums[c] += static_cast<Accumulator>(scratch.plane(c)[at]);
+      }
+      selected += 1;
+    }
+  }
+  if (selected == 0) {
+    return Pixel<T>{};
+  }
+  const float divisor = static_cast<float>(selected);
+  return Pixel<T>{meanComponent(static_cast<float>(sums[0]), divisor, T{}),
+                  meanComponent(static_cast<float>(sums[1]), divisor, T{}),
+                  meanComponent(static_cast<float>(sums[2]), divisor, T{}),
+                  meanComponent(static_cast<float>(sums[3]), divisor, T{})};
+}
+
+template <typename T>
+Pixel<T> mean(const Scratch<T> &scratch, const std::uint32_t *ratings, int count, float cutoff) {
+  if constexpr (sizeof(T) == 1) {
+    if (count <= kExactByteSumCount) {
+      return meanAboveCutoff<std::uint32_t>(scratch, ratings, count, cutoff);
+    }
+  }
+  return meanAboveCutoff<float>(scratch, ratings, count, cutoff);
+}
+
+} // namespace
+
+template <typename T>
+Pixel<T> consensusOf(const framemeld_rating::RatingKernels &kernels, const FramemeldParameter &parameter,
+                     const PixelString<Pixel<T>> &samples) {
+  const int count = parameter.frameCount;
+  if (count < 1) {
+    return Pixel<T>{};
+  }
+  Scratch<T> scratch(count);
+  scratch.gather(samples, count);
+  rate(kernels, scratch, count, scaledDivergence(parameter));
+
+  // Ratings are whole numbers far below 2^24, so the float comparisons below see them exactly.
+  const std::uint32_t *ratings = scratch.ratings();
+  std::uint32_t highest = 0;
+  for (int k = 0; k < count; ++k) {
+    highest = ratings[k] > highest ? ratings[k] : highest;
+  }
+  const float cutoff = static_cast<float>(highest) - parameter.ratingRange;
+  return mean(scratch, ratings, count, cutoff);
+}
+
+template Pixel<unsigned char> consensusOf(const framemeld_rating::RatingKernels &, const FramemeldParameter &,
+                                          const PixelString<Pixel<unsigned char>> &);
+template Pixel<float> consensusOf(const framemeld_rating::RatingKernels &, const FramemeldParameter &,
+                                  const PixelString<Pixel<float>> &);
+
+} // namespace framemeld_consensus

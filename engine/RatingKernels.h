@@ -1,0 +1,60 @@
+// The rating pass of the consensus, in several implementations that give identical ratings: a
+// portable one, and vector ones for x86-64 (SSE2 everywhere, AVX2 where the processor has it).
+// Each tests a candidate against many earlier samples at once, without an early exit, and
+// credits both members of every agreeing pair, so every pair is still tested exactly once.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace framemeld_rating {
+
+// Samples are handed to the kernels split into component planes, so that one vector load takes
+// the same component of many samples. Every plane, the ratings and the byte scratch hold at
+// least paddedCount(count) elements; the kernels read and write the padding but never let it
+// change a rating.
+constexpr int kBlock = 64;
+
+inline std::size_t paddedCount(int count) {
+  const std::size_t n = count > 0 ? static_cast<std::size_t>(count) : 0;
+  return (n + kBlock - 1) / kBlock * kBlock;
+}
+
+template <typename T> struct SamplePlanes {
+  const T *red;
+  const T *green;
+  const T *blue;
+  const T *alpha;
+  int count;
+};
+
+// 8-bit rule: a component agrees when |a - b| < tolerance. The caller handles tolerance 0 (no
+// pair agrees); the kernels take tolerance >= 1. columns is byte scratch for the kernel.
+using ByteRating = void (*)(const SamplePlanes<unsigned char> &samples, unsigned char tolerance,
+                            std::uint32_t *ratings, unsigned char *columns);
+
+// Float rule: a component agrees unless |a - b| >= tolerance, so a NaN difference agrees. Any
+// tolerance, NaN and infinities included.
+using FloatRating = void (*)(const SamplePlanes<float> &samples, float tolerance, std::uint32_t *ratings);
+
+// ratings[k] receives 1 plus the number of other samples that agree with sample k.
+struct RatingKernels {
+  const char *name;
+  ByteRating bytes;
+  FloatRating floats;
+};
+
+enum class Isa { Portable, Sse2, Avx2 };
+
+// The kernels for one instruction set, or null when this build or this processor lacks it.
+const RatingKernels *kernelsFor(Isa isa);
+
+// The fastest kernels this processor runs, chosen on first use.
+const RatingKernels &bestKernels();
+
+// Implementations, one unit each; an implementation that this build cannot compile is null.
+extern const RatingKernels *const kPortableKernels;
+extern const RatingKernels *const kSse2Kernels;
+extern const RatingKernels *const kAvx2Kernels;
+
+} // namespace framemeld_rating

@@ -1,0 +1,59 @@
+// The rating pass in plain C++, for every processor and compiler. Branch-free per pair, so that a
+// compiler may vectorise it where it can.
+#include <cmath>
+#include <cstdint>
+#include <cstdlib>
+
+#include "engine/RatingKernels.h"
+
+namespace framemeld_rating {
+
+namespace {
+
+void rateBytes(const SamplePlanes<unsigned char> &samples, unsigned char tolerance, std::uint32_t *ratings,
+               unsigned char * /*columns*/) {
+  const int limit = tolerance;
+  for (int i = 0; i < samples.count; ++i) {
+    const int red = samples.red[i];
+    const int green = samples.green[i];
+    const int blue = samples.blue[i];
+    const int alpha = samples.alpha[i];
+    std::uint32_t partners = 0;
+    for (int j = 0; j < i; ++j) {
+      const std::uint32_t agree = static_cast<std::uint32_t>(
+          (std::abs(samples.red[j] - red) < limit) & (std::abs(samples.green[j] - green) < limit) &
+          (std::abs(samples.blue[j] - blue) < limit) & (std::abs(samples.alpha[j] - alpha) < limit));
+      ratings[j] += agree;
+      partners += agree;
+    }
+    ratings[i] = 1 + partners;
+  }
+}
+
+void rateFloats(const SamplePlanes<float> &samples, float tolerance, std::uint32_t *ratings) {
+  for (int i = 0; i < samples.count; ++i) {
+    const float red = samples.red[i];
+    const float green = samples.green[i];
+    const float blue = samples.blue[i];
+    const float alpha = samples.alpha[i];
+    std::uint32_t partners = 0;
+    for (int j = 0; j < i; ++j) {
+      const bool apart = (std::fabs(samples.red[j] - red) >= tolerance) |
+                         (std::fabs(samples.green[j] - green) >= tolerance) |
+                         (std::fabs(samples.blue[j] - blue) >= tolerance) |
+                         (std::fabs(samples.alpha[j] - alpha) >= tolerance);
+      const std::uint32_t agree = apart ? 0u : 1u;
+      ratings[j] += agree;
+      partners += agree;
+    }
+    ratings[i] = 1 + partners;
+  }
+}
+
+const RatingKernels kKernels{"portable", rateBytes, rateFloats};
+
+} // namespace
+
+const RatingKernels *const kPortableKernels = &kKernels;
+
+} // namespace framemeld_rating
