@@ -50,7 +50,7 @@ std::unique_ptr<OIIO::ImageInput> openFrame(const std::string& path) {
     return input;
 }
 
-template <typename T>
+template <typename File, typename Host>
 void decodeRows(OIIO::ImageInput& input, int subimage, const std::string& what,
                 const FootageFormat& format, const FrameTarget& target,
                 const std::atomic<bool>* cancel) {
@@ -67,8 +67,8 @@ void decodeRows(OIIO::ImageInput& input, int subimage, const std::string& what,
     chunkMap.fileChannels = channelEnd;
 
     const auto rowSamples = static_cast<std::size_t>(spec.width) * static_cast<std::size_t>(channelEnd);
-    std::vector<T> chunk(rowSamples * static_cast<std::size_t>(std::min(kRowsPerChunk, spec.height)));
-    const OIIO::TypeDesc readType = OIIO::BaseTypeFromC<T>::value;
+    std::vector<File> chunk(rowSamples * static_cast<std::size_t>(std::min(kRowsPerChunk, spec.height)));
+    const OIIO::TypeDesc readType = OIIO::BaseTypeFromC<File>::value;
 
     for (int y0 = 0; y0 < spec.height; y0 += kRowsPerChunk) {
         if (cancelled(cancel)) throw CancelledError();
@@ -79,24 +79,42 @@ void decodeRows(OIIO::ImageInput& input, int subimage, const std::string& what,
                            cleanOiioMessage(input.geterror()) + ")");
         }
         for (int y = y0; y < y1; ++y) {
-            const T* fileRow = chunk.data() + static_cast<std::size_t>(y - y0) * rowSamples;
-            auto* hostRow = reinterpret_cast<T*>(target.pixels + y * target.rowBytes);
+            const File* fileRow = chunk.data() + static_cast<std::size_t>(y - y0) * rowSamples;
+            auto* hostRow = reinterpret_cast<Host*>(target.pixels + y * target.rowBytes);
             fileRowToHost(fileRow, chunkMap, spec.width, hostRow);
         }
     }
 }
 
-void decodeInto(OIIO::ImageInput& input, int subimage, const std::string& what,
+// Samples are read as the file's own kind (8-bit, 16-bit, else float) and converted to the
+// render depth here, so that every conversion is the one PixelConversion documents.
+template <typename File>
+void decodeFrom(OIIO::ImageInput& input, int subimage, const std::string& what,
                 const DecodeRequest& request, const FrameTarget& target) {
     switch (request.depth) {
         case Depth::Bits8:
-            decodeRows<std::uint8_t>(input, subimage, what, request.format, target, request.cancel);
+            decodeRows<File, std::uint8_t>(input, subimage, what, request.format, target, request.cancel);
             break;
         case Depth::Bits16:
-            decodeRows<std::uint16_t>(input, subimage, what, request.format, target, request.cancel);
+            decodeRows<File, std::uint16_t>(input, subimage, what, request.format, target, request.cancel);
             break;
         case Depth::Float32:
-            decodeRows<float>(input, subimage, what, request.format, target, request.cancel);
+            decodeRows<File, float>(input, subimage, what, request.format, target, request.cancel);
+            break;
+    }
+}
+
+void decodeInto(OIIO::ImageInput& input, int subimage, const std::string& what,
+                const DecodeRequest& request, const FrameTarget& target) {
+    switch (depthOf(input.spec().format)) {
+        case Depth::Bits8:
+            decodeFrom<std::uint8_t>(input, subimage, what, request, target);
+            break;
+        case Depth::Bits16:
+            decodeFrom<std::uint16_t>(input, subimage, what, request, target);
+            break;
+        case Depth::Float32:
+            decodeFrom<float>(input, subimage, what, request, target);
             break;
     }
 }
@@ -105,6 +123,7 @@ void decodeSequence(const DecodeRequest& request) {
     const std::size_t count = request.frames.size();
     const auto threads = static_cast<std::size_t>(std::max(1, request.threads));
     std::atomic<std::size_t> next{0};
+    std::atomic<std::size_t> finished{0};
     std::atomic<bool> stop{false};
     std::mutex failureMutex;
     std::exception_ptr failure;
@@ -119,7 +138,10 @@ void decodeSequence(const DecodeRequest& request) {
                 const std::string& path = request.clip->frameFiles.at(static_cast<std::size_t>(frame));
                 auto input = openFrame(path);
                 decodeInto(*input, 0, path, request, request.target(index));
-                if (request.frameDone) request.frameDone();
+                if (request.progress) {
+                    request.progress(static_cast<long long>(finished.fetch_add(1) + 1),
+                                     static_cast<long long>(count));
+                }
             } catch (...) {
                 // Report the earliest frame that failed, whatever order the threads ran in.
                 std::lock_guard<std::mutex> lock(failureMutex);
@@ -142,28 +164,49 @@ void decodeSequence(const DecodeRequest& request) {
     if (cancelled(request.cancel)) throw CancelledError();
 }
 
+// One forward pass from the first requested frame to the last. Movie frames depend on the ones
+// before them, and OpenImageIO's movie reader answers every jump by seeking back to a key frame
+// and decoding forward again; stepping through the frames in between (decoded by the codec, not
+// converted or kept here) is many times faster than jumping between sampled frames.
 void decodeMovie(const DecodeRequest& request) {
     const std::string& path = request.clip->moviePath;
     std::string openFailure;
     auto input = openFootageFile(path, openFailure);
     if (!input) throw RunError(path + ": cannot read the movie (" + openFailure + ")");
 
-    // Ascending order lets the movie reader decode forward instead of seeking back.
     std::vector<std::size_t> order(request.frames.size());
     for (std::size_t i = 0; i < order.size(); ++i) order[i] = i;
     std::stable_sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
         return request.frames[a] < request.frames[b];
     });
-    for (const std::size_t index : order) {
+    const int first = request.frames[order.front()];
+    const int last = request.frames[order.back()];
+    const long long span = last - first + 1;
+
+    std::vector<unsigned char> oneRow;
+    std::size_t next = 0;
+    for (int frame = first; frame <= last; ++frame) {
         if (cancelled(request.cancel)) throw CancelledError();
-        const int frame = request.frames[index];
         const std::string what = request.clip->describeFrame(frame);
         if (!input->seek_subimage(frame, 0)) {
             throw RunError(what + ": cannot decode the frame (" +
                            cleanOiioMessage(input->geterror()) + ")");
         }
-        decodeInto(*input, frame, what, request, request.target(index));
-        if (request.frameDone) request.frameDone();
+        if (next < order.size() && request.frames[order[next]] == frame) {
+            for (; next < order.size() && request.frames[order[next]] == frame; ++next) {
+                decodeInto(*input, frame, what, request, request.target(order[next]));
+            }
+        } else {
+            // One row makes the reader decode the frame, which keeps the pass going forward.
+            const OIIO::ImageSpec& spec = input->spec();
+            oneRow.resize(static_cast<std::size_t>(spec.width) * static_cast<std::size_t>(spec.nchannels));
+            if (!input->read_scanlines(frame, 0, spec.y, spec.y + 1, spec.z, 0, spec.nchannels,
+                                       OIIO::TypeDesc::UINT8, oneRow.data())) {
+                throw RunError(what + ": cannot decode the frame (" +
+                               cleanOiioMessage(input->geterror()) + ")");
+            }
+        }
+        if (request.progress) request.progress(frame - first + 1, span);
     }
 }
 

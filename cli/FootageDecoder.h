@@ -1,8 +1,9 @@
 #pragma once
 // Decodes the requested frames of a clip into host pixels (alpha, red, green, blue) at the
 // render depth, straight into storage the caller provides, so a decoded frame exists once.
-// Image sequences decode on several threads, one frame per thread at a time; a movie decodes in
-// one pass, in frame order, since its frames depend on the ones before.
+// Image sequences decode on several threads, one frame per thread at a time, reading only the
+// requested files; a movie decodes in one forward pass from the first requested frame to the
+// last, keeping only the requested ones.
 
 #include <atomic>
 #include <cstddef>
@@ -47,8 +48,9 @@ struct DecodeRequest {
     // Called once per entry of `frames` (by index into it), possibly from several threads at
     // once, before that frame is decoded; returns storage for width x height host pixels.
     std::function<FrameTarget(std::size_t index)> target;
-    // Called after each frame, possibly from several threads at once.
-    std::function<void()> frameDone;
+    // Reports work done out of a total (frames, including those a movie passes through), possibly
+    // from several threads at once.
+    std::function<void(long long done, long long total)> progress;
     // Checked between frames (and between row chunks); when set, decoding stops and
     // CancelledError is thrown.
     const std::atomic<bool>* cancel = nullptr;

@@ -186,18 +186,17 @@ std::unique_ptr<OIIO::ImageInput> openFootageFile(const std::string& path, std::
     auto input = OIIO::ImageInput::open(path);
     if (input) return input;
     failure = cleanOiioMessage(OIIO::geterror());
-    // OpenImageIO hands only a few extensions to its movie reader; anything else that is not a
-    // still image gets one more try through that reader, whose complaint (such as a file
-    // without a video stream) then says more than "no format reader".
-    if (isStillImageName(path)) return nullptr;
-    auto movieInput = OIIO::ImageInput::create("ffmpeg");
-    OIIO::ImageSpec movieSpec;
-    if (movieInput && movieInput->open(path, movieSpec)) return movieInput;
-    if (movieInput) {
-        const std::string movieFailure = cleanOiioMessage(movieInput->geterror());
-        if (!movieFailure.empty()) failure = movieFailure;
+    // OpenImageIO's movie reader refuses files by name unless they carry one of its extensions,
+    // even when FFmpeg could read them; say how to get past that.
+    const std::string extension = extensionOf(path);
+    const KnownExtensions& known = knownExtensions();
+    if (!extension.empty() && known.stills.count(extension) == 0 && known.movies.count(extension) == 0) {
+        std::string movieExtensions;
+        for (const std::string& movie : known.movies) movieExtensions += " ." + movie;
+        failure += "; movies are read from files named" + movieExtensions +
+                   " (rewrap others without re-encoding, e.g. ffmpeg -i clip." + extension +
+                   " -c copy clip.mov)";
     }
-    OIIO::geterror();  // drop what the failed try left behind
     return nullptr;
 }
 

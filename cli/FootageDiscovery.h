@@ -41,9 +41,9 @@ struct SequencePattern {
 // Returns false when the name holds no such placeholder.
 bool parseSequencePattern(const std::string& path, SequencePattern& pattern);
 
-// Opens a still image or a movie, trying OpenImageIO's movie reader also for extensions that
-// OpenImageIO does not hand to it by itself (.mkv, .webm, ...). Returns null and sets `failure`
-// when nothing reads it; for files that are no still image, the movie reader's complaint.
+// Opens a still image or a movie with OpenImageIO. Returns null and sets `failure` when nothing
+// reads it; for an extension OpenImageIO's movie reader does not take (.mkv, .webm, ...) the
+// failure says which it does take.
 std::unique_ptr<OIIO::ImageInput> openFootageFile(const std::string& path, std::string& failure);
 
 // Orders names as people read them: digit runs compare by value, so "f9.png" < "f10.png";

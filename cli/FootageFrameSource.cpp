@@ -14,14 +14,14 @@ FootageFrameSource::FootageFrameSource(const Clip& clip, const FootageFormat& fo
       frames_(static_cast<std::size_t>(clip.frameCount)) {}
 
 void FootageFrameSource::decode(const std::vector<int>& frames,
-                                const std::function<void()>& frameDone) {
+                                const std::function<void(long long, long long)>& progress) {
     DecodeRequest request;
     request.clip = &clip_;
     request.format = format_;
     request.depth = depth_;
     request.threads = threads_;
     request.cancel = cancel_;
-    request.frameDone = frameDone;
+    request.progress = progress;
 
     // Worlds are made here, on one thread, so that the decoding threads only fill them.
     std::vector<runner::World*> targets;

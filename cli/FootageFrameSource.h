@@ -20,9 +20,10 @@ public:
                        const std::atomic<bool>* cancel);
 
     // Decodes `frames` (clip frame numbers; each decoded once, repeats and frames decoded before
-    // are skipped). Calls `frameDone` after each, from the decoding threads. Throws RunError or
+    // are skipped), reporting `progress` as decodeFrames does. Throws RunError or
     // CancelledError (see decodeFrames); after a failure none of this call's frames are kept.
-    void decode(const std::vector<int>& frames, const std::function<void()>& frameDone = {});
+    void decode(const std::vector<int>& frames,
+                const std::function<void(long long done, long long total)>& progress = {});
 
     int frameCount() const override { return clip_.frameCount; }
     int width() const override { return format_.width; }

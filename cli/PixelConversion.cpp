@@ -8,19 +8,14 @@ namespace {
 // The host's alpha-first component order.
 constexpr std::size_t kA = 0, kR = 1, kG = 2, kB = 3;
 
-template <typename T, typename Convert>
-void toHost(const T* file, const ChannelMap& map, int width, T* host, T opaque, Convert convert) {
-    const auto channels = static_cast<std::size_t>(map.fileChannels);
-    const auto r = static_cast<std::size_t>(map.red);
-    const auto g = static_cast<std::size_t>(map.green);
-    const auto b = static_cast<std::size_t>(map.blue);
-    for (int x = 0; x < width; ++x, file += channels, host += 4) {
-        host[kR] = convert(file[r]);
-        host[kG] = convert(file[g]);
-        host[kB] = convert(file[b]);
-        host[kA] = map.alpha < 0 ? opaque : convert(file[static_cast<std::size_t>(map.alpha)]);
-    }
-}
+template <typename Host>
+constexpr Host opaque();
+template <>
+constexpr std::uint8_t opaque<std::uint8_t>() { return 255; }
+template <>
+constexpr std::uint16_t opaque<std::uint16_t>() { return 32768; }
+template <>
+constexpr float opaque<float>() { return 1.0f; }
 
 template <typename T, typename Convert>
 void toFile(const T* host, int width, int fileChannels, T* file, Convert convert) {
@@ -40,6 +35,34 @@ T same(T value) {
 
 }  // namespace
 
+template <typename File, typename Host>
+void fileRowToHost(const File* file, const ChannelMap& map, int width, Host* host) {
+    const auto channels = static_cast<std::size_t>(map.fileChannels);
+    const auto r = static_cast<std::size_t>(map.red);
+    const auto g = static_cast<std::size_t>(map.green);
+    const auto b = static_cast<std::size_t>(map.blue);
+    for (int x = 0; x < width; ++x, file += channels, host += 4) {
+        host[kR] = toHostSample<File, Host>(file[r]);
+        host[kG] = toHostSample<File, Host>(file[g]);
+        host[kB] = toHostSample<File, Host>(file[b]);
+        host[kA] = map.alpha < 0 ? opaque<Host>()
+                                 : toHostSample<File, Host>(file[static_cast<std::size_t>(map.alpha)]);
+    }
+}
+
+#define FRAMEMELD_FILE_ROW_TO_HOST(File, Host) \
+    template void fileRowToHost<File, Host>(const File*, const ChannelMap&, int, Host*);
+FRAMEMELD_FILE_ROW_TO_HOST(std::uint8_t, std::uint8_t)
+FRAMEMELD_FILE_ROW_TO_HOST(std::uint8_t, std::uint16_t)
+FRAMEMELD_FILE_ROW_TO_HOST(std::uint8_t, float)
+FRAMEMELD_FILE_ROW_TO_HOST(std::uint16_t, std::uint8_t)
+FRAMEMELD_FILE_ROW_TO_HOST(std::uint16_t, std::uint16_t)
+FRAMEMELD_FILE_ROW_TO_HOST(std::uint16_t, float)
+FRAMEMELD_FILE_ROW_TO_HOST(float, std::uint8_t)
+FRAMEMELD_FILE_ROW_TO_HOST(float, std::uint16_t)
+FRAMEMELD_FILE_ROW_TO_HOST(float, float)
+#undef FRAMEMELD_FILE_ROW_TO_HOST
+
 ChannelMap channelMapFor(int fileChannels, int alphaChannel) {
     ChannelMap map;
     map.fileChannels = fileChannels;
@@ -55,19 +78,6 @@ ChannelMap channelMapFor(int fileChannels, int alphaChannel) {
     map.green = colour[1];
     map.blue = colour[2];
     return map;
-}
-
-void fileRowToHost(const std::uint8_t* file, const ChannelMap& map, int width, std::uint8_t* host) {
-    toHost(file, map, width, host, std::uint8_t{255}, same<std::uint8_t>);
-}
-
-void fileRowToHost(const std::uint16_t* file, const ChannelMap& map, int width,
-                   std::uint16_t* host) {
-    toHost(file, map, width, host, std::uint16_t{32768}, fileToHost16);
-}
-
-void fileRowToHost(const float* file, const ChannelMap& map, int width, float* host) {
-    toHost(file, map, width, host, 1.0f, same<float>);
 }
 
 void hostRowToFile(const std::uint8_t* host, int width, int fileChannels, std::uint8_t* file) {

@@ -8,6 +8,7 @@
 // step of the host scale. Float is unchanged, 1.0 being full scale on both sides.
 
 #include <cstdint>
+#include <type_traits>
 
 namespace framemeld::cli {
 
@@ -36,10 +37,45 @@ inline std::uint16_t hostToFile16(std::uint16_t h) {
     return static_cast<std::uint16_t>((clamped * 65535u + 16384u) / 32768u);
 }
 
-// File row -> host row of `width` pixels (4 components each, alpha first).
-void fileRowToHost(const std::uint8_t* file, const ChannelMap& map, int width, std::uint8_t* host);
-void fileRowToHost(const std::uint16_t* file, const ChannelMap& map, int width, std::uint16_t* host);
-void fileRowToHost(const float* file, const ChannelMap& map, int width, float* host);
+// One file sample (8-bit, 16-bit, or float for half and float files) as a host component, at the
+// same or another depth: integer scales map full scale onto full scale with rounding to nearest
+// (fileToHost16 is the 16-bit to 16-bit case); floats going to integers are clipped to 0..1
+// first (NaN to 0) and rounded, halves up; integers going to float are divided by their full
+// scale.
+template <typename File, typename Host>
+Host toHostSample(File value) {
+    static_assert(std::is_same_v<File, std::uint8_t> || std::is_same_v<File, std::uint16_t> ||
+                  std::is_same_v<File, float>);
+    static_assert(std::is_same_v<Host, std::uint8_t> || std::is_same_v<Host, std::uint16_t> ||
+                  std::is_same_v<Host, float>);
+    constexpr auto fullScale = [](auto sample, bool host) {
+        using T = decltype(sample);
+        if constexpr (std::is_same_v<T, std::uint8_t>) return 255u;
+        else if constexpr (std::is_same_v<T, std::uint16_t>) return host ? 32768u : 65535u;
+        else return 1u;
+    };
+    constexpr std::uint32_t from = fullScale(File{}, false);
+    constexpr std::uint32_t to = fullScale(Host{}, true);
+
+    if constexpr (std::is_same_v<File, float> && std::is_same_v<Host, float>) {
+        return value;
+    } else if constexpr (std::is_same_v<Host, float>) {
+        return static_cast<float>(value) / static_cast<float>(from);
+    } else if constexpr (std::is_same_v<File, float>) {
+        if (!(value > 0.0f)) return 0;  // negative and NaN
+        if (value >= 1.0f) return static_cast<Host>(to);
+        return static_cast<Host>(value * static_cast<float>(to) + 0.5f);
+    } else {
+        // Integer to integer. from is odd (255, 65535), so the exact quotient never ends in .5
+        // and adding just under half rounds to nearest.
+        return static_cast<Host>((static_cast<std::uint32_t>(value) * to + from / 2) / from);
+    }
+}
+
+// File row -> host row of `width` pixels (4 components each, alpha first). File and host sample
+// types may differ (a render at another depth than the footage's); see toHostSample.
+template <typename File, typename Host>
+void fileRowToHost(const File* file, const ChannelMap& map, int width, Host* host);
 
 // Host row -> file row with `fileChannels` channels: 3 (RGB, alpha dropped) or 4 (RGBA).
 void hostRowToFile(const std::uint8_t* host, int width, int fileChannels, std::uint8_t* file);

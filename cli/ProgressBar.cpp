@@ -37,13 +37,6 @@ void ProgressBar::update(long long done, long long total) {
     drawLocked(false);
 }
 
-void ProgressBar::advance(long long amount) {
-    if (!enabled_) return;
-    std::lock_guard<std::mutex> lock(mutex_);
-    done_ += amount;
-    drawLocked(false);
-}
-
 void ProgressBar::finish() {
     if (!enabled_) return;
     std::lock_guard<std::mutex> lock(mutex_);

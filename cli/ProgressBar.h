@@ -23,8 +23,6 @@ public:
     // Sets how much of the phase's work is done (values past the total show as full).
     void update(long long done);
     void update(long long done, long long total);
-    // Adds to the work done.
-    void advance(long long amount = 1);
     // Ends the bar's line so that later messages start on a fresh one.
     void finish();
 

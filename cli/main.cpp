@@ -75,7 +75,7 @@ int run(const std::vector<std::string>& args) {
 
     FootageFrameSource source(clip, format, depth, threadCount(options), &session.cancelFlag());
     bar.startPhase("Reading frames", static_cast<long long>(plan.frames.size()));
-    source.decode(plan.frames, [&bar] { bar.advance(); });
+    source.decode(plan.frames, [&bar](long long done, long long total) { bar.update(done, total); });
 
     session.apply(plan);
     bar.startPhase("Rendering", 1);

@@ -1,0 +1,134 @@
+#include "CliTestSupport.h"
+
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <cstdlib>
+#include <filesystem>
+
+namespace fs = std::filesystem;
+
+namespace framemeld::cli::test {
+
+TempDir::TempDir() {
+    std::string pattern = (fs::temp_directory_path() / "framemeld-cli-XXXXXX").string();
+    if (mkdtemp(pattern.data()) == nullptr) ADD_FAILURE() << "cannot make a scratch folder";
+    path_ = pattern;
+}
+
+TempDir::~TempDir() {
+    std::error_code ignored;
+    fs::permissions(path_, fs::perms::owner_all, fs::perm_options::add, ignored);
+    fs::remove_all(path_, ignored);
+}
+
+std::vector<std::string> TempDir::entries() const {
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(path_)) {
+        names.push_back(entry.path().filename().string());
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+void writeImage(const std::string& path, int width, int height, int channels,
+                OIIO::TypeDesc fileType, OIIO::TypeDesc dataType, const void* data) {
+    auto output = OIIO::ImageOutput::create(path);
+    ASSERT_TRUE(output) << OIIO::geterror();
+    OIIO::ImageSpec spec(width, height, channels, fileType);
+    spec.attribute("oiio:UnassociatedAlpha", 1);
+    ASSERT_TRUE(output->open(path, spec)) << output->geterror();
+    ASSERT_TRUE(output->write_image(dataType, data)) << output->geterror();
+    ASSERT_TRUE(output->close()) << output->geterror();
+}
+
+template <typename T>
+std::vector<T> readSamples(const std::string& path, int& width, int& height, int& channels,
+                           OIIO::TypeDesc* storedType) {
+    OIIO::ImageSpec config;
+    config.attribute("oiio:UnassociatedAlpha", 1);
+    auto input = OIIO::ImageInput::open(path, &config);
+    if (!input) {
+        ADD_FAILURE() << path << ": " << OIIO::geterror();
+        return {};
+    }
+    const OIIO::ImageSpec& spec = input->spec();
+    width = spec.width;
+    height = spec.height;
+    channels = spec.nchannels;
+    if (storedType) *storedType = spec.format;
+    std::vector<T> samples(static_cast<std::size_t>(width) * static_cast<std::size_t>(height) *
+                           static_cast<std::size_t>(channels));
+    EXPECT_TRUE(input->read_image(0, 0, 0, channels, OIIO::BaseTypeFromC<T>::value, samples.data()))
+        << input->geterror();
+    return samples;
+}
+
+template std::vector<std::uint8_t> readSamples(const std::string&, int&, int&, int&, OIIO::TypeDesc*);
+template std::vector<std::uint16_t> readSamples(const std::string&, int&, int&, int&, OIIO::TypeDesc*);
+template std::vector<float> readSamples(const std::string&, int&, int&, int&, OIIO::TypeDesc*);
+
+CommandResult runProgram(const std::vector<std::string>& args) {
+    CommandResult result;
+    int pipeEnds[2];
+    if (pipe(pipeEnds) != 0) {
+        ADD_FAILURE() << "pipe failed";
+        return result;
+    }
+    const pid_t child = fork();
+    if (child == 0) {
+        dup2(pipeEnds[1], STDOUT_FILENO);
+        dup2(pipeEnds[1], STDERR_FILENO);
+        close(pipeEnds[0]);
+        close(pipeEnds[1]);
+        std::vector<char*> argv;
+        for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
+        argv.push_back(nullptr);
+        execvp(argv[0], argv.data());
+        _exit(127);
+    }
+    close(pipeEnds[1]);
+    char buffer[4096];
+    for (ssize_t got; (got = read(pipeEnds[0], buffer, sizeof buffer)) > 0;) {
+        result.output.append(buffer, static_cast<std::size_t>(got));
+    }
+    close(pipeEnds[0]);
+    int status = 0;
+    waitpid(child, &status, 0);
+    result.exitStatus = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    return result;
+}
+
+CommandResult runFramemeld(const std::vector<std::string>& args) {
+    std::vector<std::string> full{framemeldPath()};
+    full.insert(full.end(), args.begin(), args.end());
+    return runProgram(full);
+}
+
+std::string framemeldPath() { return FRAMEMELD_CLI_PATH; }
+std::string modulePath() { return FRAMEMELD_MODULE_PATH; }
+
+bool fileExists(const std::string& path) {
+    std::error_code ignored;
+    return fs::exists(path, ignored);
+}
+
+bool haveProgram(const std::string& name) {
+    const char* pathVariable = std::getenv("PATH");
+    if (pathVariable == nullptr) return false;
+    const std::string paths = pathVariable;
+    std::size_t start = 0;
+    while (start <= paths.size()) {
+        std::size_t end = paths.find(':', start);
+        if (end == std::string::npos) end = paths.size();
+        const fs::path candidate = fs::path(paths.substr(start, end - start)) / name;
+        if (access(candidate.c_str(), X_OK) == 0) return true;
+        start = end + 1;
+    }
+    return false;
+}
+
+}  // namespace framemeld::cli::test

@@ -1,0 +1,105 @@
+#include "cli/Options.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include "cli/CliError.h"
+
+using framemeld::cli::HelpDefaults;
+using framemeld::cli::helpText;
+using framemeld::cli::Options;
+using framemeld::cli::parseOptions;
+using framemeld::cli::UsageError;
+using testing::HasSubstr;
+
+namespace {
+
+std::string usageErrorOf(const std::vector<std::string>& args) {
+    try {
+        parseOptions(args);
+    } catch (const UsageError& error) {
+        EXPECT_EQ(error.exitStatus(), 2);
+        return error.what();
+    }
+    ADD_FAILURE() << "no usage error";
+    return {};
+}
+
+TEST(Options, TakesEveryOptionInBothSpellings) {
+    const Options options =
+        parseOptions({"--start", "3", "shot.####.exr", "--end=40", "--every", "4", "-o",
+                      "plate.exr", "--divergence", "2.5", "--rating-range=1.5", "--depth", "16",
+                      "--threads", "3", "--plugin", "/x/Framemeld.so", "-q"});
+    EXPECT_EQ(options.input, "shot.####.exr");
+    EXPECT_EQ(options.output, "plate.exr");
+    EXPECT_EQ(options.start, 3.0);
+    EXPECT_EQ(options.end, 40.0);
+    EXPECT_EQ(options.every, 4.0);
+    EXPECT_EQ(options.divergence, 2.5);
+    EXPECT_EQ(options.ratingRange, 1.5);
+    EXPECT_EQ(options.depth, 16);
+    EXPECT_EQ(options.threads, 3);
+    EXPECT_EQ(options.plugin, "/x/Framemeld.so");
+    EXPECT_TRUE(options.quiet);
+    EXPECT_FALSE(options.help);
+}
+
+TEST(Options, LeavesUnsetWhatWasNotGiven) {
+    const Options options = parseOptions({"clip.mov", "--output", "plate.png"});
+    EXPECT_FALSE(options.start || options.end || options.every || options.divergence ||
+                 options.ratingRange || options.depth);
+    EXPECT_EQ(options.threads, 0);
+    EXPECT_TRUE(options.plugin.empty());
+    EXPECT_FALSE(options.quiet);
+}
+
+TEST(Options, HelpNeedsNeitherInputNorOutput) {
+    EXPECT_TRUE(parseOptions({"--help"}).help);
+    EXPECT_TRUE(parseOptions({"-h", "--every", "2"}).help);
+    // Syntax is still checked around it.
+    EXPECT_THAT(usageErrorOf({"--help", "--every", "x"}), HasSubstr("--every needs a number"));
+}
+
+TEST(Options, RefusesWrongCommandLinesNamingTheOption) {
+    const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
+        {{"in.mov", "-o", "p.png", "--start"}, "--start needs a value"},
+        {{"in.mov", "-o"}, "-o needs a value"},
+        {{"in.mov", "-o", "p.png", "--end", "ten"}, "--end needs a number, not \"ten\""},
+        {{"in.mov", "-o", "p.png", "--every", "2.5"}, "--every needs a whole number"},
+        {{"in.mov", "-o", "p.png", "--start", "1e30"}, "--start needs a whole number"},
+        {{"in.mov", "-o", "p.png", "--divergence", "nan"}, "--divergence needs a number"},
+        {{"in.mov", "-o", "p.png", "--divergence", "inf"}, "--divergence needs a number"},
+        {{"in.mov", "-o", "p.png", "--rating-range", ""}, "--rating-range needs a number"},
+        {{"in.mov", "-o", "p.png", "--depth", "12"}, "--depth must be 8, 16 or 32"},
+        {{"in.mov", "-o", "p.png", "--threads", "0"}, "--threads must be between 1 and 1024"},
+        {{"in.mov", "-o", "p.png", "--quiet=yes"}, "--quiet takes no value"},
+        {{"in.mov", "-o", "p.png", "--frames", "3"}, "unknown option --frames"},
+        {{"-o", "p.png"}, "no INPUT given"},
+        {{"a.0001.png", "a.0002.png", "-o", "p.png"}, "quote it"},
+        {{"in.mov"}, "no output file given"},
+        {{"in.mov", "-o", ""}, "-o needs a file name"},
+    };
+    for (const auto& [args, expected] : cases) {
+        EXPECT_THAT(usageErrorOf(args), HasSubstr(expected)) << "for " << testing::PrintToString(args);
+    }
+}
+
+TEST(Options, HelpListsEveryOptionWithItsDefault) {
+    const std::string withModule = helpText("framemeld", HelpDefaults{2.0, 1.5});
+    for (const char* option : {"-o, --output", "--start N", "--end N", "--every N",
+                               "--divergence D", "--rating-range R", "--depth 8|16|32",
+                               "--threads N", "--plugin PATH", "--quiet", "--help"}) {
+        EXPECT_THAT(withModule, HasSubstr(option));
+    }
+    EXPECT_THAT(withModule, HasSubstr("(default: 0)"));
+    EXPECT_THAT(withModule, HasSubstr("(default: the clip's last frame)"));
+    EXPECT_THAT(withModule, HasSubstr("(default: 1)"));
+    EXPECT_THAT(withModule, HasSubstr("(default: 2)"));    // divergence, from the module
+    EXPECT_THAT(withModule, HasSubstr("(default: 1.5)"));  // rating range, from the module
+    EXPECT_THAT(withModule, HasSubstr("Exit status"));
+
+    const std::string withoutModule = helpText("framemeld", HelpDefaults{});
+    EXPECT_THAT(withoutModule, HasSubstr("(default: the plug-in's default)"));
+}
+
+}  // namespace

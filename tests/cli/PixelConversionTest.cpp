@@ -1,0 +1,133 @@
+#include "cli/PixelConversion.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdint>
+#include <cstdlib>
+#include <vector>
+
+using namespace framemeld::cli;
+
+namespace {
+
+TEST(SixteenBitScale, MapsFileRangeOntoTheHostsWithRounding) {
+    EXPECT_EQ(fileToHost16(0), 0);
+    EXPECT_EQ(fileToHost16(65535), 32768);
+    EXPECT_EQ(fileToHost16(1), 1);      // 0.50001 rounds up
+    EXPECT_EQ(fileToHost16(32767), 16384);  // 16383.75 -> 16384
+    EXPECT_EQ(hostToFile16(32768), 65535);
+    EXPECT_EQ(hostToFile16(16384), 32768);  // 32767.5 rounds up
+    EXPECT_EQ(hostToFile16(40000), 65535);  // past the host's full scale: clipped
+
+    int worstRoundTrip = 0;
+    std::uint16_t previous = 0;
+    for (std::uint32_t v = 0; v <= 65535; ++v) {
+        const std::uint16_t host = fileToHost16(static_cast<std::uint16_t>(v));
+        ASSERT_GE(host, previous) << "not monotonic at " << v;
+        previous = host;
+        const int back = hostToFile16(host);
+        worstRoundTrip = std::max(worstRoundTrip, std::abs(back - static_cast<int>(v)));
+    }
+    // One host step is about two file steps; going there and back costs at most one file step.
+    EXPECT_EQ(worstRoundTrip, 1);
+
+    // Every host value survives being written to a file and read again.
+    for (std::uint32_t h = 0; h <= 32768; ++h) {
+        ASSERT_EQ(fileToHost16(hostToFile16(static_cast<std::uint16_t>(h))), h);
+    }
+}
+
+TEST(OtherDepths, MapFullScaleOntoFullScaleAndClipFloats) {
+    EXPECT_EQ((toHostSample<std::uint8_t, std::uint16_t>(255)), 32768);
+    EXPECT_EQ((toHostSample<std::uint8_t, std::uint16_t>(128)), 16448);  // 16448.25
+    EXPECT_EQ((toHostSample<std::uint8_t, float>(51)), 51 / 255.0f);
+    EXPECT_EQ((toHostSample<std::uint16_t, std::uint8_t>(65535)), 255);
+    EXPECT_EQ((toHostSample<std::uint16_t, std::uint8_t>(32896)), 128);
+    EXPECT_EQ((toHostSample<std::uint16_t, std::uint8_t>(128)), 0);  // 0.498
+    EXPECT_EQ((toHostSample<std::uint16_t, float>(65535)), 1.0f);
+    EXPECT_EQ((toHostSample<float, std::uint8_t>(0.5f)), 128);  // 127.5, halves up
+    EXPECT_EQ((toHostSample<float, std::uint8_t>(-0.1f)), 0);
+    EXPECT_EQ((toHostSample<float, std::uint8_t>(7.0f)), 255);
+    EXPECT_EQ((toHostSample<float, std::uint8_t>(std::nanf(""))), 0);
+    EXPECT_EQ((toHostSample<float, std::uint16_t>(0.5f)), 16384);
+    EXPECT_EQ((toHostSample<float, std::uint16_t>(1.0f)), 32768);
+    EXPECT_EQ((toHostSample<float, float>(-3.5f)), -3.5f);
+    // The same-depth cases are the plain ones.
+    for (int v = 0; v < 256; ++v) {
+        ASSERT_EQ((toHostSample<std::uint8_t, std::uint8_t>(static_cast<std::uint8_t>(v))), v);
+    }
+    for (std::uint32_t v = 0; v <= 65535; v += 7) {
+        const auto value = static_cast<std::uint16_t>(v);
+        ASSERT_EQ((toHostSample<std::uint16_t, std::uint16_t>(value)), fileToHost16(value));
+    }
+}
+
+TEST(ChannelMap, FindsColourAndAlphaInCommonLayouts) {
+    const ChannelMap grey = channelMapFor(1, -1);
+    EXPECT_EQ(grey.red, 0);
+    EXPECT_EQ(grey.green, 0);
+    EXPECT_EQ(grey.blue, 0);
+    EXPECT_EQ(grey.alpha, -1);
+
+    const ChannelMap greyAlpha = channelMapFor(2, 1);
+    EXPECT_EQ(greyAlpha.blue, 0);
+    EXPECT_EQ(greyAlpha.alpha, 1);
+
+    const ChannelMap rgba = channelMapFor(4, 3);
+    EXPECT_EQ(rgba.red, 0);
+    EXPECT_EQ(rgba.blue, 2);
+    EXPECT_EQ(rgba.alpha, 3);
+
+    const ChannelMap alphaFirst = channelMapFor(4, 0);
+    EXPECT_EQ(alphaFirst.red, 1);
+    EXPECT_EQ(alphaFirst.blue, 3);
+    EXPECT_EQ(alphaFirst.alpha, 0);
+
+    const ChannelMap fourWithoutAlpha = channelMapFor(4, -1);  // e.g. RGB and a depth channel
+    EXPECT_EQ(fourWithoutAlpha.blue, 2);
+    EXPECT_EQ(fourWithoutAlpha.alpha, -1);
+}
+
+TEST(RowConversion, ReordersToAlphaFirstAndFillsMissingAlpha) {
+    const std::uint8_t rgb[] = {10, 20, 30, 40, 50, 60};
+    std::uint8_t host8[8] = {};
+    fileRowToHost(rgb, channelMapFor(3, -1), 2, host8);
+    EXPECT_EQ(std::vector<std::uint8_t>(host8, host8 + 8),
+              (std::vector<std::uint8_t>{255, 10, 20, 30, 255, 40, 50, 60}));
+
+    const std::uint16_t rgba16[] = {65535, 0, 32767, 65535};
+    std::uint16_t host16[4] = {};
+    fileRowToHost(rgba16, channelMapFor(4, 3), 1, host16);
+    EXPECT_EQ(std::vector<std::uint16_t>(host16, host16 + 4),
+              (std::vector<std::uint16_t>{32768, 32768, 0, 16384}));
+
+    const float greyAlpha[] = {-0.25f, 0.5f, 2.0f, 0.0f};  // floats pass unclipped
+    float hostFloat[8] = {};
+    fileRowToHost(greyAlpha, channelMapFor(2, 1), 2, hostFloat);
+    EXPECT_EQ(std::vector<float>(hostFloat, hostFloat + 8),
+              (std::vector<float>{0.5f, -0.25f, -0.25f, -0.25f, 0.0f, 2.0f, 2.0f, 2.0f}));
+
+    std::uint16_t opaque16[4] = {};
+    fileRowToHost(rgba16, channelMapFor(3, -1), 1, opaque16);
+    EXPECT_EQ(opaque16[0], 32768) << "opaque is the host's 16-bit full scale";
+}
+
+TEST(RowConversion, WritesRgbOrRgbaBack) {
+    const std::uint8_t host[] = {128, 1, 2, 3, 255, 4, 5, 6};
+    std::uint8_t rgb[6] = {};
+    hostRowToFile(host, 2, 3, rgb);
+    EXPECT_EQ(std::vector<std::uint8_t>(rgb, rgb + 6), (std::vector<std::uint8_t>{1, 2, 3, 4, 5, 6}));
+    std::uint8_t rgba[8] = {};
+    hostRowToFile(host, 2, 4, rgba);
+    EXPECT_EQ(std::vector<std::uint8_t>(rgba, rgba + 8),
+              (std::vector<std::uint8_t>{1, 2, 3, 128, 4, 5, 6, 255}));
+
+    const std::uint16_t host16[] = {32768, 16384, 1, 0};
+    std::uint16_t rgba16[4] = {};
+    hostRowToFile(host16, 1, 4, rgba16);
+    EXPECT_EQ(std::vector<std::uint16_t>(rgba16, rgba16 + 4),
+              (std::vector<std::uint16_t>{32768, 2, 0, 65535}));
+}
+
+}  // namespace

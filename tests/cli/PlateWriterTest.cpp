@@ -1,0 +1,135 @@
+#include "cli/PlateWriter.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstdint>
+#include <fstream>
+
+#include "CliTestSupport.h"
+#include "cli/CliError.h"
+
+using namespace framemeld::cli;
+using framemeld::runner::PixelDepth;
+using framemeld::runner::World;
+using framemeld::cli::test::TempDir;
+using testing::ElementsAre;
+using testing::HasSubstr;
+using testing::IsEmpty;
+
+namespace {
+
+PlateImage viewOf(const World& world) {
+    PlateImage plate;
+    plate.width = world.width();
+    plate.height = world.height();
+    plate.depth = world.depth();
+    plate.pixels = world.rowBytes(0);
+    plate.rowBytes = world.rowbytes();
+    return plate;
+}
+
+TEST(PlateWriter, KeepsTheRenderDepthWhereTheFormatCan) {
+    EXPECT_EQ(plateSampleType("tiff", PixelDepth::Bits8), "uint8");
+    EXPECT_EQ(plateSampleType("tiff", PixelDepth::Bits16), "uint16");
+    EXPECT_EQ(plateSampleType("tiff", PixelDepth::Float32), "float");
+    EXPECT_EQ(plateSampleType("png", PixelDepth::Float32), "uint16");
+    EXPECT_EQ(plateSampleType("dpx", PixelDepth::Bits16), "uint16");
+    EXPECT_EQ(plateSampleType("jpeg", PixelDepth::Bits16), "uint8");
+    EXPECT_EQ(plateSampleType("openexr", PixelDepth::Bits8), "half");
+    EXPECT_EQ(plateSampleType("openexr", PixelDepth::Bits16), "float");
+}
+
+TEST(PlateWriter, SixteenBitPlatesGoBackToTheFileScale) {
+    TempDir dir;
+    World plate(2, 1, PixelDepth::Bits16);
+    plate.at<PF_Pixel16>(0, 0) = PF_Pixel16{32768, 0, 1, 16384};
+    plate.at<PF_Pixel16>(1, 0) = PF_Pixel16{100, 32768, 20000, 3};
+    writePlate(dir.file("p.tif"), viewOf(plate), PlateFileOptions{true, true}, nullptr);
+
+    int w = 0, h = 0, c = 0;
+    OIIO::TypeDesc stored;
+    const auto samples = test::readSamples<std::uint16_t>(dir.file("p.tif"), w, h, c, &stored);
+    EXPECT_EQ(stored, OIIO::TypeDesc::UINT16);
+    ASSERT_EQ(c, 4);
+    EXPECT_THAT(samples, ElementsAre(0, 2, 32768, 65535, 65535, 39999, 6, 200));
+
+    // In EXR the same plate is stored as float with the host's 32768 as 1.0, exactly.
+    writePlate(dir.file("p.exr"), viewOf(plate), PlateFileOptions{true, false}, nullptr);
+    const auto floats = test::readSamples<float>(dir.file("p.exr"), w, h, c, &stored);
+    EXPECT_EQ(stored, OIIO::TypeDesc::FLOAT);
+    EXPECT_EQ(floats[1], 1.0f / 32768.0f);
+    EXPECT_EQ(floats[2], 0.5f);
+    EXPECT_EQ(floats[5], 20000.0f / 32768.0f);
+}
+
+TEST(PlateWriter, FloatPlatesAreStoredUnclippedAndAlphaOnlyWhenWanted) {
+    TempDir dir;
+    World plate(1, 2, PixelDepth::Float32);
+    plate.at<PF_PixelFloat>(0, 0) = PF_PixelFloat{0.5f, -0.25f, 1.5f, 0.125f};
+    plate.at<PF_PixelFloat>(0, 1) = PF_PixelFloat{1.0f, 0.0f, 0.75f, 2.0f};
+    writePlate(dir.file("p.exr"), viewOf(plate), PlateFileOptions{false, false}, nullptr);
+    int w = 0, h = 0, c = 0;
+    const auto samples = test::readSamples<float>(dir.file("p.exr"), w, h, c);
+    EXPECT_EQ(c, 3);
+    EXPECT_THAT(samples, ElementsAre(-0.25f, 1.5f, 0.125f, 0.0f, 0.75f, 2.0f));
+
+    // JPEG holds no alpha, whatever the footage had.
+    writePlate(dir.file("p.jpg"), viewOf(plate), PlateFileOptions{true, false}, nullptr);
+    test::readSamples<std::uint8_t>(dir.file("p.jpg"), w, h, c);
+    EXPECT_EQ(c, 3);
+    EXPECT_THAT(dir.entries(), ElementsAre("p.exr", "p.jpg"));
+}
+
+TEST(PlateWriter, EightBitPlatesKeepTheirValuesAndStraightAlpha) {
+    TempDir dir;
+    World plate(2, 1, PixelDepth::Bits8);
+    plate.at<PF_Pixel8>(0, 0) = PF_Pixel8{128, 200, 100, 50};
+    plate.at<PF_Pixel8>(1, 0) = PF_Pixel8{0, 7, 8, 9};
+    writePlate(dir.file("p.png"), viewOf(plate), PlateFileOptions{true, true}, nullptr);
+    int w = 0, h = 0, c = 0;
+    const auto samples = test::readSamples<std::uint8_t>(dir.file("p.png"), w, h, c);
+    EXPECT_THAT(samples, ElementsAre(200, 100, 50, 128, 7, 8, 9, 0));
+}
+
+TEST(PlateWriter, NothingIsLeftWhenCancelledOrUnwritable) {
+    TempDir dir;
+    World plate(3, 3, PixelDepth::Bits8);
+    std::atomic<bool> cancel{true};
+    EXPECT_THROW(writePlate(dir.file("p.png"), viewOf(plate), {}, &cancel), CancelledError);
+    EXPECT_THAT(dir.entries(), IsEmpty()) << "neither the plate nor its temporary file";
+
+    std::ofstream(dir.file("file")) << "a file, not a folder";
+    try {
+        writePlate(dir.file("file/p.png"), viewOf(plate), {}, nullptr);
+        FAIL() << "wrote into a file";
+    } catch (const RunError& error) {
+        EXPECT_THAT(error.what(), HasSubstr(dir.file("file/p.png") + ": cannot write the output"));
+    }
+    EXPECT_THAT(dir.entries(), ElementsAre("file"));
+
+    // An existing plate is replaced whole.
+    std::ofstream(dir.file("old.png")) << "old";
+    writePlate(dir.file("old.png"), viewOf(plate), {}, nullptr);
+    int w = 0, h = 0, c = 0;
+    test::readSamples<std::uint8_t>(dir.file("old.png"), w, h, c);
+    EXPECT_EQ(w, 3);
+    EXPECT_THAT(dir.entries(), ElementsAre("file", "old.png"));
+}
+
+TEST(PlateWriter, TheOutputIsCheckedBeforeAnyWork) {
+    TempDir dir;
+    EXPECT_NO_THROW(checkOutputPath(dir.file("plate.exr")));
+    EXPECT_THROW(checkOutputPath(dir.file("plate.unknownformat")), UsageError);
+    EXPECT_THROW(checkOutputPath(dir.file("plate")), UsageError);
+    try {
+        checkOutputPath(dir.file("missing/plate.png"));
+        FAIL() << "a missing folder was taken";
+    } catch (const RunError& error) {
+        EXPECT_THAT(error.what(), HasSubstr("missing/plate.png: cannot write the output, the folder"));
+    }
+    EXPECT_THROW(checkOutputPath(dir.path() + "/"), CliError);
+}
+
+}  // namespace

@@ -1,0 +1,104 @@
+#include "cli/SamplingPlan.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include "cli/CliError.h"
+
+using namespace framemeld::cli;
+using testing::ElementsAre;
+using testing::HasSubstr;
+
+namespace {
+
+// Shaped like the plug-in's registrations, with its odd corners: the valid maximum of the frame
+// numbers is 9999 and the rating range may go below its slider's 1.
+SliderRanges pluginLikeRanges() {
+    SliderRanges ranges;
+    ranges.start = {"Start Frame", 0, 9999, 1};
+    ranges.end = {"End Frame", 0, 9999, 1};
+    ranges.every = {"Every n-th Frame", 1, 100, 1};
+    ranges.divergence = {"Divergence", 0, 100, 2};
+    ranges.ratingRange = {"Rating Range", 0.1, 9999, 1};
+    return ranges;
+}
+
+std::string usageErrorOf(const Options& options, int clipLength) {
+    try {
+        planSampling(options, pluginLikeRanges(), clipLength);
+    } catch (const UsageError& error) {
+        return error.what();
+    }
+    ADD_FAILURE() << "no usage error";
+    return {};
+}
+
+TEST(SamplingPlan, DefaultsTakeTheWholeClipAndThePluginsSliderDefaults) {
+    const SamplingPlan plan = planSampling(Options{}, pluginLikeRanges(), 6);
+    EXPECT_EQ(plan.start, 0);  // not the slider's default of 1: the whole clip
+    EXPECT_EQ(plan.end, 5);
+    EXPECT_EQ(plan.every, 1);
+    EXPECT_EQ(plan.divergence, 2.0);
+    EXPECT_EQ(plan.ratingRange, 1.0);
+    EXPECT_THAT(plan.frames, ElementsAre(0, 1, 2, 3, 4, 5));
+}
+
+TEST(SamplingPlan, FramesFollowThePluginsGrid) {
+    EXPECT_THAT(sampledFrames(0, 9, 4), ElementsAre(0, 4, 8));    // 9 is off the grid
+    EXPECT_THAT(sampledFrames(2, 8, 3), ElementsAre(2, 5, 8));    // the end on the grid is in
+    EXPECT_THAT(sampledFrames(10, 20, 3), ElementsAre(10, 13, 16, 19));
+    EXPECT_THAT(sampledFrames(7, 7, 5), ElementsAre(7));
+
+    Options options;
+    options.start = 3;
+    options.every = 8;
+    EXPECT_THAT(planSampling(options, pluginLikeRanges(), 30).frames, ElementsAre(3, 11, 19, 27));
+}
+
+TEST(SamplingPlan, ValuesOutsideASlidersRangeAreRefusedWithTheRange) {
+    Options every;
+    every.every = 0;
+    EXPECT_THAT(usageErrorOf(every, 10),
+                HasSubstr("--every 0 is outside the valid range of \"Every n-th Frame\": 1 to 100"));
+    Options rating;
+    rating.ratingRange = 0.05;
+    EXPECT_THAT(usageErrorOf(rating, 10), HasSubstr("\"Rating Range\": 0.1 to 9999"));
+    Options divergence;
+    divergence.divergence = 100.5;
+    EXPECT_THAT(usageErrorOf(divergence, 10), HasSubstr("\"Divergence\": 0 to 100"));
+    Options start;
+    start.start = -1;
+    EXPECT_THAT(usageErrorOf(start, 10), HasSubstr("\"Start Frame\": 0 to 9999"));
+    Options end;
+    end.end = 10000;
+    EXPECT_THAT(usageErrorOf(end, 20000), HasSubstr("\"End Frame\": 0 to 9999"));
+
+    // The range check alone, as main() runs it before touching the footage.
+    EXPECT_THROW(checkSliderRanges(every, pluginLikeRanges()), UsageError);
+    EXPECT_NO_THROW(checkSliderRanges(Options{}, pluginLikeRanges()));
+}
+
+TEST(SamplingPlan, FramesPastTheClipNameItsLength) {
+    Options end;
+    end.end = 795;
+    EXPECT_THAT(usageErrorOf(end, 795), HasSubstr("--end 795 is past the end of the clip: the clip "
+                                                  "has 795 frames (0 to 794)"));
+    Options start;
+    start.start = 3;
+    EXPECT_THAT(usageErrorOf(start, 1), HasSubstr("the clip has 1 frame (frame 0)"));
+}
+
+TEST(SamplingPlan, AReversedRangeHasNoFrames) {
+    Options options;
+    options.start = 8;
+    options.end = 2;
+    EXPECT_THAT(usageErrorOf(options, 10), HasSubstr("--start 8 comes after --end 2"));
+}
+
+TEST(SamplingPlan, AClipLongerThanTheEndSliderIsCutAtItsMaximum) {
+    const SamplingPlan plan = planSampling(Options{}, pluginLikeRanges(), 12000);
+    EXPECT_EQ(plan.end, 9999);
+    EXPECT_EQ(plan.frames.size(), 10000u);
+}
+
+}  // namespace
