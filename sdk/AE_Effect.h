@@ -192,7 +192,13 @@ typedef A_FpLong PF_FpLong;
 typedef A_FpShort PF_FpShort;
 
 /* The real header keys this switch on _WINDOWS (not _WIN32); the other branch uses the Carbon
- * types Fixed, Boolean and Handle, spelled out here so it builds without Carbon. */
+ * types Fixed, Boolean and Handle, spelled out here so it builds without Carbon. A Windows build
+ * without _WINDOWS fails in the real header for want of Carbon; here it fails with a clear
+ * message instead of quietly taking the non-Windows PF_Boolean. */
+#if defined(_WIN32) && !defined(_WINDOWS)
+#error "AE_Effect.h: Windows builds must define _WINDOWS (as the SDK's own projects do)"
+#endif
+
 #ifdef _WINDOWS
 typedef A_long PF_Fixed;
 typedef A_char PF_Boolean;
