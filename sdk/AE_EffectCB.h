@@ -30,7 +30,7 @@ extern "C" {
 #define PF_RAD_PER_DEGREE 0.01745329251994329577
 
 /* Passed as the iteration count of iterate_generic: one call per host worker thread. */
-#define PF_Iterations_ONCE_PER_PROCESSOR -1
+#define PF_Iterations_ONCE_PER_PROCESSOR (-1)
 
 enum {
     PF_PlatData_MAIN_WND = 0,
