@@ -357,7 +357,13 @@ PF_Err about(PF_InData *in, PF_OutData *out)
 
 } // namespace
 
-extern "C" __attribute__((visibility("default"))) PF_Err
+#if defined(_WIN32)
+#define TINY_EXPORT __declspec(dllexport)
+#else
+#define TINY_EXPORT __attribute__((visibility("default")))
+#endif
+
+extern "C" TINY_EXPORT PF_Err
 EntryPointFunc(PF_Cmd cmd, PF_InData *in_data, PF_OutData *out_data, PF_ParamDef *[],
                PF_LayerDef *, void *extra)
 {
