@@ -100,10 +100,16 @@ SetupResult Host::setup()
         result.outFlags = global.out_flags;
         result.outFlags2 = global.out_flags2;
         state_->globalData = global.global_data;
+        state_->outFlags = global.out_flags;
+        state_->outFlags2 = global.out_flags2;
         if (result.globalSetup.err != PF_Err_NONE) {
             result.problems.push_back("GLOBAL_SETUP returned error " +
                                       errText(result.globalSetup.err));
         } else {
+            if (global.my_version == 0) {
+                // The host compares it with the PiPL's version; zero means it was never set.
+                result.problems.push_back("GLOBAL_SETUP left my_version at 0");
+            }
             if ((global.out_flags2 & PF_OutFlag2_SUPPORTS_SMART_RENDER) == 0) {
                 result.problems.push_back(
                     "out_flags2 " + describeFlags(global.out_flags2) +
@@ -166,6 +172,17 @@ RenderResult Host::render(FrameSource &source, const RenderRequest &request)
     }
     if (request.timeStep <= 0 || request.timeScale == 0) {
         throw std::invalid_argument("a render needs a positive time step and time scale");
+    }
+    // The host renders deeper than 8 bits only for effects that said they can.
+    if (source.depth() == PixelDepth::Bits16 &&
+        (state_->outFlags & PF_OutFlag_DEEP_COLOR_AWARE) == 0) {
+        throw std::invalid_argument(
+            "a 16-bit render needs PF_OutFlag_DEEP_COLOR_AWARE, which the module did not set");
+    }
+    if (source.depth() == PixelDepth::Float32 &&
+        (state_->outFlags2 & PF_OutFlag2_FLOAT_COLOR_AWARE) == 0) {
+        throw std::invalid_argument(
+            "a float render needs PF_OutFlag2_FLOAT_COLOR_AWARE, which the module did not set");
     }
     const std::int64_t currentTime = static_cast<std::int64_t>(request.frame) * request.timeStep;
     const std::int64_t totalTime = static_cast<std::int64_t>(source.frameCount()) * request.timeStep;
@@ -263,6 +280,9 @@ RenderResult Host::render(FrameSource &source, const RenderRequest &request)
 
 CommandResult Host::sendCommand(PF_Cmd command)
 {
+    if (command == PF_Cmd_SMART_PRE_RENDER || command == PF_Cmd_SMART_RENDER) {
+        throw std::invalid_argument("smart render commands are sent by render()");
+    }
     CommandResult result;
     Session session(*state_);
     {

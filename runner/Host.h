@@ -50,8 +50,8 @@ struct SetupResult {
     PF_OutFlags outFlags = 0;
     PF_OutFlags2 outFlags2 = 0;
     A_long numParams = 0; // as the plug-in reported it (input layer included)
-    // Why the runner cannot drive this module (a failed command, no smart-render support, a
-    // parameter count that disagrees with the registrations); empty when it can.
+    // Why the runner cannot drive this module (a failed command, no version, no smart-render
+    // support, a parameter count that disagrees with the registrations); empty when it can.
     std::vector<std::string> problems;
     Accounting accounting;
     RenderRecord record;
@@ -102,10 +102,14 @@ public:
     double setParameter(std::string_view name, double value);
 
     // Renders one frame from `source`. Throws std::logic_error without a successful setup(),
-    // std::invalid_argument for an unusable request (non-positive time step, zero time scale).
+    // std::invalid_argument for a request the host would not make: a non-positive time step, a
+    // zero time scale, a time beyond 32 bits, or a depth the module's flags do not accept
+    // (16 bits needs PF_OutFlag_DEEP_COLOR_AWARE, float PF_OutFlag2_FLOAT_COLOR_AWARE).
     RenderResult render(FrameSource &source, const RenderRequest &request = {});
 
-    // Sends any other command with no extra record (ABOUT, GLOBAL_SETDOWN, an unknown code...).
+    // Sends any other command with no extra record (ABOUT, GLOBAL_SETDOWN, an unknown code...);
+    // the smart render commands go through render() and are refused here
+    // (std::invalid_argument).
     CommandResult sendCommand(PF_Cmd command);
 
     // Faults for the following operations; stays in force until changed.

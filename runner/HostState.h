@@ -9,6 +9,8 @@
 #include <functional>
 #include <map>
 #include <mutex>
+#include <new>
+#include <string>
 #include <optional>
 #include <string>
 
@@ -35,6 +37,8 @@ struct Host::State {
     std::function<void(A_long, A_long)> progressHook;
     std::atomic<bool> cancel{false};
     bool setupDone = false;
+    PF_OutFlags outFlags = 0;
+    PF_OutFlags2 outFlags2 = 0;
     PF_Handle globalData = nullptr;
 };
 
@@ -76,9 +80,10 @@ public:
     void beginCommand(PF_Cmd cmd);
     CommandTally &tally(); // the running command's; caller holds `mutex`
     SuiteUse &suiteUse(const char *name, A_long version); // caller holds `mutex`
-    void noteRefused(const char *what);
-    void noteHostError(const std::string &what);
-    void noteEscapedException(const std::string &what);
+    // Records; never throw (they run inside host functions).
+    void noteRefused(const char *what) noexcept;
+    void noteHostError(const std::string &what) noexcept;
+    void noteEscapedException(const std::string &what) noexcept;
 
     // Copies the counters into record.calls and the poll totals.
     void finish();
@@ -125,6 +130,19 @@ void fillUtilCallbacks(PF_UtilCallbacks &utils);
 void fillPreRenderCallbacks(PF_PreRenderCallbacks &cb);
 void fillSmartRenderCallbacks(PF_SmartRenderCallbacks &cb);
 SPBasicSuite *basicSuite();
+
+// Host functions are called from the plug-in's C code, so nothing may be thrown back into it: a
+// host-side failure becomes an error code.
+template <class Body> auto shielded(Body &&body) noexcept -> decltype(body())
+{
+    try {
+        return body();
+    } catch (const std::bad_alloc &) {
+        return PF_Err_OUT_OF_MEMORY;
+    } catch (...) {
+        return PF_Err_INTERNAL_STRUCT_DAMAGED;
+    }
+}
 
 // Runs a call into the plug-in; a C++ exception that comes out of it is recorded and turned
 // into `failure` (exceptions must not cross into the host).

@@ -12,94 +12,104 @@ void fillLayerCheckout(Session &session, A_long whatTime, A_u_long timeScale, PF
 PF_Err checkoutParam(PF_ProgPtr ref, PF_ParamIndex index, A_long whatTime, A_long timeStep,
                      A_u_long timeScale, PF_ParamDef *param)
 {
-    (void)timeStep;
-    Session *session = Session::fromRef(ref);
-    if (!session) {
-        return PF_Err_BAD_CALLBACK_PARAM;
-    }
-    if (PF_Err fault = session->enter(HostFunction::CheckoutParam)) {
-        return fault;
-    }
-    if (!param) {
-        return PF_Err_BAD_CALLBACK_PARAM;
-    }
-    if (index == 0) {
-        fillLayerCheckout(*session, whatTime, timeScale, *param);
-    } else if (index > 0 && index <= session->host.params.count()) {
-        session->host.params.fillCheckout(index, *param);
-    } else {
-        return PF_Err_INVALID_INDEX;
-    }
-    std::lock_guard<std::mutex> lock(session->mutex);
-    ++session->tally().paramCheckouts;
-    return PF_Err_NONE;
+    (void)timeStep; // a parameter has one value at any time step
+    return shielded([&]() -> PF_Err {
+        Session *session = Session::fromRef(ref);
+        if (!session) {
+            return PF_Err_BAD_CALLBACK_PARAM;
+        }
+        if (PF_Err fault = session->enter(HostFunction::CheckoutParam)) {
+            return fault;
+        }
+        if (!param) {
+            return PF_Err_BAD_CALLBACK_PARAM;
+        }
+        if (index == 0) {
+            fillLayerCheckout(*session, whatTime, timeScale, *param);
+        } else if (index > 0 && index <= session->host.params.count()) {
+            session->host.params.fillCheckout(index, *param);
+        } else {
+            return PF_Err_INVALID_INDEX;
+        }
+        std::lock_guard<std::mutex> lock(session->mutex);
+        ++session->tally().paramCheckouts;
+        return PF_Err_NONE;
+    });
 }
 
 PF_Err checkinParam(PF_ProgPtr ref, PF_ParamDef *param)
 {
-    Session *session = Session::fromRef(ref);
-    if (!session) {
-        return PF_Err_BAD_CALLBACK_PARAM;
-    }
-    const PF_Err fault = session->enter(HostFunction::CheckinParam);
-    if (!param) {
-        return PF_Err_BAD_CALLBACK_PARAM;
-    }
-    std::lock_guard<std::mutex> lock(session->mutex);
-    ++session->tally().paramCheckins; // taken back even when the call reports a fault
-    return fault;
+    return shielded([&]() -> PF_Err {
+        Session *session = Session::fromRef(ref);
+        if (!session) {
+            return PF_Err_BAD_CALLBACK_PARAM;
+        }
+        const PF_Err fault = session->enter(HostFunction::CheckinParam);
+        if (!param) {
+            return PF_Err_BAD_CALLBACK_PARAM;
+        }
+        std::lock_guard<std::mutex> lock(session->mutex);
+        ++session->tally().paramCheckins; // taken back even when the call reports a fault
+        return fault;
+    });
 }
 
 PF_Err addParam(PF_ProgPtr ref, PF_ParamIndex index, PF_ParamDefPtr def)
 {
-    Session *session = Session::fromRef(ref);
-    if (!session) {
-        return PF_Err_BAD_CALLBACK_PARAM;
-    }
-    if (PF_Err fault = session->enter(HostFunction::AddParam)) {
-        return fault;
-    }
-    if (!def || !session->paramsSetupOpen) {
-        return PF_Err_BAD_CALLBACK_PARAM;
-    }
-    return session->host.params.add(*def, index);
+    return shielded([&]() -> PF_Err {
+        Session *session = Session::fromRef(ref);
+        if (!session) {
+            return PF_Err_BAD_CALLBACK_PARAM;
+        }
+        if (PF_Err fault = session->enter(HostFunction::AddParam)) {
+            return fault;
+        }
+        if (!def || !session->paramsSetupOpen) {
+            return PF_Err_BAD_CALLBACK_PARAM;
+        }
+        return session->host.params.add(*def, index);
+    });
 }
 
 PF_Err abortPoll(PF_ProgPtr ref)
 {
-    Session *session = Session::fromRef(ref);
-    if (!session) {
-        return PF_Err_BAD_CALLBACK_PARAM;
-    }
-    if (PF_Err fault = session->enter(HostFunction::Abort)) {
-        return fault;
-    }
-    return session->poll(false);
+    return shielded([&]() -> PF_Err {
+        Session *session = Session::fromRef(ref);
+        if (!session) {
+            return PF_Err_BAD_CALLBACK_PARAM;
+        }
+        if (PF_Err fault = session->enter(HostFunction::Abort)) {
+            return fault;
+        }
+        return session->poll(false);
+    });
 }
 
 PF_Err progress(PF_ProgPtr ref, A_long current, A_long total)
 {
-    Session *session = Session::fromRef(ref);
-    if (!session) {
-        return PF_Err_BAD_CALLBACK_PARAM;
-    }
-    if (PF_Err fault = session->enter(HostFunction::Progress)) {
-        return fault;
-    }
-    {
-        std::lock_guard<std::mutex> lock(session->mutex);
-        session->record.progress.push_back(ProgressReport{current, total});
-    }
-    if (session->host.progressHook) {
-        try {
-            session->host.progressHook(current, total);
-        } catch (const std::exception &error) {
-            session->noteHostError(std::string("progress hook failed: ") + error.what());
-        } catch (...) {
-            session->noteHostError("progress hook failed");
+    return shielded([&]() -> PF_Err {
+        Session *session = Session::fromRef(ref);
+        if (!session) {
+            return PF_Err_BAD_CALLBACK_PARAM;
         }
-    }
-    return session->cancelling() ? PF_Interrupt_CANCEL : PF_Err_NONE;
+        if (PF_Err fault = session->enter(HostFunction::Progress)) {
+            return fault;
+        }
+        {
+            std::lock_guard<std::mutex> lock(session->mutex);
+            session->record.progress.push_back(ProgressReport{current, total});
+        }
+        if (session->host.progressHook) {
+            try {
+                session->host.progressHook(current, total);
+            } catch (const std::exception &error) {
+                session->noteHostError(std::string("progress hook failed: ") + error.what());
+            } catch (...) {
+                session->noteHostError("progress hook failed");
+            }
+        }
+        return session->cancelling() ? PF_Interrupt_CANCEL : PF_Err_NONE;
+    });
 }
 
 void fillLayerCheckout(Session &session, A_long whatTime, A_u_long timeScale, PF_ParamDef &def)

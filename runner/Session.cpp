@@ -43,7 +43,7 @@ PF_Err Session::enter(HostFunction function)
     }
     if (code != PF_Err_NONE) {
         std::lock_guard<std::mutex> lock(mutex);
-        record.injectedFaults.push_back(InjectedFault{function, call, code});
+        record.injectedFaults.push_back(InjectedFault{function, call, code}); // may throw: callers are shielded
     }
     return code;
 }
@@ -99,22 +99,34 @@ SuiteUse &Session::suiteUse(const char *name, A_long version)
     return current.suites.back();
 }
 
-void Session::noteRefused(const char *what)
+void Session::noteRefused(const char *what) noexcept
 {
-    std::lock_guard<std::mutex> lock(mutex);
-    record.refusedCalls.emplace_back(what);
+    try {
+        std::lock_guard<std::mutex> lock(mutex);
+        record.refusedCalls.emplace_back(what);
+    } catch (...) {
+        // Out of memory while recording: the record loses this line, the call goes on.
+    }
 }
 
-void Session::noteHostError(const std::string &what)
+void Session::noteHostError(const std::string &what) noexcept
 {
-    std::lock_guard<std::mutex> lock(mutex);
-    record.hostErrors.push_back(what);
+    try {
+        std::lock_guard<std::mutex> lock(mutex);
+        record.hostErrors.push_back(what);
+    } catch (...) {
+        // Out of memory while recording: the record loses this line, the call goes on.
+    }
 }
 
-void Session::noteEscapedException(const std::string &what)
+void Session::noteEscapedException(const std::string &what) noexcept
 {
-    std::lock_guard<std::mutex> lock(mutex);
-    accounting.escapedExceptions.push_back(what);
+    try {
+        std::lock_guard<std::mutex> lock(mutex);
+        accounting.escapedExceptions.push_back(what);
+    } catch (...) {
+        // Out of memory while recording: the record loses this line, the call goes on.
+    }
 }
 
 void Session::finish()

@@ -31,55 +31,59 @@ PF_Err checkoutLayer(PF_ProgPtr ref, PF_ParamIndex index, A_long checkoutId,
                      const PF_RenderRequest *req, A_long whatTime, A_long timeStep,
                      A_u_long timeScale, PF_CheckoutResult *result)
 {
-    Session *session = Session::fromRef(ref);
-    if (!session) {
-        return PF_Err_BAD_CALLBACK_PARAM;
-    }
-    const PF_Err fault = session->enter(HostFunction::CheckoutLayer);
-    std::lock_guard<std::mutex> lock(session->mutex);
-    RenderContext *render = session->render;
-    LayerRequest request;
-    request.checkoutId = checkoutId;
-    request.layer = index;
-    request.whatTime = whatTime;
-    request.timeStep = timeStep;
-    request.timeScale = timeScale;
-    request.result = fault;
-    if (request.result == PF_Err_NONE) {
-        if (!render || session->command != PF_Cmd_SMART_PRE_RENDER || !result || index != 0 ||
-            checkoutId < 0 || timeScale == 0 || render->requested.count(checkoutId) != 0) {
-            request.result = PF_Err_BAD_CALLBACK_PARAM;
+    return shielded([&]() -> PF_Err {
+        Session *session = Session::fromRef(ref);
+        if (!session) {
+            return PF_Err_BAD_CALLBACK_PARAM;
         }
-    }
-    if (request.result == PF_Err_NONE) {
-        request.frame = clipFrameAt(*render, whatTime, timeScale);
-        render->requested[checkoutId] = request.frame;
+        const PF_Err fault = session->enter(HostFunction::CheckoutLayer);
+        std::lock_guard<std::mutex> lock(session->mutex);
+        RenderContext *render = session->render;
+        LayerRequest request;
+        request.checkoutId = checkoutId;
+        request.layer = index;
+        request.whatTime = whatTime;
+        request.timeStep = timeStep;
+        request.timeScale = timeScale;
+        request.result = fault;
+        if (request.result == PF_Err_NONE) {
+            if (!render || session->command != PF_Cmd_SMART_PRE_RENDER || !result || index != 0 ||
+                checkoutId < 0 || timeScale == 0 || render->requested.count(checkoutId) != 0) {
+                request.result = PF_Err_BAD_CALLBACK_PARAM;
+            }
+        }
+        if (request.result == PF_Err_NONE) {
+            request.frame = clipFrameAt(*render, whatTime, timeScale);
+            render->requested[checkoutId] = request.frame;
 
-        // A time outside the clip still answers with the clip's rectangles: the host renders
-        // the layer there as transparent pixels of the same size.
-        const PF_LRect clip = clipRect(*render->source);
-        *result = PF_CheckoutResult{};
-        result->result_rect = req ? intersect(req->rect, clip) : clip;
-        result->max_result_rect = clip;
-        result->par.num = 1;
-        result->par.den = 1;
-        result->ref_width = clip.right;
-        result->ref_height = clip.bottom;
-    }
-    session->record.layerRequests.push_back(request);
-    return request.result;
+            // A time outside the clip still answers with the clip's rectangles: the host renders
+            // the layer there as transparent pixels of the same size.
+            const PF_LRect clip = clipRect(*render->source);
+            *result = PF_CheckoutResult{};
+            result->result_rect = req ? intersect(req->rect, clip) : clip;
+            result->max_result_rect = clip;
+            result->par.num = 1;
+            result->par.den = 1;
+            result->ref_width = clip.right;
+            result->ref_height = clip.bottom;
+        }
+        session->record.layerRequests.push_back(request);
+        return request.result;
+    });
 }
 
 PF_Err guidMixIn(PF_ProgPtr ref, A_u_long size, const void *buffer)
 {
-    Session *session = Session::fromRef(ref);
-    if (!session) {
-        return PF_Err_BAD_CALLBACK_PARAM;
-    }
-    if (PF_Err fault = session->enter(HostFunction::GuidMixIn)) {
-        return fault;
-    }
-    return size != 0 && !buffer ? PF_Err_BAD_CALLBACK_PARAM : PF_Err_NONE;
+    return shielded([&]() -> PF_Err {
+        Session *session = Session::fromRef(ref);
+        if (!session) {
+            return PF_Err_BAD_CALLBACK_PARAM;
+        }
+        if (PF_Err fault = session->enter(HostFunction::GuidMixIn)) {
+            return fault;
+        }
+        return size != 0 && !buffer ? PF_Err_BAD_CALLBACK_PARAM : PF_Err_NONE;
+    });
 }
 
 // The frame behind a checkout id, or null after recording why there is none. Holds the mutex.
@@ -119,105 +123,111 @@ const World *frameFor(Session &session, RenderContext &render, A_long checkoutId
 
 PF_Err checkoutLayerPixels(PF_ProgPtr ref, A_long checkoutId, PF_EffectWorld **pixels)
 {
-    Session *session = Session::fromRef(ref);
-    if (!session) {
-        return PF_Err_BAD_CALLBACK_PARAM;
-    }
-    if (pixels) {
-        *pixels = nullptr;
-    }
-    const PF_Err fault = session->enter(HostFunction::CheckoutLayerPixels);
-    std::lock_guard<std::mutex> lock(session->mutex);
-    PixelCheckout checkout;
-    checkout.checkoutId = checkoutId;
-    checkout.result = fault;
-    RenderContext *render = session->render;
-    if (checkout.result == PF_Err_NONE &&
-        (!render || session->command != PF_Cmd_SMART_RENDER || !pixels)) {
-        checkout.result = PF_Err_BAD_CALLBACK_PARAM;
-    }
-    if (checkout.result == PF_Err_NONE && render->requested.count(checkoutId) == 0) {
-        session->accounting.unrequestedCheckouts.push_back(checkoutId);
-        checkout.result = PF_Err_BAD_CALLBACK_PARAM;
-    }
-    if (checkout.result == PF_Err_NONE) {
-        if (render->checkedOut[checkoutId]++ == 1) {
-            session->accounting.repeatedCheckouts.push_back(checkoutId);
+    return shielded([&]() -> PF_Err {
+        Session *session = Session::fromRef(ref);
+        if (!session) {
+            return PF_Err_BAD_CALLBACK_PARAM;
         }
-        const FaultPlan &plan = session->host.faults;
-        if (plan.nullWorldCheckouts.count(checkoutId) == 0) {
-            const World *world = frameFor(*session, *render, checkoutId, checkout.result);
-            if (world) {
-                const auto smaller = plan.smallerWorldCheckouts.find(checkoutId);
-                if (smaller != plan.smallerWorldCheckouts.end()) {
-                    const int w = std::clamp(smaller->second.width, 0, world->width());
-                    const int h = std::clamp(smaller->second.height, 0, world->height());
-                    render->extraWorlds.push_back(world->cropped(w, h));
-                    world = &render->extraWorlds.back();
+        if (pixels) {
+            *pixels = nullptr;
+        }
+        const PF_Err fault = session->enter(HostFunction::CheckoutLayerPixels);
+        std::lock_guard<std::mutex> lock(session->mutex);
+        PixelCheckout checkout;
+        checkout.checkoutId = checkoutId;
+        checkout.result = fault;
+        RenderContext *render = session->render;
+        if (checkout.result == PF_Err_NONE &&
+            (!render || session->command != PF_Cmd_SMART_RENDER || !pixels)) {
+            checkout.result = PF_Err_BAD_CALLBACK_PARAM;
+        }
+        if (checkout.result == PF_Err_NONE && render->requested.count(checkoutId) == 0) {
+            session->accounting.unrequestedCheckouts.push_back(checkoutId);
+            checkout.result = PF_Err_BAD_CALLBACK_PARAM;
+        }
+        if (checkout.result == PF_Err_NONE) {
+            if (render->checkedOut[checkoutId]++ == 1) {
+                session->accounting.repeatedCheckouts.push_back(checkoutId);
+            }
+            const FaultPlan &plan = session->host.faults;
+            if (plan.nullWorldCheckouts.count(checkoutId) == 0) {
+                const World *world = frameFor(*session, *render, checkoutId, checkout.result);
+                if (world) {
+                    const auto smaller = plan.smallerWorldCheckouts.find(checkoutId);
+                    if (smaller != plan.smallerWorldCheckouts.end()) {
+                        const int w = std::clamp(smaller->second.width, 0, world->width());
+                        const int h = std::clamp(smaller->second.height, 0, world->height());
+                        render->extraWorlds.push_back(world->cropped(w, h));
+                        world = &render->extraWorlds.back();
+                    }
+                    // Each checkout gets its own record, so whatever the plug-in does to it cannot
+                    // reach the source's frame or another checkout.
+                    render->handedOut.push_back(*world->effectWorld());
+                    *pixels = &render->handedOut.back();
+                    checkout.gotWorld = true;
                 }
-                // Each checkout gets its own record, so whatever the plug-in does to it cannot
-                // reach the source's frame or another checkout.
-                render->handedOut.push_back(*world->effectWorld());
-                *pixels = &render->handedOut.back();
-                checkout.gotWorld = true;
             }
         }
-    }
-    session->record.pixelCheckouts.push_back(checkout);
-    return checkout.result;
+        session->record.pixelCheckouts.push_back(checkout);
+        return checkout.result;
+    });
 }
 
 PF_Err checkinLayerPixels(PF_ProgPtr ref, A_long checkoutId)
 {
-    Session *session = Session::fromRef(ref);
-    if (!session) {
-        return PF_Err_BAD_CALLBACK_PARAM;
-    }
-    const PF_Err fault = session->enter(HostFunction::CheckinLayerPixels);
-    std::lock_guard<std::mutex> lock(session->mutex);
-    session->record.pixelCheckins.push_back(checkoutId);
-    RenderContext *render = session->render;
-    if (!render || render->checkedOut.count(checkoutId) == 0) {
-        return fault != PF_Err_NONE ? fault : PF_Err_BAD_CALLBACK_PARAM;
-    }
-    return fault;
+    return shielded([&]() -> PF_Err {
+        Session *session = Session::fromRef(ref);
+        if (!session) {
+            return PF_Err_BAD_CALLBACK_PARAM;
+        }
+        const PF_Err fault = session->enter(HostFunction::CheckinLayerPixels);
+        std::lock_guard<std::mutex> lock(session->mutex);
+        session->record.pixelCheckins.push_back(checkoutId);
+        RenderContext *render = session->render;
+        if (!render || render->checkedOut.count(checkoutId) == 0) {
+            return fault != PF_Err_NONE ? fault : PF_Err_BAD_CALLBACK_PARAM;
+        }
+        return fault;
+    });
 }
 
 PF_Err checkoutOutput(PF_ProgPtr ref, PF_EffectWorld **output)
 {
-    Session *session = Session::fromRef(ref);
-    if (!session) {
-        return PF_Err_BAD_CALLBACK_PARAM;
-    }
-    if (output) {
-        *output = nullptr;
-    }
-    if (PF_Err fault = session->enter(HostFunction::CheckoutOutput)) {
-        return fault;
-    }
-    std::lock_guard<std::mutex> lock(session->mutex);
-    ++session->record.outputCheckouts;
-    RenderContext *render = session->render;
-    if (!render || session->command != PF_Cmd_SMART_RENDER || !output) {
-        return PF_Err_BAD_CALLBACK_PARAM;
-    }
-    if (session->host.faults.failOutputCheckout) {
-        return *session->host.faults.failOutputCheckout;
-    }
-    if (!render->output.valid()) {
-        try {
-            const PF_LRect &r = render->outputRect;
-            render->output = World(r.right - r.left, r.bottom - r.top, render->source->depth(),
-                                   session->host.options.outputPadding);
-        } catch (const std::bad_alloc &) {
-            return PF_Err_OUT_OF_MEMORY;
+    return shielded([&]() -> PF_Err {
+        Session *session = Session::fromRef(ref);
+        if (!session) {
+            return PF_Err_BAD_CALLBACK_PARAM;
         }
-        render->output.fillBytes(session->host.options.outputFill);
-        render->output.effectWorld()->origin_x = render->outputRect.left;
-        render->output.effectWorld()->origin_y = render->outputRect.top;
-    }
-    *output = render->output.effectWorld();
-    return PF_Err_NONE;
+        if (output) {
+            *output = nullptr;
+        }
+        if (PF_Err fault = session->enter(HostFunction::CheckoutOutput)) {
+            return fault;
+        }
+        std::lock_guard<std::mutex> lock(session->mutex);
+        ++session->record.outputCheckouts;
+        RenderContext *render = session->render;
+        if (!render || session->command != PF_Cmd_SMART_RENDER || !output) {
+            return PF_Err_BAD_CALLBACK_PARAM;
+        }
+        if (session->host.faults.failOutputCheckout) {
+            return *session->host.faults.failOutputCheckout;
+        }
+        if (!render->output.valid()) {
+            try {
+                const PF_LRect &r = render->outputRect;
+                render->output = World(r.right - r.left, r.bottom - r.top, render->source->depth(),
+                                       session->host.options.outputPadding);
+            } catch (const std::bad_alloc &) {
+                return PF_Err_OUT_OF_MEMORY;
+            }
+            render->output.fillBytes(session->host.options.outputFill);
+            render->output.effectWorld()->origin_x = render->outputRect.left;
+            render->output.effectWorld()->origin_y = render->outputRect.top;
+        }
+        *output = render->output.effectWorld();
+        return PF_Err_NONE;
+    });
 }
 
 } // namespace

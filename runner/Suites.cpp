@@ -20,50 +20,56 @@ constexpr SPErr kUnimplemented = 0x21494D50; // '!IMP'
 
 PF_Err getPixelFormat(const PF_EffectWorld *world, PF_PixelFormat *format)
 {
-    Session *session = Session::active();
-    if (!session) {
-        return PF_Err_BAD_CALLBACK_PARAM;
-    }
-    if (format) {
-        *format = PF_PixelFormat_INVALID;
-    }
-    if (PF_Err fault = session->enter(HostFunction::GetPixelFormat)) {
-        return fault;
-    }
-    const std::optional<PixelDepth> depth = World::depthOf(world);
-    if (!format || !depth) {
-        return PF_Err_BAD_CALLBACK_PARAM;
-    }
-    *format = pixelFormatOf(*depth);
-    return PF_Err_NONE;
+    return shielded([&]() -> PF_Err {
+        Session *session = Session::active();
+        if (!session) {
+            return PF_Err_BAD_CALLBACK_PARAM;
+        }
+        if (format) {
+            *format = PF_PixelFormat_INVALID;
+        }
+        if (PF_Err fault = session->enter(HostFunction::GetPixelFormat)) {
+            return fault;
+        }
+        const std::optional<PixelDepth> depth = World::depthOf(world);
+        if (!format || !depth) {
+            return PF_Err_BAD_CALLBACK_PARAM;
+        }
+        *format = pixelFormatOf(*depth);
+        return PF_Err_NONE;
+    });
 }
 
 // Plug-ins here make no worlds of their own; the calls are counted (so they can be faulted)
 // and refused.
 PF_Err newWorld(PF_ProgPtr, A_long, A_long, PF_Boolean, PF_PixelFormat, PF_EffectWorld *)
 {
-    Session *session = Session::active();
-    if (!session) {
-        return PF_Err_BAD_CALLBACK_PARAM;
-    }
-    if (PF_Err fault = session->enter(HostFunction::NewWorld)) {
-        return fault;
-    }
-    session->noteRefused("PF_NewWorld");
-    return PF_Err_INVALID_CALLBACK;
+    return shielded([&]() -> PF_Err {
+        Session *session = Session::active();
+        if (!session) {
+            return PF_Err_BAD_CALLBACK_PARAM;
+        }
+        if (PF_Err fault = session->enter(HostFunction::NewWorld)) {
+            return fault;
+        }
+        session->noteRefused("PF_NewWorld");
+        return PF_Err_INVALID_CALLBACK;
+    });
 }
 
 PF_Err disposeWorld(PF_ProgPtr, PF_EffectWorld *)
 {
-    Session *session = Session::active();
-    if (!session) {
-        return PF_Err_BAD_CALLBACK_PARAM;
-    }
-    if (PF_Err fault = session->enter(HostFunction::DisposeWorld)) {
-        return fault;
-    }
-    session->noteRefused("PF_DisposeWorld");
-    return PF_Err_INVALID_CALLBACK;
+    return shielded([&]() -> PF_Err {
+        Session *session = Session::active();
+        if (!session) {
+            return PF_Err_BAD_CALLBACK_PARAM;
+        }
+        if (PF_Err fault = session->enter(HostFunction::DisposeWorld)) {
+            return fault;
+        }
+        session->noteRefused("PF_DisposeWorld");
+        return PF_Err_INVALID_CALLBACK;
+    });
 }
 
 PF_WorldSuite2 makeWorldSuite()
@@ -120,45 +126,49 @@ const void *suiteTable(const char *name, int32_t version)
 
 SPErr acquireSuite(const char *name, int32_t version, const void **suite)
 {
-    Session *session = Session::active();
-    if (suite) {
-        *suite = nullptr;
-    }
-    if (!session) {
-        return kBadParameter;
-    }
-    const PF_Err fault = session->enter(HostFunction::AcquireSuite);
-    if (!name || !suite) {
-        return kBadParameter;
-    }
-    const void *table = nullptr;
-    if (fault == PF_Err_NONE && session->host.faults.withheldSuites.count(name) == 0) {
-        table = suiteTable(name, version);
-    }
-    std::lock_guard<std::mutex> lock(session->mutex);
-    SuiteUse &use = session->suiteUse(name, version);
-    if (!table) {
-        ++use.refused;
-        return fault != PF_Err_NONE ? fault : kSuiteNotFound;
-    }
-    ++use.acquired;
-    *suite = table;
-    return kSPNoError;
+    return shielded([&]() -> SPErr {
+        Session *session = Session::active();
+        if (suite) {
+            *suite = nullptr;
+        }
+        if (!session) {
+            return kBadParameter;
+        }
+        const PF_Err fault = session->enter(HostFunction::AcquireSuite);
+        if (!name || !suite) {
+            return kBadParameter;
+        }
+        const void *table = nullptr;
+        if (fault == PF_Err_NONE && session->host.faults.withheldSuites.count(name) == 0) {
+            table = suiteTable(name, version);
+        }
+        std::lock_guard<std::mutex> lock(session->mutex);
+        SuiteUse &use = session->suiteUse(name, version);
+        if (!table) {
+            ++use.refused;
+            return fault != PF_Err_NONE ? fault : kSuiteNotFound;
+        }
+        ++use.acquired;
+        *suite = table;
+        return kSPNoError;
+    });
 }
 
 SPErr releaseSuite(const char *name, int32_t version)
 {
-    Session *session = Session::active();
-    if (!session) {
-        return kBadParameter;
-    }
-    const PF_Err fault = session->enter(HostFunction::ReleaseSuite);
-    if (!name) {
-        return kBadParameter;
-    }
-    std::lock_guard<std::mutex> lock(session->mutex);
-    ++session->suiteUse(name, version).released; // taken back even when the call reports a fault
-    return fault;
+    return shielded([&]() -> SPErr {
+        Session *session = Session::active();
+        if (!session) {
+            return kBadParameter;
+        }
+        const PF_Err fault = session->enter(HostFunction::ReleaseSuite);
+        if (!name) {
+            return kBadParameter;
+        }
+        std::lock_guard<std::mutex> lock(session->mutex);
+        ++session->suiteUse(name, version).released; // taken back even when the call reports a fault
+        return fault;
+    });
 }
 
 SPBoolean isEqual(const char *token1, const char *token2)
@@ -168,49 +178,55 @@ SPBoolean isEqual(const char *token1, const char *token2)
 
 SPErr allocateBlock(size_t size, void **block)
 {
-    Session *session = Session::active();
-    if (block) {
-        *block = nullptr;
-    }
-    if (!session) {
-        return kBadParameter;
-    }
-    if (PF_Err fault = session->enter(HostFunction::AllocateBlock)) {
-        return fault;
-    }
-    if (!block) {
-        return kBadParameter;
-    }
-    *block = std::malloc(size == 0 ? 1 : size);
-    return *block ? kSPNoError : kOutOfMemory;
+    return shielded([&]() -> SPErr {
+        Session *session = Session::active();
+        if (block) {
+            *block = nullptr;
+        }
+        if (!session) {
+            return kBadParameter;
+        }
+        if (PF_Err fault = session->enter(HostFunction::AllocateBlock)) {
+            return fault;
+        }
+        if (!block) {
+            return kBadParameter;
+        }
+        *block = std::malloc(size == 0 ? 1 : size);
+        return *block ? kSPNoError : kOutOfMemory;
+    });
 }
 
 SPErr freeBlock(void *block)
 {
-    Session *session = Session::active();
-    const PF_Err fault = session ? session->enter(HostFunction::FreeBlock) : PF_Err_NONE;
-    std::free(block);
-    return fault;
+    return shielded([&]() -> SPErr {
+        Session *session = Session::active();
+        const PF_Err fault = session ? session->enter(HostFunction::FreeBlock) : PF_Err_NONE;
+        std::free(block);
+        return fault;
+    });
 }
 
 SPErr reallocateBlock(void *block, size_t newSize, void **newBlock)
 {
-    Session *session = Session::active();
-    if (!session) {
-        return kBadParameter;
-    }
-    if (PF_Err fault = session->enter(HostFunction::ReallocateBlock)) {
-        return fault;
-    }
-    if (!newBlock) {
-        return kBadParameter;
-    }
-    void *moved = std::realloc(block, newSize == 0 ? 1 : newSize);
-    if (!moved) {
-        return kOutOfMemory; // the old block stays valid, as with realloc
-    }
-    *newBlock = moved;
-    return kSPNoError;
+    return shielded([&]() -> SPErr {
+        Session *session = Session::active();
+        if (!session) {
+            return kBadParameter;
+        }
+        if (PF_Err fault = session->enter(HostFunction::ReallocateBlock)) {
+            return fault;
+        }
+        if (!newBlock) {
+            return kBadParameter;
+        }
+        void *moved = std::realloc(block, newSize == 0 ? 1 : newSize);
+        if (!moved) {
+            return kOutOfMemory; // the old block stays valid, as with realloc
+        }
+        *newBlock = moved;
+        return kSPNoError;
+    });
 }
 
 SPErr undefinedSlot()

@@ -108,6 +108,37 @@ TEST_F(ScriptedSetup, AModuleWithoutSmartRenderCannotBeDriven)
     EXPECT_THROW(host.render(source), std::logic_error);
 }
 
+TEST_F(ScriptedSetup, AModuleThatNeverSetsItsVersionIsAProblem)
+{
+    scripted::script().globalSetup = [](PF_InData *in, PF_OutData *out, void *extra) {
+        scripted::defaultGlobalSetup(in, out, extra);
+        out->my_version = 0;
+        return PF_Err_NONE;
+    };
+    const SetupResult setup = host.setup();
+    ASSERT_EQ(setup.problems.size(), 1U);
+    EXPECT_NE(setup.problems[0].find("my_version"), std::string::npos);
+}
+
+TEST_F(ScriptedSetup, DeepRendersNeedTheFlagsThatAcceptThem)
+{
+    scripted::script().globalSetup = [](PF_InData *, PF_OutData *out, void *) {
+        out->my_version = 1;
+        out->out_flags2 = PF_OutFlag2_SUPPORTS_SMART_RENDER;
+        return PF_Err_NONE;
+    };
+    ASSERT_TRUE(host.setup().ok());
+    for (PixelDepth depth : {PixelDepth::Bits16, PixelDepth::Float32}) {
+        InMemoryFrameSource source(2, 2, depth);
+        source.addFrame();
+        EXPECT_THROW(host.render(source), std::invalid_argument);
+    }
+    InMemoryFrameSource eightBit(2, 2, PixelDepth::Bits8);
+    eightBit.addFrame();
+    EXPECT_EQ(host.render(eightBit).err(), PF_Err_NONE);
+    EXPECT_THROW(host.sendCommand(PF_Cmd_SMART_RENDER), std::invalid_argument);
+}
+
 TEST_F(ScriptedSetup, AFailedGlobalSetupSkipsParameterSetup)
 {
     scripted::script().globalSetup = [](PF_InData *, PF_OutData *, void *) -> PF_Err {
