@@ -62,13 +62,18 @@ public:
 
   // Writes the planes, zeroing their padding so that no kernel ever reads memory never written.
   void gather(const PixelString<Pixel<T>> &samples, int count) {
-    for (int k = 0; k < count; ++k) {
-      const Pixel<T> &sample = samples[k];
-      const std::size_t at = static_cast<std::size_t>(k);
-      planes_[0][at] = sample.red;
-      planes_[1][at] = sample.green;
-      planes_[2][at] = sample.blue;
-      planes_[3][at] = sample.alpha;
+    // Local copies: the compiler cannot tell that the stores leave the plane pointers alone.
+    T *const red = planes_[0];
+    T *const green = planes_[1];
+    T *const blue = planes_[2];
+    T *const alpha = planes_[3];
+    Pixel<T> *const *const pixels = samples.pixels;
+    for (std::size_t k = 0; k < static_cast<std::size_t>(count); ++k) {
+      const Pixel<T> sample = *pixels[k];
+      red[k] = sample.red;
+      green[k] = sample.green;
+      blue[k] = sample.blue;
+      alpha[k] = sample.alpha;
     }
     for (T *plane : planes_) {
       std::memset(plane + count, 0, (padded_ - static_cast<std::size_t>(count)) * sizeof(T));
@@ -81,8 +86,8 @@ public:
   const T *plane(int component) const { return planes_[component]; }
 
 private:
-  // 256 float samples, or 576 bytes ones.
-  static constexpr std::size_t kStackBytes = 256 * (sizeof(std::uint32_t) + 4 * sizeof(float) + 1);
+  // Up to 256 float samples or 640 byte ones, with their padding.
+  static constexpr std::size_t kStackBytes = (256 + framemeld_rating::kBlock) * (sizeof(std::uint32_t) + 4 * sizeof(float) + 1);
 
   alignas(64) unsigned char stack_[kStackBytes];
   std::unique_ptr<unsigned char[]> heap_;
@@ -118,22 +123,53 @@ unsigned char meanComponent(float sum, float selected, unsigned char) { return t
 // Out-of-range values pass through: float footage may legitimately exceed 0..1.
 float meanComponent(float sum, float selected, float) { return sum / selected; }
 
+// The smallest rating r with r > cutoff, for whole-number ratings; above every rating when the
+// cutoff is NaN or beyond them all.
+std::uint64_t lowestSelectedRating(float cutoff) {
+  if (!(cutoff < 4294967296.0f)) {
+    return std::uint64_t{1} << 32;
+  }
+  if (cutoff < 0.0f) {
+    return 0;
+  }
+  return static_cast<std::uint64_t>(cutoff) + 1; // truncation is the floor here
+}
+
+// A component, or +0 where mask is zero; done on the bits so that the compiler keeps it free of
+// branches, since which samples pass is as unpredictable as footage.
+inline std::uint32_t masked(unsigned char value, std::uint32_t mask) { return value & mask; }
+inline float masked(float value, std::uint32_t mask) {
+  std::uint32_t bits;
+  std::memcpy(&bits, &value, sizeof bits);
+  bits &= mask;
+  float result;
+  std::memcpy(&result, &bits, sizeof result);
+  return result;
+}
+
+// A float sum may take +0.0 for a sample left out: a running sum that starts at +0.0 is never
+// -0.0, and x + 0.0 == x for every other x, NaN and infinities included.
 template <typename Accumulator, typename T>
-Pixel<T> meanAboveCutoff(const Scratch<T> &scratch, const std::uint32_t *ratings, int count, float cutoff) {
+Pixel<T> meanOfSelected(const Scratch<T> &scratch, const std::uint32_t *ratings, int count, std::uint64_t lowest) {
+  const T *const red = scratch.plane(0);
+  const T *const green = scratch.plane(1);
+  const T *const blue = scratch.plane(2);
+  const T *const alpha = scratch.plane(3);
   Accumulator sums[4] = {0, 0, 0, 0};
-  Accumulator selected = 0;
-  for (int k = 0; k < count; ++k) {
-    if (static_cast<float>(ratings[k]) > cutoff) {
-      const std::size_t at = static_cast<std::size_t>(k);
-      for (int c = 0; c < 4; ++c) {
-        sums[c] += static_cast<Accumulator>(scratch.plane(c)[at]);
-      }
-      selected += 1;
-    }
+  std::uint32_t selected = 0;
+  for (std::size_t k = 0; k < static_cast<std::size_t>(count); ++k) {
+    const std::uint32_t chosen = ratings[k] >= lowest ? 1u : 0u;
+    const std::uint32_t mask = 0u - chosen;
+    sums[0] += static_cast<Accumulator>(masked(red[k], mask));
+    sums[1] += static_cast<Accumulator>(masked(green[k], mask));
+    sums[2] += static_cast<Accumulator>(masked(blue[k], mask));
+    sums[3] += static_cast<Accumulator>(masked(alpha[k], mask));
+    selected += chosen;
   }
   if (selected == 0) {
     return Pixel<T>{};
   }
+  // The selected count is below 2^24 like every rating, so float holds it exactly.
   const float divisor = static_cast<float>(selected);
   return Pixel<T>{meanComponent(static_cast<float>(sums[0]), divisor, T{}),
                   meanComponent(static_cast<float>(sums[1]), divisor, T{}),
@@ -143,12 +179,13 @@ Pixel<T> meanAboveCutoff(const Scratch<T> &scratch, const std::uint32_t *ratings
 
 template <typename T>
 Pixel<T> mean(const Scratch<T> &scratch, const std::uint32_t *ratings, int count, float cutoff) {
+  const std::uint64_t lowest = lowestSelectedRating(cutoff);
   if constexpr (sizeof(T) == 1) {
     if (count <= kExactByteSumCount) {
-      return meanAboveCutoff<std::uint32_t>(scratch, ratings, count, cutoff);
+      return meanOfSelected<std::uint32_t>(scratch, ratings, count, lowest);
     }
   }
-  return meanAboveCutoff<float>(scratch, ratings, count, cutoff);
+  return meanOfSelected<float>(scratch, ratings, count, lowest);
 }
 
 } // namespace

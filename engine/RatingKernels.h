@@ -11,13 +11,13 @@ namespace framemeld_rating {
 
 // Samples are handed to the kernels split into component planes, so that one vector load takes
 // the same component of many samples. Every plane, the ratings and the byte scratch hold at
-// least paddedCount(count) elements; the kernels read and write the padding but never let it
-// change a rating.
+// least paddedCount(count) elements; the kernels read and write the padding (up to one block
+// past the last whole block) but never let it change a rating.
 constexpr int kBlock = 64;
 
 inline std::size_t paddedCount(int count) {
   const std::size_t n = count > 0 ? static_cast<std::size_t>(count) : 0;
-  return (n + kBlock - 1) / kBlock * kBlock;
+  return (n + kBlock - 1) / kBlock * kBlock + kBlock;
 }
 
 template <typename T> struct SamplePlanes {

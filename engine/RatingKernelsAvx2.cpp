@@ -22,13 +22,9 @@ namespace framemeld_rating {
 
 namespace {
 
-constexpr int kByteLanes = 32;
 constexpr int kFloatLanes = 8;
 
-// Loading at prefix + lanes - t gives all-ones in the first t lanes and zero in the rest.
-alignas(32) const unsigned char kBytePrefix[2 * kByteLanes] = {
-    0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF,
-    0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
+// Loading at kIntPrefix + lanes - t gives all-ones in the first t lanes and zero in the rest.
 alignas(32) const std::int32_t kIntPrefix[2 * kFloatLanes] = {-1, -1, -1, -1, -1, -1, -1, -1};
 
 FRAMEMELD_AVX2 inline __m256i load(const void *address) {
@@ -38,12 +34,6 @@ FRAMEMELD_AVX2 inline void store(void *address, __m256i value) {
   _mm256_storeu_si256(static_cast<__m256i *>(address), value);
 }
 
-FRAMEMELD_AVX2 inline std::uint32_t sumBytes(__m256i counts) {
-  const __m256i sums = _mm256_sad_epu8(counts, _mm256_setzero_si256());
-  const __m128i halves = _mm_add_epi64(_mm256_castsi256_si128(sums), _mm256_extracti128_si256(sums, 1));
-  return static_cast<std::uint32_t>(_mm_cvtsi128_si32(halves) + _mm_cvtsi128_si32(_mm_srli_si128(halves, 8)));
-}
-
 FRAMEMELD_AVX2 inline std::uint32_t sumInts(__m256i values) {
   __m128i sums = _mm_add_epi32(_mm256_castsi256_si128(values), _mm256_extracti128_si256(values, 1));
   sums = _mm_add_epi32(sums, _mm_srli_si128(sums, 8));
@@ -51,37 +41,132 @@ FRAMEMELD_AVX2 inline std::uint32_t sumInts(__m256i values) {
   return static_cast<std::uint32_t>(_mm_cvtsi128_si32(sums));
 }
 
-struct ByteCandidate {
+// The byte kernel works on tiles of 16 by 16 samples. One block of 16 stays in place while the
+// other turns past it one lane at a time (a rotation within each 128-bit half), so 16 steps test
+// all 256 pairs of the tile without a single broadcast, and the turning block's counters turn
+// with it and come back into place at the end. Each register holds two tiles side by side.
+constexpr int kTile = 16;
+// Counters are bytes; a tile adds at most kTile to a lane, so they are widened before 15 tiles.
+constexpr int kTilesBetweenFlushes = 15;
+
+struct ByteWindows {
   __m256i low[4];
   __m256i high[4];
 };
 
-FRAMEMELD_AVX2 inline ByteCandidate byteCandidate(const SamplePlanes<unsigned char> &samples, int i, int reach) {
-  const unsigned char *planes[4] = {samples.red, samples.green, samples.blue, samples.alpha};
-  ByteCandidate candidate;
+// The values b that agree with each sample: low <= b <= high, from |a - b| <= reach.
+FRAMEMELD_AVX2 inline ByteWindows windowsOf(const __m256i *values, __m256i reach) {
+  ByteWindows windows;
   for (int c = 0; c < 4; ++c) {
-    const ByteWindow window = byteWindow(planes[c][i], reach);
-    candidate.low[c] = _mm256_set1_epi8(static_cast<char>(window.low));
-    candidate.high[c] = _mm256_set1_epi8(static_cast<char>(window.high));
+    windows.low[c] = _mm256_subs_epu8(values[c], reach);
+    windows.high[c] = _mm256_adds_epu8(values[c], reach);
   }
-  return candidate;
+  return windows;
 }
 
-// All-ones in each lane whose sample lies within the candidate's window in every component.
-FRAMEMELD_AVX2 inline __m256i bytesAgree(const ByteCandidate &candidate, const SamplePlanes<unsigned char> &samples,
-                                         int offset) {
-  const __m256i red = load(samples.red + offset);
-  const __m256i green = load(samples.green + offset);
-  const __m256i blue = load(samples.blue + offset);
-  const __m256i alpha = load(samples.alpha + offset);
-  __m256i outside = _mm256_or_si256(_mm256_subs_epu8(candidate.low[0], red), _mm256_subs_epu8(red, candidate.high[0]));
-  outside = _mm256_or_si256(outside, _mm256_subs_epu8(candidate.low[1], green));
-  outside = _mm256_or_si256(outside, _mm256_subs_epu8(green, candidate.high[1]));
-  outside = _mm256_or_si256(outside, _mm256_subs_epu8(candidate.low[2], blue));
-  outside = _mm256_or_si256(outside, _mm256_subs_epu8(blue, candidate.high[2]));
-  outside = _mm256_or_si256(outside, _mm256_subs_epu8(candidate.low[3], alpha));
-  outside = _mm256_or_si256(outside, _mm256_subs_epu8(alpha, candidate.high[3]));
+// All-ones in each lane whose sample lies within the windows in every component.
+FRAMEMELD_AVX2 inline __m256i bytesAgree(const ByteWindows &windows, const __m256i *values) {
+  __m256i outside = _mm256_or_si256(_mm256_subs_epu8(windows.low[0], values[0]), _mm256_subs_epu8(values[0], windows.high[0]));
+  for (int c = 1; c < 4; ++c) {
+    outside = _mm256_or_si256(outside, _mm256_subs_epu8(windows.low[c], values[c]));
+    outside = _mm256_or_si256(outside, _mm256_subs_epu8(values[c], windows.high[c]));
+  }
   return _mm256_cmpeq_epi8(outside, _mm256_setzero_si256());
+}
+
+FRAMEMELD_AVX2 inline __m256i turn(__m256i lanes) { return _mm256_alignr_epi8(lanes, lanes, 1); }
+
+// All-ones in the lanes of blocks `block` and `block + 1` that hold a sample.
+FRAMEMELD_AVX2 inline __m256i samplesPresent(int count, int block) {
+  const int remaining = count - block * kTile;
+  const __m256i lane = _mm256_setr_epi8(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16, 17, 18, 19, 20,
+                                        21, 22, 23, 24, 25, 26, 27, 28, 29, 30, 31);
+  return _mm256_cmpgt_epi8(_mm256_set1_epi8(static_cast<char>(remaining > 32 ? 32 : remaining)), lane);
+}
+
+FRAMEMELD_AVX2 inline void loadBlocks(const SamplePlanes<unsigned char> &samples, int block, __m256i *values) {
+  const unsigned char *planes[4] = {samples.red, samples.green, samples.blue, samples.alpha};
+  for (int c = 0; c < 4; ++c) {
+    values[c] = load(planes[c] + block * kTile);
+  }
+}
+
+// Adds 32 byte counters to ratings[0 .. 32).
+FRAMEMELD_AVX2 inline void addByteCounts(__m256i counts, std::uint32_t *ratings) {
+  const __m128i halves[2] = {_mm256_castsi256_si128(counts), _mm256_extracti128_si256(counts, 1)};
+  for (int h = 0; h < 2; ++h) {
+    const __m256i low = _mm256_cvtepu8_epi32(halves[h]);
+    const __m256i high = _mm256_cvtepu8_epi32(_mm_srli_si128(halves[h], 8));
+    std::uint32_t *target = ratings + h * kTile;
+    store(target, _mm256_add_epi32(load(target), low));
+    store(target + 8, _mm256_add_epi32(load(target + 8), high));
+  }
+}
+
+// Adds the counts of one block held twice (once per half) to ratings[0 .. 16).
+FRAMEMELD_AVX2 inline void addRowCounts(__m256i counts, std::uint32_t *ratings) {
+  const __m256i sum = _mm256_add_epi16(_mm256_cvtepu8_epi16(_mm256_castsi256_si128(counts)),
+                                       _mm256_cvtepu8_epi16(_mm256_extracti128_si256(counts, 1)));
+  store(ratings, _mm256_add_epi32(load(ratings), _mm256_cvtepu16_epi32(_mm256_castsi256_si128(sum))));
+  store(ratings + 8, _mm256_add_epi32(load(ratings + 8), _mm256_cvtepu16_epi32(_mm256_extracti128_si256(sum, 1))));
+}
+
+// The pairs within blocks `block` and `block + 1`, each block against itself. Turning by r
+// pairs lane l with lane l + r; over r = 1 .. 7 both members are credited, and at r = 8, where
+// every pair shows up twice, only the lane's own sample is.
+template <bool Partial>
+FRAMEMELD_AVX2 inline void diagonalTiles(const SamplePlanes<unsigned char> &samples, int block, __m256i reach,
+                                         std::uint32_t *ratings) {
+  __m256i turning[4];
+  loadBlocks(samples, block, turning);
+  const ByteWindows windows = windowsOf(turning, reach);
+  const __m256i present = Partial ? samplesPresent(samples.count, block) : _mm256_set1_epi8(-1);
+  __m256i presentTurning = present;
+  __m256i own = _mm256_setzero_si256();
+  __m256i partners = _mm256_setzero_si256();
+  for (int r = 1; r <= kTile / 2; ++r) {
+    for (__m256i &values : turning) {
+      values = turn(values);
+    }
+    partners = turn(partners);
+    __m256i agree = bytesAgree(windows, turning);
+    if (Partial) {
+      presentTurning = turn(presentTurning);
+      agree = _mm256_and_si256(agree, _mm256_and_si256(present, presentTurning));
+    }
+    own = _mm256_sub_epi8(own, agree);
+    if (r < kTile / 2) {
+      partners = _mm256_sub_epi8(partners, agree);
+    }
+  }
+  partners = _mm256_alignr_epi8(partners, partners, kTile / 2); // back into place
+  addByteCounts(_mm256_add_epi8(own, partners), ratings + block * kTile);
+}
+
+// The 2 x 256 pairs between block `fixed` (both halves) and blocks `block`, `block + 1`.
+template <bool Partial>
+FRAMEMELD_AVX2 inline __m256i offDiagonalTiles(const ByteWindows &fixed, const SamplePlanes<unsigned char> &samples,
+                                               int block, unsigned char *columns, __m256i row) {
+  __m256i turning[4];
+  loadBlocks(samples, block, turning);
+  unsigned char *counters = columns + block * kTile;
+  __m256i column = load(counters);
+  __m256i present = Partial ? samplesPresent(samples.count, block) : _mm256_setzero_si256();
+  for (int r = 0; r < kTile; ++r) {
+    __m256i agree = bytesAgree(fixed, turning);
+    if (Partial) {
+      agree = _mm256_and_si256(agree, present);
+      present = turn(present);
+    }
+    row = _mm256_sub_epi8(row, agree);
+    column = _mm256_sub_epi8(column, agree);
+    for (__m256i &values : turning) {
+      values = turn(values);
+    }
+    column = turn(column);
+  }
+  store(counters, column);
+  return row;
 }
 
 FRAMEMELD_AVX2 void rateBytes(const SamplePlanes<unsigned char> &samples, unsigned char tolerance,
@@ -90,42 +175,49 @@ FRAMEMELD_AVX2 void rateBytes(const SamplePlanes<unsigned char> &samples, unsign
   const std::size_t padded = paddedCount(count);
   std::memset(ratings, 0, padded * sizeof *ratings);
   std::memset(columns, 0, padded);
-  const int reach = tolerance - 1;
+  const __m256i reach = _mm256_set1_epi8(static_cast<char>(tolerance - 1));
+  const int blocks = (count + kTile - 1) / kTile;
+  // Whether blocks b and b + 1 hold fewer than 32 samples.
+  const auto partial = [count](int block) { return (block + 2) * kTile > count; };
 
-  int sinceFlush = 0;
-  for (int i = 0; i < count; ++i) {
-    if (sinceFlush == kColumnFlushInterval) {
-      flushColumns(columns, ratings, static_cast<std::size_t>(i));
-      sinceFlush = 0;
+  for (int block = 0; block < blocks; block += 2) {
+    if (partial(block)) {
+      diagonalTiles<true>(samples, block, reach, ratings);
+    } else {
+      diagonalTiles<false>(samples, block, reach, ratings);
     }
-    ++sinceFlush;
-
-    const ByteCandidate candidate = byteCandidate(samples, i, reach);
-    const int fullBlocks = i / kByteLanes;
-    std::uint32_t partners = 0;
-    // A lane of the row count gains at most one per block: sum it before it can wrap.
-    for (int block = 0; block < fullBlocks;) {
-      const int chunkEnd = fullBlocks - block > kColumnFlushInterval ? block + kColumnFlushInterval : fullBlocks;
-      __m256i row = _mm256_setzero_si256();
-      for (; block < chunkEnd; ++block) {
-        const int offset = block * kByteLanes;
-        const __m256i agree = bytesAgree(candidate, samples, offset);
-        store(columns + offset, _mm256_sub_epi8(load(columns + offset), agree));
-        row = _mm256_sub_epi8(row, agree);
-      }
-      partners += sumBytes(row);
-    }
-    const int tail = i % kByteLanes;
-    if (tail != 0) {
-      const int offset = fullBlocks * kByteLanes;
-      const __m256i agree =
-          _mm256_and_si256(bytesAgree(candidate, samples, offset), load(kBytePrefix + kByteLanes - tail));
-      store(columns + offset, _mm256_sub_epi8(load(columns + offset), agree));
-      partners += sumBytes(_mm256_sub_epi8(_mm256_setzero_si256(), agree));
-    }
-    ratings[i] += 1 + partners;
   }
-  flushColumns(columns, ratings, static_cast<std::size_t>(count));
+
+  const unsigned char *planes[4] = {samples.red, samples.green, samples.blue, samples.alpha};
+  int sinceColumnFlush = 0;
+  for (int fixedBlock = 0; fixedBlock + 1 < blocks; ++fixedBlock) {
+    __m256i values[4];
+    for (int c = 0; c < 4; ++c) {
+      values[c] = _mm256_broadcastsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i *>(planes[c] + fixedBlock * kTile)));
+    }
+    const ByteWindows fixed = windowsOf(values, reach);
+    std::uint32_t *rowRatings = ratings + fixedBlock * kTile;
+    __m256i row = _mm256_setzero_si256();
+    int sinceRowFlush = 0;
+    for (int block = fixedBlock + 1; block < blocks; block += 2) {
+      row = partial(block) ? offDiagonalTiles<true>(fixed, samples, block, columns, row)
+                           : offDiagonalTiles<false>(fixed, samples, block, columns, row);
+      if (++sinceRowFlush == kTilesBetweenFlushes) {
+        addRowCounts(row, rowRatings);
+        row = _mm256_setzero_si256();
+        sinceRowFlush = 0;
+      }
+    }
+    addRowCounts(row, rowRatings);
+    if (++sinceColumnFlush == kTilesBetweenFlushes) {
+      flushColumns(columns, ratings, static_cast<std::size_t>(blocks + 1) * kTile);
+      sinceColumnFlush = 0;
+    }
+  }
+  flushColumns(columns, ratings, static_cast<std::size_t>(blocks + 1) * kTile);
+  for (int k = 0; k < count; ++k) {
+    ratings[k] += 1;
+  }
 }
 
 // All-ones in each lane whose sample is at least the tolerance away in some component. The
