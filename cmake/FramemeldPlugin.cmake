@@ -17,9 +17,16 @@ set_target_properties(Framemeld PROPERTIES
 # A symbol missing from the module must fail the link, not the host's load.
 if(WIN32)
   set_target_properties(Framemeld PROPERTIES OUTPUT_NAME framemeldAE SUFFIX ".aex")
+  # The SDK headers take their Windows branch on _WINDOWS, not on the compiler's _WIN32; Adobe's
+  # own projects define these three, whatever compiler flags the user passes.
+  foreach(_framemeld_piece framemeld_engine framemeld_host framemeld_render)
+    target_compile_definitions(${_framemeld_piece} PRIVATE WIN32 _WINDOWS MSWindows)
+  endforeach()
   if(MINGW)
-    # The host loads nothing beside the .aex: carry the C++ runtime inside it.
-    target_link_options(Framemeld PRIVATE "LINKER:--no-undefined" -static-libgcc -static-libstdc++)
+    # The host loads nothing beside the .aex: carry the C++ runtime inside it, and with the
+    # posix thread model winpthread too (-static), so it imports only Windows' own DLLs.
+    target_link_options(Framemeld PRIVATE "LINKER:--no-undefined" -static-libgcc -static-libstdc++
+                                          -static)
   endif()
   if(TARGET framemeld_pipl_files)
     enable_language(RC)
@@ -28,21 +35,14 @@ if(WIN32)
     add_dependencies(Framemeld framemeld_pipl_files)
   endif()
 elseif(APPLE)
-  set_target_properties(Framemeld PROPERTIES BUNDLE ON BUNDLE_EXTENSION plugin SUFFIX "")
   target_link_options(Framemeld PRIVATE "LINKER:-undefined,error"
                                         "LINKER:-exported_symbol,_EntryPointFunc")
+  include("${PROJECT_SOURCE_DIR}/packaging/FramemeldMacBundle.cmake")
+  framemeld_default_mac_architectures(Framemeld framemeld_engine framemeld_host framemeld_render)
   if(TARGET framemeld_pipl_files)
-    target_sources(Framemeld PRIVATE "${FRAMEMELD_PIPL_RSRC}" "${FRAMEMELD_PIPL_PKGINFO}")
-    set_source_files_properties("${FRAMEMELD_PIPL_RSRC}" PROPERTIES
-      MACOSX_PACKAGE_LOCATION Resources GENERATED ON)
-    set_source_files_properties("${FRAMEMELD_PIPL_PKGINFO}" PROPERTIES
-      MACOSX_PACKAGE_LOCATION . GENERATED ON)
-    add_dependencies(Framemeld framemeld_pipl_files)
-    # Written at build time, so it cannot be CMake's configure-time plist template.
-    add_custom_command(TARGET Framemeld POST_BUILD
-      COMMAND "${CMAKE_COMMAND}" -E copy "${FRAMEMELD_PIPL_INFO_PLIST}"
-              "$<TARGET_BUNDLE_CONTENT_DIR:Framemeld>/Info.plist"
-      VERBATIM)
+    framemeld_make_mac_bundle(Framemeld)
+  else()
+    set_target_properties(Framemeld PROPERTIES BUNDLE ON BUNDLE_EXTENSION plugin SUFFIX "")
   endif()
 else()
   set(_framemeld_export_map "${PROJECT_SOURCE_DIR}/host/FramemeldExports.map")
