@@ -8,6 +8,7 @@
 #include <deque>
 #include <functional>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <new>
 #include <string>
@@ -97,10 +98,21 @@ public:
     static Session *fromRef(PF_ProgPtr ref) noexcept;
 
 private:
-    std::array<std::atomic<long>, kHostFunctionCount> perFunction_{};
+    // Call counts. When a fault must hit an exact call, every call goes through one shared
+    // counter so that "the k-th call" is well defined; otherwise each worker counts on its own
+    // cache line (a per-pixel callback would make a shared counter the render's bottleneck) and
+    // finish() adds the lines up.
+    static constexpr std::size_t kPollSlot = kHostFunctionCount;
+    struct alignas(64) Counters {
+        std::array<std::atomic<long>, kHostFunctionCount + 1> slots{}; // functions, then polls
+    };
+    void countOnThisThread(std::size_t which) noexcept;
+
+    const bool exactCounts_;
+    const bool exactPolls_;
+    std::unique_ptr<Counters[]> counters_; // [0]: threads outside the pool; [1 + w]: worker w
+    std::size_t counterSlots_ = 0;
     std::atomic<long> total_{0};
-    std::atomic<long> polls_{0};
-    std::atomic<long> abortPolls_{0};
     std::atomic<long> iteratePolls_{0};
     std::atomic<bool> pollCancelled_{false};
     std::size_t tallyIndex_ = 0;

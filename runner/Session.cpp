@@ -21,15 +21,38 @@ constexpr A_long kAfterEffectsApplId = 0x46585443; // 'FXTC'
 
 } // namespace
 
-Session::Session(Host::State &hostState) : host(hostState)
+Session::Session(Host::State &hostState)
+    : host(hostState),
+      exactCounts_(hostState.faults.failNthCall != 0 || !hostState.faults.callFaults.empty()),
+      exactPolls_(hostState.faults.cancelAfterPolls > 0),
+      counters_(new Counters[hostState.pool.size() + 1]), counterSlots_(hostState.pool.size() + 1)
 {
     fillUtilCallbacks(utils_);
     basic_ = *basicSuite();
 }
 
+void Session::countOnThisThread(std::size_t which) noexcept
+{
+    const std::optional<unsigned> worker = host.pool.currentWorkerIndex();
+    if (!worker) {
+        // Shared by the command thread and any thread the plug-in made itself.
+        counters_[0].slots[which].fetch_add(1, std::memory_order_relaxed);
+        return;
+    }
+    // Only this worker writes its line, and finish() reads it after the workers are done, so a
+    // plain increment suffices (no locked instruction per pixel).
+    std::atomic<long> &count = counters_[*worker + 1].slots[which];
+    count.store(count.load(std::memory_order_relaxed) + 1, std::memory_order_relaxed);
+}
+
 PF_Err Session::enter(HostFunction function)
 {
-    const long nth = ++perFunction_[static_cast<std::size_t>(function)];
+    const auto slot = static_cast<std::size_t>(function);
+    if (!exactCounts_) {
+        countOnThisThread(slot);
+        return PF_Err_NONE;
+    }
+    const long nth = ++counters_[0].slots[slot];
     const long call = ++total_;
     const FaultPlan &plan = host.faults;
     PF_Err code = PF_Err_NONE;
@@ -56,11 +79,15 @@ bool Session::cancelling() const noexcept
 
 PF_Err Session::poll(bool fromIterate)
 {
-    ++(fromIterate ? iteratePolls_ : abortPolls_);
-    const long count = ++polls_;
-    const long limit = host.faults.cancelAfterPolls;
-    if (limit > 0 && count >= limit) {
-        pollCancelled_.store(true, std::memory_order_relaxed);
+    if (fromIterate) {
+        ++iteratePolls_; // once per row, so a shared counter costs nothing
+    }
+    if (exactPolls_) {
+        if (++counters_[0].slots[kPollSlot] >= host.faults.cancelAfterPolls) {
+            pollCancelled_.store(true, std::memory_order_relaxed);
+        }
+    } else {
+        countOnThisThread(kPollSlot);
     }
     return cancelling() ? PF_Interrupt_CANCEL : PF_Err_NONE;
 }
@@ -132,12 +159,18 @@ void Session::noteEscapedException(const std::string &what) noexcept
 void Session::finish()
 {
     std::lock_guard<std::mutex> lock(mutex);
-    for (std::size_t i = 0; i < kHostFunctionCount; ++i) {
-        record.calls.perFunction[i] = perFunction_[i].load();
+    long polls = 0;
+    record.calls = CallCounts{};
+    for (std::size_t s = 0; s < counterSlots_; ++s) {
+        for (std::size_t i = 0; i < kHostFunctionCount; ++i) {
+            const long count = counters_[s].slots[i].load();
+            record.calls.perFunction[i] += count;
+            record.calls.total += count;
+        }
+        polls += counters_[s].slots[kPollSlot].load();
     }
-    record.calls.total = total_.load();
-    record.abortPolls = abortPolls_.load();
     record.iterateCancelPolls = iteratePolls_.load();
+    record.abortPolls = polls - record.iterateCancelPolls;
 }
 
 PF_InData Session::makeInData()

@@ -196,12 +196,14 @@ std::optional<PixelDepth> World::depthOf(const PF_EffectWorld *world) noexcept
     if (!world || world->reserved0 != static_cast<const void *>(&kWorldTag)) {
         return std::nullopt;
     }
-    for (PixelDepth depth : {PixelDepth::Bits8, PixelDepth::Bits16, PixelDepth::Float32}) {
-        if (world->reserved1 == depthTag(depth)) {
-            return depth;
-        }
+    // Called for every pixel-data request, so it decodes the tag instead of searching.
+    const std::uintptr_t tag = reinterpret_cast<std::uintptr_t>(world->reserved1);
+    switch (tag) {
+    case static_cast<std::uintptr_t>(PixelDepth::Bits8) + 1U: return PixelDepth::Bits8;
+    case static_cast<std::uintptr_t>(PixelDepth::Bits16) + 1U: return PixelDepth::Bits16;
+    case static_cast<std::uintptr_t>(PixelDepth::Float32) + 1U: return PixelDepth::Float32;
+    default: return std::nullopt;
     }
-    return std::nullopt;
 }
 
 } // namespace framemeld::runner
