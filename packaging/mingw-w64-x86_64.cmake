@@ -39,8 +39,8 @@ set(ENV{PKG_CONFIG_LIBDIR} "/usr/${MINGW_TRIPLET}/lib/pkgconfig")
 set(CMAKE_C_FLAGS_INIT "-DWIN32 -D_WINDOWS")
 set(CMAKE_CXX_FLAGS_INIT "-DWIN32 -D_WINDOWS")
 
-# Windows programs built here (the render check) run under Wine.
-find_program(MINGW_WINE NAMES wine64 wine)
+# Windows programs built here (the runner's, the render check) run under Wine.
+find_program(MINGW_WINE NAMES wine wine64)
 if(MINGW_WINE)
   set(CMAKE_CROSSCOMPILING_EMULATOR "${MINGW_WINE}")
 endif()
