@@ -42,7 +42,7 @@ float scaledDivergence(const FramemeldParameter &parameter) {
 template <typename T> class Scratch {
 public:
   explicit Scratch(int count) : padded_(paddedCount(count)) {
-    const std::size_t bytes = padded_ * (sizeof(std::uint32_t) + 4 * sizeof(T) + 1);
+    const std::size_t bytes = padded_ * (2 * sizeof(std::uint32_t) + 4 * sizeof(T));
     unsigned char *base = stack_;
     if (bytes > sizeof stack_) {
       heap_.reset(new unsigned char[bytes]);
@@ -50,11 +50,12 @@ public:
     }
     ratings_ = reinterpret_cast<std::uint32_t *>(base);
     base += padded_ * sizeof(std::uint32_t);
+    counters_ = reinterpret_cast<std::uint32_t *>(base);
+    base += padded_ * sizeof(std::uint32_t);
     for (T *&plane : planes_) {
       plane = reinterpret_cast<T *>(base);
       base += padded_ * sizeof(T);
     }
-    columns_ = base;
   }
 
   Scratch(const Scratch &) = delete;
@@ -82,19 +83,21 @@ public:
 
   SamplePlanes<T> planes(int count) const { return SamplePlanes<T>{planes_[0], planes_[1], planes_[2], planes_[3], count}; }
   std::uint32_t *ratings() { return ratings_; }
-  unsigned char *columns() { return columns_; }
+  // Kernel scratch: 32-bit counters, or the same memory as byte counters.
+  std::uint32_t *counters() { return counters_; }
+  unsigned char *byteCounters() { return reinterpret_cast<unsigned char *>(counters_); }
   const T *plane(int component) const { return planes_[component]; }
 
 private:
-  // Up to 256 float samples or 640 byte ones, with their padding.
-  static constexpr std::size_t kStackBytes = (256 + framemeld_rating::kBlock) * (sizeof(std::uint32_t) + 4 * sizeof(float) + 1);
+  // Up to 256 float samples or 512 byte ones, with their padding.
+  static constexpr std::size_t kStackBytes = (256 + framemeld_rating::kBlock) * (2 * sizeof(std::uint32_t) + 4 * sizeof(float));
 
   alignas(64) unsigned char stack_[kStackBytes];
   std::unique_ptr<unsigned char[]> heap_;
   std::size_t padded_;
   std::uint32_t *ratings_ = nullptr;
   T *planes_[4] = {};
-  unsigned char *columns_ = nullptr;
+  std::uint32_t *counters_ = nullptr;
 };
 
 void rate(const framemeld_rating::RatingKernels &kernels, Scratch<unsigned char> &scratch, int count,
@@ -107,11 +110,11 @@ void rate(const framemeld_rating::RatingKernels &kernels, Scratch<unsigned char>
     }
     return;
   }
-  kernels.bytes(scratch.planes(count), tolerance, scratch.ratings(), scratch.columns());
+  kernels.bytes(scratch.planes(count), tolerance, scratch.ratings(), scratch.byteCounters());
 }
 
 void rate(const framemeld_rating::RatingKernels &kernels, Scratch<float> &scratch, int count, float divergence) {
-  kernels.floats(scratch.planes(count), divergence, scratch.ratings());
+  kernels.floats(scratch.planes(count), divergence, scratch.ratings(), scratch.counters());
 }
 
 // Sums are kept as Accumulator and only the mean is formed in float. Byte sums may be kept as

@@ -12,8 +12,9 @@ namespace framemeld_rating {
 // Samples are handed to the kernels split into component planes, so that one vector load takes
 // the same component of many samples. Every plane, the ratings and the byte scratch hold at
 // least paddedCount(count) elements; the kernels read and write the padding (up to one block
-// past the last whole block) but never let it change a rating.
-constexpr int kBlock = 64;
+// past the last block) but never let it change a rating. A block is the widest vector's 16 bytes
+// per half; the padding stays small because short strings are common and must stay cheap.
+constexpr int kBlock = 16;
 
 inline std::size_t paddedCount(int count) {
   const std::size_t n = count > 0 ? static_cast<std::size_t>(count) : 0;
@@ -34,8 +35,9 @@ using ByteRating = void (*)(const SamplePlanes<unsigned char> &samples, unsigned
                             std::uint32_t *ratings, unsigned char *columns);
 
 // Float rule: a component agrees unless |a - b| >= tolerance, so a NaN difference agrees. Any
-// tolerance, NaN and infinities included.
-using FloatRating = void (*)(const SamplePlanes<float> &samples, float tolerance, std::uint32_t *ratings);
+// tolerance, NaN and infinities included. rows is scratch for the kernel.
+using FloatRating = void (*)(const SamplePlanes<float> &samples, float tolerance, std::uint32_t *ratings,
+                             std::uint32_t *rows);
 
 // ratings[k] receives 1 plus the number of other samples that agree with sample k.
 struct RatingKernels {

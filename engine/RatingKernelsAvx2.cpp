@@ -235,8 +235,12 @@ FRAMEMELD_AVX2 inline __m256i floatsApart(const __m256 *candidate, const float *
 }
 
 // Starts every rating at the sample count and takes one off for each sample that does not
-// agree, which saves inverting the comparison in the inner loop.
-FRAMEMELD_AVX2 void rateFloats(const SamplePlanes<float> &samples, float tolerance, std::uint32_t *ratings) {
+// agree, which saves inverting the comparison in the inner loop. A candidate's own count goes
+// to rows[] and joins the ratings at the end: written into ratings[] at once, it would sit in
+// the middle of the vector that the next candidate loads, which the processor cannot forward
+// from a store and so makes it wait.
+FRAMEMELD_AVX2 void rateFloats(const SamplePlanes<float> &samples, float tolerance, std::uint32_t *ratings,
+                              std::uint32_t *rows) {
   const int count = samples.count;
   const std::size_t padded = paddedCount(count);
   for (std::size_t k = 0; k < padded; ++k) {
@@ -265,7 +269,10 @@ FRAMEMELD_AVX2 void rateFloats(const SamplePlanes<float> &samples, float toleran
       store(ratings + offset, _mm256_add_epi32(load(ratings + offset), apart));
       row = _mm256_add_epi32(row, apart);
     }
-    ratings[i] += sumInts(row);
+    rows[i] = sumInts(row);
+  }
+  for (int k = 0; k < count; ++k) {
+    ratings[k] += rows[k];
   }
 }
 

@@ -30,7 +30,7 @@ void rateBytes(const SamplePlanes<unsigned char> &samples, unsigned char toleran
   }
 }
 
-void rateFloats(const SamplePlanes<float> &samples, float tolerance, std::uint32_t *ratings) {
+void rateFloats(const SamplePlanes<float> &samples, float tolerance, std::uint32_t *ratings, std::uint32_t * /*rows*/) {
   for (int i = 0; i < samples.count; ++i) {
     const float red = samples.red[i];
     const float green = samples.green[i];

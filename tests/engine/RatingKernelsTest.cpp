@@ -82,7 +82,8 @@ std::vector<std::uint32_t> kernelRatings(const RatingKernels &kernels, const std
                                          float tolerance) {
   const Planes<float> planes(samples);
   std::vector<std::uint32_t> ratings(framemeld_rating::paddedCount(planes.count), 0xDEADBEEFu);
-  kernels.floats(planes.view(), tolerance, ratings.data());
+  std::vector<std::uint32_t> rows(ratings.size(), 0xA5A5A5A5u);
+  kernels.floats(planes.view(), tolerance, ratings.data(), rows.data());
   ratings.resize(samples.size());
   return ratings;
 }
