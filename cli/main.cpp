@@ -17,6 +17,7 @@
 #include "cli/PluginSession.h"
 #include "cli/ProgressBar.h"
 #include "cli/SamplingPlan.h"
+#include "cli/ThirdPartyLeaks.h"
 
 using namespace framemeld::cli;
 namespace runner = framemeld::runner;
@@ -105,6 +106,12 @@ int run(const std::vector<std::string>& args) {
 }
 
 }  // namespace
+
+// Read by LeakSanitizer when the tool is built with it; an unused function otherwise.
+extern "C" const char* __lsan_default_suppressions() {
+    return framemeld::cli::kThirdPartyLeakSuppressions;
+}
+extern "C" const char* __lsan_default_options() { return framemeld::cli::kLeakSanitizerOptions; }
 
 int main(int argc, char** argv) {
     const std::vector<std::string> args(argv + 1, argv + argc);

@@ -9,7 +9,15 @@
 #include <cstdlib>
 #include <filesystem>
 
+#include "cli/ThirdPartyLeaks.h"
+
 namespace fs = std::filesystem;
+
+// The test programs open movies through OpenImageIO as the tool does.
+extern "C" const char* __lsan_default_suppressions() {
+    return framemeld::cli::kThirdPartyLeakSuppressions;
+}
+extern "C" const char* __lsan_default_options() { return framemeld::cli::kLeakSanitizerOptions; }
 
 namespace framemeld::cli::test {
 
