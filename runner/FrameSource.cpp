@@ -11,8 +11,9 @@ InMemoryFrameSource::InMemoryFrameSource(int width, int height, PixelDepth depth
                                          RowPadding padding)
     : width_(width), height_(height), depth_(depth), padding_(padding)
 {
-    // Validates the size and padding once, before any frame exists.
-    World probe(width, height, depth, padding);
+    // Checks the size and padding once, before any frame exists, without allocating a frame.
+    World probeRow(width, 0, depth, padding);
+    World probeColumn(0, height, depth, padding);
 }
 
 World &InMemoryFrameSource::addFrame()

@@ -65,8 +65,9 @@ PF_Err Session::enter(HostFunction function)
         }
     }
     if (code != PF_Err_NONE) {
+        // May throw (out of memory); every caller runs shielded.
         std::lock_guard<std::mutex> lock(mutex);
-        record.injectedFaults.push_back(InjectedFault{function, call, code}); // may throw: callers are shielded
+        record.injectedFaults.push_back(InjectedFault{function, call, code});
     }
     return code;
 }
