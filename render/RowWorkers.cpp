@@ -1,6 +1,10 @@
 // The 8-bit and 16-bit row workers, run by the host's iterate_generic, one call per output row.
 // Both gather one position of every sampled frame into a pixel string, ask the engine for the
-// consensus and write it to the output; they differ only in the traits below.
+// consensus and write it to the output; they differ only in the traits below. Each frame's base
+// address is asked for once per row rather than once per pixel: a render of 100 frames would
+// otherwise make 100 host calls for every output pixel.
+#include <cstddef>
+#include <memory>
 #include <new>
 
 #include "AE_Effect.h"
@@ -55,22 +59,50 @@ struct Depth16 {
   }
 };
 
-// Element `sample` becomes pixel (x, y) of `frame`, or transparent black where the frame has no
-// pixel there (a null world, or one smaller than the output), as the host's layers are
-// transparent outside their bounds.
+// What one sampled frame holds of one output row: where that row starts in the frame, and how
+// many of its pixels the frame has (0 for a null world, a row past the frame's height, or a
+// frame without pixels). Pixels at and past `width` are transparent black, as the host's layers
+// are outside their bounds, and are never read.
+template <typename HostPixel>
+struct FrameRow {
+  const HostPixel *pixels;
+  A_long width;
+};
+
+// How many pixels of row `row` the frame can be read for: its width, but no more than its rows
+// reach, so a malformed world is never read past its buffer.
+template <typename HostPixel>
+A_long ReadableWidth(const PF_EffectWorld *frame, A_long row) {
+  if (frame == nullptr || row < 0 || row >= frame->height || frame->width <= 0 || frame->rowbytes <= 0) {
+    return 0;
+  }
+  const A_long reach = frame->rowbytes / static_cast<A_long>(sizeof(HostPixel));
+  return frame->width < reach ? frame->width : reach;
+}
+
+// Asks the host for each frame's base address once for the whole row, and only for frames that
+// have pixels in it; the first failure stops the row before any pixel of it is read or written.
 template <typename Depth>
-PF_Err GatherSample(PF_InData *in_data, PF_EffectWorld *frame, A_long x, A_long y,
-                    typename Depth::EnginePixel *sample) {
-  *sample = typename Depth::EnginePixel{};
-  if (!WorldCovers<typename Depth::HostPixel>(frame, x, y)) {
-    return PF_Err_NONE;
+PF_Err FindFrameRows(PF_InData *in_data, const PreRenderData *data, A_long row,
+                     FrameRow<typename Depth::HostPixel> *rows) {
+  const A_long n = data->parameter->frameCount;
+  for (A_long k = 0; k < n; ++k) {
+    PF_EffectWorld *frame = data->frames[k];
+    rows[k] = FrameRow<typename Depth::HostPixel>{nullptr, 0};
+    const A_long width = ReadableWidth<typename Depth::HostPixel>(frame, row);
+    if (width == 0) {
+      continue;
+    }
+    typename Depth::HostPixel *base = nullptr;
+    const PF_Err err = Depth::FrameBase(in_data, frame, &base);
+    if (err) {
+      return err;
+    }
+    if (base != nullptr) {
+      rows[k] = FrameRow<typename Depth::HostPixel>{WorldPixel(base, frame->rowbytes, 0, row), width};
+    }
   }
-  typename Depth::HostPixel *base = nullptr;
-  const PF_Err err = Depth::FrameBase(in_data, frame, &base);
-  if (err == PF_Err_NONE && base != nullptr) {
-    *sample = Depth::Gather(*WorldPixel(base, frame->rowbytes, x, y));
-  }
-  return err;
+  return PF_Err_NONE;
 }
 
 template <typename Depth>
@@ -78,18 +110,28 @@ PF_Err RenderRow(PreRenderData *data, A_long row) {
   PF_InData *in_data = data->in_data;
   const A_long n = data->parameter->frameCount;
   PF_EffectWorld *output = data->output;
+  if (output->width <= 0) {
+    return PF_Err_NONE;
+  }
   typename Depth::HostPixel *output_base = Depth::OutputBase(data);
   FramemeldEngine<typename Depth::EnginePixel> *engine = Depth::Engine(data);
 
+  std::unique_ptr<FrameRow<typename Depth::HostPixel>[]> rows(
+      new FrameRow<typename Depth::HostPixel>[static_cast<std::size_t>(n > 0 ? n : 0)]);
+  const PF_Err err = FindFrameRows<Depth>(in_data, data, row, rows.get());
+  if (err) {
+    return err;
+  }
+
   PixelString<typename Depth::EnginePixel> samples(0, row, n);
+  typename Depth::EnginePixel *const *elements = samples.pixels;
+  const FrameRow<typename Depth::HostPixel> *frame_rows = rows.get();
   typename Depth::EnginePixel result{};
   for (A_long x = 0; x < output->width; ++x) {
     samples.x = x;
     for (A_long k = 0; k < n; ++k) {
-      const PF_Err err = GatherSample<Depth>(in_data, data->frames[k], x, row, &samples[k]);
-      if (err) {
-        return err;
-      }
+      const FrameRow<typename Depth::HostPixel> &frame_row = frame_rows[k];
+      *elements[k] = x < frame_row.width ? Depth::Gather(frame_row.pixels[x]) : typename Depth::EnginePixel{};
     }
     // An interruption skips this pixel only; the row's end reports it (worker 0).
     if (PF_ABORT(in_data)) {
