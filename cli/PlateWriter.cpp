@@ -37,6 +37,7 @@ OIIO::TypeDesc nativeType(Depth depth) {
     return OIIO::TypeDesc::FLOAT;
 }
 
+// The render depth where the format holds it, else the nearest it offers.
 OIIO::TypeDesc plateType(const std::string& formatName, Depth depth) {
     if (formatName == "jpeg") return OIIO::TypeDesc::UINT8;
     if (formatName == "png" || formatName == "dpx") {
@@ -96,10 +97,6 @@ struct TemporaryFile {
 };
 
 }  // namespace
-
-std::string plateSampleType(const std::string& formatName, Depth depth) {
-    return plateType(formatName, depth).c_str();
-}
 
 void checkOutputPath(const std::string& path) {
     auto output = OIIO::ImageOutput::create(path);

@@ -29,10 +29,6 @@ struct PlateFileOptions {
 // (UsageError otherwise) and an existing, writable folder (RunError otherwise).
 void checkOutputPath(const std::string& path);
 
-// The sample type the plate is stored with in a format ("uint8", "uint16", "half", "float"):
-// the render depth where the format holds it, else the nearest it offers.
-std::string plateSampleType(const std::string& formatName, Depth depth);
-
 // Throws RunError naming the file when it cannot be written, CancelledError when `cancel` was
 // set by the time the file is complete; in both cases no file is left behind.
 void writePlate(const std::string& path, const PlateImage& plate, const PlateFileOptions& options,

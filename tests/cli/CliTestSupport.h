@@ -26,22 +26,6 @@ private:
     std::string path_;
 };
 
-// Interleaved samples, held as float whatever the file stores (1.0 = full scale).
-struct Image {
-    int width = 0;
-    int height = 0;
-    int channels = 0;
-    std::vector<float> samples;
-    OIIO::TypeDesc storedType;  // what the file held
-
-    float& at(int x, int y, int c) {
-        return samples[(static_cast<std::size_t>(y) * static_cast<std::size_t>(width) +
-                        static_cast<std::size_t>(x)) * static_cast<std::size_t>(channels) +
-                       static_cast<std::size_t>(c)];
-    }
-    float at(int x, int y, int c) const { return const_cast<Image*>(this)->at(x, y, c); }
-};
-
 // Writes `data` (width x height x channels samples of `dataType`) stored as `fileType`, with
 // alpha left unassociated so that the samples land in the file unchanged. Fails the test on error.
 void writeImage(const std::string& path, int width, int height, int channels,

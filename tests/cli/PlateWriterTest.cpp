@@ -30,15 +30,16 @@ PlateImage viewOf(const World& world) {
     return plate;
 }
 
-TEST(PlateWriter, KeepsTheRenderDepthWhereTheFormatCan) {
-    EXPECT_EQ(plateSampleType("tiff", PixelDepth::Bits8), "uint8");
-    EXPECT_EQ(plateSampleType("tiff", PixelDepth::Bits16), "uint16");
-    EXPECT_EQ(plateSampleType("tiff", PixelDepth::Float32), "float");
-    EXPECT_EQ(plateSampleType("png", PixelDepth::Float32), "uint16");
-    EXPECT_EQ(plateSampleType("dpx", PixelDepth::Bits16), "uint16");
-    EXPECT_EQ(plateSampleType("jpeg", PixelDepth::Bits16), "uint8");
-    EXPECT_EQ(plateSampleType("openexr", PixelDepth::Bits8), "half");
-    EXPECT_EQ(plateSampleType("openexr", PixelDepth::Bits16), "float");
+TEST(PlateWriter, AFormatWithoutFloatGetsTheNearestDepth) {
+    TempDir dir;
+    World plate(1, 1, PixelDepth::Float32);
+    plate.at<PF_PixelFloat>(0, 0) = PF_PixelFloat{1.0f, 0.5f, -1.0f, 3.0f};
+    writePlate(dir.file("p.png"), viewOf(plate), PlateFileOptions{}, nullptr);
+    int w = 0, h = 0, c = 0;
+    OIIO::TypeDesc stored;
+    const auto samples = test::readSamples<std::uint16_t>(dir.file("p.png"), w, h, c, &stored);
+    EXPECT_EQ(stored, OIIO::TypeDesc::UINT16) << "PNG holds 16 bits, not 8";
+    EXPECT_THAT(samples, ElementsAre(32768, 0, 65535));  // 0.5 rounds up; outside 0..1 clipped
 }
 
 TEST(PlateWriter, SixteenBitPlatesGoBackToTheFileScale) {
