@@ -117,9 +117,9 @@ void rate(const framemeld_rating::RatingKernels &kernels, Scratch<float> &scratc
   kernels.floats(scratch.planes(count), divergence, scratch.ratings(), scratch.counters());
 }
 
-// Sums are kept as Accumulator and only the mean is formed in float. Byte sums may be kept as
-// integers while 255 n stays below 2^24: every partial float sum would then be a whole number
-// that float holds exactly, so the float sum in index order has the same value.
+// Byte sums may be kept as integers while 255 n stays below 2^24: every partial float sum would
+// then be a whole number that float holds exactly, so the float sum in index order has the same
+// value. Longer byte strings, and all float ones, are summed in float in index order.
 constexpr int kExactByteSumCount = 65793;
 
 unsigned char meanComponent(float sum, float selected, unsigned char) { return truncateToByte(sum / selected); }
@@ -140,7 +140,7 @@ std::uint64_t lowestSelectedRating(float cutoff) {
 
 // A component, or +0 where mask is zero; done on the bits so that the compiler keeps it free of
 // branches, since which samples pass is as unpredictable as footage.
-inline std::uint32_t masked(unsigned char value, std::uint32_t mask) { return value & mask; }
+inline float masked(unsigned char value, std::uint32_t mask) { return static_cast<float>(value & mask); }
 inline float masked(float value, std::uint32_t mask) {
   std::uint32_t bits;
   std::memcpy(&bits, &value, sizeof bits);
@@ -154,6 +154,7 @@ inline float masked(float value, std::uint32_t mask) {
 // -0.0, and x + 0.0 == x for every other x, NaN and infinities included.
 template <typename Accumulator, typename T>
 Pixel<T> meanOfSelected(const Scratch<T> &scratch, const std::uint32_t *ratings, int count, std::uint64_t lowest) {
+  static_assert(sizeof(Accumulator) == 4, "float sums, or byte sums of short strings");
   const T *const red = scratch.plane(0);
   const T *const green = scratch.plane(1);
   const T *const blue = scratch.plane(2);
@@ -181,11 +182,25 @@ Pixel<T> meanOfSelected(const Scratch<T> &scratch, const std::uint32_t *ratings,
 }
 
 template <typename T>
-Pixel<T> mean(const Scratch<T> &scratch, const std::uint32_t *ratings, int count, float cutoff) {
+Pixel<T> mean(const framemeld_rating::RatingKernels &kernels, const Scratch<T> &scratch, const std::uint32_t *ratings,
+              int count, float cutoff) {
   const std::uint64_t lowest = lowestSelectedRating(cutoff);
+  if (lowest > static_cast<std::uint64_t>(count)) {
+    return Pixel<T>{}; // no rating reaches it: nothing is selected
+  }
   if constexpr (sizeof(T) == 1) {
     if (count <= kExactByteSumCount) {
-      return meanOfSelected<std::uint32_t>(scratch, ratings, count, lowest);
+      std::uint32_t sums[4];
+      std::uint32_t selected = 0;
+      kernels.byteSums(scratch.planes(count), ratings, static_cast<std::uint32_t>(lowest), sums, &selected);
+      if (selected == 0) {
+        return Pixel<T>{};
+      }
+      const float divisor = static_cast<float>(selected);
+      return Pixel<T>{meanComponent(static_cast<float>(sums[0]), divisor, T{}),
+                      meanComponent(static_cast<float>(sums[1]), divisor, T{}),
+                      meanComponent(static_cast<float>(sums[2]), divisor, T{}),
+                      meanComponent(static_cast<float>(sums[3]), divisor, T{})};
     }
   }
   return meanOfSelected<float>(scratch, ratings, count, lowest);
@@ -211,7 +226,7 @@ Pixel<T> consensusOf(const framemeld_rating::RatingKernels &kernels, const Frame
     highest = ratings[k] > highest ? ratings[k] : highest;
   }
   const float cutoff = static_cast<float>(highest) - parameter.ratingRange;
-  return mean(scratch, ratings, count, cutoff);
+  return mean(kernels, scratch, ratings, count, cutoff);
 }
 
 template Pixel<unsigned char> consensusOf(const framemeld_rating::RatingKernels &, const FramemeldParameter &,

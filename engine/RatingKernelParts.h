@@ -4,6 +4,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "engine/RatingKernels.h"
+
 namespace framemeld_rating {
 
 // The byte kernels count each sample's later partners in 8-bit lanes, which a candidate raises by
@@ -29,5 +31,10 @@ inline ByteWindow byteWindow(unsigned char value, int reach) {
   const int high = value + reach;
   return ByteWindow{static_cast<unsigned char>(low < 0 ? 0 : low), static_cast<unsigned char>(high > 255 ? 255 : high)};
 }
+
+// The plain form of the selected sums, which the vector kernel sets without one of their own
+// share.
+void sumSelectedBytesPortable(const SamplePlanes<unsigned char> &samples, const std::uint32_t *ratings,
+                              std::uint32_t lowest, std::uint32_t sums[4], std::uint32_t *selected);
 
 } // namespace framemeld_rating

@@ -39,11 +39,20 @@ using ByteRating = void (*)(const SamplePlanes<unsigned char> &samples, unsigned
 using FloatRating = void (*)(const SamplePlanes<float> &samples, float tolerance, std::uint32_t *ratings,
                              std::uint32_t *rows);
 
-// ratings[k] receives 1 plus the number of other samples that agree with sample k.
+// The sums of each component over the samples rated at least `lowest`, and how many those are.
+// For counts up to 65793, where 255 per sample cannot overflow the 24 bits that keep these sums
+// equal to float sums in index order. 1 <= lowest <= count + 1.
+using ByteSums = void (*)(const SamplePlanes<unsigned char> &samples, const std::uint32_t *ratings,
+                          std::uint32_t lowest, std::uint32_t sums[4], std::uint32_t *selected);
+
+// ratings[k] receives 1 plus the number of other samples that agree with sample k. Float sums
+// have no kernel: they must run in index order, one add after the other, which no vector form
+// does faster than plain code.
 struct RatingKernels {
   const char *name;
   ByteRating bytes;
   FloatRating floats;
+  ByteSums byteSums;
 };
 
 enum class Isa { Portable, Sse2, Avx2 };

@@ -276,7 +276,45 @@ FRAMEMELD_AVX2 void rateFloats(const SamplePlanes<float> &samples, float toleran
   }
 }
 
-const RatingKernels kKernels{"avx2", rateBytes, rateFloats};
+FRAMEMELD_AVX2 inline std::uint32_t sumLongs(__m256i lanes) {
+  const __m128i halves = _mm_add_epi64(_mm256_castsi256_si128(lanes), _mm256_extracti128_si256(lanes, 1));
+  return static_cast<std::uint32_t>(_mm_cvtsi128_si64(halves) + _mm_cvtsi128_si64(_mm_unpackhi_epi64(halves, halves)));
+}
+
+// 32 samples per step: the ratings become a byte mask that keeps the selected components, and
+// sums of absolute differences against zero add them up in 64-bit lanes.
+FRAMEMELD_AVX2 void sumSelectedBytes(const SamplePlanes<unsigned char> &samples, const std::uint32_t *ratings,
+                                     std::uint32_t lowest, std::uint32_t sums[4], std::uint32_t *selected) {
+  const int count = samples.count;
+  // Ratings never exceed the count, so the signed comparison below sees them as they are.
+  const __m256i threshold = _mm256_set1_epi32(static_cast<int>(lowest) - 1);
+  const __m256i order = _mm256_setr_epi32(0, 4, 1, 5, 2, 6, 3, 7);
+  const __m256i lane = _mm256_setr_epi8(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16, 17, 18, 19, 20,
+                                        21, 22, 23, 24, 25, 26, 27, 28, 29, 30, 31);
+  const __m256i zero = _mm256_setzero_si256();
+  const unsigned char *planes[4] = {samples.red, samples.green, samples.blue, samples.alpha};
+  __m256i totals[4] = {zero, zero, zero, zero};
+  __m256i chosen = zero;
+  for (int k = 0; k < count; k += 32) {
+    const __m256i first = _mm256_packs_epi32(_mm256_cmpgt_epi32(load(ratings + k), threshold),
+                                             _mm256_cmpgt_epi32(load(ratings + k + 8), threshold));
+    const __m256i second = _mm256_packs_epi32(_mm256_cmpgt_epi32(load(ratings + k + 16), threshold),
+                                              _mm256_cmpgt_epi32(load(ratings + k + 24), threshold));
+    __m256i mask = _mm256_permutevar8x32_epi32(_mm256_packs_epi16(first, second), order);
+    const int remaining = count - k;
+    mask = _mm256_and_si256(mask, _mm256_cmpgt_epi8(_mm256_set1_epi8(static_cast<char>(remaining > 32 ? 32 : remaining)), lane));
+    for (int c = 0; c < 4; ++c) {
+      totals[c] = _mm256_add_epi64(totals[c], _mm256_sad_epu8(_mm256_and_si256(load(planes[c] + k), mask), zero));
+    }
+    chosen = _mm256_add_epi64(chosen, _mm256_sad_epu8(_mm256_and_si256(mask, _mm256_set1_epi8(1)), zero));
+  }
+  for (int c = 0; c < 4; ++c) {
+    sums[c] = sumLongs(totals[c]);
+  }
+  *selected = sumLongs(chosen);
+}
+
+const RatingKernels kKernels{"avx2", rateBytes, rateFloats, sumSelectedBytes};
 
 } // namespace
 

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <cstdlib>
 
+#include "engine/RatingKernelParts.h"
 #include "engine/RatingKernels.h"
 
 namespace framemeld_rating {
@@ -50,9 +51,33 @@ void rateFloats(const SamplePlanes<float> &samples, float tolerance, std::uint32
   }
 }
 
-const RatingKernels kKernels{"portable", rateBytes, rateFloats};
+const RatingKernels kKernels{"portable", rateBytes, rateFloats, sumSelectedBytesPortable};
 
 } // namespace
+
+// Branch-free: which samples pass is as unpredictable as footage.
+void sumSelectedBytesPortable(const SamplePlanes<unsigned char> &samples, const std::uint32_t *ratings,
+                              std::uint32_t lowest, std::uint32_t sums[4], std::uint32_t *selected) {
+  std::uint32_t red = 0;
+  std::uint32_t green = 0;
+  std::uint32_t blue = 0;
+  std::uint32_t alpha = 0;
+  std::uint32_t chosenCount = 0;
+  for (int k = 0; k < samples.count; ++k) {
+    const std::uint32_t chosen = ratings[k] >= lowest ? 1u : 0u;
+    const std::uint32_t mask = 0u - chosen;
+    red += samples.red[k] & mask;
+    green += samples.green[k] & mask;
+    blue += samples.blue[k] & mask;
+    alpha += samples.alpha[k] & mask;
+    chosenCount += chosen;
+  }
+  sums[0] = red;
+  sums[1] = green;
+  sums[2] = blue;
+  sums[3] = alpha;
+  *selected = chosenCount;
+}
 
 const RatingKernels *const kPortableKernels = &kKernels;
 

@@ -172,7 +172,7 @@ void rateFloats(const SamplePlanes<float> &samples, float tolerance, std::uint32
   }
 }
 
-const RatingKernels kKernels{"sse2", rateBytes, rateFloats};
+const RatingKernels kKernels{"sse2", rateBytes, rateFloats, sumSelectedBytesPortable};
 
 } // namespace
 
