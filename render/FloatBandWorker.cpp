@@ -1,8 +1,12 @@
 // The float render: bands of rows, each built up by one pass of the host's float iterate per
-// sampled frame. The pixel strings of a band collect one element per pass; the consensus is
-// computed and written during the pass that completes them.
+// sampled frame. A pass stores its frame's pixels into the band's store; the pass that completes
+// the band gathers each pixel's samples into a pixel string, runs the engine and writes the
+// consensus.
 #include <algorithm>
 #include <cstddef>
+#include <cstring>
+#include <limits>
+#include <memory>
 #include <new>
 
 #include "AE_Effect.h"
@@ -15,50 +19,6 @@
 #include "render/RectUnion.h"
 
 namespace {
-
-using FloatString = PixelString<Pixel<float>>;
-
-// The pixel strings of one band; freed on every way out, also when a missing suite is thrown.
-class BandStrings {
- public:
-  BandStrings() = default;
-  BandStrings(const BandStrings &) = delete;
-  BandStrings &operator=(const BandStrings &) = delete;
-  ~BandStrings() { Release(); }
-
-  // Returns PF_Err_OUT_OF_MEMORY (with nothing left allocated) when memory runs out.
-  PF_Err Make(std::size_t count, A_long length) {
-    try {
-      strings_ = new FloatString *[count]();
-      count_ = count;
-      for (std::size_t i = 0; i < count; ++i) {
-        strings_[i] = new FloatString(0, 0, length);
-      }
-    } catch (const std::bad_alloc &) {
-      Release();
-      return PF_Err_OUT_OF_MEMORY;
-    }
-    return PF_Err_NONE;
-  }
-
-  void Release() {
-    if (strings_ != nullptr) {
-      for (std::size_t i = 0; i < count_; ++i) {
-        delete strings_[i];
-      }
-      delete[] strings_;
-    }
-    strings_ = nullptr;
-    count_ = 0;
-  }
-
-  FloatString **Get() const { return strings_; }
-  std::size_t Count() const { return count_; }
-
- private:
-  FloatString **strings_ = nullptr;
-  std::size_t count_ = 0;
-};
 
 // The part of `area` that `frame` has pixels for; empty for a null frame.
 PF_LRect CoveredArea(const PF_EffectWorld *frame, const PF_LRect &area) {
@@ -78,6 +38,17 @@ bool SameRect(const PF_LRect &a, const PF_LRect &b) {
 
 } // namespace
 
+PF_Err FramemeldFloatBandSamples(A_long frame_count, A_long band_rows, A_long width, std::size_t *count) {
+  const std::size_t frames = static_cast<std::size_t>(std::max<A_long>(frame_count, 0));
+  const std::size_t pixels = static_cast<std::size_t>(std::max<A_long>(band_rows, 0)) *
+                             static_cast<std::size_t>(std::max<A_long>(width, 0));
+  if (pixels != 0 && frames > std::numeric_limits<std::size_t>::max() / sizeof(Pixel<float>) / pixels) {
+    return PF_Err_OUT_OF_MEMORY;
+  }
+  *count = frames * pixels;
+  return PF_Err_NONE;
+}
+
 PF_Err FramemeldFuncFloat(void *refcon, A_long thread_index, A_long first_row, A_long row_count) {
   FramemeldRefcon *context = static_cast<FramemeldRefcon *>(refcon);
   PreRenderData *data = context->data;
@@ -90,10 +61,24 @@ PF_Err FramemeldFuncFloat(void *refcon, A_long thread_index, A_long first_row, A
   AEGP_SuiteHandler suites(in_data->pica_basicP);
   PF_Err err = PF_Err_NONE;
   {
-    BandStrings strings;
-    const std::size_t count = static_cast<std::size_t>(std::max<A_long>(row_count, 0)) *
-                              static_cast<std::size_t>(std::max<A_long>(width, 0));
-    err = strings.Make(count, n);
+    // The render's store when it has one large enough, else one for this band alone.
+    const std::size_t pixels = static_cast<std::size_t>(std::max<A_long>(row_count, 0)) *
+                               static_cast<std::size_t>(std::max<A_long>(width, 0));
+    FloatBandStore band{nullptr, pixels, static_cast<std::size_t>(std::max<A_long>(n, 0))};
+    std::unique_ptr<Pixel<float>[]> own_samples;
+    if (context->float_band != nullptr && context->float_band->pixels >= pixels) {
+      band = *context->float_band;
+    } else {
+      std::size_t count = 0;
+      err = FramemeldFloatBandSamples(n, row_count, width, &count);
+      if (!err) {
+        own_samples.reset(new (std::nothrow) Pixel<float>[count]);
+        if (own_samples == nullptr && count != 0) {
+          err = PF_Err_OUT_OF_MEMORY;
+        }
+      }
+      band.samples = own_samples.get();
+    }
 
     PF_LRect area;
     area.left = 0;
@@ -102,23 +87,28 @@ PF_Err FramemeldFuncFloat(void *refcon, A_long thread_index, A_long first_row, A
     area.bottom = std::min(first_row + row_count, height);
 
     FramemeldFloatRowRefcon row_context{};
-    row_context.strings = strings.Get();
+    row_context.band = band;
     row_context.refcon = context;
     row_context.first_row = first_row;
-    row_context.string_count = strings.Count();
 
     const A_long progress_base = n + first_row;
     const A_long progress_final = n + height;
 
     // A frame without pixels for the whole band (null, or smaller than the output) is handed to
-    // the host only over the part it covers; the rest of its elements stay transparent black.
-    // Should the last frame be such a frame (or there be no frame at all), one more pass over the
-    // band with the output as source completes the strings without reading any frame.
+    // the host only over the part it covers; the rest of its samples are transparent black, so
+    // its plane is cleared first (the store may hold an earlier band). Should the last frame be
+    // such a frame (or there be no frame at all), one more pass over the band with the output as
+    // source completes the pixels without reading any frame.
     bool finished = false;
     for (A_long k = 0; k < n && !err; ++k) {
       PF_EffectWorld *frame = data->frames[k];
       const PF_LRect covered = CoveredArea(frame, area);
       const bool covers_band = frame != nullptr && SameRect(covered, area);
+      if (!covers_band) {
+        for (std::size_t pixel = 0; pixel < band.pixels; ++pixel) {
+          band.at(static_cast<std::size_t>(k), pixel) = Pixel<float>{};
+        }
+      }
       if (!covers_band && IsEmptyRect(&covered)) {
         continue;
       }
@@ -156,19 +146,24 @@ PF_Err FramemeldFuncFloatRow(void *refcon, A_long x, A_long y, PF_PixelFloat *in
   }
   const std::size_t index = static_cast<std::size_t>(y - row_context->first_row) * static_cast<std::size_t>(width) +
                             static_cast<std::size_t>(x);
-  if (index >= row_context->string_count) {
+  const FloatBandStore &band = row_context->band;
+  if (index >= band.pixels) {
     return PF_Err_NONE;
   }
-  FloatString &samples = *row_context->strings[index];
   if (row_context->feeds_frame) {
-    samples[row_context->frame_index] = Pixel<float>{in->red, in->green, in->blue, in->alpha};
+    band.at(static_cast<std::size_t>(row_context->frame_index), index) =
+        Pixel<float>{in->red, in->green, in->blue, in->alpha};
   }
   if (row_context->finishes) {
-    samples.x = x;
-    samples.y = y;
+    const A_long n = data->parameter->frameCount;
     Pixel<float> result{};
-    // The host's iterate is C code: an allocation failure in the engine becomes an error code.
+    // The host's iterate is C code: an allocation failure becomes an error code.
     try {
+      PixelString<Pixel<float>> samples(x, y, n);
+      Pixel<float> *const *elements = samples.pixels;
+      for (A_long k = 0; k < n; ++k) {
+        *elements[k] = band.at(static_cast<std::size_t>(k), index);
+      }
       data->engine_float->process(data->parameter, &samples, &result);
     } catch (const std::bad_alloc &) {
       return PF_Err_OUT_OF_MEMORY;

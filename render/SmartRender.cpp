@@ -1,5 +1,8 @@
 // PF_Cmd_SMART_RENDER: checks out the sampled frames and the output, picks the depth from the
 // first sampled frame, creates the engine of that depth and runs the workers over the output.
+#include <algorithm>
+#include <cstddef>
+#include <memory>
 #include <new>
 
 #include "AE_Effect.h"
@@ -123,6 +126,26 @@ PF_Err DrawFloat(PF_InData *in_data, PreRenderData *data, FramemeldRefcon *refco
   data->parameter->bitDepth = 2;
   const A_long n = data->parameter->frameCount;
   const A_long height = data->output->height;
+
+  // One store for all bands: made per band, tens of megabytes would go back to the system and
+  // be faulted in again a hundred times over.
+  std::size_t count = 0;
+  if (!err) {
+    err = FramemeldFloatBandSamples(n, kFloatBandRows, data->output->width, &count);
+  }
+  std::unique_ptr<Pixel<float>[]> samples;
+  if (!err && count != 0) {
+    samples.reset(new (std::nothrow) Pixel<float>[count]);
+    if (samples == nullptr) {
+      err = PF_Err_OUT_OF_MEMORY;
+    }
+  }
+  FloatBandStore store{samples.get(),
+                       static_cast<std::size_t>(kFloatBandRows) *
+                           static_cast<std::size_t>(std::max<A_long>(data->output->width, 0)),
+                       static_cast<std::size_t>(std::max<A_long>(n, 0))};
+  refcon->float_band = samples != nullptr ? &store : nullptr;
+
   for (A_long first_row = 0; first_row < height && !err; first_row += kFloatBandRows) {
     err = FramemeldFuncFloat(refcon, 0, first_row, kFloatBandRows);
     if (!err) {
@@ -132,6 +155,7 @@ PF_Err DrawFloat(PF_InData *in_data, PreRenderData *data, FramemeldRefcon *refco
       break;  // the last band; stepping on could overflow near the top of the A_long range
     }
   }
+  refcon->float_band = nullptr;
   return err;
 }
 
