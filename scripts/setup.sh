@@ -9,6 +9,8 @@ packages=(
   libopenimageio-dev openimageio-tools ffmpeg opencv-doc
   g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64 wine wine64 libxml2-utils
 )
+# The plate benchmark (bench/plate-bench.sh) also times peers; only `setup.sh --bench` adds them.
+if [[ "${1:-}" == "--bench" ]]; then packages+=(hyperfine ffmpeg imagemagick time); fi
 
 missing=()
 for p in "${packages[@]}"; do

@@ -1,0 +1,156 @@
+#!/usr/bin/env bash
+# Times a whole clean plate (decode, render, encode) of a generated 1080p clip against the peers,
+# all in one hyperfine run on the same frames, and prints the ratios and each command's peak
+# memory:
+#   framemeld at 8 bits (PNG), 16 bits (TIFF) and 32-bit float (EXR), and at 8 bits on 1 and on
+#   2 threads; FFmpeg's tmedian over the whole clip; ImageMagick's -evaluate-sequence median.
+#
+# usage: bench/plate-bench.sh [--build-dir DIR] [--work DIR] [--runs N] [--frames N] [--no-imagemagick]
+#   --build-dir  where the framemeld tool and module are built (default build/bench, the
+#                'bench' preset; configured and built here when it has no framemeld yet)
+#   --work       where the clip, the plates and the results go (default build/plate-bench)
+#   --runs       hyperfine runs per command (default 3)
+#   --frames     clip length (default 100)
+#   --no-imagemagick  leave the slowest peer out (about a minute per run)
+#
+# The clip is made deterministically with FFmpeg's lavfi sources: a static textured background
+# (a Mandelbrot still), a box moving across it, and fresh noise on every frame.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+root=$PWD
+
+build_dir=build/bench
+work=build/plate-bench
+runs=3
+frames=100
+imagemagick=1
+while (($#)); do
+  case "$1" in
+    --build-dir) build_dir=$2; shift 2 ;;
+    --work) work=$2; shift 2 ;;
+    --runs) runs=$2; shift 2 ;;
+    --frames) frames=$2; shift 2 ;;
+    --no-imagemagick) imagemagick=0; shift ;;
+    -h|--help) sed -n '2,17p' "$0"; exit 0 ;;
+    *) echo "plate-bench: unknown argument $1" >&2; exit 2 ;;
+  esac
+done
+
+# Tools: the peers and the timers are a bench set-up of their own, never needed by the tests.
+for tool in hyperfine ffmpeg /usr/bin/time python3; do
+  if ! command -v "$tool" >/dev/null; then
+    bash scripts/setup.sh --bench
+    break
+  fi
+done
+magick_convert=$(command -v convert-im6.q16 || command -v magick || command -v convert || true)
+if ((imagemagick)) && [[ -z "$magick_convert" ]]; then
+  bash scripts/setup.sh --bench
+  magick_convert=$(command -v convert-im6.q16 || command -v magick || command -v convert)
+fi
+
+framemeld=$build_dir/cli/framemeld
+if [[ ! -x "$framemeld" ]]; then
+  if [[ "$build_dir" == build/bench ]]; then
+    cmake --preset bench >/dev/null
+  fi
+  cmake --build "$build_dir" --target framemeld Framemeld
+fi
+framemeld=$(cd "$(dirname "$framemeld")" && pwd)/framemeld
+
+mkdir -p "$work"
+work=$(cd "$work" && pwd)
+clip=$work/clip
+plates=$work/plates
+memory=$work/memory
+mkdir -p "$clip" "$plates"
+rm -rf "$memory"
+mkdir -p "$memory"
+
+# --- The clip -------------------------------------------------------------------------------
+recipe="mandelbrot 1920x1080, box 260x260 0xD03020 moving, noise alls=10 seed 20260801, $frames frames"
+if [[ "$(cat "$clip/recipe" 2>/dev/null)" != "$recipe" ]]; then
+  echo "plate-bench: making the clip ($frames frames of 1920x1080) in $clip"
+  rm -f "$clip"/*.png "$clip/recipe"
+  ffmpeg -y -loglevel error -f lavfi \
+    -i "mandelbrot=size=1920x1080:rate=25:start_scale=0.5:end_scale=0.5" -frames:v 1 "$clip/background.png"
+  ffmpeg -y -loglevel error -loop 1 -framerate 25 -i "$clip/background.png" \
+    -f lavfi -i "color=c=0xD03020:size=260x260:rate=25" \
+    -filter_complex "[0:v]format=rgb24[bg];[1:v]format=rgb24[box];[bg][box]overlay=x='mod(17*n\,1660)':y='400+300*sin(n/16)',noise=alls=10:allf=t:all_seed=20260801,format=rgb24" \
+    -frames:v "$frames" "$clip/f_%03d.png"
+  rm -f "$clip/background.png"
+  echo "$recipe" >"$clip/recipe"
+fi
+
+# --- The commands ---------------------------------------------------------------------------
+# Each runs under GNU time, which appends its peak resident set (KiB) to a file of its own.
+names=()
+commands=()
+add() {
+  local name=$1
+  shift
+  names+=("$name")
+  commands+=("/usr/bin/time -f %M -a -o $memory/$name $*")
+}
+add framemeld-8 "$framemeld '$clip/f_%03d.png' -o $plates/framemeld-8.png -q"
+add framemeld-16 "$framemeld '$clip/f_%03d.png' -o $plates/framemeld-16.tif --depth 16 -q"
+add framemeld-32 "$framemeld '$clip/f_%03d.png' -o $plates/framemeld-32.exr --depth 32 -q"
+add framemeld-8-1thread "$framemeld '$clip/f_%03d.png' -o $plates/framemeld-8-1thread.png --threads 1 -q"
+add framemeld-8-2threads "$framemeld '$clip/f_%03d.png' -o $plates/framemeld-8-2threads.png --threads 2 -q"
+add ffmpeg-tmedian "ffmpeg -y -loglevel error -i '$clip/f_%03d.png' -vf tmedian=radius=49 -frames:v 1 $plates/ffmpeg-tmedian.png"
+if ((imagemagick)); then
+  add imagemagick-median "env MAGICK_CONFIGURE_PATH=$root/bench/imagemagick $magick_convert '$clip/f_*.png' -evaluate-sequence median $plates/imagemagick-median.png"
+fi
+
+hyperfine_args=(--runs "$runs" --warmup 0 --export-json "$work/hyperfine.json" --style basic)
+for i in "${!names[@]}"; do
+  hyperfine_args+=(--command-name "${names[$i]}" "${commands[$i]}")
+done
+
+echo "plate-bench: load before: $(cut -d' ' -f1-3 /proc/loadavg), $(nproc) cores"
+hyperfine "${hyperfine_args[@]}"
+echo "plate-bench: load after: $(cut -d' ' -f1-3 /proc/loadavg)"
+
+# --- The table ------------------------------------------------------------------------------
+python3 - "$work/hyperfine.json" "$memory" "$clip" "$frames" <<'PY' | tee "$work/table.md"
+import json, os, sys
+results, memory_dir, clip, frames = sys.argv[1], sys.argv[2], sys.argv[3], int(sys.argv[4])
+runs = {r["command"]: r for r in json.load(open(results))["results"]}
+
+def peak_mib(name):
+    path = os.path.join(memory_dir, name)
+    values = [int(v) for v in open(path).read().split() if v.isdigit()] if os.path.exists(path) else []
+    return max(values) / 1024.0 if values else float("nan")
+
+pixels = 1920 * 1080 * frames
+decoded_mib = {8: pixels * 4 / 2**20, 16: pixels * 8 / 2**20, 32: pixels * 16 / 2**20}
+base = runs["framemeld-8"]["mean"]
+
+print("| command | mean s | σ s | × framemeld-8 time | peak MiB |")
+print("|---|---:|---:|---:|---:|")
+for name, r in runs.items():
+    print(f"| {name} | {r['mean']:.2f} | {r['stddev'] or 0:.2f} | {r['mean'] / base:.2f} | {peak_mib(name):.0f} |")
+
+def check(label, value, target, ok):
+    print(f"| {label} | {value} | {target} | {'met' if ok else 'NOT met'} |")
+
+print()
+print("| target | measured | wanted | |")
+print("|---|---:|---:|---|")
+ff = runs["ffmpeg-tmedian"]["mean"] / base
+check("FFmpeg tmedian / framemeld-8", f"{ff:.1f}x", "≥ 5x", ff >= 5)
+if "imagemagick-median" in runs:
+    im = runs["imagemagick-median"]["mean"] / base
+    check("ImageMagick median / framemeld-8", f"{im:.1f}x", "≥ 15x", im >= 15)
+for depth in (16, 32):
+    ratio = runs[f"framemeld-{depth}"]["mean"] / base
+    check(f"framemeld-{depth} / framemeld-8", f"{ratio:.2f}x", "≤ 2x", ratio <= 2)
+threads = runs["framemeld-8-1thread"]["mean"] / runs["framemeld-8-2threads"]["mean"]
+check("1 thread / 2 threads (framemeld-8)", f"{threads:.2f}x", "≥ 1.8x", threads >= 1.8)
+for depth in (8, 16, 32):
+    peak = peak_mib(f"framemeld-{depth}")
+    share = peak / decoded_mib[depth] - 1
+    check(f"framemeld-{depth} peak over decoded frames ({decoded_mib[depth]:.0f} MiB)", f"{share * 100:+.1f} %",
+          "≤ +15 %", share <= 0.15)
+PY
+echo "plate-bench: table in $work/table.md, plates in $plates"
