@@ -36,6 +36,13 @@ void *operator new(std::size_t size, const std::nothrow_t &) noexcept {
   }
 }
 
+// Array forms too: a sanitizer's own array allocation would otherwise bypass the one above.
+void *operator new[](std::size_t size) { return ::operator new(size); }
+void *operator new[](std::size_t size, const std::nothrow_t &tag) noexcept { return ::operator new(size, tag); }
+void operator delete[](void *memory) noexcept { std::free(memory); }
+void operator delete[](void *memory, std::size_t) noexcept { std::free(memory); }
+void operator delete[](void *memory, const std::nothrow_t &) noexcept { std::free(memory); }
+
 void operator delete(void *memory) noexcept { std::free(memory); }
 void operator delete(void *memory, std::size_t) noexcept { std::free(memory); }
 void operator delete(void *memory, const std::nothrow_t &) noexcept { std::free(memory); }
@@ -51,9 +58,14 @@ template <typename T> void expectFailureLeavesResultUntouched(int bitDepth) {
   PixelString<Pixel<T>> samples(0, 0, kLongString);
   Pixel<T> out{T(7), T(7), T(7), T(7)};
 
-  failNextAllocation = true;
-  EXPECT_THROW(engine->process(&parameter, &samples, &out), std::bad_alloc);
-  failNextAllocation = false;
+  // Armed inside the checked statement: the test framework allocates for its own bookkeeping
+  // before it runs the statement, and that allocation must not be the one that fails.
+  const auto processWithoutMemory = [&] {
+    failNextAllocation = true;
+    engine->process(&parameter, &samples, &out);
+  };
+  EXPECT_THROW(processWithoutMemory(), std::bad_alloc);
+  EXPECT_FALSE(failNextAllocation.exchange(false)) << "the engine allocated nothing";
   EXPECT_TRUE(engine_test::sameBits(out, Pixel<T>{T(7), T(7), T(7), T(7)}));
 
   // The engine holds nothing after the failure: the next call works as usual.
