@@ -21,6 +21,8 @@ while (($#)); do
   esac
 done
 
+bash scripts/setup.sh # clang and its libFuzzer runtime among the rest
+
 jobs=2 # the machine's cores are shared
 threads=8
 started=$SECONDS
