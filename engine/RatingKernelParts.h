@@ -2,7 +2,9 @@
 #pragma once
 
 #include <cstddef>
+#include <cmath>
 #include <cstdint>
+#include <cstring>
 
 #include "engine/RatingKernels.h"
 
@@ -30,6 +32,25 @@ inline ByteWindow byteWindow(unsigned char value, int reach) {
   const int low = value - reach;
   const int high = value + reach;
   return ByteWindow{static_cast<unsigned char>(low < 0 ? 0 : low), static_cast<unsigned char>(high > 255 ? 255 : high)};
+}
+
+// Whether every sample's alpha has the same bits (true for no samples).
+template <typename T> bool sameAlphaEverywhere(const SamplePlanes<T> &samples) {
+  for (int k = 1; k < samples.count; ++k) {
+    if (std::memcmp(&samples.alpha[k], &samples.alpha[0], sizeof(T)) != 0) {
+      return false;
+    }
+  }
+  return true;
+}
+
+// Whether a float sample's alpha agrees with the same alpha under the float rule.
+inline bool alphaAgreesWithItself(const SamplePlanes<float> &samples, float tolerance) {
+  if (samples.count < 1) {
+    return true;
+  }
+  const float difference = samples.alpha[0] - samples.alpha[0];
+  return !(std::fabs(difference) >= tolerance);
 }
 
 // The plain form of the selected sums, which the vector kernel sets without one of their own

@@ -64,10 +64,12 @@ FRAMEMELD_AVX2 inline ByteWindows windowsOf(const __m256i *values, __m256i reach
   return windows;
 }
 
-// All-ones in each lane whose sample lies within the windows in every component.
+// All-ones in each lane whose sample lies within the windows in every component tested: all
+// four, or red, green and blue where alpha is known to agree for every pair.
+template <int Components>
 FRAMEMELD_AVX2 inline __m256i bytesAgree(const ByteWindows &windows, const __m256i *values) {
   __m256i outside = _mm256_or_si256(_mm256_subs_epu8(windows.low[0], values[0]), _mm256_subs_epu8(values[0], windows.high[0]));
-  for (int c = 1; c < 4; ++c) {
+  for (int c = 1; c < Components; ++c) {
     outside = _mm256_or_si256(outside, _mm256_subs_epu8(windows.low[c], values[c]));
     outside = _mm256_or_si256(outside, _mm256_subs_epu8(values[c], windows.high[c]));
   }
@@ -114,7 +116,7 @@ FRAMEMELD_AVX2 inline void addRowCounts(__m256i counts, std::uint32_t *ratings) 
 // The pairs within blocks `block` and `block + 1`, each block against itself. Turning by r
 // pairs lane l with lane l + r; over r = 1 .. 7 both members are credited, and at r = 8, where
 // every pair shows up twice, only the lane's own sample is.
-template <bool Partial>
+template <bool Partial, int Components>
 FRAMEMELD_AVX2 inline void diagonalTiles(const SamplePlanes<unsigned char> &samples, int block, __m256i reach,
                                          std::uint32_t *ratings) {
   __m256i turning[4];
@@ -125,11 +127,11 @@ FRAMEMELD_AVX2 inline void diagonalTiles(const SamplePlanes<unsigned char> &samp
   __m256i own = _mm256_setzero_si256();
   __m256i partners = _mm256_setzero_si256();
   for (int r = 1; r <= kTile / 2; ++r) {
-    for (__m256i &values : turning) {
-      values = turn(values);
+    for (int c = 0; c < Components; ++c) {
+      turning[c] = turn(turning[c]);
     }
     partners = turn(partners);
-    __m256i agree = bytesAgree(windows, turning);
+    __m256i agree = bytesAgree<Components>(windows, turning);
     if (Partial) {
       presentTurning = turn(presentTurning);
       agree = _mm256_and_si256(agree, _mm256_and_si256(present, presentTurning));
@@ -144,7 +146,7 @@ FRAMEMELD_AVX2 inline void diagonalTiles(const SamplePlanes<unsigned char> &samp
 }
 
 // The 2 x 256 pairs between block `fixed` (both halves) and blocks `block`, `block + 1`.
-template <bool Partial>
+template <bool Partial, int Components>
 FRAMEMELD_AVX2 inline __m256i offDiagonalTiles(const ByteWindows &fixed, const SamplePlanes<unsigned char> &samples,
                                                int block, unsigned char *columns, __m256i row) {
   __m256i turning[4];
@@ -153,15 +155,15 @@ FRAMEMELD_AVX2 inline __m256i offDiagonalTiles(const ByteWindows &fixed, const S
   __m256i column = load(counters);
   __m256i present = Partial ? samplesPresent(samples.count, block) : _mm256_setzero_si256();
   for (int r = 0; r < kTile; ++r) {
-    __m256i agree = bytesAgree(fixed, turning);
+    __m256i agree = bytesAgree<Components>(fixed, turning);
     if (Partial) {
       agree = _mm256_and_si256(agree, present);
       present = turn(present);
     }
     row = _mm256_sub_epi8(row, agree);
     column = _mm256_sub_epi8(column, agree);
-    for (__m256i &values : turning) {
-      values = turn(values);
+    for (int c = 0; c < Components; ++c) {
+      turning[c] = turn(turning[c]);
     }
     column = turn(column);
   }
@@ -169,8 +171,9 @@ FRAMEMELD_AVX2 inline __m256i offDiagonalTiles(const ByteWindows &fixed, const S
   return row;
 }
 
-FRAMEMELD_AVX2 void rateBytes(const SamplePlanes<unsigned char> &samples, unsigned char tolerance,
-                              std::uint32_t *ratings, unsigned char *columns) {
+template <int Components>
+FRAMEMELD_AVX2 void rateByteTiles(const SamplePlanes<unsigned char> &samples, unsigned char tolerance,
+                                  std::uint32_t *ratings, unsigned char *columns) {
   const int count = samples.count;
   const std::size_t padded = paddedCount(count);
   std::memset(ratings, 0, padded * sizeof *ratings);
@@ -182,9 +185,9 @@ FRAMEMELD_AVX2 void rateBytes(const SamplePlanes<unsigned char> &samples, unsign
 
   for (int block = 0; block < blocks; block += 2) {
     if (partial(block)) {
-      diagonalTiles<true>(samples, block, reach, ratings);
+      diagonalTiles<true, Components>(samples, block, reach, ratings);
     } else {
-      diagonalTiles<false>(samples, block, reach, ratings);
+      diagonalTiles<false, Components>(samples, block, reach, ratings);
     }
   }
 
@@ -200,8 +203,8 @@ FRAMEMELD_AVX2 void rateBytes(const SamplePlanes<unsigned char> &samples, unsign
     __m256i row = _mm256_setzero_si256();
     int sinceRowFlush = 0;
     for (int block = fixedBlock + 1; block < blocks; block += 2) {
-      row = partial(block) ? offDiagonalTiles<true>(fixed, samples, block, columns, row)
-                           : offDiagonalTiles<false>(fixed, samples, block, columns, row);
+      row = partial(block) ? offDiagonalTiles<true, Components>(fixed, samples, block, columns, row)
+                           : offDiagonalTiles<false, Components>(fixed, samples, block, columns, row);
       if (++sinceRowFlush == kTilesBetweenFlushes) {
         addRowCounts(row, rowRatings);
         row = _mm256_setzero_si256();
@@ -220,13 +223,25 @@ FRAMEMELD_AVX2 void rateBytes(const SamplePlanes<unsigned char> &samples, unsign
   }
 }
 
+// Footage is mostly opaque: with one alpha for every sample and a tolerance of at least 1, alpha
+// agrees for every pair and only the colour needs testing.
+FRAMEMELD_AVX2 void rateBytes(const SamplePlanes<unsigned char> &samples, unsigned char tolerance,
+                              std::uint32_t *ratings, unsigned char *columns) {
+  if (sameAlphaEverywhere(samples)) {
+    rateByteTiles<3>(samples, tolerance, ratings, columns);
+  } else {
+    rateByteTiles<4>(samples, tolerance, ratings, columns);
+  }
+}
+
 // All-ones in each lane whose sample is at least the tolerance away in some component. The
 // ordered comparison leaves NaN differences out, so they agree.
+template <int Components>
 FRAMEMELD_AVX2 inline __m256i floatsApart(const __m256 *candidate, const float *const *planes, int offset,
                                           __m256 tolerance) {
   const __m256 magnitude = _mm256_castsi256_ps(_mm256_set1_epi32(0x7FFFFFFF));
   __m256 apart = _mm256_setzero_ps();
-  for (int c = 0; c < 4; ++c) {
+  for (int c = 0; c < Components; ++c) {
     const __m256 difference =
         _mm256_and_ps(_mm256_sub_ps(_mm256_loadu_ps(planes[c] + offset), candidate[c]), magnitude);
     apart = _mm256_or_ps(apart, _mm256_cmp_ps(difference, tolerance, _CMP_GE_OQ));
@@ -239,8 +254,9 @@ FRAMEMELD_AVX2 inline __m256i floatsApart(const __m256 *candidate, const float *
 // to rows[] and joins the ratings at the end: written into ratings[] at once, it would sit in
 // the middle of the vector that the next candidate loads, which the processor cannot forward
 // from a store and so makes it wait.
-FRAMEMELD_AVX2 void rateFloats(const SamplePlanes<float> &samples, float tolerance, std::uint32_t *ratings,
-                              std::uint32_t *rows) {
+template <int Components>
+FRAMEMELD_AVX2 void rateFloatsWith(const SamplePlanes<float> &samples, float tolerance, std::uint32_t *ratings,
+                                   std::uint32_t *rows) {
   const int count = samples.count;
   const std::size_t padded = paddedCount(count);
   for (std::size_t k = 0; k < padded; ++k) {
@@ -257,7 +273,7 @@ FRAMEMELD_AVX2 void rateFloats(const SamplePlanes<float> &samples, float toleran
     __m256i row = _mm256_setzero_si256();
     for (int block = 0; block < fullBlocks; ++block) {
       const int offset = block * kFloatLanes;
-      const __m256i apart = floatsApart(candidate, planes, offset, limit);
+      const __m256i apart = floatsApart<Components>(candidate, planes, offset, limit);
       store(ratings + offset, _mm256_add_epi32(load(ratings + offset), apart));
       row = _mm256_add_epi32(row, apart);
     }
@@ -265,7 +281,7 @@ FRAMEMELD_AVX2 void rateFloats(const SamplePlanes<float> &samples, float toleran
     if (tail != 0) {
       const int offset = fullBlocks * kFloatLanes;
       const __m256i apart =
-          _mm256_and_si256(floatsApart(candidate, planes, offset, limit), load(kIntPrefix + kFloatLanes - tail));
+          _mm256_and_si256(floatsApart<Components>(candidate, planes, offset, limit), load(kIntPrefix + kFloatLanes - tail));
       store(ratings + offset, _mm256_add_epi32(load(ratings + offset), apart));
       row = _mm256_add_epi32(row, apart);
     }
@@ -273,6 +289,18 @@ FRAMEMELD_AVX2 void rateFloats(const SamplePlanes<float> &samples, float toleran
   }
   for (int k = 0; k < count; ++k) {
     ratings[k] += rows[k];
+  }
+}
+
+// With one alpha for every sample, every pair's alpha difference is the same (0, or NaN for an
+// infinite or NaN alpha): alpha then agrees for all pairs or for none, and when it agrees for
+// all only the colour needs testing.
+FRAMEMELD_AVX2 void rateFloats(const SamplePlanes<float> &samples, float tolerance, std::uint32_t *ratings,
+                               std::uint32_t *rows) {
+  if (sameAlphaEverywhere(samples) && alphaAgreesWithItself(samples, tolerance)) {
+    rateFloatsWith<3>(samples, tolerance, ratings, rows);
+  } else {
+    rateFloatsWith<4>(samples, tolerance, ratings, rows);
   }
 }
 

@@ -176,6 +176,52 @@ TEST(RatingKernels, FloatRatingsMatchTheOracle) {
   }
 }
 
+// Opaque footage has one alpha throughout, which lets a kernel leave alpha out of the pair test
+// when it agrees for every pair, and only then: the same alpha in every sample, including NaN,
+// infinite and zero alphas, and tolerances under which equal alphas do not agree.
+template <typename T>
+void compareConstantAlpha(std::uint32_t seed, const std::vector<T> &alphas, const std::vector<float> &divergences) {
+  Generator<T> generator(seed);
+  for (const RatingKernels *kernels : availableKernels()) {
+    for (int n : {0, 1, 2, 17, 33, 64, 100, 129, 300}) {
+      for (Kind kind : sample_strings::kAllKinds) {
+        for (T alpha : alphas) {
+          for (float divergence : divergences) {
+            const bool eightBit = std::numeric_limits<T>::is_integer;
+            const float tolerance =
+                eightBit ? divergence : static_cast<float>(static_cast<double>(divergence) * 0.01);
+            auto samples = generator.make(kind, n, static_cast<double>(tolerance));
+            for (Pixel<T> &sample : samples) {
+              sample.alpha = alpha;
+            }
+            std::vector<std::uint32_t> actual;
+            if (eightBit) {
+              if (tolerance < 1.0f) {
+                continue; // the caller answers tolerance 0 without a kernel
+              }
+              actual = kernelRatings(*kernels, samples, static_cast<T>(tolerance));
+            } else {
+              actual = kernelRatings(*kernels, samples, tolerance);
+            }
+            if (!sameRatings(*kernels, samples, divergence, oracleRatings(samples, divergence), actual,
+                             "constant-alpha")) {
+              return;
+            }
+          }
+        }
+      }
+    }
+  }
+}
+
+TEST(RatingKernels, StringsWithOneAlphaThroughoutMatchTheOracle) {
+  compareConstantAlpha<unsigned char>(20260813u, {255, 0, 17}, {1.0f, 2.0f, 10.0f, 255.0f});
+  const float nan = std::numeric_limits<float>::quiet_NaN();
+  const float infinity = std::numeric_limits<float>::infinity();
+  compareConstantAlpha<float>(20260814u, {1.0f, 0.0f, -0.0f, nan, infinity, 3.5f},
+                              {2.0f, 0.0f, -1.0f, nan, 100.0f});
+}
+
 // Thousands of samples that all agree, or two interleaved groups that agree only among
 // themselves: every lane counter then fills as fast as it can, past the point where an 8-bit
 // counter wraps, both along a candidate's row and down a sample's column.
