@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstring>
+#include <type_traits>
 
 #include "engine/RatingKernels.h"
 
@@ -36,12 +37,20 @@ inline ByteWindow byteWindow(unsigned char value, int reach) {
 
 // Whether every sample's alpha has the same bits (true for no samples).
 template <typename T> bool sameAlphaEverywhere(const SamplePlanes<T> &samples) {
-  for (int k = 1; k < samples.count; ++k) {
-    if (std::memcmp(&samples.alpha[k], &samples.alpha[0], sizeof(T)) != 0) {
-      return false;
-    }
+  using Bits = typename std::conditional<sizeof(T) == 1, std::uint8_t, std::uint32_t>::type;
+  static_assert(sizeof(Bits) == sizeof(T), "compared as bits of the same size");
+  if (samples.count < 1) {
+    return true;
   }
-  return true;
+  Bits first;
+  std::memcpy(&first, &samples.alpha[0], sizeof first);
+  Bits differences = 0;
+  for (int k = 1; k < samples.count; ++k) {
+    Bits bits;
+    std::memcpy(&bits, &samples.alpha[k], sizeof bits);
+    differences |= static_cast<Bits>(bits ^ first);
+  }
+  return differences == 0;
 }
 
 // Whether a float sample's alpha agrees with the same alpha under the float rule.
