@@ -4,7 +4,14 @@
 // processor without them; the kernels are chosen only after the processor was asked.
 #include "engine/RatingKernels.h"
 
-#if (defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))) || defined(_M_X64) || defined(_M_AMD64)
+// Left out of gcc builds for Windows: gcc cannot align the stack to 32 bytes there, yet spills
+// 256-bit registers with aligned moves, which faults at run time. MSVC and clang are not affected.
+#if defined(_WIN32) && defined(__GNUC__) && !defined(__clang__)
+#define FRAMEMELD_NO_AVX2_KERNELS 1
+#endif
+
+#if ((defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))) || defined(_M_X64) || defined(_M_AMD64)) && \
+    !defined(FRAMEMELD_NO_AVX2_KERNELS)
 
 #include <immintrin.h>
 
