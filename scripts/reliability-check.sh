@@ -38,12 +38,13 @@ configure_and_build() {
 step() { echo "== reliability: $* ($((SECONDS - started)) s)"; }
 
 step "AddressSanitizer: fault sweeps and the other reliability suites"
-configure_and_build build/rel-asan "framemeld_reliability_tests framemeld_soak" \
+# The same settings as the 'asan' preset, so after scripts/test.sh its objects are reused.
+configure_and_build build/asan "framemeld_reliability_tests framemeld_soak" \
   -DFRAMEMELD_WERROR=ON -DFRAMEMELD_SANITIZE=address,undefined -DCMAKE_BUILD_TYPE=Debug
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1:strict_string_checks=1
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
-build/rel-asan/tests/reliability/framemeld_reliability_tests --gtest_brief=1
-build/rel-asan/tests/reliability/framemeld_soak --frames 1000
+build/asan/tests/reliability/framemeld_reliability_tests --gtest_brief=1
+build/asan/tests/reliability/framemeld_soak --frames 1000
 unset ASAN_OPTIONS UBSAN_OPTIONS
 
 step "ThreadSanitizer: threaded end-to-end tests on $threads worker threads"
