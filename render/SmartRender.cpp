@@ -87,6 +87,11 @@ PF_Err CheckoutFrames(PF_InData *in_data, PF_SmartRenderExtra *extra, PreRenderD
   return err;
 }
 
+// Only worker 0 hands an interruption back, at the end of its rows; a cancel that comes after its
+// last poll makes the other workers skip pixels yet return success. One more poll once every row
+// has returned keeps a half-drawn frame from being reported as finished.
+PF_Err PollAfterRows(PF_InData *in_data) { return PF_ABORT(in_data); }
+
 PF_Err Draw8(PF_InData *in_data, AEGP_SuiteHandler &suites, PreRenderData *data, FramemeldRefcon *refcon) {
   RenderEngine<Pixel<unsigned char>> engine(&data->engine8);
   PF_Err err = engine.Create();
@@ -100,7 +105,7 @@ PF_Err Draw8(PF_InData *in_data, AEGP_SuiteHandler &suites, PreRenderData *data,
   if (!err) {
     err = suites.Iterate8Suite1()->iterate_generic(data->output->height, refcon, FramemeldFunc8);
   }
-  return err;
+  return err ? err : PollAfterRows(in_data);
 }
 
 PF_Err Draw16(PF_InData *in_data, AEGP_SuiteHandler &suites, PreRenderData *data, FramemeldRefcon *refcon) {
@@ -117,7 +122,7 @@ PF_Err Draw16(PF_InData *in_data, AEGP_SuiteHandler &suites, PreRenderData *data
     // 16-bit rows run through the 8-bit suite's generic iteration: the workers read the worlds.
     err = suites.Iterate8Suite1()->iterate_generic(data->output->height, refcon, FramemeldFunc16);
   }
-  return err;
+  return err ? err : PollAfterRows(in_data);
 }
 
 PF_Err DrawFloat(PF_InData *in_data, PreRenderData *data, FramemeldRefcon *refcon) {

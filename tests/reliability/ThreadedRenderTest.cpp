@@ -152,10 +152,9 @@ TEST(ThreadedRender, HostsOnSeveralThreadsEachGetTheirOwnPlate) {
 }
 
 // A cancel that arrives after worker 0 has polled at the end of its last row must still reach the
-// host. Today the other workers skip their remaining pixels and return PF_Err_NONE, so the render
-// reports success with pixels it never drew. Enable once the render polls for an interruption
-// after the row workers have finished.
-TEST(ThreadedRender, DISABLED_ACancelAfterWorkerZerosLastRowStillReachesTheHost) {
+// host: the other workers skip their remaining pixels and return PF_Err_NONE, so without a poll
+// after the rows the render would report success with pixels it never drew.
+TEST(ThreadedRender, ACancelAfterWorkerZerosLastRowStillReachesTheHost) {
   for (rn::PixelDepth depth : {rn::PixelDepth::Bits8, rn::PixelDepth::Bits16}) {
     SCOPED_TRACE(DepthName(depth));
     auto clip = MakeHostileClip(60, 3, depth, 3, 1);
