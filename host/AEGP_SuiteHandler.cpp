@@ -27,6 +27,11 @@ const void *AEGP_SuiteHandler::Acquire(const Slot &slot) const
         const void *suite = nullptr;
         const SPErr err = pica_basicP_->AcquireSuite(slot.name, slot.version, &suite);
         if (err != kSPNoError || suite == nullptr) {
+            // A host may count the acquisition even while reporting an error; whatever it handed
+            // out goes back before the throw, or it would stay held for good.
+            if (suite != nullptr) {
+                (void)pica_basicP_->ReleaseSuite(slot.name, slot.version);
+            }
             MissingSuiteError();
         }
         slot.suite = suite;
