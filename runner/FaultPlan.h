@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "AE_Effect.h"
+#include "AE_EffectPixelFormat.h"
 #include "runner/HostFunctions.h"
 
 namespace framemeld::runner {
@@ -50,6 +51,13 @@ struct FaultPlan {
 
     // checkout_output fails with this code.
     std::optional<PF_Err> failOutputCheckout;
+
+    // checkout_param answers these float slider values as they stand, by parameter index,
+    // without the clamping setParameter does: what an expression can still deliver.
+    std::map<PF_ParamIndex, double> rawSliderValues;
+
+    // PF_GetPixelFormat succeeds with this format for every world.
+    std::optional<PF_PixelFormat> forcedPixelFormat;
 };
 
 } // namespace framemeld::runner

@@ -28,6 +28,11 @@ PF_Err checkoutParam(PF_ProgPtr ref, PF_ParamIndex index, A_long whatTime, A_lon
             fillLayerCheckout(*session, whatTime, timeScale, *param);
         } else if (index > 0 && index <= session->host.params.count()) {
             session->host.params.fillCheckout(index, *param);
+            const auto &raw = session->host.faults.rawSliderValues;
+            const auto rawValue = raw.find(index);
+            if (rawValue != raw.end() && param->param_type == PF_Param_FLOAT_SLIDER) {
+                param->u.fs_d.value = rawValue->second;
+            }
         } else {
             return PF_Err_INVALID_INDEX;
         }

@@ -31,6 +31,10 @@ PF_Err getPixelFormat(const PF_EffectWorld *world, PF_PixelFormat *format)
         if (PF_Err fault = session->enter(HostFunction::GetPixelFormat)) {
             return fault;
         }
+        if (format && session->host.faults.forcedPixelFormat) {
+            *format = *session->host.faults.forcedPixelFormat;
+            return PF_Err_NONE;
+        }
         const std::optional<PixelDepth> depth = World::depthOf(world);
         if (!format || !depth) {
             return PF_Err_BAD_CALLBACK_PARAM;
