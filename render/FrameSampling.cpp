@@ -16,10 +16,25 @@ A_long TruncateSliderValue(double value) {
   return static_cast<A_long>(truncated);
 }
 
+namespace {
+
+// The frame sliders' valid range. The host keeps typed-in values inside it, but an expression or
+// a damaged project can still deliver anything; held to it, a render asks for at most 10000
+// frames instead of billions (and the frame count plus the output height stays far from the
+// A_long limit).
+constexpr A_long kFirstFrame = 0;
+constexpr A_long kLastFrame = 9999;
+
+A_long ClampFrame(A_long frame) {
+  return frame < kFirstFrame ? kFirstFrame : (frame > kLastFrame ? kLastFrame : frame);
+}
+
+} // namespace
+
 FrameSampling MakeFrameSampling(double start_value, double end_value, double every_value) {
   FrameSampling sampling{};
-  sampling.start = TruncateSliderValue(start_value);
-  sampling.end = TruncateSliderValue(end_value);
+  sampling.start = ClampFrame(TruncateSliderValue(start_value));
+  sampling.end = ClampFrame(TruncateSliderValue(end_value));
   if (sampling.end < sampling.start) {
     sampling.end = sampling.start;
   }

@@ -17,8 +17,9 @@ struct FrameSampling {
 // the A_long range saturate instead of being converted with undefined behaviour.
 A_long TruncateSliderValue(double value);
 
-// Start, end and step from the three slider values; an end below the start becomes the start and
-// a step that truncates to 0 or below becomes 1.
+// Start, end and step from the three slider values. Start and end are held to the frame sliders'
+// valid range 0..9999; then an end below the start becomes the start and a step that truncates to
+// 0 or below becomes 1.
 FrameSampling MakeFrameSampling(double start_value, double end_value, double every_value);
 
 // The time of frame `frame` in units of time_scale (frame × time_step), when it fits in an A_long.

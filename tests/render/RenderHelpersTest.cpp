@@ -80,8 +80,38 @@ TEST(FrameSampling, StopsBeforeATimeThatWouldOverflow) {
   EXPECT_EQ(count, kLongMax / 300000 + 1);
 
   // The frame number itself is never formed in 32 bits: an end at the top of the range ends.
-  Visit(MakeFrameSampling(static_cast<double>(kLongMax) - 2.0, static_cast<double>(kLongMax), 2.0), 0, &count);
+  Visit(FrameSampling{kLongMax - 2, kLongMax, 2}, 0, &count);
   EXPECT_EQ(count, 2);
+}
+
+TEST(FrameSampling, HoldsStartAndEndToTheFrameSlidersRange) {
+  // Values from beyond the sliders' range would otherwise ask for some 2^32 frames.
+  const FrameSampling huge = MakeFrameSampling(-2e9, 2e9, 1.0);
+  EXPECT_EQ(huge.start, 0);
+  EXPECT_EQ(huge.end, 9999);
+  A_long count = 0;
+  Visit(huge, 1, &count);
+  EXPECT_EQ(count, 10000);
+
+  const FrameSampling saturated = MakeFrameSampling(-std::numeric_limits<double>::infinity(),
+                                                    std::numeric_limits<double>::infinity(), -1e12);
+  EXPECT_EQ(saturated.start, 0);
+  EXPECT_EQ(saturated.end, 9999);
+  EXPECT_EQ(saturated.step, 1);
+
+  // Both beyond one edge: one frame at that edge, as an end below the start gives.
+  const FrameSampling above = MakeFrameSampling(12000.0, 20000.0, 1.0);
+  EXPECT_EQ(above.start, 9999);
+  EXPECT_EQ(above.end, 9999);
+  const FrameSampling below = MakeFrameSampling(-30.0, -10.0, 1.0);
+  EXPECT_EQ(below.start, 0);
+  EXPECT_EQ(below.end, 0);
+
+  // Inside the range nothing changes.
+  const FrameSampling inside = MakeFrameSampling(0.0, 9999.0, 100.0);
+  EXPECT_EQ(inside.start, 0);
+  EXPECT_EQ(inside.end, 9999);
+  EXPECT_EQ(inside.step, 100);
 }
 
 TEST(RectUnion, EmptinessIsByEdgesNotArea) {

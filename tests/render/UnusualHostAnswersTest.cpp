@@ -22,6 +22,28 @@ long PixelsHoldingFill(const rn::World &world) {
   return count;
 }
 
+// Frame sliders from far outside 0..9999 are held to that range: at most the 10000 requests the
+// valid ranges allow, never billions, and every requested time is a frame inside it.
+TEST(UnusualHostAnswers, FrameSlidersBeyondTheirRangeSampleInsideIt) {
+  auto host = MakeHost(Sliders{}, HostSetup{2, kFill});
+  auto clip = MakeClip(1, 1, rn::PixelDepth::Bits8, 3);
+
+  host->faults().rawSliderValues = {{1, -2e9}, {2, 2e9}, {3, 1.0}};
+  const rn::RenderResult everything = host->render(*clip);
+  ASSERT_EQ(everything.err(), PF_Err_NONE);
+  ASSERT_EQ(everything.record.layerRequests.size(), 10000u);
+  EXPECT_EQ(everything.record.layerRequests.front().whatTime, 0);
+  EXPECT_EQ(everything.record.layerRequests.back().whatTime, 9999);
+  EXPECT_TRUE(Balanced(everything.accounting));
+
+  host->faults().rawSliderValues = {{1, 2e9}, {2, 2e9}, {3, 1.0}};
+  const rn::RenderResult past = host->render(*clip);
+  ASSERT_EQ(past.err(), PF_Err_NONE);
+  ASSERT_EQ(past.record.layerRequests.size(), 1u);
+  EXPECT_EQ(past.record.layerRequests.front().whatTime, 9999);
+  EXPECT_TRUE(Balanced(past.accounting));
+}
+
 // The query succeeds but names a format that is none of the three: the render returns the
 // query's own result, makes no engine, asks for no pixels and leaves the output as the host
 // filled it.
