@@ -133,9 +133,11 @@ PF_Err DrawFloat(PF_InData *in_data, PreRenderData *data, FramemeldRefcon *refco
   const A_long height = data->output->height;
 
   // One store for all bands: made per band, tens of megabytes would go back to the system and
-  // be faulted in again a hundred times over.
+  // be faulted in again a hundred times over. An output without rows runs no band, so it gets no
+  // store either: a failure to allocate one must not turn a render with nothing to draw into an
+  // out-of-memory error.
   std::size_t count = 0;
-  if (!err) {
+  if (!err && height > 0) {
     err = FramemeldFloatBandSamples(n, kFloatBandRows, data->output->width, &count);
   }
   std::unique_ptr<Pixel<float>[]> samples;

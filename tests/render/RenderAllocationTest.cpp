@@ -22,6 +22,7 @@ namespace {
 std::atomic<const void *> g_moduleBase{nullptr};
 std::atomic<long> g_moduleAllocations{0};
 std::atomic<long> g_failAllocation{0};  // 1 = the module's first allocation; 0 = none
+std::atomic<std::size_t> g_failFromSize{0};  // module allocations of this many bytes or more fail; 0 = none
 
 bool FromModule(const void *caller) {
   const void *base = g_moduleBase.load(std::memory_order_relaxed);
@@ -33,6 +34,10 @@ void *Allocate(std::size_t size, const void *caller) noexcept {
   if (FromModule(caller)) {
     const long nth = ++g_moduleAllocations;
     if (nth == g_failAllocation.load()) {
+      return nullptr;
+    }
+    const std::size_t limit = g_failFromSize.load();
+    if (limit != 0 && size >= limit) {
       return nullptr;
     }
   }
@@ -103,6 +108,36 @@ TEST(RenderAllocation, EveryAllocationFailingInTurnIsReportedAsOutOfMemory) {
     }
   }
   g_moduleBase = nullptr;
+}
+
+// A float render with no output rows draws nothing, so it needs no sample store; were one
+// allocated anyway, a failure to get it would replace the render's own result with an
+// out-of-memory error.
+TEST(RenderAllocation, AFloatRenderWithoutRowsAsksForNoSampleStore) {
+  Dl_info info;
+  const rn::EntryPoint entry = ModuleEntryPoint();
+  ASSERT_NE(dladdr(reinterpret_cast<void *>(entry), &info), 0);
+  g_moduleBase = info.dli_fbase;
+
+  Sliders sliders;
+  sliders.end = 39;  // 40 frames: a store for one band of 300 pixels takes 40 × 3000 × 16 bytes
+  auto clip = MakeClip(300, 12, rn::PixelDepth::Float32, 40);
+  auto host = MakeHost(sliders, HostSetup{2, 0});
+  rn::RenderRequest request;
+  request.area = PF_LRect{0, 5, 300, 5};  // no rows
+
+  g_failFromSize = 40 * 3000 * 16;
+  const rn::RenderResult empty = host->render(*clip, request);
+  const rn::RenderResult whole = host->render(*clip);  // the limit does bite a render with rows
+  g_failFromSize = 0;
+  g_moduleBase = nullptr;
+
+  EXPECT_EQ(empty.record.outputCheckouts, 1);
+  EXPECT_EQ(empty.record.calls.of(rn::HostFunction::GetPixelFormat), 1);
+  EXPECT_EQ(empty.err(), PF_Err_NONE);
+  EXPECT_TRUE(Balanced(empty.accounting));
+  EXPECT_EQ(whole.err(), PF_Err_OUT_OF_MEMORY);
+  EXPECT_TRUE(Balanced(whole.accounting));
 }
 
 } // namespace
