@@ -69,17 +69,6 @@ struct FrameRow {
   A_long width;
 };
 
-// How many pixels of row `row` the frame can be read for: its width, but no more than its rows
-// reach, so a malformed world is never read past its buffer.
-template <typename HostPixel>
-A_long ReadableWidth(const PF_EffectWorld *frame, A_long row) {
-  if (frame == nullptr || row < 0 || row >= frame->height || frame->width <= 0 || frame->rowbytes <= 0) {
-    return 0;
-  }
-  const A_long reach = frame->rowbytes / static_cast<A_long>(sizeof(HostPixel));
-  return frame->width < reach ? frame->width : reach;
-}
-
 // Asks the host for each frame's base address once for the whole row, and only for frames that
 // have pixels in it; the first failure stops the row before any pixel of it is read or written.
 template <typename Depth>
@@ -153,8 +142,6 @@ PF_Err RowWorker(void *refcon, A_long thread_index, A_long row) {
     err = RenderRow<Depth>(data, row);
   } catch (const std::bad_alloc &) {
     err = PF_Err_OUT_OF_MEMORY;
-  } catch (int thrown) {
-    err = thrown;
   } catch (...) {
     err = PF_Err_INTERNAL_STRUCT_DAMAGED;
   }

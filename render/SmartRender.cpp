@@ -92,35 +92,41 @@ PF_Err CheckoutFrames(PF_InData *in_data, PF_SmartRenderExtra *extra, PreRenderD
 // has returned keeps a half-drawn frame from being reported as finished.
 PF_Err PollAfterRows(PF_InData *in_data) { return PF_ABORT(in_data); }
 
-PF_Err Draw8(PF_InData *in_data, AEGP_SuiteHandler &suites, PreRenderData *data, FramemeldRefcon *refcon) {
-  RenderEngine<Pixel<unsigned char>> engine(&data->engine8);
-  PF_Err err = engine.Create();
-  data->parameter->bitDepth = 0;
-  if (!err) {
-    err = PF_GET_PIXEL_DATA8(data->output, NULL, &data->output_pixels8);
+// What the 8- and 16-bit renders differ in: the engine, the output's base address and the row
+// worker. Both run their rows through the 8-bit suite's generic iteration, since the workers
+// address the worlds themselves.
+struct Rows8 {
+  using EnginePixel = Pixel<unsigned char>;
+  static constexpr int kBitDepth = 0;
+  static FramemeldEngine<EnginePixel> **EngineSlot(PreRenderData *data) { return &data->engine8; }
+  static PF_Err FindOutput(PF_InData *in_data, PreRenderData *data) {
+    PF_Err err = PF_GET_PIXEL_DATA8(data->output, NULL, &data->output_pixels8);
+    return !err && data->output_pixels8 == nullptr ? PF_Err_BAD_CALLBACK_PARAM : err;
   }
-  if (!err && data->output_pixels8 == nullptr) {
-    err = PF_Err_BAD_CALLBACK_PARAM;
-  }
-  if (!err) {
-    err = suites.Iterate8Suite1()->iterate_generic(data->output->height, refcon, FramemeldFunc8);
-  }
-  return err ? err : PollAfterRows(in_data);
-}
+  static constexpr PF_Err (*kWorker)(void *, A_long, A_long, A_long) = FramemeldFunc8;
+};
 
-PF_Err Draw16(PF_InData *in_data, AEGP_SuiteHandler &suites, PreRenderData *data, FramemeldRefcon *refcon) {
-  RenderEngine<Pixel<float>> engine(&data->engine_float);
+struct Rows16 {
+  using EnginePixel = Pixel<float>;
+  static constexpr int kBitDepth = 2;
+  static FramemeldEngine<EnginePixel> **EngineSlot(PreRenderData *data) { return &data->engine_float; }
+  static PF_Err FindOutput(PF_InData *in_data, PreRenderData *data) {
+    PF_Err err = PF_GET_PIXEL_DATA16(data->output, NULL, &data->output_pixels16);
+    return !err && data->output_pixels16 == nullptr ? PF_Err_BAD_CALLBACK_PARAM : err;
+  }
+  static constexpr PF_Err (*kWorker)(void *, A_long, A_long, A_long) = FramemeldFunc16;
+};
+
+template <typename Rows>
+PF_Err DrawRows(PF_InData *in_data, AEGP_SuiteHandler &suites, PreRenderData *data, FramemeldRefcon *refcon) {
+  RenderEngine<typename Rows::EnginePixel> engine(Rows::EngineSlot(data));
   PF_Err err = engine.Create();
-  data->parameter->bitDepth = 2;
+  data->parameter->bitDepth = Rows::kBitDepth;
   if (!err) {
-    err = PF_GET_PIXEL_DATA16(data->output, NULL, &data->output_pixels16);
-  }
-  if (!err && data->output_pixels16 == nullptr) {
-    err = PF_Err_BAD_CALLBACK_PARAM;
+    err = Rows::FindOutput(in_data, data);
   }
   if (!err) {
-    // 16-bit rows run through the 8-bit suite's generic iteration: the workers read the worlds.
-    err = suites.Iterate8Suite1()->iterate_generic(data->output->height, refcon, FramemeldFunc16);
+    err = suites.Iterate8Suite1()->iterate_generic(data->output->height, refcon, Rows::kWorker);
   }
   return err ? err : PollAfterRows(in_data);
 }
@@ -221,10 +227,10 @@ PF_Err SmartRender(PF_InData *in_data, PF_OutData *out_data, PF_SmartRenderExtra
 
   switch (format) {
     case PF_PixelFormat_ARGB32:
-      err = Draw8(in_data, suites, data, &refcon);
+      err = DrawRows<Rows8>(in_data, suites, data, &refcon);
       break;
     case PF_PixelFormat_ARGB64:
-      err = Draw16(in_data, suites, data, &refcon);
+      err = DrawRows<Rows16>(in_data, suites, data, &refcon);
       break;
     case PF_PixelFormat_ARGB128:
       err = DrawFloat(in_data, data, &refcon);

@@ -17,14 +17,14 @@ HostPixel *WorldPixel(HostPixel *base, A_long rowbytes, A_long x, A_long y) {
   return reinterpret_cast<HostPixel *>(row) + x;
 }
 
-// True when pixel (x, y) lies inside the world's own pixels. A null world covers nothing; a
-// world whose rowbytes cannot hold its width is read only as far as its rows reach, so a
-// malformed world is never read past its buffer.
+// How many pixels of row `row` a world can be read for: its width, but no more than its rows
+// reach, so a malformed world is never read past its buffer. 0 for a null world, a row outside
+// it, or a world without pixels.
 template <typename HostPixel>
-bool WorldCovers(const PF_EffectWorld *world, A_long x, A_long y) {
-  if (world == nullptr || x < 0 || y < 0 || y >= world->height || x >= world->width) {
-    return false;
+A_long ReadableWidth(const PF_EffectWorld *world, A_long row) {
+  if (world == nullptr || row < 0 || row >= world->height || world->width <= 0 || world->rowbytes <= 0) {
+    return 0;
   }
-  const std::int64_t reach = static_cast<std::int64_t>(x + 1) * static_cast<std::int64_t>(sizeof(HostPixel));
-  return reach <= world->rowbytes;
+  const A_long reach = world->rowbytes / static_cast<A_long>(sizeof(HostPixel));
+  return world->width < reach ? world->width : reach;
 }

@@ -180,20 +180,20 @@ TEST(WorldAddressing, UsesRowbytesNotWidth) {
   EXPECT_EQ(reinterpret_cast<const char *>(WorldPixel(padded, 20, 1, 3)) - first, 3 * 20 + 8);
 }
 
-TEST(WorldAddressing, CoversOnlyTheWorldsOwnPixels) {
+TEST(WorldAddressing, ReadsOnlyTheWorldsOwnPixels) {
   PF_EffectWorld world{};
   world.width = 4;
   world.height = 3;
   world.rowbytes = 4 * static_cast<A_long>(sizeof(PF_Pixel8)) + 12;
-  EXPECT_TRUE(WorldCovers<PF_Pixel8>(&world, 3, 2));
-  EXPECT_FALSE(WorldCovers<PF_Pixel8>(&world, 4, 0));
-  EXPECT_FALSE(WorldCovers<PF_Pixel8>(&world, 0, 3));
-  EXPECT_FALSE(WorldCovers<PF_Pixel8>(&world, -1, 0));
-  EXPECT_FALSE(WorldCovers<PF_Pixel8>(nullptr, 0, 0));
+  EXPECT_EQ(ReadableWidth<PF_Pixel8>(&world, 2), 4);  // padding is not pixels
+  EXPECT_EQ(ReadableWidth<PF_Pixel8>(&world, 3), 0);
+  EXPECT_EQ(ReadableWidth<PF_Pixel8>(&world, -1), 0);
+  EXPECT_EQ(ReadableWidth<PF_Pixel8>(nullptr, 0), 0);
   // Rows too short for the width: the reads stop where the row ends.
-  world.rowbytes = 2 * static_cast<A_long>(sizeof(PF_Pixel16));
-  EXPECT_TRUE(WorldCovers<PF_Pixel16>(&world, 1, 0));
-  EXPECT_FALSE(WorldCovers<PF_Pixel16>(&world, 2, 0));
+  world.rowbytes = 2 * static_cast<A_long>(sizeof(PF_Pixel16)) + 3;
+  EXPECT_EQ(ReadableWidth<PF_Pixel16>(&world, 0), 2);
+  world.rowbytes = -64;
+  EXPECT_EQ(ReadableWidth<PF_Pixel16>(&world, 0), 0);
 }
 
 } // namespace
