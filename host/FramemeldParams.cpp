@@ -22,7 +22,8 @@ struct SliderSetup {
     A_short precision;  // decimals shown
 };
 
-// Frame numbers and the step are whole numbers shown without decimals; the render rounds them.
+// Frame numbers and the step are whole numbers shown without decimals; the render truncates them
+// toward zero.
 // Rating Range may be typed down to 0.1 although the slider starts at 1.
 constexpr SliderSetup kSliders[] = {
     {PARAM_START_FRAME, STR_START_FRAME, 0.0f, 9999.0f, 0.0f, 9999.0f, 1.0f, 0},
