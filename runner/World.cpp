@@ -1,7 +1,9 @@
 #include "runner/World.h"
 
+#include <cstdlib>
 #include <cstring>
 #include <limits>
+#include <new>
 #include <stdexcept>
 #include <string>
 
@@ -20,7 +22,21 @@ void *depthTag(PixelDepth depth) noexcept
 
 constexpr A_long kMaxSide = 30000; // PF_MAX_WORLD_WIDTH / HEIGHT
 
+unsigned char *zeroedBytes(std::size_t size)
+{
+    void *bytes = std::calloc(size, 1);
+    if (bytes == nullptr) {
+        throw std::bad_alloc();
+    }
+    return static_cast<unsigned char *>(bytes);
+}
+
 } // namespace
+
+void World::FreeStorage::operator()(unsigned char *bytes) const noexcept
+{
+    std::free(bytes);
+}
 
 int bitsPerChannel(PixelDepth depth) noexcept
 {
@@ -96,7 +112,7 @@ World::World(int width, int height, PixelDepth depth, RowPadding padding) : dept
                             : rowbytes * static_cast<std::size_t>(height - 1) +
                                   static_cast<std::size_t>(width) * pixel;
     // Even an empty world has a real address, as a host's would.
-    storage_.reset(new unsigned char[byteSize_ == 0 ? 1 : byteSize_]());
+    storage_.reset(zeroedBytes(byteSize_ == 0 ? 1 : byteSize_));
 
     record_.reserved0 = const_cast<char *>(&kWorldTag);
     record_.reserved1 = depthTag(depth);
@@ -143,7 +159,7 @@ World World::clone() const
     copy.byteSize_ = byteSize_;
     copy.record_ = record_;
     if (storage_) {
-        copy.storage_.reset(new unsigned char[byteSize_ == 0 ? 1 : byteSize_]());
+        copy.storage_.reset(zeroedBytes(byteSize_ == 0 ? 1 : byteSize_));
         std::memcpy(copy.storage_.get(), storage_.get(), byteSize_);
         copy.record_.data = reinterpret_cast<PF_PixelPtr>(copy.storage_.get());
     }

@@ -100,7 +100,12 @@ public:
 private:
     void checkPixelType(PixelDepth requested) const;
 
-    std::unique_ptr<unsigned char[]> storage_;
+    // Zeroed by the allocator (calloc), so that large worlds come as fresh zero pages that the
+    // threads filling them fault in, rather than being cleared on the thread that makes them.
+    struct FreeStorage {
+        void operator()(unsigned char *bytes) const noexcept;
+    };
+    std::unique_ptr<unsigned char[], FreeStorage> storage_;
     std::size_t byteSize_ = 0;
     PF_EffectWorld record_{};
     PixelDepth depth_ = PixelDepth::Bits8;
