@@ -126,6 +126,20 @@ unsigned char meanComponent(float sum, float selected, unsigned char) { return t
 // Out-of-range values pass through: float footage may legitimately exceed 0..1.
 float meanComponent(float sum, float selected, float) { return sum / selected; }
 
+// The mean pixel of four component sums over the selected count; transparent black when nothing
+// was selected. The count is below 2^24 like every rating, and byte sums of the strings that are
+// summed as integers stay below 2^24 too, so both convert to float exactly.
+template <typename T, typename Sum> Pixel<T> meanPixel(const Sum (&sums)[4], std::uint32_t selected) {
+  if (selected == 0) {
+    return Pixel<T>{};
+  }
+  const float divisor = static_cast<float>(selected);
+  return Pixel<T>{meanComponent(static_cast<float>(sums[0]), divisor, T{}),
+                  meanComponent(static_cast<float>(sums[1]), divisor, T{}),
+                  meanComponent(static_cast<float>(sums[2]), divisor, T{}),
+                  meanComponent(static_cast<float>(sums[3]), divisor, T{})};
+}
+
 // The smallest rating r with r > cutoff, for whole-number ratings; above every rating when the
 // cutoff is NaN or beyond them all.
 std::uint64_t lowestSelectedRating(float cutoff) {
@@ -170,15 +184,7 @@ Pixel<T> meanOfSelected(const Scratch<T> &scratch, const std::uint32_t *ratings,
     sums[3] += static_cast<Accumulator>(masked(alpha[k], mask));
     selected += chosen;
   }
-  if (selected == 0) {
-    return Pixel<T>{};
-  }
-  // The selected count is below 2^24 like every rating, so float holds it exactly.
-  const float divisor = static_cast<float>(selected);
-  return Pixel<T>{meanComponent(static_cast<float>(sums[0]), divisor, T{}),
-                  meanComponent(static_cast<float>(sums[1]), divisor, T{}),
-                  meanComponent(static_cast<float>(sums[2]), divisor, T{}),
-                  meanComponent(static_cast<float>(sums[3]), divisor, T{})};
+  return meanPixel<T>(sums, selected);
 }
 
 template <typename T>
@@ -193,14 +199,7 @@ Pixel<T> mean(const framemeld_rating::RatingKernels &kernels, const Scratch<T> &
       std::uint32_t sums[4];
       std::uint32_t selected = 0;
       kernels.byteSums(scratch.planes(count), ratings, static_cast<std::uint32_t>(lowest), sums, &selected);
-      if (selected == 0) {
-        return Pixel<T>{};
-      }
-      const float divisor = static_cast<float>(selected);
-      return Pixel<T>{meanComponent(static_cast<float>(sums[0]), divisor, T{}),
-                      meanComponent(static_cast<float>(sums[1]), divisor, T{}),
-                      meanComponent(static_cast<float>(sums[2]), divisor, T{}),
-                      meanComponent(static_cast<float>(sums[3]), divisor, T{})};
+      return meanPixel<T>(sums, selected);
     }
   }
   return meanOfSelected<float>(scratch, ratings, count, lowest);
