@@ -1,122 +1,21 @@
 #include "cli/FootageDecoder.h"
 
-#include <OpenImageIO/imageio.h>
-
 #include <algorithm>
 #include <exception>
 #include <limits>
-#include <memory>
 #include <mutex>
 #include <thread>
 
 #include "cli/CliError.h"
-#include "cli/OiioMessages.h"
-#include "cli/PixelConversion.h"
+#include "cli/OiioFootage.h"
 
 namespace framemeld::cli {
 namespace {
 
-// Rows decoded per read: keeps the file-side buffer small next to the frames themselves.
-constexpr int kRowsPerChunk = 32;
-
 bool cancelled(const std::atomic<bool>* flag) { return flag != nullptr && flag->load(); }
 
-std::string sizeText(int width, int height) {
-    return std::to_string(width) + "x" + std::to_string(height);
-}
-
-Depth depthOf(OIIO::TypeDesc type) {
-    switch (type.basetype) {
-        case OIIO::TypeDesc::UINT8:
-        case OIIO::TypeDesc::INT8:
-            return Depth::Bits8;
-        case OIIO::TypeDesc::UINT16:
-        case OIIO::TypeDesc::INT16:
-            return Depth::Bits16;
-        default:
-            return Depth::Float32;  // half, float, double and 32-bit integers
-    }
-}
-
-// Frames are decoded with their alpha as stored, neither premultiplied nor divided out, so the
-// plate's colours are averages of the file's own values.
-std::unique_ptr<OIIO::ImageInput> openFrame(const std::string& path) {
-    OIIO::ImageSpec config;
-    config.attribute("oiio:UnassociatedAlpha", 1);
-    auto input = OIIO::ImageInput::open(path, &config);
-    if (!input) {
-        throw RunError(path + ": cannot read the frame (" + cleanOiioMessage(OIIO::geterror()) + ")");
-    }
-    return input;
-}
-
-template <typename File, typename Host>
-void decodeRows(OIIO::ImageInput& input, int subimage, const std::string& what,
-                const FootageFormat& format, const FrameTarget& target,
-                const std::atomic<bool>* cancel) {
-    const OIIO::ImageSpec& spec = input.spec();
-    if (spec.width != format.width || spec.height != format.height) {
-        throw RunError(what + ": the frame is " + sizeText(spec.width, spec.height) +
-                       ", the clip's first frame " + sizeText(format.width, format.height) +
-                       "; all frames must have one size");
-    }
-    const ChannelMap map = channelMapFor(spec.nchannels, spec.alpha_channel);
-    // Only the channels up to the last one used are read (EXR files may carry many more).
-    const int channelEnd = std::max({map.red, map.green, map.blue, map.alpha}) + 1;
-    ChannelMap chunkMap = map;
-    chunkMap.fileChannels = channelEnd;
-
-    const auto rowSamples = static_cast<std::size_t>(spec.width) * static_cast<std::size_t>(channelEnd);
-    std::vector<File> chunk(rowSamples * static_cast<std::size_t>(std::min(kRowsPerChunk, spec.height)));
-    const OIIO::TypeDesc readType = OIIO::BaseTypeFromC<File>::value;
-
-    for (int y0 = 0; y0 < spec.height; y0 += kRowsPerChunk) {
-        if (cancelled(cancel)) throw CancelledError();
-        const int y1 = std::min(spec.height, y0 + kRowsPerChunk);
-        if (!input.read_scanlines(subimage, 0, spec.y + y0, spec.y + y1, spec.z, 0, channelEnd,
-                                  readType, chunk.data())) {
-            throw RunError(what + ": cannot decode the frame (" +
-                           cleanOiioMessage(input.geterror()) + ")");
-        }
-        for (int y = y0; y < y1; ++y) {
-            const File* fileRow = chunk.data() + static_cast<std::size_t>(y - y0) * rowSamples;
-            auto* hostRow = reinterpret_cast<Host*>(target.pixels + y * target.rowBytes);
-            fileRowToHost(fileRow, chunkMap, spec.width, hostRow);
-        }
-    }
-}
-
-// Samples are read as the file's own kind (8-bit, 16-bit, else float) and converted to the
-// render depth here, so that every conversion is the one PixelConversion documents.
-template <typename File>
-void decodeFrom(OIIO::ImageInput& input, int subimage, const std::string& what,
-                const DecodeRequest& request, const FrameTarget& target) {
-    switch (request.depth) {
-        case Depth::Bits8:
-            decodeRows<File, std::uint8_t>(input, subimage, what, request.format, target, request.cancel);
-            break;
-        case Depth::Bits16:
-            decodeRows<File, std::uint16_t>(input, subimage, what, request.format, target, request.cancel);
-            break;
-        case Depth::Float32:
-            decodeRows<File, float>(input, subimage, what, request.format, target, request.cancel);
-            break;
-    }
-}
-
-void decodeInto(OIIO::ImageInput& input, int subimage, const std::string& what,
-                const DecodeRequest& request, const FrameTarget& target) {
-    switch (depthOf(input.spec().format)) {
-        case Depth::Bits8:
-            decodeFrom<std::uint8_t>(input, subimage, what, request, target);
-            break;
-        case Depth::Bits16:
-            decodeFrom<std::uint16_t>(input, subimage, what, request, target);
-            break;
-        case Depth::Float32:
-            decodeFrom<float>(input, subimage, what, request, target);
-            break;
-    }
+void decodeStill(const std::string& path, const DecodeRequest& request, const FrameTarget& target) {
+    oiioFootage().decodeStill(path, request, target);
 }
 
 void decodeSequence(const DecodeRequest& request) {
@@ -136,8 +35,7 @@ void decodeSequence(const DecodeRequest& request) {
             try {
                 const int frame = request.frames[index];
                 const std::string& path = request.clip->frameFiles.at(static_cast<std::size_t>(frame));
-                auto input = openFrame(path);
-                decodeInto(*input, 0, path, request, request.target(index));
+                decodeStill(path, request, request.target(index));
                 if (request.progress) {
                     request.progress(static_cast<long long>(finished.fetch_add(1) + 1),
                                      static_cast<long long>(count));
@@ -164,85 +62,14 @@ void decodeSequence(const DecodeRequest& request) {
     if (cancelled(request.cancel)) throw CancelledError();
 }
 
-// One forward pass from the first requested frame to the last. Movie frames depend on the ones
-// before them, and OpenImageIO's movie reader answers every jump by seeking back to a key frame
-// and decoding forward again; stepping through the frames in between (decoded by the codec, not
-// converted or kept here) is many times faster than jumping between sampled frames.
-void decodeMovie(const DecodeRequest& request) {
-    const std::string& path = request.clip->moviePath;
-    std::string openFailure;
-    auto input = openFootageFile(path, openFailure);
-    if (!input) throw RunError(path + ": cannot read the movie (" + openFailure + ")");
-
-    std::vector<std::size_t> order(request.frames.size());
-    for (std::size_t i = 0; i < order.size(); ++i) order[i] = i;
-    std::stable_sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
-        return request.frames[a] < request.frames[b];
-    });
-    const int first = request.frames[order.front()];
-    const int last = request.frames[order.back()];
-    const long long span = last - first + 1;
-
-    std::vector<unsigned char> oneRow;
-    std::size_t next = 0;
-    for (int frame = first; frame <= last; ++frame) {
-        if (cancelled(request.cancel)) throw CancelledError();
-        const std::string what = request.clip->describeFrame(frame);
-        if (!input->seek_subimage(frame, 0)) {
-            throw RunError(what + ": cannot decode the frame (" +
-                           cleanOiioMessage(input->geterror()) + ")");
-        }
-        if (next < order.size() && request.frames[order[next]] == frame) {
-            for (; next < order.size() && request.frames[order[next]] == frame; ++next) {
-                decodeInto(*input, frame, what, request, request.target(order[next]));
-            }
-        } else {
-            // One row makes the reader decode the frame, which keeps the pass going forward.
-            const OIIO::ImageSpec& spec = input->spec();
-            oneRow.resize(static_cast<std::size_t>(spec.width) * static_cast<std::size_t>(spec.nchannels));
-            if (!input->read_scanlines(frame, 0, spec.y, spec.y + 1, spec.z, 0, spec.nchannels,
-                                       OIIO::TypeDesc::UINT8, oneRow.data())) {
-                throw RunError(what + ": cannot decode the frame (" +
-                               cleanOiioMessage(input->geterror()) + ")");
-            }
-        }
-        if (request.progress) request.progress(frame - first + 1, span);
-    }
-}
-
 }  // namespace
 
-FootageFormat probeFootage(const Clip& clip) {
-    std::unique_ptr<OIIO::ImageInput> input;
-    std::string what;
-    if (clip.kind == ClipKind::Movie) {
-        what = clip.moviePath;
-        std::string failure;
-        input = openFootageFile(what, failure);
-        if (!input) throw RunError(what + ": cannot read the movie (" + failure + ")");
-    } else {
-        what = clip.frameFiles.at(0);
-        input = openFrame(what);
-    }
-    const OIIO::ImageSpec& spec = input->spec();
-    if (spec.width <= 0 || spec.height <= 0 || spec.nchannels <= 0) {
-        throw RunError(what + ": the image has no pixels");
-    }
-    FootageFormat format;
-    format.width = spec.width;
-    format.height = spec.height;
-    format.channels = spec.nchannels;
-    format.hasAlpha = spec.alpha_channel >= 0 && spec.alpha_channel < spec.nchannels;
-    format.unassociatedAlpha = spec.get_int_attribute("oiio:UnassociatedAlpha", 0) != 0;
-    format.naturalDepth = depthOf(spec.format);
-    format.sampleType = spec.format.c_str();
-    return format;
-}
+FootageFormat probeFootage(const Clip& clip) { return oiioFootage().probe(clip); }
 
 void decodeFrames(const DecodeRequest& request) {
     if (request.frames.empty()) return;
     if (request.clip->kind == ClipKind::Movie) {
-        decodeMovie(request);
+        oiioFootage().decodeMovie(request);
     } else {
         decodeSequence(request);
     }

@@ -11,24 +11,10 @@
 #include <string>
 #include <vector>
 
-#include "cli/FootageDiscovery.h"
-#include "runner/World.h"
+#include "cli/Clip.h"
+#include "cli/FootageFormat.h"
 
 namespace framemeld::cli {
-
-// The render depth, as the host runner names it.
-using Depth = runner::PixelDepth;
-
-// What the first frame of the clip says about all of them.
-struct FootageFormat {
-    int width = 0;
-    int height = 0;
-    int channels = 0;
-    bool hasAlpha = false;
-    bool unassociatedAlpha = false;  // colour stored unpremultiplied (PNG, most TIFFs)
-    Depth naturalDepth = Depth::Bits8;  // 8-bit files at 8, 16-bit at 16, half and float at 32
-    std::string sampleType;          // as OpenImageIO names it, for messages ("uint8", "half")
-};
 
 // Reads the header of frame 0. Throws RunError naming the file when it cannot be read.
 FootageFormat probeFootage(const Clip& clip);

@@ -1,16 +1,13 @@
 #include "cli/FootageDiscovery.h"
 
-#include <OpenImageIO/imageio.h>
-
 #include <algorithm>
 #include <cctype>
 #include <filesystem>
 #include <map>
-#include <set>
 #include <system_error>
 
 #include "cli/CliError.h"
-#include "cli/OiioMessages.h"
+#include "cli/OiioFootage.h"
 
 namespace fs = std::filesystem;
 
@@ -24,44 +21,6 @@ std::string lowercase(std::string text) {
     return text;
 }
 
-// Extensions of the still-image formats OpenImageIO reads, by format; the movie reader's own
-// extensions are kept apart so that a folder of frames never picks up a movie.
-struct KnownExtensions {
-    std::set<std::string> stills;
-    std::set<std::string> movies;
-};
-
-const KnownExtensions& knownExtensions() {
-    static const KnownExtensions known = [] {
-        KnownExtensions result;
-        const std::string list = OIIO::get_string_attribute("extension_list");
-        std::size_t pos = 0;
-        while (pos < list.size()) {
-            std::size_t end = list.find(';', pos);
-            if (end == std::string::npos) end = list.size();
-            const std::string entry = list.substr(pos, end - pos);
-            pos = end + 1;
-            const std::size_t colon = entry.find(':');
-            if (colon == std::string::npos) continue;
-            const std::string format = entry.substr(0, colon);
-            auto& target = format == "ffmpeg" ? result.movies : result.stills;
-            std::size_t extPos = colon + 1;
-            while (extPos <= entry.size()) {
-                std::size_t extEnd = entry.find(',', extPos);
-                if (extEnd == std::string::npos) extEnd = entry.size();
-                if (extEnd > extPos) target.insert(entry.substr(extPos, extEnd - extPos));
-                extPos = extEnd + 1;
-            }
-        }
-        // "null" and "term" are OpenImageIO's pseudo formats, never frames on disk.
-        result.stills.erase("null");
-        result.stills.erase("nul");
-        result.stills.erase("term");
-        return result;
-    }();
-    return known;
-}
-
 std::string extensionOf(const fs::path& path) {
     std::string ext = path.extension().string();
     if (!ext.empty() && ext[0] == '.') ext.erase(0, 1);
@@ -69,7 +28,7 @@ std::string extensionOf(const fs::path& path) {
 }
 
 bool isStillImageName(const fs::path& path) {
-    return knownExtensions().stills.count(extensionOf(path)) != 0;
+    return oiioFootage().extensions().stills.count(extensionOf(path)) != 0;
 }
 
 Clip discoverFolder(const fs::path& folder) {
@@ -155,57 +114,9 @@ Clip discoverSequence(const std::string& input, const SequencePattern& pattern) 
     return clip;
 }
 
-Clip discoverFile(const std::string& path) {
-    std::string failure;
-    auto input = openFootageFile(path, failure);
-    if (!input) {
-        throw RunError(path + ": cannot read it as an image or a movie" +
-                       (failure.empty() ? std::string() : " (" + failure + ")"));
-    }
-
-    Clip clip;
-    const OIIO::ImageSpec& spec = input->spec();
-    const bool movie = spec.get_int_attribute("oiio:Movie", 0) != 0 ||
-                       std::string(input->format_name()) == "FFmpeg";
-    if (!movie) {
-        clip.kind = ClipKind::ImageSequence;
-        clip.frameFiles.push_back(path);
-        clip.frameCount = 1;
-        return clip;
-    }
-    clip.kind = ClipKind::Movie;
-    clip.moviePath = path;
-    clip.frameCount = spec.get_int_attribute("oiio:subimages", 0);
-    if (clip.frameCount <= 0) throw RunError(path + ": the movie has no video frames");
-    return clip;
-}
+Clip discoverFile(const std::string& path) { return oiioFootage().openFile(path); }
 
 }  // namespace
-
-std::unique_ptr<OIIO::ImageInput> openFootageFile(const std::string& path, std::string& failure) {
-    auto input = OIIO::ImageInput::open(path);
-    if (input) return input;
-    failure = cleanOiioMessage(OIIO::geterror());
-    // OpenImageIO's movie reader refuses files by name unless they carry one of its extensions,
-    // even when FFmpeg could read them; say how to get past that.
-    const std::string extension = extensionOf(path);
-    const KnownExtensions& known = knownExtensions();
-    if (!extension.empty() && known.stills.count(extension) == 0 && known.movies.count(extension) == 0) {
-        std::string movieExtensions;
-        for (const std::string& movie : known.movies) movieExtensions += " ." + movie;
-        failure += "; movies are read from files named" + movieExtensions +
-                   " (rewrap others without re-encoding, e.g. ffmpeg -i clip." + extension +
-                   " -c copy clip.mov)";
-    }
-    return nullptr;
-}
-
-std::string Clip::describeFrame(int frame) const {
-    if (kind == ClipKind::Movie) return moviePath + " (frame " + std::to_string(frame) + ")";
-    if (frame >= 0 && frame < static_cast<int>(frameFiles.size()))
-        return frameFiles[static_cast<std::size_t>(frame)];
-    return "frame " + std::to_string(frame);
-}
 
 std::string SequencePattern::fileNameFor(long long number) const {
     std::string digits = std::to_string(number);

@@ -1,0 +1,16 @@
+#pragma once
+// Plates through OpenImageIO, in any format it writes.
+
+#include <string>
+
+#include "cli/PlateWriter.h"
+
+namespace framemeld::cli::oiio {
+
+bool writesFormatOf(const std::string& path);
+
+// See OiioFootage::writePlate.
+void writePlate(const std::string& file, const std::string& shownAs, const PlateImage& plate,
+                const PlateFileOptions& options);
+
+}  // namespace framemeld::cli::oiio
