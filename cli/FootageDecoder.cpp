@@ -8,14 +8,16 @@
 
 #include "cli/CliError.h"
 #include "cli/OiioFootage.h"
+#include "cli/PngFootage.h"
 
 namespace framemeld::cli {
 namespace {
 
 bool cancelled(const std::atomic<bool>* flag) { return flag != nullptr && flag->load(); }
 
-void decodeStill(const std::string& path, const DecodeRequest& request, const FrameTarget& target) {
-    oiioFootage().decodeStill(path, request, target);
+void decodeStill(const std::string& path, const DecodeRequest& request, const FrameTarget& target,
+                 PngFrameReader& pngReader) {
+    if (!pngReader.decode(path, request, target)) oiioFootage().decodeStill(path, request, target);
 }
 
 void decodeSequence(const DecodeRequest& request) {
@@ -29,13 +31,14 @@ void decodeSequence(const DecodeRequest& request) {
     std::size_t failureIndex = std::numeric_limits<std::size_t>::max();
 
     auto work = [&] {
+        PngFrameReader pngReader;
         while (!stop.load() && !cancelled(request.cancel)) {
             const std::size_t index = next.fetch_add(1);
             if (index >= count) return;
             try {
                 const int frame = request.frames[index];
                 const std::string& path = request.clip->frameFiles.at(static_cast<std::size_t>(frame));
-                decodeStill(path, request, request.target(index));
+                decodeStill(path, request, request.target(index), pngReader);
                 if (request.progress) {
                     request.progress(static_cast<long long>(finished.fetch_add(1) + 1),
                                      static_cast<long long>(count));
@@ -64,7 +67,12 @@ void decodeSequence(const DecodeRequest& request) {
 
 }  // namespace
 
-FootageFormat probeFootage(const Clip& clip) { return oiioFootage().probe(clip); }
+FootageFormat probeFootage(const Clip& clip) {
+    if (clip.kind == ClipKind::ImageSequence && !clip.frameFiles.empty()) {
+        if (auto format = probePngFootage(clip.frameFiles.front())) return *format;
+    }
+    return oiioFootage().probe(clip);
+}
 
 void decodeFrames(const DecodeRequest& request) {
     if (request.frames.empty()) return;

@@ -8,6 +8,7 @@
 
 #include "cli/CliError.h"
 #include "cli/OiioFootage.h"
+#include "cli/PngFootage.h"
 
 namespace fs = std::filesystem;
 
@@ -114,7 +115,16 @@ Clip discoverSequence(const std::string& input, const SequencePattern& pattern) 
     return clip;
 }
 
-Clip discoverFile(const std::string& path) { return oiioFootage().openFile(path); }
+Clip discoverFile(const std::string& path) {
+    if (probePngFootage(path)) {
+        Clip clip;
+        clip.kind = ClipKind::ImageSequence;
+        clip.frameFiles.push_back(path);
+        clip.frameCount = 1;
+        return clip;
+    }
+    return oiioFootage().openFile(path);
+}
 
 }  // namespace
 

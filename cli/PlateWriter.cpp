@@ -7,6 +7,7 @@
 
 #include "cli/CliError.h"
 #include "cli/OiioFootage.h"
+#include "cli/PngFootage.h"
 
 namespace fs = std::filesystem;
 
@@ -31,7 +32,7 @@ struct TemporaryFile {
 }  // namespace
 
 void checkOutputPath(const std::string& path) {
-    if (!oiioFootage().writesFormatOf(path)) {
+    if (!hasPngExtension(path) && !oiioFootage().writesFormatOf(path)) {
         throw UsageError(path + ": unknown image format for the output (the extension decides: " +
                          ".exr, .tif, .png, .dpx, .jpg, ...)");
     }
@@ -56,7 +57,11 @@ void writePlate(const std::string& path, const PlateImage& plate, const PlateFil
     temporary.path = folderOf(path) / ("." + target.stem().string() + ".framemeld-" +
                                        std::to_string(getpid()) + target.extension().string());
 
-    oiioFootage().writePlate(temporary.path.string(), path, plate, options);
+    if (writesPngPlate(path, plate.depth)) {
+        writePngPlate(temporary.path.string(), path, plate, options);
+    } else {
+        oiioFootage().writePlate(temporary.path.string(), path, plate, options);
+    }
     if (cancel != nullptr && cancel->load()) throw CancelledError();
 
     std::error_code error;

@@ -1,0 +1,47 @@
+#pragma once
+// PNG frames in and PNG plates out through the tool's own codec (cli/png/), the common case of
+// the tool and the one that must not wait on OpenImageIO. Whatever the codec leaves alone
+// (palettes, low bit depths, interlacing, a transparent colour key, float plates) goes to the
+// OpenImageIO module, and both routes give the same samples.
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "cli/FootageDecoder.h"
+#include "cli/PlateWriter.h"
+#include "cli/png/PngReader.h"
+
+namespace framemeld::cli {
+
+// The format of a PNG the codec decodes, as OpenImageIO would describe it; nothing when the file
+// is not one (or cannot be read).
+std::optional<FootageFormat> probePngFootage(const std::string& path);
+
+// Decodes PNG frames into host pixels; one per thread, keeping its buffers between frames.
+class PngFrameReader {
+public:
+    // Decodes `path` into `target` at request.depth and returns true, or returns false without
+    // touching `target` when the file is not a PNG the codec takes. Throws RunError for a PNG
+    // that is damaged or of another size than the clip, CancelledError when request.cancel is
+    // set between rows.
+    bool decode(const std::string& path, const DecodeRequest& request, const FrameTarget& target);
+
+private:
+    std::vector<std::uint8_t> file_;
+    png::PngDecoder decoder_;
+};
+
+// Whether the plate goes out through the codec: a .png name and an integer render depth (float
+// plates are rounded to 16 bits the way OpenImageIO rounds them, so they stay with it).
+bool writesPngPlate(const std::string& path, Depth depth);
+
+// Writes the plate to `file` as PNG (RGBA when options.withAlpha); messages name `shownAs`.
+void writePngPlate(const std::string& file, const std::string& shownAs, const PlateImage& plate,
+                   const PlateFileOptions& options);
+
+// Whether `path` ends in .png, in any case.
+bool hasPngExtension(const std::string& path);
+
+}  // namespace framemeld::cli
