@@ -268,8 +268,8 @@ Image readWithLibpng(const std::string& path) {
     const std::size_t count = static_cast<std::size_t>(image.width) * static_cast<std::size_t>(image.height) *
                               static_cast<std::size_t>(image.channels);
     for (std::size_t i = 0; i < count; ++i) {
-        image.samples.push_back(image.bitDepth == 16 ? static_cast<std::uint16_t>((raw[2 * i] << 8) | raw[2 * i + 1])
-                                                     : raw[i]);
+        const int value = image.bitDepth == 16 ? (raw[2 * i] << 8) | raw[2 * i + 1] : raw[i];
+        image.samples.push_back(static_cast<std::uint16_t>(value));
     }
     return image;
 }
