@@ -95,6 +95,10 @@ TEST(RowConversion, ReordersToAlphaFirstAndFillsMissingAlpha) {
     fileRowToHost(rgb, channelMapFor(3, -1), 2, host8);
     EXPECT_EQ(std::vector<std::uint8_t>(host8, host8 + 8),
               (std::vector<std::uint8_t>{255, 10, 20, 30, 255, 40, 50, 60}));
+    const std::uint8_t rgba[] = {1, 2, 3, 4, 5, 6, 7, 8};
+    fileRowToHost(rgba, channelMapFor(4, 3), 2, host8);
+    EXPECT_EQ(std::vector<std::uint8_t>(host8, host8 + 8),
+              (std::vector<std::uint8_t>{4, 1, 2, 3, 8, 5, 6, 7}));
 
     const std::uint16_t rgba16[] = {65535, 0, 32767, 65535};
     std::uint16_t host16[4] = {};
