@@ -11,7 +11,7 @@ build=${1:?usage: fuzz/run.sh BUILD_DIR [SECONDS] [TARGET ...]}
 seconds=${2:-60}
 shift $(( $# >= 2 ? 2 : 1 ))
 targets=("$@")
-if ((${#targets[@]} == 0)); then targets=(engine_oracle render); fi
+if ((${#targets[@]} == 0)); then targets=(engine_oracle render png_reader); fi
 
 findings="$build/fuzz/findings"
 mkdir -p "$findings"
