@@ -63,9 +63,10 @@ work=$(cd "$work" && pwd)
 clip=$work/clip
 plates=$work/plates
 memory=$work/memory
+phases=$work/phases
 mkdir -p "$clip" "$plates"
-rm -rf "$memory"
-mkdir -p "$memory"
+rm -rf "$memory" "$phases"
+mkdir -p "$memory" "$phases"
 
 # --- The clip -------------------------------------------------------------------------------
 recipe="mandelbrot 1920x1080, box 260x260 0xD03020 moving, noise alls=10 seed 20260801, $frames frames"
@@ -83,7 +84,9 @@ if [[ "$(cat "$clip/recipe" 2>/dev/null)" != "$recipe" ]]; then
 fi
 
 # --- The commands ---------------------------------------------------------------------------
-# Each runs under GNU time, which appends its peak resident set (KiB) to a file of its own.
+# Each runs under GNU time, which appends its peak resident set (KiB) to a file of its own. The
+# framemeld runs append their summary (which ends with the time spent reading, rendering and
+# writing) to another, so the render's own time can be compared as well as the whole plate's.
 names=()
 commands=()
 add() {
@@ -92,11 +95,16 @@ add() {
   names+=("$name")
   commands+=("/usr/bin/time -f %M -a -o $memory/$name $*")
 }
-add framemeld-8 "$framemeld '$clip/f_%03d.png' -o $plates/framemeld-8.png -q"
-add framemeld-16 "$framemeld '$clip/f_%03d.png' -o $plates/framemeld-16.tif --depth 16 -q"
-add framemeld-32 "$framemeld '$clip/f_%03d.png' -o $plates/framemeld-32.exr --depth 32 -q"
-add framemeld-8-1thread "$framemeld '$clip/f_%03d.png' -o $plates/framemeld-8-1thread.png --threads 1 -q"
-add framemeld-8-2threads "$framemeld '$clip/f_%03d.png' -o $plates/framemeld-8-2threads.png --threads 2 -q"
+add_framemeld() {
+  local name=$1
+  shift
+  add "$name" "$framemeld '$clip/f_%03d.png' -o $plates/$name.$* 2>>$phases/$name"
+}
+add_framemeld framemeld-8 "png"
+add_framemeld framemeld-16 "tif --depth 16"
+add_framemeld framemeld-32 "exr --depth 32"
+add_framemeld framemeld-8-1thread "png --threads 1"
+add_framemeld framemeld-8-2threads "png --threads 2"
 add ffmpeg-tmedian "ffmpeg -y -loglevel error -i '$clip/f_%03d.png' -vf tmedian=radius=49 -frames:v 1 $plates/ffmpeg-tmedian.png"
 if ((imagemagick)); then
   add imagemagick-median "env MAGICK_CONFIGURE_PATH=$root/bench/imagemagick $magick_convert '$clip/f_*.png' -evaluate-sequence median $plates/imagemagick-median.png"
@@ -112,10 +120,19 @@ hyperfine "${hyperfine_args[@]}"
 echo "plate-bench: load after: $(cut -d' ' -f1-3 /proc/loadavg)"
 
 # --- The table ------------------------------------------------------------------------------
-python3 - "$work/hyperfine.json" "$memory" "$clip" "$frames" <<'PY' | tee "$work/table.md"
-import json, os, sys
-results, memory_dir, clip, frames = sys.argv[1], sys.argv[2], sys.argv[3], int(sys.argv[4])
+python3 - "$work/hyperfine.json" "$memory" "$clip" "$frames" "$phases" <<'PY' | tee "$work/table.md"
+import json, os, re, sys
+results, memory_dir, clip, frames, phases_dir = sys.argv[1], sys.argv[2], sys.argv[3], int(sys.argv[4]), sys.argv[5]
 runs = {r["command"]: r for r in json.load(open(results))["results"]}
+
+# The fastest of each framemeld command's runs for each phase, from its summaries.
+def phase_times(name):
+    path = os.path.join(phases_dir, name)
+    found = re.findall(r"read ([0-9.]+) s, render ([0-9.]+) s, write ([0-9.]+) s",
+                       open(path).read()) if os.path.exists(path) else []
+    if not found:
+        return None
+    return tuple(min(float(run[i]) for run in found) for i in range(3))
 
 def peak_mib(name):
     path = os.path.join(memory_dir, name)
@@ -133,11 +150,15 @@ def best(name):
 def mean(name):
     return runs[name]["mean"]
 
-print("| command | mean s | σ s | fastest s | × framemeld-8 (fastest) | peak MiB |")
-print("|---|---:|---:|---:|---:|---:|")
+def phase_text(name):
+    times = phase_times(name)
+    return " | ".join(f"{t:.2f}" for t in times) if times else " |  | "
+
+print("| command | mean s | σ s | fastest s | × framemeld-8 (fastest) | peak MiB | read s | render s | write s |")
+print("|---|---:|---:|---:|---:|---:|---:|---:|---:|")
 for name, r in runs.items():
     print(f"| {name} | {r['mean']:.2f} | {r['stddev'] or 0:.2f} | {r['min']:.2f} | "
-          f"{r['min'] / best('framemeld-8'):.2f} | {peak_mib(name):.0f} |")
+          f"{r['min'] / best('framemeld-8'):.2f} | {peak_mib(name):.0f} | {phase_text(name)} |")
 
 def check(label, value, by_means, target, ok):
     print(f"| {label} | {value} | {by_means} | {target} | {'met' if ok else 'NOT met'} |")
@@ -160,6 +181,15 @@ for depth in (16, 32):
 r = ratio("framemeld-8-1thread", "framemeld-8-2threads", best)
 check("1 thread / 2 threads (framemeld-8)", f"{r:.2f}x",
       f"{ratio('framemeld-8-1thread', 'framemeld-8-2threads', mean):.2f}x", "≥ 1.8x", r >= 1.8)
+# The same targets on the render alone (the plug-in on the runner's threads), fastest phases.
+def render_ratio(a, b):
+    ta, tb = phase_times(a), phase_times(b)
+    return ta[1] / tb[1] if ta and tb and tb[1] > 0 else float("nan")
+for depth in (16, 32):
+    r = render_ratio(f"framemeld-{depth}", "framemeld-8")
+    check(f"render only: framemeld-{depth} / framemeld-8", f"{r:.2f}x", "", "≤ 2x", r <= 2)
+r = render_ratio("framemeld-8-1thread", "framemeld-8-2threads")
+check("render only: 1 thread / 2 threads (framemeld-8)", f"{r:.2f}x", "", "≥ 1.8x", r >= 1.8)
 for depth in (8, 16, 32):
     peak = peak_mib(f"framemeld-{depth}")
     share = peak / decoded_mib[depth] - 1
