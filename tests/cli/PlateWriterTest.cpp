@@ -55,6 +55,9 @@ TEST(PlateWriter, SixteenBitPlatesGoBackToTheFileScale) {
     EXPECT_EQ(stored, OIIO::TypeDesc::UINT16);
     ASSERT_EQ(c, 4);
     EXPECT_THAT(samples, ElementsAre(0, 2, 32768, 65535, 65535, 39999, 6, 200));
+    auto tiff = OIIO::ImageInput::open(dir.file("p.tif"));
+    ASSERT_TRUE(tiff);
+    EXPECT_EQ(tiff->spec().get_string_attribute("compression"), "zip") << "TIFF plates are deflated";
 
     // In EXR the same plate is stored as float with the host's 32768 as 1.0, exactly.
     writePlate(dir.file("p.exr"), viewOf(plate), PlateFileOptions{true, false}, nullptr);
