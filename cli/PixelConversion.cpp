@@ -1,5 +1,6 @@
 #include "cli/PixelConversion.h"
 
+#include <array>
 #include <cstddef>
 
 namespace framemeld::cli {
@@ -58,12 +59,43 @@ bool copyEightBitRgb(const std::uint8_t* file, const ChannelMap& map, int width,
     return false;
 }
 
+// Every 8-bit sample converted once, by toHostSample itself, so a lookup gives the same value;
+// a float division per sample made 8-bit footage rendered at 32 bits slow to read.
+template <typename Host>
+const std::array<Host, 256>& eightBitTable() {
+    static const std::array<Host, 256> table = [] {
+        std::array<Host, 256> values{};
+        for (unsigned v = 0; v < 256; ++v) values[v] = toHostSample<std::uint8_t, Host>(static_cast<std::uint8_t>(v));
+        return values;
+    }();
+    return table;
+}
+
+template <typename Host>
+void eightBitRowToHost(const std::uint8_t* file, const ChannelMap& map, int width, Host* host) {
+    const std::array<Host, 256>& table = eightBitTable<Host>();
+    const auto channels = static_cast<std::size_t>(map.fileChannels);
+    const auto r = static_cast<std::size_t>(map.red);
+    const auto g = static_cast<std::size_t>(map.green);
+    const auto b = static_cast<std::size_t>(map.blue);
+    for (int x = 0; x < width; ++x, file += channels, host += 4) {
+        host[kR] = table[file[r]];
+        host[kG] = table[file[g]];
+        host[kB] = table[file[b]];
+        host[kA] = map.alpha < 0 ? opaque<Host>() : table[file[static_cast<std::size_t>(map.alpha)]];
+    }
+}
+
 }  // namespace
 
 template <typename File, typename Host>
 void fileRowToHost(const File* file, const ChannelMap& map, int width, Host* host) {
-    if constexpr (std::is_same_v<File, std::uint8_t> && std::is_same_v<Host, std::uint8_t>) {
-        if (copyEightBitRgb(file, map, width, host)) return;
+    if constexpr (std::is_same_v<File, std::uint8_t>) {
+        if constexpr (std::is_same_v<Host, std::uint8_t>) {
+            if (copyEightBitRgb(file, map, width, host)) return;
+        }
+        eightBitRowToHost(file, map, width, host);
+        return;
     }
     const auto channels = static_cast<std::size_t>(map.fileChannels);
     const auto r = static_cast<std::size_t>(map.red);

@@ -135,3 +135,32 @@ TEST(RowConversion, WritesRgbOrRgbaBack) {
 }
 
 }  // namespace
+
+// Rows of 8-bit samples take a faster route than single samples; it must give the same values.
+template <typename Host>
+void expectEveryEightBitValueAsSingleSamples() {
+    std::vector<std::uint8_t> grey(256);
+    for (unsigned v = 0; v < 256; ++v) grey[v] = static_cast<std::uint8_t>(v);
+    std::vector<Host> host(256 * 4);
+    fileRowToHost(grey.data(), channelMapFor(1, -1), 256, host.data());
+    for (unsigned v = 0; v < 256; ++v) {
+        const Host expected = toHostSample<std::uint8_t, Host>(static_cast<std::uint8_t>(v));
+        EXPECT_EQ(host[v * 4 + 1], expected) << v;
+        EXPECT_EQ(host[v * 4 + 3], expected) << v;
+    }
+    std::vector<std::uint8_t> greyAlpha(512);
+    for (unsigned v = 0; v < 256; ++v) {
+        greyAlpha[2 * v] = static_cast<std::uint8_t>(v);
+        greyAlpha[2 * v + 1] = static_cast<std::uint8_t>(255 - v);
+    }
+    fileRowToHost(greyAlpha.data(), channelMapFor(2, 1), 256, host.data());
+    for (unsigned v = 0; v < 256; ++v) {
+        EXPECT_EQ(host[v * 4], (toHostSample<std::uint8_t, Host>(static_cast<std::uint8_t>(255 - v)))) << v;
+    }
+}
+
+TEST(RowConversion, EightBitRowsGiveWhatSingleSamplesGive) {
+    expectEveryEightBitValueAsSingleSamples<std::uint8_t>();
+    expectEveryEightBitValueAsSingleSamples<std::uint16_t>();
+    expectEveryEightBitValueAsSingleSamples<float>();
+}
