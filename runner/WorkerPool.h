@@ -2,6 +2,7 @@
 // worker index (0 .. size - 1) always belongs to exactly one thread.
 #pragma once
 
+#include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <exception>
@@ -41,8 +42,10 @@ private:
     std::condition_variable wake_;
     std::condition_variable done_;
     const std::function<void(unsigned)> *task_ = nullptr;
-    std::uint64_t generation_ = 0;
-    unsigned running_ = 0;
+    // Written under mutex_; also read without it by workers and dispatchers spinning briefly
+    // before they sleep.
+    std::atomic<std::uint64_t> generation_{0};
+    std::atomic<unsigned> running_{0};
     bool stopping_ = false;
     std::exception_ptr firstError_;
 };

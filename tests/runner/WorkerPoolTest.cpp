@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <mutex>
 #include <set>
 #include <stdexcept>
@@ -34,6 +35,21 @@ TEST(WorkerPool, EveryWorkerRunsTheTaskOnceOnItsOwnThread)
         EXPECT_EQ(threads.count(std::this_thread::get_id()), 0U);
     }
     EXPECT_FALSE(pool.currentWorkerIndex().has_value());
+}
+
+// Workers watch for the next dispatch for a moment before they sleep; dispatches that come at
+// once and ones that come after the workers slept must both reach every worker.
+TEST(WorkerPool, DispatchesReachWatchingAndSleepingWorkersAlike)
+{
+    WorkerPool pool(3);
+    std::atomic<int> runs{0};
+    for (int round = 0; round < 6; ++round) {
+        pool.runOnEveryWorker([&](unsigned) { ++runs; });
+        if (round % 2 == 1) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+    }
+    EXPECT_EQ(runs.load(), 18);
 }
 
 TEST(WorkerPool, DefaultsToAtLeastOneWorker)
