@@ -13,8 +13,6 @@
 namespace framemeld::cli {
 namespace {
 
-bool cancelled(const std::atomic<bool>* flag) { return flag != nullptr && flag->load(); }
-
 void decodeStill(const std::string& path, const DecodeRequest& request, const FrameTarget& target,
                  PngFrameReader& pngReader) {
     if (!pngReader.decode(path, request, target)) oiioFootage().decodeStill(path, request, target);
@@ -32,7 +30,7 @@ void decodeSequence(const DecodeRequest& request) {
 
     auto work = [&] {
         PngFrameReader pngReader;
-        while (!stop.load() && !cancelled(request.cancel)) {
+        while (!stop.load() && !request.cancelled()) {
             const std::size_t index = next.fetch_add(1);
             if (index >= count) return;
             try {
@@ -62,7 +60,7 @@ void decodeSequence(const DecodeRequest& request) {
     for (std::thread& thread : pool) thread.join();
 
     if (failure) std::rethrow_exception(failure);
-    if (cancelled(request.cancel)) throw CancelledError();
+    if (request.cancelled()) throw CancelledError();
 }
 
 }  // namespace

@@ -40,6 +40,8 @@ struct DecodeRequest {
     // Checked between frames (and between row chunks); when set, decoding stops and
     // CancelledError is thrown.
     const std::atomic<bool>* cancel = nullptr;
+
+    bool cancelled() const { return cancel != nullptr && cancel->load(); }
 };
 
 // Throws RunError naming the file (and movie frame) on unreadable frames or frames whose size

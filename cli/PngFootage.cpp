@@ -2,11 +2,11 @@
 
 #include <cctype>
 #include <cstdio>
-#include <cstring>
 #include <memory>
 
 #include "cli/CliError.h"
 #include "cli/PixelConversion.h"
+#include "cli/png/PngFormat.h"
 #include "cli/png/PngProbe.h"
 #include "cli/png/PngWriter.h"
 
@@ -15,8 +15,6 @@ namespace {
 
 // Rows between looks at the cancel flag: a 1080p frame is decoded in about 20 ms.
 constexpr int kRowsPerCancelCheck = 64;
-
-bool cancelled(const std::atomic<bool>* flag) { return flag != nullptr && flag->load(); }
 
 struct FileCloser {
     void operator()(std::FILE* file) const { std::fclose(file); }
@@ -27,12 +25,11 @@ using File = std::unique_ptr<std::FILE, FileCloser>;
 // signature) for any other file, and for a file that cannot be read: the general reader then
 // reports it in its own words.
 bool readPngFile(const std::string& path, std::vector<std::uint8_t>& bytes) {
-    static constexpr std::uint8_t kSignature[8] = {0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A};
     File file(std::fopen(path.c_str(), "rb"));
     if (!file) return false;
-    bytes.resize(sizeof kSignature);
+    bytes.resize(png::format::kSignatureSize);
     if (std::fread(bytes.data(), 1, bytes.size(), file.get()) != bytes.size() ||
-        std::memcmp(bytes.data(), kSignature, sizeof kSignature) != 0) {
+        !png::format::hasSignature(bytes.data(), bytes.size())) {
         return false;
     }
     if (std::fseek(file.get(), 0, SEEK_END) != 0) return false;
@@ -100,7 +97,7 @@ bool PngFrameReader::decode(const std::string& path, const DecodeRequest& reques
                                                    : rowConverter<std::uint8_t>(request.depth);
     const int width = probe.info.width;
     decoder_.decodeBytes(file_.data(), file_.size(), path, [&](int y, const void* row) {
-        if (y % kRowsPerCancelCheck == 0 && cancelled(request.cancel)) throw CancelledError();
+        if (y % kRowsPerCancelCheck == 0 && request.cancelled()) throw CancelledError();
         convert(row, map, width, target, y);
     });
     return true;

@@ -18,8 +18,6 @@ namespace {
 // Rows decoded per read: keeps the file-side buffer small next to the frames themselves.
 constexpr int kRowsPerChunk = 32;
 
-bool cancelled(const std::atomic<bool>* flag) { return flag != nullptr && flag->load(); }
-
 Depth depthOf(OIIO::TypeDesc type) {
     switch (type.basetype) {
         case OIIO::TypeDesc::UINT8:
@@ -62,7 +60,7 @@ void decodeRows(OIIO::ImageInput& input, int subimage, const std::string& what,
     const OIIO::TypeDesc readType = OIIO::BaseTypeFromC<File>::value;
 
     for (int y0 = 0; y0 < spec.height; y0 += kRowsPerChunk) {
-        if (cancelled(cancel)) throw CancelledError();
+        if (cancel != nullptr && cancel->load()) throw CancelledError();
         const int y1 = std::min(spec.height, y0 + kRowsPerChunk);
         if (!input.read_scanlines(subimage, 0, spec.y + y0, spec.y + y1, spec.z, 0, channelEnd,
                                   readType, chunk.data())) {
@@ -166,7 +164,7 @@ void decodeMovie(const DecodeRequest& request) {
     std::vector<unsigned char> oneRow;
     std::size_t next = 0;
     for (int frame = first; frame <= last; ++frame) {
-        if (cancelled(request.cancel)) throw CancelledError();
+        if (request.cancelled()) throw CancelledError();
         const std::string what = request.clip->describeFrame(frame);
         if (!input->seek_subimage(frame, 0)) {
             throw RunError(what + ": cannot decode the frame (" +
