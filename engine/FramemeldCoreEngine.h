@@ -6,10 +6,10 @@
 
 template <typename P> class FramemeldCoreEngine : public FramemeldEngine<P> {
 public:
-  FramemeldCoreEngine() = default;
-  ~FramemeldCoreEngine() override;
+    FramemeldCoreEngine() = default;
+    ~FramemeldCoreEngine() override;
 
-  void process(FramemeldParameter *parameter, PixelString<P> *samples, P *out) override;
+    void process(FramemeldParameter *parameter, PixelString<P> *samples, P *out) override;
 };
 
 extern template class FramemeldCoreEngine<Pixel<unsigned char>>;

@@ -10,21 +10,21 @@
 // from many threads at once, so implementations keep no state between calls.
 template <typename P> class FramemeldEngine {
 public:
-  virtual ~FramemeldEngine() = default;
+    virtual ~FramemeldEngine() = default;
 
-  // Reads elements 0 .. parameter->frameCount - 1 of samples and writes all four components of
-  // *out. Changes neither the record nor the string. Throws std::bad_alloc, before *out is
-  // written, when its working memory cannot be allocated.
-  virtual void process(FramemeldParameter *parameter, PixelString<P> *samples, P *out) = 0;
+    // Reads elements 0 .. parameter->frameCount - 1 of samples and writes all four components of
+    // *out. Changes neither the record nor the string. Throws std::bad_alloc, before *out is
+    // written, when its working memory cannot be allocated.
+    virtual void process(FramemeldParameter *parameter, PixelString<P> *samples, P *out) = 0;
 
-  // A new engine of this pixel type; the caller deletes it through this base pointer.
-  static FramemeldEngine<P> *create();
+    // A new engine of this pixel type; the caller deletes it through this base pointer.
+    static FramemeldEngine<P> *create();
 
-  FramemeldEngine(const FramemeldEngine &) = delete;
-  FramemeldEngine &operator=(const FramemeldEngine &) = delete;
+    FramemeldEngine(const FramemeldEngine &) = delete;
+    FramemeldEngine &operator=(const FramemeldEngine &) = delete;
 
 protected:
-  FramemeldEngine() = default;
+    FramemeldEngine() = default;
 };
 
 // Defined with the core engine; only these two pixel types have an engine.

@@ -6,8 +6,8 @@
 // unsigned char (0..255) or float (1.0 is full scale; values outside 0..1 are carried unchanged).
 // 16-bit footage travels as float. A value-initialised pixel is transparent black.
 template <typename T> struct Pixel {
-  T red;
-  T green;
-  T blue;
-  T alpha;
+    T red;
+    T green;
+    T blue;
+    T alpha;
 };

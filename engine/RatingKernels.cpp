@@ -6,34 +6,34 @@
 
 namespace framemeld_rating {
 
-const RatingKernels *kernelsFor(Isa isa) {
-  switch (isa) {
-  case Isa::Portable:
-    return kPortableKernels;
-  case Isa::Sse2:
-    return kSse2Kernels;
-  case Isa::Avx2:
-    return framemeld_cpu::hasAvx2() ? kAvx2Kernels : nullptr;
-  }
-  return nullptr;
+const RatingKernels *kernelsFor(Isa isa)
+{
+    switch (isa) {
+    case Isa::Portable: return kPortableKernels;
+    case Isa::Sse2: return kSse2Kernels;
+    case Isa::Avx2: return framemeld_cpu::hasAvx2() ? kAvx2Kernels : nullptr;
+    }
+    return nullptr;
 }
 
 namespace {
 
-const RatingKernels &chooseKernels() {
-  for (Isa isa : {Isa::Avx2, Isa::Sse2}) {
-    if (const RatingKernels *kernels = kernelsFor(isa)) {
-      return *kernels;
+const RatingKernels &chooseKernels()
+{
+    for (Isa isa : {Isa::Avx2, Isa::Sse2}) {
+        if (const RatingKernels *kernels = kernelsFor(isa)) {
+            return *kernels;
+        }
     }
-  }
-  return *kPortableKernels;
+    return *kPortableKernels;
 }
 
 } // namespace
 
-const RatingKernels &bestKernels() {
-  static const RatingKernels &chosen = chooseKernels();
-  return chosen;
+const RatingKernels &bestKernels()
+{
+    static const RatingKernels &chosen = chooseKernels();
+    return chosen;
 }
 
 } // namespace framemeld_rating

@@ -16,17 +16,18 @@ namespace framemeld_rating {
 // per half; the padding stays small because short strings are common and must stay cheap.
 constexpr int kBlock = 16;
 
-inline std::size_t paddedCount(int count) {
-  const std::size_t n = count > 0 ? static_cast<std::size_t>(count) : 0;
-  return (n + kBlock - 1) / kBlock * kBlock + kBlock;
+inline std::size_t paddedCount(int count)
+{
+    const std::size_t n = count > 0 ? static_cast<std::size_t>(count) : 0;
+    return (n + kBlock - 1) / kBlock * kBlock + kBlock;
 }
 
 template <typename T> struct SamplePlanes {
-  const T *red;
-  const T *green;
-  const T *blue;
-  const T *alpha;
-  int count;
+    const T *red;
+    const T *green;
+    const T *blue;
+    const T *alpha;
+    int count;
 };
 
 // 8-bit rule: a component agrees when |a - b| < tolerance. The caller handles tolerance 0 (no
@@ -36,8 +37,8 @@ using ByteRating = void (*)(const SamplePlanes<unsigned char> &samples, unsigned
 
 // Float rule: a component agrees unless |a - b| >= tolerance, so a NaN difference agrees. Any
 // tolerance, NaN and infinities included. rows is scratch for the kernel.
-using FloatRating = void (*)(const SamplePlanes<float> &samples, float tolerance, std::uint32_t *ratings,
-                             std::uint32_t *rows);
+using FloatRating = void (*)(const SamplePlanes<float> &samples, float tolerance,
+                             std::uint32_t *ratings, std::uint32_t *rows);
 
 // The sums of each component over the samples rated at least `lowest`, and how many those are.
 // For counts up to 65793, where 255 per sample cannot overflow the 24 bits that keep these sums
@@ -49,10 +50,10 @@ using ByteSums = void (*)(const SamplePlanes<unsigned char> &samples, const std:
 // have no kernel: they must run in index order, one add after the other, which no vector form
 // does faster than plain code.
 struct RatingKernels {
-  const char *name;
-  ByteRating bytes;
-  FloatRating floats;
-  ByteSums byteSums;
+    const char *name;
+    ByteRating bytes;
+    FloatRating floats;
+    ByteSums byteSums;
 };
 
 enum class Isa { Portable, Sse2, Avx2 };
