@@ -7,9 +7,9 @@
 #include "AE_Effect.h"
 
 struct FrameSampling {
-  A_long start;
-  A_long end;  // never below start
-  A_long step; // at least 1
+    A_long start;
+    A_long end;  // never below start
+    A_long step; // at least 1
 };
 
 // A slider value as a whole frame number: truncated toward zero. The host clamps sliders to their
@@ -31,15 +31,16 @@ bool FrameTime(std::int64_t frame, A_long time_step, A_long *time);
 // neither a frame number nor a time is ever computed with overflow; such a frame could not be
 // requested from the host anyway.
 template <typename Visit>
-A_long ForEachSampledFrame(const FrameSampling &sampling, A_long time_step, Visit &&visit) {
-  A_long id = 0;
-  for (std::int64_t frame = sampling.start; frame <= sampling.end; frame += sampling.step) {
-    A_long time = 0;
-    if (id == std::numeric_limits<A_long>::max() || !FrameTime(frame, time_step, &time)) {
-      break;
+A_long ForEachSampledFrame(const FrameSampling &sampling, A_long time_step, Visit &&visit)
+{
+    A_long id = 0;
+    for (std::int64_t frame = sampling.start; frame <= sampling.end; frame += sampling.step) {
+        A_long time = 0;
+        if (id == std::numeric_limits<A_long>::max() || !FrameTime(frame, time_step, &time)) {
+            break;
+        }
+        visit(id, time);
+        ++id;
     }
-    visit(id, time);
-    ++id;
-  }
-  return id;
+    return id;
 }

@@ -13,28 +13,31 @@
 // pixel p (row by row from the band's first row) at samples[k * pixels + p]. Frame-major, so that
 // each pass writes memory in order.
 struct FloatBandStore {
-  Pixel<float> *samples;
-  std::size_t pixels;  // band pixels it has room for
-  std::size_t frames;  // samples per pixel
+    Pixel<float> *samples;
+    std::size_t pixels; // band pixels it has room for
+    std::size_t frames; // samples per pixel
 
-  Pixel<float> &at(std::size_t frame, std::size_t pixel) const { return samples[frame * pixels + pixel]; }
+    Pixel<float> &at(std::size_t frame, std::size_t pixel) const
+    {
+        return samples[frame * pixels + pixel];
+    }
 };
 
 // The refcon of every worker of one render: the render's work record, and for a float render
 // the store that every band reuses (null: each band makes its own).
 struct FramemeldRefcon {
-  PreRenderData *data;
-  FloatBandStore *float_band = nullptr;
+    PreRenderData *data;
+    FloatBandStore *float_band = nullptr;
 };
 
 // The refcon of one pass of the host's float iterate over a band of rows.
 struct FramemeldFloatRowRefcon {
-  A_long frame_index;                        // sampled frame that this pass feeds
-  FloatBandStore band;                       // the band's samples; pixels beyond are ignored
-  FramemeldRefcon *refcon;                   // the render's context
-  A_long first_row;                          // first output row of the band
-  bool feeds_frame;                          // store the source pixel as sample frame_index
-  bool finishes;                             // run the engine and write the output pixel
+    A_long frame_index;      // sampled frame that this pass feeds
+    FloatBandStore band;     // the band's samples; pixels beyond are ignored
+    FramemeldRefcon *refcon; // the render's context
+    A_long first_row;        // first output row of the band
+    bool feeds_frame;        // store the source pixel as sample frame_index
+    bool finishes;           // run the engine and write the output pixel
 };
 
 // One output row at 8 bits per channel (the host's iterate_generic calls it once per row).
@@ -49,7 +52,9 @@ PF_Err FramemeldFuncFloat(void *refcon, A_long thread_index, A_long first_row, A
 
 // The number of samples a float band store holds for `band_rows` rows; PF_Err_OUT_OF_MEMORY when
 // that many could not even be counted in memory.
-PF_Err FramemeldFloatBandSamples(A_long frame_count, A_long band_rows, A_long width, std::size_t *count);
+PF_Err FramemeldFloatBandSamples(A_long frame_count, A_long band_rows, A_long width,
+                                 std::size_t *count);
 
 // The pixel function of those passes.
-PF_Err FramemeldFuncFloatRow(void *refcon, A_long x, A_long y, PF_PixelFloat *in, PF_PixelFloat *out);
+PF_Err FramemeldFuncFloatRow(void *refcon, A_long x, A_long y, PF_PixelFloat *in,
+                             PF_PixelFloat *out);

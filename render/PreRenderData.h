@@ -12,14 +12,14 @@
 // The record owns `parameter` and the `frames` array (not the worlds in it, which are the
 // host's). The engines live only within one render call.
 struct PreRenderData {
-  PF_EffectWorld **frames;
-  PF_EffectWorld *output;
-  PF_InData *in_data;
-  FramemeldEngine<Pixel<unsigned char>> *engine8;
-  FramemeldEngine<Pixel<float>> *engine_float;
-  FramemeldParameter *parameter;
-  PF_Pixel16 *output_pixels16;
-  PF_Pixel8 *output_pixels8;
+    PF_EffectWorld **frames;
+    PF_EffectWorld *output;
+    PF_InData *in_data;
+    FramemeldEngine<Pixel<unsigned char>> *engine8;
+    FramemeldEngine<Pixel<float>> *engine_float;
+    FramemeldParameter *parameter;
+    PF_Pixel16 *output_pixels16;
+    PF_Pixel8 *output_pixels8;
 };
 
 // The PF_DeletePreRenderDataFunc handed to the host; a null record is ignored.
