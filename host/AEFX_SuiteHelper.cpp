@@ -14,10 +14,10 @@ PF_Err ReportSuiteFailure(PF_InData *in_data, PF_OutData *out_data, const char *
     return PF_Err_BAD_CALLBACK_PARAM;
 }
 
-}  // namespace
+} // namespace
 
-PF_Err AEFX_AcquireSuite(PF_InData *in_data, PF_OutData *out_data, const char *name,
-                         A_long version, const char *error_message, void **suite)
+PF_Err AEFX_AcquireSuite(PF_InData *in_data, PF_OutData *out_data, const char *name, A_long version,
+                         const char *error_message, void **suite)
 {
     *suite = nullptr;
     if (in_data->pica_basicP != nullptr) {
@@ -32,8 +32,8 @@ PF_Err AEFX_AcquireSuite(PF_InData *in_data, PF_OutData *out_data, const char *n
                               error_message ? error_message : "Not able to acquire AEFX Suite.");
 }
 
-PF_Err AEFX_ReleaseSuite(PF_InData *in_data, PF_OutData *out_data, const char *name,
-                         A_long version, const char *error_message)
+PF_Err AEFX_ReleaseSuite(PF_InData *in_data, PF_OutData *out_data, const char *name, A_long version,
+                         const char *error_message)
 {
     if (in_data->pica_basicP != nullptr) {
         (void)in_data->pica_basicP->ReleaseSuite(name, version);

@@ -6,8 +6,7 @@
 #include <initializer_list>
 
 AEGP_SuiteHandler::AEGP_SuiteHandler(const SPBasicSuite *pica_basicP)
-    : pica_basicP_(pica_basicP),
-      ansi_{kPFANSISuite, kPFANSISuiteVersion1, nullptr},
+    : pica_basicP_(pica_basicP), ansi_{kPFANSISuite, kPFANSISuiteVersion1, nullptr},
       iterate8_{kPFIterate8Suite, kPFIterate8SuiteVersion1, nullptr},
       iterateFloat_{kPFIterateFloatSuite, kPFIterateFloatSuiteVersion1, nullptr}
 {

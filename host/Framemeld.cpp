@@ -10,10 +10,9 @@
 PF_Err About(PF_InData *in_data, PF_OutData *out_data)
 {
     AEGP_SuiteHandler suites(in_data->pica_basicP);
-    suites.ANSICallbacksSuite1()->sprintf(out_data->return_msg, "%s, v%d.%d\r",
-                                          "Framemeld for After Effects",
-                                          static_cast<int>(VERSION_MAJOR),
-                                          static_cast<int>(VERSION_MINOR));
+    suites.ANSICallbacksSuite1()->sprintf(
+        out_data->return_msg, "%s, v%d.%d\r", "Framemeld for After Effects",
+        static_cast<int>(VERSION_MAJOR), static_cast<int>(VERSION_MINOR));
     suites.ReleaseAllSuites();
     return PF_Err_NONE;
 }
@@ -31,12 +30,9 @@ namespace {
 PF_Err Dispatch(PF_Cmd cmd, PF_InData *in_data, PF_OutData *out_data, void *extra)
 {
     switch (cmd) {
-    case PF_Cmd_ABOUT:
-        return About(in_data, out_data);
-    case PF_Cmd_GLOBAL_SETUP:
-        return GlobalSetup(in_data, out_data);
-    case PF_Cmd_PARAMS_SETUP:
-        return ParamsSetup(in_data, out_data);
+    case PF_Cmd_ABOUT: return About(in_data, out_data);
+    case PF_Cmd_GLOBAL_SETUP: return GlobalSetup(in_data, out_data);
+    case PF_Cmd_PARAMS_SETUP: return ParamsSetup(in_data, out_data);
     case PF_Cmd_SMART_PRE_RENDER:
         return SmartPreRender(in_data, out_data, static_cast<PF_PreRenderExtra *>(extra));
     case PF_Cmd_SMART_RENDER:
@@ -47,7 +43,7 @@ PF_Err Dispatch(PF_Cmd cmd, PF_InData *in_data, PF_OutData *out_data, void *extr
     }
 }
 
-}  // namespace
+} // namespace
 
 extern "C" FRAMEMELD_EXPORT PF_Err EntryPointFunc(PF_Cmd cmd, PF_InData *in_data,
                                                   PF_OutData *out_data, PF_ParamDef *[],

@@ -19,7 +19,7 @@ struct SliderSetup {
     PF_FpShort sliderMin;
     PF_FpShort sliderMax;
     PF_FpShort dephault;
-    A_short precision;  // decimals shown
+    A_short precision; // decimals shown
 };
 
 // Frame numbers and the step are whole numbers shown without decimals; the render truncates them
@@ -36,7 +36,7 @@ constexpr SliderSetup kSliders[] = {
 static_assert(sizeof(kSliders) / sizeof(kSliders[0]) == PARAM_COUNT - 1,
               "one slider per parameter after the input layer");
 
-}  // namespace
+} // namespace
 
 PF_Err ParamsSetup(PF_InData *in_data, PF_OutData *out_data)
 {

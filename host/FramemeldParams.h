@@ -11,7 +11,7 @@ enum {
     PARAM_EVERY_NTH,
     PARAM_DIVERGENCE,
     PARAM_RATING_RANGE,
-    PARAM_COUNT  // includes the input layer
+    PARAM_COUNT // includes the input layer
 };
 
 // PF_Cmd_PARAMS_SETUP: registers the five sliders in index order. The first error from the

@@ -18,12 +18,11 @@ constexpr A_u_long FRAMEMELD_VERSION =
 
 // The plate depends on frames other than the current one only through the layer checkouts of
 // the smart pre-render, so neither WIDE_TIME_INPUT nor NON_PARAM_VARY is wanted.
-constexpr PF_OutFlags FRAMEMELD_OUT_FLAGS = PF_OutFlag_PIX_INDEPENDENT |
-                                            PF_OutFlag_DEEP_COLOR_AWARE |
-                                            PF_OutFlag_SEND_UPDATE_PARAMS_UI;
+constexpr PF_OutFlags FRAMEMELD_OUT_FLAGS =
+    PF_OutFlag_PIX_INDEPENDENT | PF_OutFlag_DEEP_COLOR_AWARE | PF_OutFlag_SEND_UPDATE_PARAMS_UI;
 
-constexpr PF_OutFlags2 FRAMEMELD_OUT_FLAGS2 = PF_OutFlag2_SUPPORTS_SMART_RENDER |
-                                              PF_OutFlag2_FLOAT_COLOR_AWARE;
+constexpr PF_OutFlags2 FRAMEMELD_OUT_FLAGS2 =
+    PF_OutFlag2_SUPPORTS_SMART_RENDER | PF_OutFlag2_FLOAT_COLOR_AWARE;
 
 // Identity in the host's effect menu and in saved projects; the match name must never change.
 constexpr char FRAMEMELD_NAME[] = "Framemeld 2";
