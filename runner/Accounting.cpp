@@ -35,17 +35,15 @@ std::vector<std::string> violations(const Accounting &accounting)
             }
         }
         if (tally.paramCheckouts != tally.paramCheckins) {
-            found.push_back(std::to_string(tally.paramCheckouts) +
-                            " parameter checkouts but " + std::to_string(tally.paramCheckins) +
-                            " checkins" + where);
+            found.push_back(std::to_string(tally.paramCheckouts) + " parameter checkouts but " +
+                            std::to_string(tally.paramCheckins) + " checkins" + where);
         }
     }
     if (accounting.deleteFunctionMissing) {
         found.push_back("pre-render data attached without a delete function");
     } else if (accounting.preRenderDataAttached && accounting.preRenderDataDeletes != 1) {
         found.push_back("pre-render data deleted " +
-                        std::to_string(accounting.preRenderDataDeletes) +
-                        " times instead of once");
+                        std::to_string(accounting.preRenderDataDeletes) + " times instead of once");
     }
     for (A_long id : accounting.unrequestedCheckouts) {
         found.push_back("checkout id " + std::to_string(id) +

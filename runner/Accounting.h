@@ -35,8 +35,8 @@ struct Accounting {
     bool deleteFunctionMissing = false; // data attached without a function to free it
     long preRenderDataDeletes = 0;
 
-    std::vector<A_long> unrequestedCheckouts; // checkout ids the pre-render never requested
-    std::vector<A_long> repeatedCheckouts;    // ids checked out more than once in one render
+    std::vector<A_long> unrequestedCheckouts;   // checkout ids the pre-render never requested
+    std::vector<A_long> repeatedCheckouts;      // ids checked out more than once in one render
     std::vector<std::string> escapedExceptions; // C++ exceptions that left the plug-in
 };
 
@@ -81,12 +81,12 @@ struct RenderRecord {
 
     std::vector<ProgressReport> progress;        // the plug-in's progress calls
     std::vector<ProgressReport> iterateProgress; // the host's own reports inside an iterate
-    long abortPolls = 0;         // the plug-in's abort calls
-    long iterateCancelPolls = 0; // the host's between-row polls inside an iterate
+    long abortPolls = 0;                         // the plug-in's abort calls
+    long iterateCancelPolls = 0;                 // the host's between-row polls inside an iterate
 
     std::vector<std::string> refusedCalls; // host functions the runner does not offer
     std::vector<InjectedFault> injectedFaults;
-    std::vector<std::string> hostErrors;   // host-side failures, e.g. a frame that failed to load
+    std::vector<std::string> hostErrors; // host-side failures, e.g. a frame that failed to load
     CallCounts calls;
 };
 

@@ -24,23 +24,74 @@ A_char *ansiStrcpy(A_char *dst, const A_char *src)
     return std::strcpy(dst, src);
 }
 
-A_FpLong ansiAtan(A_FpLong x) { return std::atan(x); }
-A_FpLong ansiAtan2(A_FpLong y, A_FpLong x) { return std::atan2(y, x); }
-A_FpLong ansiCeil(A_FpLong x) { return std::ceil(x); }
-A_FpLong ansiCos(A_FpLong x) { return std::cos(x); }
-A_FpLong ansiExp(A_FpLong x) { return std::exp(x); }
-A_FpLong ansiFabs(A_FpLong x) { return std::fabs(x); }
-A_FpLong ansiFloor(A_FpLong x) { return std::floor(x); }
-A_FpLong ansiFmod(A_FpLong x, A_FpLong y) { return std::fmod(x, y); }
-A_FpLong ansiHypot(A_FpLong x, A_FpLong y) { return std::hypot(x, y); }
-A_FpLong ansiLog(A_FpLong x) { return std::log(x); }
-A_FpLong ansiLog10(A_FpLong x) { return std::log10(x); }
-A_FpLong ansiPow(A_FpLong x, A_FpLong y) { return std::pow(x, y); }
-A_FpLong ansiSin(A_FpLong x) { return std::sin(x); }
-A_FpLong ansiSqrt(A_FpLong x) { return std::sqrt(x); }
-A_FpLong ansiTan(A_FpLong x) { return std::tan(x); }
-A_FpLong ansiAsin(A_FpLong x) { return std::asin(x); }
-A_FpLong ansiAcos(A_FpLong x) { return std::acos(x); }
+A_FpLong ansiAtan(A_FpLong x)
+{
+    return std::atan(x);
+}
+A_FpLong ansiAtan2(A_FpLong y, A_FpLong x)
+{
+    return std::atan2(y, x);
+}
+A_FpLong ansiCeil(A_FpLong x)
+{
+    return std::ceil(x);
+}
+A_FpLong ansiCos(A_FpLong x)
+{
+    return std::cos(x);
+}
+A_FpLong ansiExp(A_FpLong x)
+{
+    return std::exp(x);
+}
+A_FpLong ansiFabs(A_FpLong x)
+{
+    return std::fabs(x);
+}
+A_FpLong ansiFloor(A_FpLong x)
+{
+    return std::floor(x);
+}
+A_FpLong ansiFmod(A_FpLong x, A_FpLong y)
+{
+    return std::fmod(x, y);
+}
+A_FpLong ansiHypot(A_FpLong x, A_FpLong y)
+{
+    return std::hypot(x, y);
+}
+A_FpLong ansiLog(A_FpLong x)
+{
+    return std::log(x);
+}
+A_FpLong ansiLog10(A_FpLong x)
+{
+    return std::log10(x);
+}
+A_FpLong ansiPow(A_FpLong x, A_FpLong y)
+{
+    return std::pow(x, y);
+}
+A_FpLong ansiSin(A_FpLong x)
+{
+    return std::sin(x);
+}
+A_FpLong ansiSqrt(A_FpLong x)
+{
+    return std::sqrt(x);
+}
+A_FpLong ansiTan(A_FpLong x)
+{
+    return std::tan(x);
+}
+A_FpLong ansiAsin(A_FpLong x)
+{
+    return std::asin(x);
+}
+A_FpLong ansiAcos(A_FpLong x)
+{
+    return std::acos(x);
+}
 
 template <class Table> void fill(Table &t)
 {

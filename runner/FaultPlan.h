@@ -20,7 +20,7 @@ namespace framemeld::runner {
 
 struct CallFault {
     HostFunction function;
-    long nth;   // 1 = the first call of `function`
+    long nth; // 1 = the first call of `function`
     PF_Err code;
 };
 

@@ -31,8 +31,7 @@ CommandOutcome send(Session &session, PF_Cmd command, PF_InData &inData, void *e
     session.beginCommand(command);
     const EntryPoint entry = session.host.entry;
     outcome.err = detail::guardedCall(
-        session,
-        [&] { return entry(command, &inData, &outcome.out, params, nullptr, extra); },
+        session, [&] { return entry(command, &inData, &outcome.out, params, nullptr, extra); },
         PF_Err_INTERNAL_STRUCT_DAMAGED);
     return outcome;
 }
@@ -126,10 +125,10 @@ SetupResult Host::setup()
                 result.problems.push_back("PARAMS_SETUP returned error " +
                                           errText(result.paramsSetup.err));
             } else if (result.numParams != state_->params.count() + 1) {
-                result.problems.push_back(
-                    "PARAMS_SETUP reported num_params " + std::to_string(result.numParams) +
-                    " but registered " + std::to_string(state_->params.count()) +
-                    " parameters after the input layer");
+                result.problems.push_back("PARAMS_SETUP reported num_params " +
+                                          std::to_string(result.numParams) + " but registered " +
+                                          std::to_string(state_->params.count()) +
+                                          " parameters after the input layer");
             }
         }
         session.finish();
@@ -185,7 +184,8 @@ RenderResult Host::render(FrameSource &source, const RenderRequest &request)
             "a float render needs PF_OutFlag2_FLOAT_COLOR_AWARE, which the module did not set");
     }
     const std::int64_t currentTime = static_cast<std::int64_t>(request.frame) * request.timeStep;
-    const std::int64_t totalTime = static_cast<std::int64_t>(source.frameCount()) * request.timeStep;
+    const std::int64_t totalTime =
+        static_cast<std::int64_t>(source.frameCount()) * request.timeStep;
     constexpr std::int64_t kLongMax = std::numeric_limits<A_long>::max();
     constexpr std::int64_t kLongMin = std::numeric_limits<A_long>::min();
     if (currentTime > kLongMax || currentTime < kLongMin || totalTime > kLongMax) {
@@ -226,8 +226,8 @@ RenderResult Host::render(FrameSource &source, const RenderRequest &request)
 
         ParamArray params(state_->params);
         PF_InData preIn = inData;
-        result.preRender = send(session, PF_Cmd_SMART_PRE_RENDER, preIn, &preExtra,
-                                params.pointers.data());
+        result.preRender =
+            send(session, PF_Cmd_SMART_PRE_RENDER, preIn, &preExtra, params.pointers.data());
 
         void *const data = preOutput.pre_render_data;
         const PF_DeletePreRenderDataFunc deleteData = preOutput.delete_pre_render_data_func;
@@ -254,8 +254,8 @@ RenderResult Host::render(FrameSource &source, const RenderRequest &request)
             detail::fillSmartRenderCallbacks(callbacks);
             PF_SmartRenderExtra extra{&input, &callbacks};
             PF_InData renderIn = inData;
-            result.smartRender = send(session, PF_Cmd_SMART_RENDER, renderIn, &extra,
-                                      params.pointers.data());
+            result.smartRender =
+                send(session, PF_Cmd_SMART_RENDER, renderIn, &extra, params.pointers.data());
         }
 
         if (data && deleteData) {

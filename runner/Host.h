@@ -75,7 +75,10 @@ struct RenderResult {
     RenderRecord record;
 
     // The first failure: the pre-render's code, else the render's.
-    PF_Err err() const noexcept { return preRender.err != PF_Err_NONE ? preRender.err : smartRender.err; }
+    PF_Err err() const noexcept
+    {
+        return preRender.err != PF_Err_NONE ? preRender.err : smartRender.err;
+    }
 };
 
 struct CommandResult {
@@ -95,7 +98,7 @@ public:
     SetupResult setup();
 
     const std::vector<Parameter> &parameters() const noexcept;
-    const Parameter &parameter(PF_ParamIndex index) const;        // throws std::out_of_range
+    const Parameter &parameter(PF_ParamIndex index) const; // throws std::out_of_range
     std::optional<PF_ParamIndex> findParameter(std::string_view name) const noexcept;
     // Clamped to the parameter's valid range; returns the stored value (see ParameterSet::set).
     double setParameter(PF_ParamIndex index, double value);

@@ -11,7 +11,6 @@
 #include <memory>
 #include <mutex>
 #include <new>
-#include <string>
 #include <optional>
 #include <string>
 
@@ -52,9 +51,9 @@ struct RenderContext {
     PF_LRect requestRect{};
     PF_LRect outputRect{};
     std::map<A_long, std::optional<A_long>> requested; // checkout id -> clip frame
-    std::map<A_long, long> checkedOut;                  // checkout id -> times
-    std::deque<PF_EffectWorld> handedOut;               // records given to the plug-in
-    std::deque<World> extraWorlds;                      // transparent and shrunken frames
+    std::map<A_long, long> checkedOut;                 // checkout id -> times
+    std::deque<PF_EffectWorld> handedOut;              // records given to the plug-in
+    std::deque<World> extraWorlds;                     // transparent and shrunken frames
     const World *transparent = nullptr;
     World output;
 };
@@ -133,8 +132,7 @@ private:
 };
 
 // The clip frame shown at `whatTime` (in units of `timeScale`, not zero); none outside the clip.
-std::optional<A_long> clipFrameAt(const RenderContext &render, A_long whatTime,
-                                  A_u_long timeScale);
+std::optional<A_long> clipFrameAt(const RenderContext &render, A_long whatTime, A_u_long timeScale);
 
 // Host function tables, filled in by the files that implement them.
 void fillInteractCallbacks(PF_InteractCallbacks &inter);

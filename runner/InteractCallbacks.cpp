@@ -138,8 +138,7 @@ void fillLayerCheckout(Session &session, A_long whatTime, A_u_long timeScale, PF
 
 } // namespace
 
-std::optional<A_long> clipFrameAt(const RenderContext &render, A_long whatTime,
-                                  A_u_long timeScale)
+std::optional<A_long> clipFrameAt(const RenderContext &render, A_long whatTime, A_u_long timeScale)
 {
     // frame = (whatTime / timeScale) seconds / (timeStep / clipScale) seconds per frame; both
     // products stay below 2^63 for any 32-bit inputs.

@@ -30,9 +30,9 @@ template <class Pixel> Pixel *pixelRow(PF_EffectWorld *world, A_long y) noexcept
 }
 
 template <class Pixel, class PixelFunc>
-PF_Err iteratePixels(HostFunction function, PF_InData *inData, A_long progressBase, A_long progressFinal,
-                     PF_EffectWorld *src, const PF_Rect *area, void *refcon, PixelFunc pixFn,
-                     PF_EffectWorld *dst)
+PF_Err iteratePixels(HostFunction function, PF_InData *inData, A_long progressBase,
+                     A_long progressFinal, PF_EffectWorld *src, const PF_Rect *area, void *refcon,
+                     PixelFunc pixFn, PF_EffectWorld *dst)
 {
     return shielded([&]() -> PF_Err {
         Session *session = inData ? Session::fromRef(inData->effect_ref) : nullptr;
@@ -43,7 +43,8 @@ PF_Err iteratePixels(HostFunction function, PF_InData *inData, A_long progressBa
             return fault;
         }
         constexpr PixelDepth depth = depthOfPixel<Pixel>();
-        if (!pixFn || !src || !dst || World::depthOf(src) != depth || World::depthOf(dst) != depth) {
+        if (!pixFn || !src || !dst || World::depthOf(src) != depth ||
+            World::depthOf(dst) != depth) {
             return PF_Err_BAD_CALLBACK_PARAM;
         }
 
@@ -120,7 +121,8 @@ PF_Err getPixelData(HostFunction function, PF_EffectWorld *world, PF_PixelPtr pi
         if (!pixels || World::depthOf(world) != depthOfPixel<Pixel>()) {
             return PF_Err_BAD_CALLBACK_PARAM;
         }
-        *pixels = pixels0 ? reinterpret_cast<Pixel *>(pixels0) : reinterpret_cast<Pixel *>(world->data);
+        *pixels =
+            pixels0 ? reinterpret_cast<Pixel *>(pixels0) : reinterpret_cast<Pixel *>(world->data);
         return PF_Err_NONE;
     });
 }
@@ -175,20 +177,20 @@ PF_Err iterateGeneric(A_long iterations, void *refcon, GenericIterateFunc fn)
     });
 }
 
-PF_Err iterate8(PF_InData *in_data, A_long progress_base, A_long progress_final, PF_EffectWorld *src,
-                const PF_Rect *area, void *refcon, PF_IteratePixel8Func pix_fn,
+PF_Err iterate8(PF_InData *in_data, A_long progress_base, A_long progress_final,
+                PF_EffectWorld *src, const PF_Rect *area, void *refcon, PF_IteratePixel8Func pix_fn,
                 PF_EffectWorld *dst)
 {
-    return iteratePixels<PF_Pixel8>(HostFunction::Iterate8, in_data, progress_base, progress_final, src,
-                                    area, refcon, pix_fn, dst);
+    return iteratePixels<PF_Pixel8>(HostFunction::Iterate8, in_data, progress_base, progress_final,
+                                    src, area, refcon, pix_fn, dst);
 }
 
-PF_Err iterate16(PF_InData *in_data, A_long progress_base, A_long progress_final, PF_EffectWorld *src,
-                 const PF_Rect *area, void *refcon, PF_IteratePixel16Func pix_fn,
-                 PF_EffectWorld *dst)
+PF_Err iterate16(PF_InData *in_data, A_long progress_base, A_long progress_final,
+                 PF_EffectWorld *src, const PF_Rect *area, void *refcon,
+                 PF_IteratePixel16Func pix_fn, PF_EffectWorld *dst)
 {
-    return iteratePixels<PF_Pixel16>(HostFunction::Iterate16, in_data, progress_base, progress_final, src,
-                                     area, refcon, pix_fn, dst);
+    return iteratePixels<PF_Pixel16>(HostFunction::Iterate16, in_data, progress_base,
+                                     progress_final, src, area, refcon, pix_fn, dst);
 }
 
 PF_Err iterateFloat(PF_InData *in_data, A_long progress_base, A_long progress_final,

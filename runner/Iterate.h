@@ -12,8 +12,8 @@ using GenericIterateFunc = PF_Err (*)(void *refcon, A_long thread_index, A_long 
 PF_Err iterateGeneric(A_long iterations, void *refcon, GenericIterateFunc fn);
 
 PF_Err iterate8(PF_InData *in_data, A_long progress_base, A_long progress_final,
-                PF_EffectWorld *src, const PF_Rect *area, void *refcon,
-                PF_IteratePixel8Func pix_fn, PF_EffectWorld *dst);
+                PF_EffectWorld *src, const PF_Rect *area, void *refcon, PF_IteratePixel8Func pix_fn,
+                PF_EffectWorld *dst);
 PF_Err iterate16(PF_InData *in_data, A_long progress_base, A_long progress_final,
                  PF_EffectWorld *src, const PF_Rect *area, void *refcon,
                  PF_IteratePixel16Func pix_fn, PF_EffectWorld *dst);

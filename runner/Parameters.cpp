@@ -81,7 +81,8 @@ double Parameter::validMin() const noexcept
     case PF_Param_SLIDER: return u.sd.valid_min;
     case PF_Param_FIX_SLIDER: return fromFixed(u.fd.valid_min);
     case PF_Param_ANGLE:
-        return u.ad.valid_min == 0 && u.ad.valid_max == 0 ? -kFixedLimit : fromFixed(u.ad.valid_min);
+        return u.ad.valid_min == 0 && u.ad.valid_max == 0 ? -kFixedLimit
+                                                          : fromFixed(u.ad.valid_min);
     case PF_Param_CHECKBOX: return 0.0;
     case PF_Param_POPUP: return 1.0;
     default: return 0.0;

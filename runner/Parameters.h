@@ -13,7 +13,7 @@
 namespace framemeld::runner {
 
 struct Parameter {
-    PF_ParamIndex index = 0;  // position in the host's list: 0 is the input layer, 1 the first added
+    PF_ParamIndex index = 0; // position in the host's list: 0 is the input layer, 1 the first added
     PF_ParamDef definition{}; // the record exactly as add_param received it
     double value = 0.0;       // in the parameter's own units (degrees, slider units, 0/1, choice)
 

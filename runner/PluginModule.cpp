@@ -25,8 +25,8 @@ std::wstring widen(const std::string &utf8)
         return {};
     }
     const int size = static_cast<int>(utf8.size());
-    const int wide = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, utf8.data(), size,
-                                         nullptr, 0);
+    const int wide =
+        MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, utf8.data(), size, nullptr, 0);
     if (wide <= 0) {
         throw ModuleLoadError(utf8, "the path is not valid UTF-8");
     }
@@ -40,15 +40,14 @@ std::string lastErrorText()
     const DWORD code = GetLastError();
     char *text = nullptr;
     const DWORD length = FormatMessageA(
-        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
-            FORMAT_MESSAGE_IGNORE_INSERTS,
+        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
         nullptr, code, 0, reinterpret_cast<char *>(&text), 0, nullptr);
     std::string message = length ? std::string(text, length) : std::string();
     if (text) {
         LocalFree(text);
     }
-    while (!message.empty() && (message.back() == '\n' || message.back() == '\r' ||
-                                message.back() == ' ')) {
+    while (!message.empty() &&
+           (message.back() == '\n' || message.back() == '\r' || message.back() == ' ')) {
         message.pop_back();
     }
     return message + " (error " + std::to_string(code) + ")";
@@ -117,11 +116,9 @@ void closeLibrary(void *handle) noexcept
 ModuleLoadError::ModuleLoadError(std::string path, std::string loaderMessage)
     : std::runtime_error("cannot load plug-in module '" + path + "': " + loaderMessage),
       path_(std::move(path)), loaderMessage_(std::move(loaderMessage))
-{
-}
+{}
 
-PluginModule::PluginModule(const std::string &path, const std::string &entryName)
-    : path_(path)
+PluginModule::PluginModule(const std::string &path, const std::string &entryName) : path_(path)
 {
     handle_ = openLibrary(path);
     try {
@@ -140,10 +137,9 @@ PluginModule::~PluginModule()
 }
 
 PluginModule::PluginModule(PluginModule &&other) noexcept
-    : handle_(std::exchange(other.handle_, nullptr)),
-      entry_(std::exchange(other.entry_, nullptr)), path_(std::move(other.path_))
-{
-}
+    : handle_(std::exchange(other.handle_, nullptr)), entry_(std::exchange(other.entry_, nullptr)),
+      path_(std::move(other.path_))
+{}
 
 PluginModule &PluginModule::operator=(PluginModule &&other) noexcept
 {

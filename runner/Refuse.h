@@ -49,9 +49,9 @@ struct Refuse<Result (*)(Args..., ...), Name> {
 } // namespace framemeld::runner::detail
 
 // Installs the refusing function into TABLE.SLOT, recording NAME when it is called.
-#define FRAMEMELD_REFUSE(TABLE, SLOT, NAME)                                                       \
-    do {                                                                                          \
-        static constexpr char refusedName[] = NAME;                                               \
-        (TABLE).SLOT = &::framemeld::runner::detail::Refuse<decltype((TABLE).SLOT),               \
-                                                            refusedName>::call;                   \
+#define FRAMEMELD_REFUSE(TABLE, SLOT, NAME)                                                        \
+    do {                                                                                           \
+        static constexpr char refusedName[] = NAME;                                                \
+        (TABLE).SLOT =                                                                             \
+            &::framemeld::runner::detail::Refuse<decltype((TABLE).SLOT), refusedName>::call;       \
     } while (0)

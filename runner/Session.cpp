@@ -6,8 +6,7 @@ namespace framemeld::runner {
 
 Host::State::State(EntryPoint entryPoint, HostOptions hostOptions)
     : entry(entryPoint), options(hostOptions), pool(hostOptions.threads)
-{
-}
+{}
 
 namespace detail {
 

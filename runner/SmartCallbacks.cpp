@@ -87,8 +87,7 @@ PF_Err guidMixIn(PF_ProgPtr ref, A_u_long size, const void *buffer)
 }
 
 // The frame behind a checkout id, or null after recording why there is none. Holds the mutex.
-const World *frameFor(Session &session, RenderContext &render, A_long checkoutId,
-                      PF_Err &err)
+const World *frameFor(Session &session, RenderContext &render, A_long checkoutId, PF_Err &err)
 {
     const std::optional<A_long> frame = render.requested.at(checkoutId);
     FrameSource &source = *render.source;

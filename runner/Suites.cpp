@@ -121,8 +121,7 @@ const void *suiteTable(const char *name, int32_t version)
     if (std::strcmp(name, kPFIterate8Suite) == 0 && version == kPFIterate8SuiteVersion1) {
         return &iterate8Suite;
     }
-    if (std::strcmp(name, kPFIterateFloatSuite) == 0 &&
-        version == kPFIterateFloatSuiteVersion1) {
+    if (std::strcmp(name, kPFIterateFloatSuite) == 0 && version == kPFIterateFloatSuiteVersion1) {
         return &iterateFloatSuite;
     }
     return nullptr;
@@ -170,7 +169,8 @@ SPErr releaseSuite(const char *name, int32_t version)
             return kBadParameter;
         }
         std::lock_guard<std::mutex> lock(session->mutex);
-        ++session->suiteUse(name, version).released; // taken back even when the call reports a fault
+        ++session->suiteUse(name, version)
+              .released; // taken back even when the call reports a fault
         return fault;
     });
 }

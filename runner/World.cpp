@@ -103,9 +103,9 @@ World::World(int width, int height, PixelDepth depth, RowPadding padding) : dept
         padBytes % static_cast<long>(channel) != 0 || padBytes > 4096) {
         throw std::invalid_argument("row padding must be whole channels and not negative");
     }
-    const std::size_t rowbytes = (static_cast<std::size_t>(width) +
-                                  static_cast<std::size_t>(padding.pixels)) * pixel +
-                                 static_cast<std::size_t>(padBytes);
+    const std::size_t rowbytes =
+        (static_cast<std::size_t>(width) + static_cast<std::size_t>(padding.pixels)) * pixel +
+        static_cast<std::size_t>(padBytes);
     // Ending the block right after the last pixel makes a read past the image an ASan report
     // instead of a silent read of padding.
     byteSize_ = height == 0 ? 0
@@ -116,7 +116,8 @@ World::World(int width, int height, PixelDepth depth, RowPadding padding) : dept
 
     record_.reserved0 = const_cast<char *>(&kWorldTag);
     record_.reserved1 = depthTag(depth);
-    record_.world_flags = PF_WorldFlag_WRITEABLE | (depth == PixelDepth::Bits8 ? 0 : PF_WorldFlag_DEEP);
+    record_.world_flags =
+        PF_WorldFlag_WRITEABLE | (depth == PixelDepth::Bits8 ? 0 : PF_WorldFlag_DEEP);
     record_.data = reinterpret_cast<PF_PixelPtr>(storage_.get());
     record_.rowbytes = static_cast<A_long>(rowbytes);
     record_.width = width;
@@ -183,12 +184,14 @@ World World::cropped(int width, int height, RowPadding padding) const
 
 unsigned char *World::rowBytes(int y) noexcept
 {
-    return storage_.get() + static_cast<std::size_t>(y) * static_cast<std::size_t>(record_.rowbytes);
+    return storage_.get() +
+           static_cast<std::size_t>(y) * static_cast<std::size_t>(record_.rowbytes);
 }
 
 const unsigned char *World::rowBytes(int y) const noexcept
 {
-    return storage_.get() + static_cast<std::size_t>(y) * static_cast<std::size_t>(record_.rowbytes);
+    return storage_.get() +
+           static_cast<std::size_t>(y) * static_cast<std::size_t>(record_.rowbytes);
 }
 
 void World::fillBytes(unsigned char value) noexcept

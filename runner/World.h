@@ -19,8 +19,8 @@ namespace framemeld::runner {
 
 enum class PixelDepth { Bits8, Bits16, Float32 };
 
-int bitsPerChannel(PixelDepth depth) noexcept;     // 8, 16, 32
-std::size_t bytesPerPixel(PixelDepth depth) noexcept; // 4, 8, 16
+int bitsPerChannel(PixelDepth depth) noexcept;          // 8, 16, 32
+std::size_t bytesPerPixel(PixelDepth depth) noexcept;   // 4, 8, 16
 std::size_t bytesPerChannel(PixelDepth depth) noexcept; // 1, 2, 4
 PF_PixelFormat pixelFormatOf(PixelDepth depth) noexcept;
 std::optional<PixelDepth> depthFromBits(int bits) noexcept;
@@ -30,9 +30,18 @@ double channelFullScale(PixelDepth depth) noexcept;
 
 // The host pixel record of a depth.
 template <class Pixel> constexpr PixelDepth depthOfPixel();
-template <> constexpr PixelDepth depthOfPixel<PF_Pixel8>() { return PixelDepth::Bits8; }
-template <> constexpr PixelDepth depthOfPixel<PF_Pixel16>() { return PixelDepth::Bits16; }
-template <> constexpr PixelDepth depthOfPixel<PF_PixelFloat>() { return PixelDepth::Float32; }
+template <> constexpr PixelDepth depthOfPixel<PF_Pixel8>()
+{
+    return PixelDepth::Bits8;
+}
+template <> constexpr PixelDepth depthOfPixel<PF_Pixel16>()
+{
+    return PixelDepth::Bits16;
+}
+template <> constexpr PixelDepth depthOfPixel<PF_PixelFloat>()
+{
+    return PixelDepth::Float32;
+}
 
 struct RowPadding {
     // Whole pixels added to every row; odd, so no power-of-two pitch assumption holds.

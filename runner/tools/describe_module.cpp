@@ -31,9 +31,9 @@ const char *typeName(PF_ParamType type)
 
 void printVersion(A_u_long version)
 {
-    const unsigned major = ((version >> PF_Vers_VERS_SHIFT) & PF_Vers_VERS_BITS) |
-                           (((version >> PF_Vers_VERS_HIGH_SHIFT) & PF_Vers_VERS_HIGH_BITS)
-                            << PF_Vers_VERS_LOW_SHIFT);
+    const unsigned major =
+        ((version >> PF_Vers_VERS_SHIFT) & PF_Vers_VERS_BITS) |
+        (((version >> PF_Vers_VERS_HIGH_SHIFT) & PF_Vers_VERS_HIGH_BITS) << PF_Vers_VERS_LOW_SHIFT);
     std::printf("version     0x%08X (%u.%u.%u, stage %u, build %u)\n",
                 static_cast<unsigned>(version), major,
                 static_cast<unsigned>((version >> PF_Vers_SUBVERS_SHIFT) & PF_Vers_SUBVERS_BITS),
@@ -64,9 +64,9 @@ int main(int argc, char **argv)
             std::printf("param %d  id %d  %-14s \"%s\"", static_cast<int>(p.index),
                         static_cast<int>(p.id()), typeName(p.type()), p.name().c_str());
             if (p.holdsNumber()) {
-                std::printf("  valid %g..%g  slider %g..%g  default %g  precision %d",
-                            p.validMin(), p.validMax(), p.sliderMin(), p.sliderMax(),
-                            p.defaultValue(), p.precision());
+                std::printf("  valid %g..%g  slider %g..%g  default %g  precision %d", p.validMin(),
+                            p.validMax(), p.sliderMin(), p.sliderMax(), p.defaultValue(),
+                            p.precision());
             }
             std::printf("\n");
         }
