@@ -21,7 +21,7 @@ void Entry(std::string &plist, const char *key, const std::string &value)
     plist += "</string>\n";
 }
 
-}  // namespace
+} // namespace
 
 std::string PkgInfo()
 {
@@ -48,4 +48,4 @@ std::string InfoPlist(const BundleInfo &info)
     return plist;
 }
 
-}  // namespace pipl
+} // namespace pipl

@@ -7,11 +7,11 @@
 namespace pipl {
 
 struct BundleInfo {
-    std::string executable;     // CFBundleExecutable, also the .rsrc file's base name
-    std::string name;           // CFBundleName
-    std::string identifier;     // reverse-DNS CFBundleIdentifier
-    std::string shortVersion;   // e.g. "2.2.0"
-    std::string bundleVersion;  // e.g. "2.2.0.1"
+    std::string executable;    // CFBundleExecutable, also the .rsrc file's base name
+    std::string name;          // CFBundleName
+    std::string identifier;    // reverse-DNS CFBundleIdentifier
+    std::string shortVersion;  // e.g. "2.2.0"
+    std::string bundleVersion; // e.g. "2.2.0.1"
 };
 
 // Exactly eight bytes, no line end.
@@ -21,4 +21,4 @@ std::string PkgInfo();
 // unescaped, rather than writing a plist the host cannot parse.
 std::string InfoPlist(const BundleInfo &info);
 
-}  // namespace pipl
+} // namespace pipl

@@ -12,7 +12,7 @@ std::uint16_t U16(A_short value)
     return static_cast<std::uint16_t>(value);
 }
 
-}  // namespace
+} // namespace
 
 PropertyList FramemeldProperties(ByteOrder target)
 {
@@ -55,4 +55,4 @@ BundleInfo FramemeldBundle()
     return info;
 }
 
-}  // namespace pipl
+} // namespace pipl

@@ -15,4 +15,4 @@ PropertyList FramemeldProperties(ByteOrder target);
 
 BundleInfo FramemeldBundle();
 
-}  // namespace pipl
+} // namespace pipl

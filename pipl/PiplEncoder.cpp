@@ -60,12 +60,8 @@ std::vector<std::uint8_t> PropertyData(const Property &property, ByteOrder order
     ByteSink sink(data, order);
     switch (property.kind) {
     case ValueKind::FourChar:
-    case ValueKind::U32:
-        sink.U32(property.number);
-        break;
-    case ValueKind::U16:
-        sink.U16(property.number);
-        break;
+    case ValueKind::U32: sink.U32(property.number); break;
+    case ValueKind::U16: sink.U16(property.number); break;
     case ValueKind::U16Pair:
         sink.U16(property.first);
         sink.U16(property.second);
@@ -92,7 +88,7 @@ bool IsString(ValueKind kind)
     return kind == ValueKind::PascalString || kind == ValueKind::CString;
 }
 
-}  // namespace
+} // namespace
 
 std::vector<std::uint8_t> Encode(const PropertyList &properties, ByteOrder order)
 {
@@ -102,7 +98,7 @@ std::vector<std::uint8_t> Encode(const PropertyList &properties, ByteOrder order
     if (order == ByteOrder::Windows) {
         sink.U16(1);
     }
-    sink.U32(0);  // properties version
+    sink.U32(0); // properties version
     sink.U32(static_cast<std::uint32_t>(properties.size()));
 
     for (const Property &property : properties) {
@@ -114,11 +110,11 @@ std::vector<std::uint8_t> Encode(const PropertyList &properties, ByteOrder order
         const bool padCounted = order == ByteOrder::Windows && IsString(property.kind);
         sink.U32(kVendorAdobe);
         sink.U32(property.key);
-        sink.U32(0);  // id
+        sink.U32(0); // id
         sink.U32(padCounted ? static_cast<std::uint32_t>(data.size()) : unpadded);
         bytes.insert(bytes.end(), data.begin(), data.end());
     }
     return bytes;
 }
 
-}  // namespace pipl
+} // namespace pipl

@@ -46,7 +46,7 @@ int Usage()
     return 2;
 }
 
-}  // namespace
+} // namespace
 
 int main(int argc, char **argv)
 {
@@ -64,12 +64,10 @@ int main(int argc, char **argv)
     }
 
     try {
-        const std::vector<std::uint8_t> windows =
-            pipl::Encode(pipl::FramemeldProperties(pipl::ByteOrder::Windows),
-                         pipl::ByteOrder::Windows);
+        const std::vector<std::uint8_t> windows = pipl::Encode(
+            pipl::FramemeldProperties(pipl::ByteOrder::Windows), pipl::ByteOrder::Windows);
         const std::vector<std::uint8_t> mac =
-            pipl::Encode(pipl::FramemeldProperties(pipl::ByteOrder::MacOS),
-                         pipl::ByteOrder::MacOS);
+            pipl::Encode(pipl::FramemeldProperties(pipl::ByteOrder::MacOS), pipl::ByteOrder::MacOS);
 
         for (const auto &[option, path] : outputs) {
             if (option == "--rc") {

@@ -59,4 +59,4 @@ Property Property::Short(std::uint32_t key, std::uint16_t value)
     return p;
 }
 
-}  // namespace pipl
+} // namespace pipl

@@ -23,21 +23,21 @@ constexpr std::uint32_t kVendorAdobe = FourCharCode("8BIM");
 
 // The shapes property data can take; each encodes differently per platform.
 enum class ValueKind {
-    FourChar,      // u32 code, e.g. the kind 'eFKT'
-    PascalString,  // length byte then characters
-    CString,       // characters then NUL
+    FourChar,     // u32 code, e.g. the kind 'eFKT'
+    PascalString, // length byte then characters
+    CString,      // characters then NUL
     U32,
-    U16Pair,       // two u16, first then second (e.g. major, minor)
+    U16Pair, // two u16, first then second (e.g. major, minor)
     U16,
 };
 
 struct Property {
     std::uint32_t key = 0;
     ValueKind kind = ValueKind::U32;
-    std::string text;          // PascalString, CString
-    std::uint32_t number = 0;  // FourChar, U32, U16
-    std::uint16_t first = 0;   // U16Pair
-    std::uint16_t second = 0;  // U16Pair
+    std::string text;         // PascalString, CString
+    std::uint32_t number = 0; // FourChar, U32, U16
+    std::uint16_t first = 0;  // U16Pair
+    std::uint16_t second = 0; // U16Pair
 
     static Property FourChar(std::uint32_t key, std::uint32_t code);
     static Property Pascal(std::uint32_t key, std::string text);
@@ -49,4 +49,4 @@ struct Property {
 
 using PropertyList = std::vector<Property>;
 
-}  // namespace pipl
+} // namespace pipl

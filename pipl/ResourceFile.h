@@ -12,4 +12,4 @@ namespace pipl {
 std::vector<std::uint8_t> SingleResourceFile(std::uint32_t type, std::int16_t id,
                                              const std::vector<std::uint8_t> &data);
 
-}  // namespace pipl
+} // namespace pipl

@@ -5,7 +5,7 @@
 namespace pipl {
 namespace {
 
-constexpr std::size_t kBytesPerLine = 16;  // keeps every literal far below rc.exe's limits
+constexpr std::size_t kBytesPerLine = 16; // keeps every literal far below rc.exe's limits
 
 void AppendEscaped(std::string &out, std::uint8_t byte)
 {
@@ -15,14 +15,14 @@ void AppendEscaped(std::string &out, std::uint8_t byte)
     out += kHex[byte & 0x0F];
 }
 
-}  // namespace
+} // namespace
 
 std::string WindowsResourceScript(const std::vector<std::uint8_t> &pipl)
 {
     std::string rc;
     rc += "// Framemeld PiPL: the property list the host reads before loading the plug-in.\n";
     rc += "// Written at build time by framemeld_pipl from host/FramemeldVersion.h; do not edit.\n";
-    rc += "LANGUAGE 0x09, 0x01\n";  // LANG_ENGLISH, SUBLANG_ENGLISH_US: 1033
+    rc += "LANGUAGE 0x09, 0x01\n"; // LANG_ENGLISH, SUBLANG_ENGLISH_US: 1033
     rc += std::to_string(kPiplResourceId) + " PIPL DISCARDABLE\n";
     rc += "BEGIN\n";
     for (std::size_t start = 0; start < pipl.size(); start += kBytesPerLine) {
@@ -36,4 +36,4 @@ std::string WindowsResourceScript(const std::vector<std::uint8_t> &pipl)
     return rc;
 }
 
-}  // namespace pipl
+} // namespace pipl

@@ -14,4 +14,4 @@ constexpr int kPiplResourceId = 16000;
 // Resource type "PIPL", id 16000, language 1033 (US English).
 std::string WindowsResourceScript(const std::vector<std::uint8_t> &pipl);
 
-}  // namespace pipl
+} // namespace pipl
