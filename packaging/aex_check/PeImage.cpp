@@ -138,7 +138,8 @@ private:
         }
         for (std::uint32_t i = 0; i < directoryCount && i < directories_.size(); ++i) {
             const std::uint64_t at = optional + fixedPart + 8ull * i;
-            directories_[i] = {file_.u32(at, "data directory"), file_.u32(at + 4, "data directory")};
+            directories_[i] = {file_.u32(at, "data directory"),
+                               file_.u32(at + 4, "data directory")};
         }
 
         const std::uint64_t table = optional + optionalSize;
@@ -154,8 +155,8 @@ private:
     std::uint64_t offsetOf(std::uint32_t rva, const char *what) const
     {
         for (const Section &s : sections_) {
-            const std::uint64_t stored = s.virtualSize ? std::min(s.virtualSize, s.rawSize)
-                                                       : s.rawSize;
+            const std::uint64_t stored =
+                s.virtualSize ? std::min(s.virtualSize, s.rawSize) : s.rawSize;
             if (rva >= s.virtualAddress && rva - s.virtualAddress < stored) {
                 return static_cast<std::uint64_t>(s.rawOffset) + (rva - s.virtualAddress);
             }
@@ -192,9 +193,8 @@ private:
         }
         // Slots with an address but no name are still exports a loader can find.
         for (std::uint32_t i = 0; i < functionCount; ++i) {
-            const std::uint32_t address =
-                file_.u32(offsetOf(functions + 4 * i, "export address table"),
-                          "export address table");
+            const std::uint32_t address = file_.u32(
+                offsetOf(functions + 4 * i, "export address table"), "export address table");
             if (address != 0 && named.count(i) == 0) {
                 names.push_back("#" + std::to_string(base + i));
             }
@@ -206,8 +206,7 @@ private:
     {
         std::vector<std::string> dlls;
         readDescriptors(directories_[kImportDirectory], 20, 12, "import directory", dlls);
-        readDescriptors(directories_[kDelayImportDirectory], 32, 4, "delay import directory",
-                        dlls);
+        readDescriptors(directories_[kDelayImportDirectory], 32, 4, "delay import directory", dlls);
         return dlls;
     }
 
@@ -232,8 +231,8 @@ private:
                 return;
             }
             const std::uint32_t nameRva = file_.u32(at + nameField, what);
-            dlls.push_back(file_.cString(offsetOf(nameRva, "imported DLL name"),
-                                         "imported DLL name"));
+            dlls.push_back(
+                file_.cString(offsetOf(nameRva, "imported DLL name"), "imported DLL name"));
         }
     }
 
@@ -301,8 +300,8 @@ private:
                     resource.type = entryName(root, typeField);
                     resource.name = entryName(root, nameField);
                     resource.language = languageField & 0xFFFFu;
-                    resource.data = file_.slice(offsetOf(dataRva, "resource data"), size,
-                                                "resource data");
+                    resource.data =
+                        file_.slice(offsetOf(dataRva, "resource data"), size, "resource data");
                     out.push_back(std::move(resource));
                 }
             }

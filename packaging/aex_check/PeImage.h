@@ -21,8 +21,8 @@ constexpr std::uint16_t kOptionalHeaderPe32Plus = 0x20b;
 constexpr std::uint16_t kCharacteristicDll = 0x2000;
 
 struct PeResource {
-    std::string type;       // a name ("PIPL") or "#<id>" for a numbered type ("#16" = version)
-    std::string name;       // likewise: "#16000"
+    std::string type; // a name ("PIPL") or "#<id>" for a numbered type ("#16" = version)
+    std::string name; // likewise: "#16000"
     std::uint32_t language = 0;
     std::vector<std::uint8_t> data;
 };

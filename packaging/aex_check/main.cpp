@@ -11,7 +11,8 @@ using namespace framemeld::packaging;
 int main(int argc, char **argv)
 {
     if (argc != 3) {
-        std::fprintf(stderr, "usage: %s AEX PIPL_BIN\n", argc > 0 ? argv[0] : "framemeld_aex_check");
+        std::fprintf(stderr, "usage: %s AEX PIPL_BIN\n",
+                     argc > 0 ? argv[0] : "framemeld_aex_check");
         return 2;
     }
     PeImage image;

@@ -66,7 +66,8 @@ void AddGeneratedClip(runner::InMemoryFrameSource &source)
                 case runner::PixelDepth::Bits16: {
                     // Odd steps, so values fall between the 8-bit ones.
                     const auto to16 = [](int t) {
-                        return static_cast<A_u_short>(std::clamp(t * 32768 / 1000 + t % 7, 0, 32768));
+                        return static_cast<A_u_short>(
+                            std::clamp(t * 32768 / 1000 + t % 7, 0, 32768));
                     };
                     world.at<PF_Pixel16>(x, y) = {to16(v[0]), to16(v[1]), to16(v[2]), to16(v[3])};
                     break;

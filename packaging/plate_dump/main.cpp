@@ -68,8 +68,8 @@ std::string Render(const PluginModule &module, PixelDepth depth, const Setting &
         return "no output world";
     }
 
-    const std::string path = outDir + "/plate-" + std::to_string(bitsPerChannel(depth)) + "-" +
-                             setting.name + ".raw";
+    const std::string path =
+        outDir + "/plate-" + std::to_string(bitsPerChannel(depth)) + "-" + setting.name + ".raw";
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     const std::size_t rowLength =
         static_cast<std::size_t>(result.output.width()) * bytesPerPixel(depth);
@@ -90,7 +90,8 @@ std::string Render(const PluginModule &module, PixelDepth depth, const Setting &
 int main(int argc, char **argv)
 {
     if (argc != 3) {
-        std::fprintf(stderr, "usage: %s MODULE OUTDIR\n", argc > 0 ? argv[0] : "framemeld_plate_dump");
+        std::fprintf(stderr, "usage: %s MODULE OUTDIR\n",
+                     argc > 0 ? argv[0] : "framemeld_plate_dump");
         return 2;
     }
     try {
