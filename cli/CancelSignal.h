@@ -11,11 +11,11 @@ namespace framemeld::cli {
 class CancelSignal {
 public:
     // Routes SIGINT to `flag` until destroyed; `flag` must outlive this object and be lock-free.
-    explicit CancelSignal(std::atomic<bool>& flag);
+    explicit CancelSignal(std::atomic<bool> &flag);
     ~CancelSignal();
 
-    CancelSignal(const CancelSignal&) = delete;
-    CancelSignal& operator=(const CancelSignal&) = delete;
+    CancelSignal(const CancelSignal &) = delete;
+    CancelSignal &operator=(const CancelSignal &) = delete;
 };
 
-}  // namespace framemeld::cli
+} // namespace framemeld::cli

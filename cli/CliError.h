@@ -9,15 +9,16 @@ namespace framemeld::cli {
 
 enum ExitStatus : int {
     kExitOk = 0,
-    kExitFailure = 1,     // footage, module, rendering or output problems
-    kExitUsage = 2,       // the command line itself is wrong
-    kExitCancelled = 130  // interrupted (128 + SIGINT), as shells report it
+    kExitFailure = 1,    // footage, module, rendering or output problems
+    kExitUsage = 2,      // the command line itself is wrong
+    kExitCancelled = 130 // interrupted (128 + SIGINT), as shells report it
 };
 
 class CliError : public std::runtime_error {
 public:
-    CliError(int exitStatus, const std::string& message)
-        : std::runtime_error(message), exitStatus_(exitStatus) {}
+    CliError(int exitStatus, const std::string &message)
+        : std::runtime_error(message), exitStatus_(exitStatus)
+    {}
     int exitStatus() const { return exitStatus_; }
 
 private:
@@ -27,13 +28,13 @@ private:
 // A wrong command line: reported with exit status 2.
 class UsageError : public CliError {
 public:
-    explicit UsageError(const std::string& message) : CliError(kExitUsage, message) {}
+    explicit UsageError(const std::string &message) : CliError(kExitUsage, message) {}
 };
 
 // Anything else that stops the run (unreadable footage, unwritable output, ...): exit status 1.
 class RunError : public CliError {
 public:
-    explicit RunError(const std::string& message) : CliError(kExitFailure, message) {}
+    explicit RunError(const std::string &message) : CliError(kExitFailure, message) {}
 };
 
 // Ctrl-C reached a point where the work stopped.
@@ -42,4 +43,4 @@ public:
     CancelledError() : CliError(kExitCancelled, "cancelled") {}
 };
 
-}  // namespace framemeld::cli
+} // namespace framemeld::cli

@@ -11,12 +11,12 @@ enum class ClipKind { ImageSequence, Movie };
 
 struct Clip {
     ClipKind kind = ClipKind::ImageSequence;
-    std::vector<std::string> frameFiles;  // image sequence: frame i of the clip is frameFiles[i]
-    std::string moviePath;                // movie: frame i is subimage i
+    std::vector<std::string> frameFiles; // image sequence: frame i of the clip is frameFiles[i]
+    std::string moviePath;               // movie: frame i is subimage i
     int frameCount = 0;
 
     // The file (and, for a movie, the frame) to name in messages about frame `frame`.
     std::string describeFrame(int frame) const;
 };
 
-}  // namespace framemeld::cli
+} // namespace framemeld::cli

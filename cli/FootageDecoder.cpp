@@ -13,12 +13,16 @@
 namespace framemeld::cli {
 namespace {
 
-void decodeStill(const std::string& path, const DecodeRequest& request, const FrameTarget& target,
-                 PngFrameReader& pngReader) {
-    if (!pngReader.decode(path, request, target)) oiioFootage().decodeStill(path, request, target);
+void decodeStill(const std::string &path, const DecodeRequest &request, const FrameTarget &target,
+                 PngFrameReader &pngReader)
+{
+    if (!pngReader.decode(path, request, target)) {
+        oiioFootage().decodeStill(path, request, target);
+    }
 }
 
-void decodeSequence(const DecodeRequest& request) {
+void decodeSequence(const DecodeRequest &request)
+{
     const std::size_t count = request.frames.size();
     const auto threads = static_cast<std::size_t>(std::max(1, request.threads));
     std::atomic<std::size_t> next{0};
@@ -32,10 +36,13 @@ void decodeSequence(const DecodeRequest& request) {
         PngFrameReader pngReader;
         while (!stop.load() && !request.cancelled()) {
             const std::size_t index = next.fetch_add(1);
-            if (index >= count) return;
+            if (index >= count) {
+                return;
+            }
             try {
                 const int frame = request.frames[index];
-                const std::string& path = request.clip->frameFiles.at(static_cast<std::size_t>(frame));
+                const std::string &path =
+                    request.clip->frameFiles.at(static_cast<std::size_t>(frame));
                 decodeStill(path, request, request.target(index), pngReader);
                 if (request.progress) {
                     request.progress(static_cast<long long>(finished.fetch_add(1) + 1),
@@ -55,25 +62,39 @@ void decodeSequence(const DecodeRequest& request) {
 
     std::vector<std::thread> pool;
     const std::size_t helpers = std::min(threads, count) - 1;
-    for (std::size_t t = 0; t < helpers; ++t) pool.emplace_back(work);
+    for (std::size_t t = 0; t < helpers; ++t) {
+        pool.emplace_back(work);
+    }
     work();
-    for (std::thread& thread : pool) thread.join();
+    for (std::thread &thread : pool) {
+        thread.join();
+    }
 
-    if (failure) std::rethrow_exception(failure);
-    if (request.cancelled()) throw CancelledError();
+    if (failure) {
+        std::rethrow_exception(failure);
+    }
+    if (request.cancelled()) {
+        throw CancelledError();
+    }
 }
 
-}  // namespace
+} // namespace
 
-FootageFormat probeFootage(const Clip& clip) {
+FootageFormat probeFootage(const Clip &clip)
+{
     if (clip.kind == ClipKind::ImageSequence && !clip.frameFiles.empty()) {
-        if (auto format = probePngFootage(clip.frameFiles.front())) return *format;
+        if (auto format = probePngFootage(clip.frameFiles.front())) {
+            return *format;
+        }
     }
     return oiioFootage().probe(clip);
 }
 
-void decodeFrames(const DecodeRequest& request) {
-    if (request.frames.empty()) return;
+void decodeFrames(const DecodeRequest &request)
+{
+    if (request.frames.empty()) {
+        return;
+    }
     if (request.clip->kind == ClipKind::Movie) {
         oiioFootage().decodeMovie(request);
     } else {
@@ -81,4 +102,4 @@ void decodeFrames(const DecodeRequest& request) {
     }
 }
 
-}  // namespace framemeld::cli
+} // namespace framemeld::cli

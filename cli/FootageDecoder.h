@@ -17,18 +17,18 @@
 namespace framemeld::cli {
 
 // Reads the header of frame 0. Throws RunError naming the file when it cannot be read.
-FootageFormat probeFootage(const Clip& clip);
+FootageFormat probeFootage(const Clip &clip);
 
 // Where one decoded frame goes: `rowBytes` apart, `width` host pixels per row.
 struct FrameTarget {
-    unsigned char* pixels = nullptr;
+    unsigned char *pixels = nullptr;
     std::ptrdiff_t rowBytes = 0;
 };
 
 struct DecodeRequest {
-    const Clip* clip = nullptr;
+    const Clip *clip = nullptr;
     FootageFormat format;
-    std::vector<int> frames;  // clip frame numbers, each read once, in any order
+    std::vector<int> frames; // clip frame numbers, each read once, in any order
     Depth depth = Depth::Bits8;
     int threads = 1;
     // Called once per entry of `frames` (by index into it), possibly from several threads at
@@ -39,13 +39,13 @@ struct DecodeRequest {
     std::function<void(long long done, long long total)> progress;
     // Checked between frames (and between row chunks); when set, decoding stops and
     // CancelledError is thrown.
-    const std::atomic<bool>* cancel = nullptr;
+    const std::atomic<bool> *cancel = nullptr;
 
     bool cancelled() const { return cancel != nullptr && cancel->load(); }
 };
 
 // Throws RunError naming the file (and movie frame) on unreadable frames or frames whose size
 // differs from the first one; CancelledError when cancelled.
-void decodeFrames(const DecodeRequest& request);
+void decodeFrames(const DecodeRequest &request);
 
-}  // namespace framemeld::cli
+} // namespace framemeld::cli

@@ -11,24 +11,24 @@ namespace framemeld::cli {
 
 // Throws RunError naming the input when nothing usable is found: a missing file or folder, a
 // pattern that matches no file, a gap in a numbered sequence, a movie without video frames.
-Clip discoverClip(const std::string& input);
+Clip discoverClip(const std::string &input);
 
 // A numbered file name pattern: prefix, frame number padded to `padding` digits, suffix.
 struct SequencePattern {
-    std::string directory;  // "" for the current folder
+    std::string directory; // "" for the current folder
     std::string prefix;
     std::string suffix;
-    int padding = 0;        // 0: any number of digits (%d)
+    int padding = 0; // 0: any number of digits (%d)
 
     std::string fileNameFor(long long number) const;
 };
 
 // Recognises "####" (four digits) or printf-style "%04d" / "%d" in the last path component.
 // Returns false when the name holds no such placeholder.
-bool parseSequencePattern(const std::string& path, SequencePattern& pattern);
+bool parseSequencePattern(const std::string &path, SequencePattern &pattern);
 
 // Orders names as people read them: digit runs compare by value, so "f9.png" < "f10.png";
 // names that differ only in padding fall back to plain comparison.
-bool naturalLess(const std::string& a, const std::string& b);
+bool naturalLess(const std::string &a, const std::string &b);
 
-}  // namespace framemeld::cli
+} // namespace framemeld::cli

@@ -16,12 +16,12 @@ struct FootageFormat {
     int height = 0;
     int channels = 0;
     bool hasAlpha = false;
-    bool unassociatedAlpha = false;  // colour stored unpremultiplied (PNG, most TIFFs)
-    Depth naturalDepth = Depth::Bits8;  // 8-bit files at 8, 16-bit at 16, half and float at 32
-    std::string sampleType;          // as OpenImageIO names it, for messages ("uint8", "half")
+    bool unassociatedAlpha = false;    // colour stored unpremultiplied (PNG, most TIFFs)
+    Depth naturalDepth = Depth::Bits8; // 8-bit files at 8, 16-bit at 16, half and float at 32
+    std::string sampleType;            // as OpenImageIO names it, for messages ("uint8", "half")
 };
 
 // Throws RunError naming `what` when a frame's size is not the clip's.
-void checkFrameSize(const std::string& what, int width, int height, const FootageFormat& format);
+void checkFrameSize(const std::string &what, int width, int height, const FootageFormat &format);
 
-}  // namespace framemeld::cli
+} // namespace framemeld::cli

@@ -16,14 +16,14 @@ namespace framemeld::cli {
 
 class FootageFrameSource final : public runner::FrameSource {
 public:
-    FootageFrameSource(const Clip& clip, const FootageFormat& format, Depth depth, int threads,
-                       const std::atomic<bool>* cancel);
+    FootageFrameSource(const Clip &clip, const FootageFormat &format, Depth depth, int threads,
+                       const std::atomic<bool> *cancel);
 
     // Decodes `frames` (clip frame numbers; each decoded once, repeats and frames decoded before
     // are skipped), reporting `progress` as decodeFrames does. Throws RunError or
     // CancelledError (see decodeFrames); after a failure none of this call's frames are kept.
-    void decode(const std::vector<int>& frames,
-                const std::function<void(long long done, long long total)>& progress = {});
+    void decode(const std::vector<int> &frames,
+                const std::function<void(long long done, long long total)> &progress = {});
 
     int frameCount() const override { return clip_.frameCount; }
     int width() const override { return format_.width; }
@@ -32,18 +32,18 @@ public:
 
     // A frame that decode() did not cover is decoded on the spot, so a render that samples other
     // frames than planned still sees the right footage.
-    const runner::World& frame(int index) override;
+    const runner::World &frame(int index) override;
 
     // Bytes held by decoded frames.
     std::size_t decodedBytes() const;
 
 private:
-    const Clip& clip_;
+    const Clip &clip_;
     FootageFormat format_;
     Depth depth_;
     int threads_;
-    const std::atomic<bool>* cancel_;
-    std::vector<std::unique_ptr<runner::World>> frames_;  // by clip frame; null until decoded
+    const std::atomic<bool> *cancel_;
+    std::vector<std::unique_ptr<runner::World>> frames_; // by clip frame; null until decoded
 };
 
-}  // namespace framemeld::cli
+} // namespace framemeld::cli

@@ -30,42 +30,42 @@ class OiioFootage {
 public:
     virtual ~OiioFootage() = default;
 
-    virtual const FootageExtensions& extensions() const = 0;
+    virtual const FootageExtensions &extensions() const = 0;
 
     // A single file named on the command line, as a one-frame clip or a movie. Throws RunError
     // when nothing reads it (for a file whose extension the movie reader does not take, the
     // message says which it does take) or when a movie has no video frames.
-    virtual Clip openFile(const std::string& path) const = 0;
+    virtual Clip openFile(const std::string &path) const = 0;
 
     // The format of the clip's first frame; throws RunError naming the file.
-    virtual FootageFormat probe(const Clip& clip) const = 0;
+    virtual FootageFormat probe(const Clip &clip) const = 0;
 
     // Decodes the still image `path` into `target` at request.depth; the request supplies the
     // format every frame must match and the cancel flag, checked between row chunks.
-    virtual void decodeStill(const std::string& path, const DecodeRequest& request,
-                             const FrameTarget& target) const = 0;
+    virtual void decodeStill(const std::string &path, const DecodeRequest &request,
+                             const FrameTarget &target) const = 0;
 
     // Decodes request.frames of the movie request.clip (see decodeFrames).
-    virtual void decodeMovie(const DecodeRequest& request) const = 0;
+    virtual void decodeMovie(const DecodeRequest &request) const = 0;
 
     // Whether the extension of `path` names a format OpenImageIO writes.
-    virtual bool writesFormatOf(const std::string& path) const = 0;
+    virtual bool writesFormatOf(const std::string &path) const = 0;
 
     // Writes the plate to `file`, in the format its extension names; messages name `shownAs`
     // (the file the user asked for, when `file` is its temporary stand-in).
-    virtual void writePlate(const std::string& file, const std::string& shownAs,
-                            const PlateImage& plate, const PlateFileOptions& options) const = 0;
+    virtual void writePlate(const std::string &file, const std::string &shownAs,
+                            const PlateImage &plate, const PlateFileOptions &options) const = 0;
 };
 
 // Raised when the module's interface changes, so a stale module is refused, not misused.
 inline constexpr int kOiioFootageInterface = 1;
 
 // The module's one export: the interface for `interfaceVersion`, or null for another version.
-using OiioFootageEntry = const OiioFootage* (*)(int interfaceVersion);
-inline constexpr const char* kOiioFootageEntryName = "framemeld_oiio_footage";
+using OiioFootageEntry = const OiioFootage *(*)(int interfaceVersion);
+inline constexpr const char *kOiioFootageEntryName = "framemeld_oiio_footage";
 
 // Loads the module on first use (safe from any thread). Throws RunError saying where it looked
 // when it cannot be loaded.
-const OiioFootage& oiioFootage();
+const OiioFootage &oiioFootage();
 
-}  // namespace framemeld::cli
+} // namespace framemeld::cli

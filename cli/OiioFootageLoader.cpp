@@ -17,51 +17,61 @@ namespace fs = std::filesystem;
 namespace framemeld::cli {
 namespace {
 
-std::vector<std::string> moduleCandidates() {
+std::vector<std::string> moduleCandidates()
+{
     std::vector<std::string> candidates;
     std::error_code error;
     const fs::path self = fs::read_symlink("/proc/self/exe", error);
-    if (!error) candidates.push_back((self.parent_path() / FRAMEMELD_OIIO_MODULE_FILE_NAME).string());
+    if (!error) {
+        candidates.push_back((self.parent_path() / FRAMEMELD_OIIO_MODULE_FILE_NAME).string());
+    }
 #ifdef FRAMEMELD_OIIO_MODULE_BUILD_PATH
     candidates.push_back(FRAMEMELD_OIIO_MODULE_BUILD_PATH);
 #endif
     return candidates;
 }
 
-const OiioFootage* load(std::string& failure) {
-    for (const std::string& candidate : moduleCandidates()) {
+const OiioFootage *load(std::string &failure)
+{
+    for (const std::string &candidate : moduleCandidates()) {
         std::error_code error;
         if (!fs::is_regular_file(candidate, error)) {
             failure += (failure.empty() ? "" : "; ") + candidate + ": not there";
             continue;
         }
         // Never closed: OpenImageIO keeps threads and caches until the process ends.
-        void* handle = dlopen(candidate.c_str(), RTLD_NOW | RTLD_LOCAL);
+        void *handle = dlopen(candidate.c_str(), RTLD_NOW | RTLD_LOCAL);
         if (handle == nullptr) {
-            const char* why = dlerror();
-            failure += (failure.empty() ? "" : "; ") + candidate + ": " + (why ? why : "cannot load");
+            const char *why = dlerror();
+            failure +=
+                (failure.empty() ? "" : "; ") + candidate + ": " + (why ? why : "cannot load");
             continue;
         }
         auto entry = reinterpret_cast<OiioFootageEntry>(dlsym(handle, kOiioFootageEntryName));
-        const OiioFootage* footage = entry ? entry(kOiioFootageInterface) : nullptr;
-        if (footage != nullptr) return footage;
-        failure += (failure.empty() ? "" : "; ") + candidate + ": built for another version of the tool";
+        const OiioFootage *footage = entry ? entry(kOiioFootageInterface) : nullptr;
+        if (footage != nullptr) {
+            return footage;
+        }
+        failure +=
+            (failure.empty() ? "" : "; ") + candidate + ": built for another version of the tool";
     }
     return nullptr;
 }
 
-}  // namespace
+} // namespace
 
-const OiioFootage& oiioFootage() {
+const OiioFootage &oiioFootage()
+{
     static std::once_flag once;
-    static const OiioFootage* footage = nullptr;
+    static const OiioFootage *footage = nullptr;
     static std::string failure;
     std::call_once(once, [] { footage = load(failure); });
     if (footage == nullptr) {
         throw RunError("cannot load the OpenImageIO module " FRAMEMELD_OIIO_MODULE_FILE_NAME
-                       ", which reads and writes every format but PNG (" + failure + ")");
+                       ", which reads and writes every format but PNG (" +
+                       failure + ")");
     }
     return *footage;
 }
 
-}  // namespace framemeld::cli
+} // namespace framemeld::cli

@@ -6,11 +6,15 @@
 
 namespace framemeld::cli {
 
-inline std::string cleanOiioMessage(std::string message) {
-    while (!message.empty() && (message.back() == '\n' || message.back() == ' ')) message.pop_back();
-    for (std::size_t pos = message.find('\n'); pos != std::string::npos; pos = message.find('\n'))
+inline std::string cleanOiioMessage(std::string message)
+{
+    while (!message.empty() && (message.back() == '\n' || message.back() == ' ')) {
+        message.pop_back();
+    }
+    for (std::size_t pos = message.find('\n'); pos != std::string::npos; pos = message.find('\n')) {
         message.replace(pos, 1, "; ");
+    }
     return message;
 }
 
-}  // namespace framemeld::cli
+} // namespace framemeld::cli

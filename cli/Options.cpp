@@ -11,9 +11,10 @@
 namespace framemeld::cli {
 namespace {
 
-double parseNumber(const std::string& option, const std::string& text) {
-    const char* begin = text.c_str();
-    char* end = nullptr;
+double parseNumber(const std::string &option, const std::string &text)
+{
+    const char *begin = text.c_str();
+    char *end = nullptr;
     errno = 0;
     const double value = std::strtod(begin, &end);
     if (text.empty() || end != begin + text.size() || errno == ERANGE || !std::isfinite(value)) {
@@ -22,7 +23,8 @@ double parseNumber(const std::string& option, const std::string& text) {
     return value;
 }
 
-int parseWholeNumber(const std::string& option, const std::string& text) {
+int parseWholeNumber(const std::string &option, const std::string &text)
+{
     const double value = parseNumber(option, text);
     if (value != std::floor(value) || value < -1e9 || value > 1e9) {
         throw UsageError(option + " needs a whole number, not \"" + text + "\"");
@@ -32,20 +34,25 @@ int parseWholeNumber(const std::string& option, const std::string& text) {
 
 // Frame numbers are sliders in the plug-in, but a fraction of a frame means nothing on the
 // command line, so only whole numbers are taken for them.
-double parseFrameNumber(const std::string& option, const std::string& text) {
+double parseFrameNumber(const std::string &option, const std::string &text)
+{
     return parseWholeNumber(option, text);
 }
 
-std::string formatDefault(const std::optional<double>& value) {
-    if (!value) return "the plug-in's default";
+std::string formatDefault(const std::optional<double> &value)
+{
+    if (!value) {
+        return "the plug-in's default";
+    }
     char buffer[32];
     std::snprintf(buffer, sizeof buffer, "%g", *value);
     return buffer;
 }
 
-}  // namespace
+} // namespace
 
-Options parseOptions(const std::vector<std::string>& args) {
+Options parseOptions(const std::vector<std::string> &args)
+{
     Options options;
     std::vector<std::string> positional;
 
@@ -60,12 +67,18 @@ Options parseOptions(const std::vector<std::string>& args) {
             }
         }
         auto value = [&]() -> std::string {
-            if (inlineValue) return *inlineValue;
-            if (i + 1 >= args.size()) throw UsageError(name + " needs a value");
+            if (inlineValue) {
+                return *inlineValue;
+            }
+            if (i + 1 >= args.size()) {
+                throw UsageError(name + " needs a value");
+            }
             return args[++i];
         };
         auto noValue = [&]() {
-            if (inlineValue) throw UsageError(name + " takes no value");
+            if (inlineValue) {
+                throw UsageError(name + " takes no value");
+            }
         };
 
         if (name == "-h" || name == "--help") {
@@ -76,7 +89,9 @@ Options parseOptions(const std::vector<std::string>& args) {
             options.quiet = true;
         } else if (name == "-o" || name == "--output") {
             options.output = value();
-            if (options.output.empty()) throw UsageError(name + " needs a file name");
+            if (options.output.empty()) {
+                throw UsageError(name + " needs a file name");
+            }
         } else if (name == "--start") {
             options.start = parseFrameNumber(name, value());
         } else if (name == "--end") {
@@ -103,7 +118,9 @@ Options parseOptions(const std::vector<std::string>& args) {
             options.threads = threads;
         } else if (name == "--plugin") {
             options.plugin = value();
-            if (options.plugin.empty()) throw UsageError("--plugin needs a path");
+            if (options.plugin.empty()) {
+                throw UsageError("--plugin needs a path");
+            }
         } else if (name.size() > 1 && name[0] == '-') {
             throw UsageError("unknown option " + name + " (see --help)");
         } else {
@@ -111,18 +128,25 @@ Options parseOptions(const std::vector<std::string>& args) {
         }
     }
 
-    if (options.help) return options;
-    if (positional.empty()) throw UsageError("no INPUT given (see --help)");
+    if (options.help) {
+        return options;
+    }
+    if (positional.empty()) {
+        throw UsageError("no INPUT given (see --help)");
+    }
     if (positional.size() > 1) {
         throw UsageError("one INPUT expected, got \"" + positional[0] + "\" and \"" +
                          positional[1] + "\" (is a pattern expanded by the shell? quote it)");
     }
     options.input = positional[0];
-    if (options.output.empty()) throw UsageError("no output file given: use -o OUTPUT");
+    if (options.output.empty()) {
+        throw UsageError("no output file given: use -o OUTPUT");
+    }
     return options;
 }
 
-std::string helpText(const std::string& program, const HelpDefaults& defaults) {
+std::string helpText(const std::string &program, const HelpDefaults &defaults)
+{
     std::ostringstream text;
     text << "Usage: " << program << " INPUT -o OUTPUT [options]\n"
          << "\n"
@@ -130,7 +154,8 @@ std::string helpText(const std::string& program, const HelpDefaults& defaults) {
          << "the Framemeld plug-in: each pixel is the mean of the sampled values that most other\n"
          << "samples agree with, so whatever passes through drops out.\n"
          << "\n"
-         << "INPUT is an image sequence (shot.####.exr, shot.%04d.png; quote the pattern), a folder\n"
+         << "INPUT is an image sequence (shot.####.exr, shot.%04d.png; quote the pattern), a "
+            "folder\n"
          << "of frames (taken in name order) or a movie file. Frame 0 is the clip's first frame,\n"
          << "whatever number its file name carries.\n"
          << "\n"
@@ -158,11 +183,12 @@ std::string helpText(const std::string& program, const HelpDefaults& defaults) {
          << "\n"
          << "The plate keeps the render depth where the format allows it: TIFF holds 8-bit,\n"
          << "16-bit and float plates as they are, EXR stores 8-bit plates as half and the others\n"
-         << "as float, PNG and DPX hold at most 16 bits, JPEG 8. It has alpha when the footage has.\n"
+         << "as float, PNG and DPX hold at most 16 bits, JPEG 8. It has alpha when the footage "
+            "has.\n"
          << "\n"
          << "Exit status: 0 done, 1 failed (footage, module or output), 2 wrong command line,\n"
          << "130 cancelled with Ctrl-C. A failed or cancelled run leaves no output file.\n";
     return text.str();
 }
 
-}  // namespace framemeld::cli
+} // namespace framemeld::cli

@@ -17,16 +17,16 @@ struct Options {
     std::optional<double> every;
     std::optional<double> divergence;
     std::optional<double> ratingRange;
-    std::optional<int> depth;  // 8, 16 or 32; unset: the footage's own depth
-    int threads = 0;           // 0: one per core
-    std::string plugin;        // empty: the module built with this program
+    std::optional<int> depth; // 8, 16 or 32; unset: the footage's own depth
+    int threads = 0;          // 0: one per core
+    std::string plugin;       // empty: the module built with this program
     bool quiet = false;
     bool help = false;
 };
 
 // Parses the arguments after the program name. Throws UsageError naming the offending option.
 // With --help anywhere, only the other options' syntax is checked; INPUT and -o are not required.
-Options parseOptions(const std::vector<std::string>& args);
+Options parseOptions(const std::vector<std::string> &args);
 
 // The plug-in's own defaults for the two sliders that --help shows; unset when the module could
 // not be loaded, in which case the help says "the plug-in's default".
@@ -35,6 +35,6 @@ struct HelpDefaults {
     std::optional<double> ratingRange;
 };
 
-std::string helpText(const std::string& program, const HelpDefaults& defaults);
+std::string helpText(const std::string &program, const HelpDefaults &defaults);
 
-}  // namespace framemeld::cli
+} // namespace framemeld::cli

@@ -26,14 +26,16 @@ struct ChannelMap {
 // grey and alpha; otherwise the first three channels that are not alpha carry the colour.
 ChannelMap channelMapFor(int fileChannels, int alphaChannel);
 
-inline std::uint16_t fileToHost16(std::uint16_t v) {
+inline std::uint16_t fileToHost16(std::uint16_t v)
+{
     // v * 32768 / 65535 never ends in exactly .5 (65535 is odd), so adding just under half a
     // step rounds to nearest.
     return static_cast<std::uint16_t>((static_cast<std::uint32_t>(v) * 32768u + 32767u) / 65535u);
 }
 
-inline std::uint16_t hostToFile16(std::uint16_t h) {
-    const std::uint32_t clamped = h > 32768u ? 32768u : h;  // the host never goes past full scale
+inline std::uint16_t hostToFile16(std::uint16_t h)
+{
+    const std::uint32_t clamped = h > 32768u ? 32768u : h; // the host never goes past full scale
     return static_cast<std::uint16_t>((clamped * 65535u + 16384u) / 32768u);
 }
 
@@ -42,17 +44,21 @@ inline std::uint16_t hostToFile16(std::uint16_t h) {
 // (fileToHost16 is the 16-bit to 16-bit case); floats going to integers are clipped to 0..1
 // first (NaN to 0) and rounded, halves up; integers going to float are divided by their full
 // scale.
-template <typename File, typename Host>
-Host toHostSample(File value) {
+template <typename File, typename Host> Host toHostSample(File value)
+{
     static_assert(std::is_same_v<File, std::uint8_t> || std::is_same_v<File, std::uint16_t> ||
                   std::is_same_v<File, float>);
     static_assert(std::is_same_v<Host, std::uint8_t> || std::is_same_v<Host, std::uint16_t> ||
                   std::is_same_v<Host, float>);
     constexpr auto fullScale = [](auto sample, bool host) {
         using T = decltype(sample);
-        if constexpr (std::is_same_v<T, std::uint8_t>) return 255u;
-        else if constexpr (std::is_same_v<T, std::uint16_t>) return host ? 32768u : 65535u;
-        else return 1u;
+        if constexpr (std::is_same_v<T, std::uint8_t>) {
+            return 255u;
+        } else if constexpr (std::is_same_v<T, std::uint16_t>) {
+            return host ? 32768u : 65535u;
+        } else {
+            return 1u;
+        }
     };
     constexpr std::uint32_t from = fullScale(File{}, false);
     constexpr std::uint32_t to = fullScale(Host{}, true);
@@ -62,8 +68,12 @@ Host toHostSample(File value) {
     } else if constexpr (std::is_same_v<Host, float>) {
         return static_cast<float>(value) / static_cast<float>(from);
     } else if constexpr (std::is_same_v<File, float>) {
-        if (!(value > 0.0f)) return 0;  // negative and NaN
-        if (value >= 1.0f) return static_cast<Host>(to);
+        if (!(value > 0.0f)) {
+            return 0; // negative and NaN
+        }
+        if (value >= 1.0f) {
+            return static_cast<Host>(to);
+        }
         return static_cast<Host>(value * static_cast<float>(to) + 0.5f);
     } else {
         // Integer to integer. from is odd (255, 65535), so the exact quotient never ends in .5
@@ -75,11 +85,11 @@ Host toHostSample(File value) {
 // File row -> host row of `width` pixels (4 components each, alpha first). File and host sample
 // types may differ (a render at another depth than the footage's); see toHostSample.
 template <typename File, typename Host>
-void fileRowToHost(const File* file, const ChannelMap& map, int width, Host* host);
+void fileRowToHost(const File *file, const ChannelMap &map, int width, Host *host);
 
 // Host row -> file row with `fileChannels` channels: 3 (RGB, alpha dropped) or 4 (RGBA).
-void hostRowToFile(const std::uint8_t* host, int width, int fileChannels, std::uint8_t* file);
-void hostRowToFile(const std::uint16_t* host, int width, int fileChannels, std::uint16_t* file);
-void hostRowToFile(const float* host, int width, int fileChannels, float* file);
+void hostRowToFile(const std::uint8_t *host, int width, int fileChannels, std::uint8_t *file);
+void hostRowToFile(const std::uint16_t *host, int width, int fileChannels, std::uint16_t *file);
+void hostRowToFile(const float *host, int width, int fileChannels, float *file);
 
-}  // namespace framemeld::cli
+} // namespace framemeld::cli

@@ -14,7 +14,8 @@ namespace fs = std::filesystem;
 namespace framemeld::cli {
 namespace {
 
-fs::path folderOf(const std::string& path) {
+fs::path folderOf(const std::string &path)
+{
     const fs::path parent = fs::path(path).parent_path();
     return parent.empty() ? fs::path(".") : parent;
 }
@@ -22,22 +23,28 @@ fs::path folderOf(const std::string& path) {
 struct TemporaryFile {
     fs::path path;
     bool keep = false;
-    ~TemporaryFile() {
-        if (keep) return;
+    ~TemporaryFile()
+    {
+        if (keep) {
+            return;
+        }
         std::error_code ignored;
         fs::remove(path, ignored);
     }
 };
 
-}  // namespace
+} // namespace
 
-void checkOutputPath(const std::string& path) {
+void checkOutputPath(const std::string &path)
+{
     if (!hasPngExtension(path) && !oiioFootage().writesFormatOf(path)) {
         throw UsageError(path + ": unknown image format for the output (the extension decides: " +
                          ".exr, .tif, .png, .dpx, .jpg, ...)");
     }
     std::error_code error;
-    if (fs::is_directory(path, error)) throw RunError(path + ": is a folder, not an output file");
+    if (fs::is_directory(path, error)) {
+        throw RunError(path + ": is a folder, not an output file");
+    }
     const fs::path folder = folderOf(path);
     if (!fs::is_directory(folder, error)) {
         throw RunError(path + ": cannot write the output, the folder " + folder.string() +
@@ -49,8 +56,9 @@ void checkOutputPath(const std::string& path) {
     }
 }
 
-void writePlate(const std::string& path, const PlateImage& plate, const PlateFileOptions& options,
-                const std::atomic<bool>* cancel) {
+void writePlate(const std::string &path, const PlateImage &plate, const PlateFileOptions &options,
+                const std::atomic<bool> *cancel)
+{
     // Hidden, in the target folder (so the rename stays on one file system), same extension.
     const fs::path target(path);
     TemporaryFile temporary;
@@ -62,12 +70,16 @@ void writePlate(const std::string& path, const PlateImage& plate, const PlateFil
     } else {
         oiioFootage().writePlate(temporary.path.string(), path, plate, options);
     }
-    if (cancel != nullptr && cancel->load()) throw CancelledError();
+    if (cancel != nullptr && cancel->load()) {
+        throw CancelledError();
+    }
 
     std::error_code error;
     fs::rename(temporary.path, target, error);
-    if (error) throw RunError(path + ": cannot put the output in place: " + error.message());
+    if (error) {
+        throw RunError(path + ": cannot put the output in place: " + error.message());
+    }
     temporary.keep = true;
 }
 
-}  // namespace framemeld::cli
+} // namespace framemeld::cli

@@ -16,22 +16,22 @@ struct PlateImage {
     int width = 0;
     int height = 0;
     Depth depth = Depth::Bits8;
-    const unsigned char* pixels = nullptr;
+    const unsigned char *pixels = nullptr;
     std::ptrdiff_t rowBytes = 0;
 };
 
 struct PlateFileOptions {
-    bool withAlpha = false;          // write RGBA when the footage had alpha (and the format can)
-    bool unassociatedAlpha = false;  // the colours are stored unpremultiplied, as in the footage
+    bool withAlpha = false;         // write RGBA when the footage had alpha (and the format can)
+    bool unassociatedAlpha = false; // the colours are stored unpremultiplied, as in the footage
 };
 
 // Checks before any work is done that the output can be written: a known format by extension
 // (UsageError otherwise) and an existing, writable folder (RunError otherwise).
-void checkOutputPath(const std::string& path);
+void checkOutputPath(const std::string &path);
 
 // Throws RunError naming the file when it cannot be written, CancelledError when `cancel` was
 // set by the time the file is complete; in both cases no file is left behind.
-void writePlate(const std::string& path, const PlateImage& plate, const PlateFileOptions& options,
-                const std::atomic<bool>* cancel);
+void writePlate(const std::string &path, const PlateImage &plate, const PlateFileOptions &options,
+                const std::atomic<bool> *cancel);
 
-}  // namespace framemeld::cli
+} // namespace framemeld::cli

@@ -14,15 +14,17 @@ namespace fs = std::filesystem;
 namespace framemeld::cli {
 namespace {
 
-fs::path executableFolder() {
+fs::path executableFolder()
+{
     std::error_code error;
     const fs::path self = fs::read_symlink("/proc/self/exe", error);
     return error ? fs::path() : self.parent_path();
 }
 
-}  // namespace
+} // namespace
 
-std::vector<std::string> defaultPluginCandidates() {
+std::vector<std::string> defaultPluginCandidates()
+{
     std::vector<std::string> candidates;
     const fs::path folder = executableFolder();
     if (!folder.empty()) {
@@ -35,7 +37,8 @@ std::vector<std::string> defaultPluginCandidates() {
     return candidates;
 }
 
-std::string locatePlugin(const std::string& requested) {
+std::string locatePlugin(const std::string &requested)
+{
     std::error_code error;
     if (!requested.empty()) {
         if (!fs::is_regular_file(requested, error)) {
@@ -44,12 +47,14 @@ std::string locatePlugin(const std::string& requested) {
         return requested;
     }
     std::string looked;
-    for (const std::string& candidate : defaultPluginCandidates()) {
-        if (fs::is_regular_file(candidate, error)) return candidate;
+    for (const std::string &candidate : defaultPluginCandidates()) {
+        if (fs::is_regular_file(candidate, error)) {
+            return candidate;
+        }
         looked += (looked.empty() ? "" : ", ") + candidate;
     }
     throw RunError("cannot find the plug-in module " FRAMEMELD_PLUGIN_FILE_NAME " (looked at " +
                    looked + "); name it with --plugin PATH");
 }
 
-}  // namespace framemeld::cli
+} // namespace framemeld::cli

@@ -12,6 +12,6 @@ std::vector<std::string> defaultPluginCandidates();
 
 // Returns the module to load. Throws RunError naming every place looked at when none exists,
 // or the given path when --plugin names a missing file.
-std::string locatePlugin(const std::string& requested);
+std::string locatePlugin(const std::string &requested);
 
-}  // namespace framemeld::cli
+} // namespace framemeld::cli

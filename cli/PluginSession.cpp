@@ -8,48 +8,54 @@ namespace framemeld::cli {
 namespace {
 
 // The labels the plug-in registers its sliders under: how the user knows them from the host.
-constexpr const char* kStartLabel = "Start Frame";
-constexpr const char* kEndLabel = "End Frame";
-constexpr const char* kEveryLabel = "Every n-th Frame";
-constexpr const char* kDivergenceLabel = "Divergence";
-constexpr const char* kRatingRangeLabel = "Rating Range";
+constexpr const char *kStartLabel = "Start Frame";
+constexpr const char *kEndLabel = "End Frame";
+constexpr const char *kEveryLabel = "Every n-th Frame";
+constexpr const char *kDivergenceLabel = "Divergence";
+constexpr const char *kRatingRangeLabel = "Rating Range";
 
-runner::PluginModule loadModule(const std::string& path) {
+runner::PluginModule loadModule(const std::string &path)
+{
     try {
         return runner::PluginModule(path);
-    } catch (const std::exception& error) {
+    } catch (const std::exception &error) {
         throw RunError("cannot load the plug-in module: " + std::string(error.what()));
     }
 }
 
-std::string joined(const std::vector<std::string>& lines) {
+std::string joined(const std::vector<std::string> &lines)
+{
     std::string text;
-    for (const std::string& line : lines) text += (text.empty() ? "" : "; ") + line;
+    for (const std::string &line : lines) {
+        text += (text.empty() ? "" : "; ") + line;
+    }
     return text;
 }
 
-}  // namespace
+} // namespace
 
-PluginSession::PluginSession(const std::string& modulePath, int threads)
-    : module_(loadModule(modulePath)) {
+PluginSession::PluginSession(const std::string &modulePath, int threads)
+    : module_(loadModule(modulePath))
+{
     runner::HostOptions options;
     options.threads = static_cast<unsigned>(threads > 0 ? threads : 0);
     host_ = std::make_unique<runner::Host>(module_.entryPoint(), options);
     const runner::SetupResult setup = host_->setup();
     if (!setup.ok()) {
-        throw RunError(modulePath + ": the plug-in module failed its setup: " +
-                       joined(setup.problems));
+        throw RunError(modulePath +
+                       ": the plug-in module failed its setup: " + joined(setup.problems));
     }
 }
 
-SliderRanges PluginSession::sliderRanges() const {
-    auto range = [this](const char* label) {
+SliderRanges PluginSession::sliderRanges() const
+{
+    auto range = [this](const char *label) {
         const auto index = host_->findParameter(label);
         if (!index) {
             throw RunError(module_.path() + ": the plug-in registers no slider \"" +
                            std::string(label) + "\"; is it a Framemeld module?");
         }
-        const runner::Parameter& parameter = host_->parameter(*index);
+        const runner::Parameter &parameter = host_->parameter(*index);
         SliderRange result;
         result.label = label;
         result.validMin = parameter.validMin();
@@ -66,7 +72,8 @@ SliderRanges PluginSession::sliderRanges() const {
     return ranges;
 }
 
-void PluginSession::apply(const SamplingPlan& plan) {
+void PluginSession::apply(const SamplingPlan &plan)
+{
     host_->setParameter(kStartLabel, plan.start);
     host_->setParameter(kEndLabel, plan.end);
     host_->setParameter(kEveryLabel, plan.every);
@@ -74,22 +81,31 @@ void PluginSession::apply(const SamplingPlan& plan) {
     host_->setParameter(kRatingRangeLabel, plan.ratingRange);
 }
 
-runner::World PluginSession::render(runner::FrameSource& source,
-                                    const std::function<void(long done, long total)>& progress) {
+runner::World PluginSession::render(runner::FrameSource &source,
+                                    const std::function<void(long done, long total)> &progress)
+{
     host_->setProgressHook([&progress](A_long done, A_long total) {
-        if (progress) progress(done, total);
+        if (progress) {
+            progress(done, total);
+        }
     });
     runner::RenderResult result = host_->render(source);
     host_->setProgressHook({});
 
-    if (host_->cancelFlag().load()) throw CancelledError();
+    if (host_->cancelFlag().load()) {
+        throw CancelledError();
+    }
     if (result.err() != PF_Err_NONE) {
-        const runner::CommandOutcome& failed =
+        const runner::CommandOutcome &failed =
             result.preRender.err != PF_Err_NONE ? result.preRender : result.smartRender;
         std::string detail = "error code " + std::to_string(failed.err);
         const std::string message = failed.message();
-        if (!message.empty()) detail += ": " + message;
-        if (!result.record.hostErrors.empty()) detail += "; " + joined(result.record.hostErrors);
+        if (!message.empty()) {
+            detail += ": " + message;
+        }
+        if (!result.record.hostErrors.empty()) {
+            detail += "; " + joined(result.record.hostErrors);
+        }
         throw RunError("the plug-in failed to render the plate (" + detail + ")");
     }
     if (!result.output.valid()) {
@@ -98,4 +114,4 @@ runner::World PluginSession::render(runner::FrameSource& source,
     return std::move(result.output);
 }
 
-}  // namespace framemeld::cli
+} // namespace framemeld::cli

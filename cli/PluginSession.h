@@ -19,29 +19,29 @@ class PluginSession {
 public:
     // Loads the module and runs its setup commands. Throws RunError naming the module when it
     // cannot be loaded or refuses setup. `threads` 0 means one per core.
-    PluginSession(const std::string& modulePath, int threads);
+    PluginSession(const std::string &modulePath, int threads);
 
     // The registered "Start Frame" ... "Rating Range" sliders. Throws RunError when the module
     // lacks one of them.
     SliderRanges sliderRanges() const;
 
     // Sets the five sliders to the plan's values.
-    void apply(const SamplingPlan& plan);
+    void apply(const SamplingPlan &plan);
 
     // Renders the plate from `source`. `progress` gets the plug-in's reports (from any thread).
     // Throws CancelledError when the cancel flag stopped it, RunError for any other failure.
-    runner::World render(runner::FrameSource& source,
-                         const std::function<void(long done, long total)>& progress);
+    runner::World render(runner::FrameSource &source,
+                         const std::function<void(long done, long total)> &progress);
 
     // Set it (from anywhere, a signal handler included) to make the plug-in's next abort poll
     // answer "cancel".
-    std::atomic<bool>& cancelFlag() { return host_->cancelFlag(); }
+    std::atomic<bool> &cancelFlag() { return host_->cancelFlag(); }
 
-    const std::string& modulePath() const { return module_.path(); }
+    const std::string &modulePath() const { return module_.path(); }
 
 private:
     runner::PluginModule module_;
     std::unique_ptr<runner::Host> host_;
 };
 
-}  // namespace framemeld::cli
+} // namespace framemeld::cli

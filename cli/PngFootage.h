@@ -17,7 +17,7 @@ namespace framemeld::cli {
 
 // The format of a PNG the codec decodes, as OpenImageIO would describe it; nothing when the file
 // is not one (or cannot be read).
-std::optional<FootageFormat> probePngFootage(const std::string& path);
+std::optional<FootageFormat> probePngFootage(const std::string &path);
 
 // Decodes PNG frames into host pixels; one per thread, keeping its buffers between frames.
 class PngFrameReader {
@@ -26,7 +26,7 @@ public:
     // touching `target` when the file is not a PNG the codec takes. Throws RunError for a PNG
     // that is damaged or of another size than the clip, CancelledError when request.cancel is
     // set between rows.
-    bool decode(const std::string& path, const DecodeRequest& request, const FrameTarget& target);
+    bool decode(const std::string &path, const DecodeRequest &request, const FrameTarget &target);
 
 private:
     std::vector<std::uint8_t> file_;
@@ -35,13 +35,13 @@ private:
 
 // Whether the plate goes out through the codec: a .png name and an integer render depth (float
 // plates are rounded to 16 bits the way OpenImageIO rounds them, so they stay with it).
-bool writesPngPlate(const std::string& path, Depth depth);
+bool writesPngPlate(const std::string &path, Depth depth);
 
 // Writes the plate to `file` as PNG (RGBA when options.withAlpha); messages name `shownAs`.
-void writePngPlate(const std::string& file, const std::string& shownAs, const PlateImage& plate,
-                   const PlateFileOptions& options);
+void writePngPlate(const std::string &file, const std::string &shownAs, const PlateImage &plate,
+                   const PlateFileOptions &options);
 
 // Whether `path` ends in .png, in any case.
-bool hasPngExtension(const std::string& path);
+bool hasPngExtension(const std::string &path);
 
-}  // namespace framemeld::cli
+} // namespace framemeld::cli

@@ -9,12 +9,18 @@ namespace {
 constexpr int kBarWidth = 32;
 }
 
-ProgressBar::ProgressBar(std::FILE* stream, bool enabled) : stream_(stream), enabled_(enabled) {}
+ProgressBar::ProgressBar(std::FILE *stream, bool enabled) : stream_(stream), enabled_(enabled) {}
 
-ProgressBar::~ProgressBar() { finish(); }
+ProgressBar::~ProgressBar()
+{
+    finish();
+}
 
-void ProgressBar::startPhase(const std::string& label, long long total) {
-    if (!enabled_) return;
+void ProgressBar::startPhase(const std::string &label, long long total)
+{
+    if (!enabled_) {
+        return;
+    }
     std::lock_guard<std::mutex> lock(mutex_);
     label_ = label;
     total_ = std::max(0LL, total);
@@ -22,23 +28,32 @@ void ProgressBar::startPhase(const std::string& label, long long total) {
     drawLocked(true);
 }
 
-void ProgressBar::update(long long done) {
-    if (!enabled_) return;
+void ProgressBar::update(long long done)
+{
+    if (!enabled_) {
+        return;
+    }
     std::lock_guard<std::mutex> lock(mutex_);
     done_ = done;
     drawLocked(false);
 }
 
-void ProgressBar::update(long long done, long long total) {
-    if (!enabled_) return;
+void ProgressBar::update(long long done, long long total)
+{
+    if (!enabled_) {
+        return;
+    }
     std::lock_guard<std::mutex> lock(mutex_);
     done_ = done;
     total_ = std::max(0LL, total);
     drawLocked(false);
 }
 
-void ProgressBar::finish() {
-    if (!enabled_) return;
+void ProgressBar::finish()
+{
+    if (!enabled_) {
+        return;
+    }
     std::lock_guard<std::mutex> lock(mutex_);
     if (lineOpen_) {
         std::fputc('\n', stream_);
@@ -48,10 +63,13 @@ void ProgressBar::finish() {
     shownPermille_ = -1;
 }
 
-void ProgressBar::drawLocked(bool force) {
+void ProgressBar::drawLocked(bool force)
+{
     const long long done = std::clamp(done_, 0LL, total_);
     const int permille = total_ > 0 ? static_cast<int>(done * 1000 / total_) : 0;
-    if (!force && permille == shownPermille_) return;
+    if (!force && permille == shownPermille_) {
+        return;
+    }
     shownPermille_ = permille;
 
     const int filled = permille * kBarWidth / 1000;
@@ -63,6 +81,9 @@ void ProgressBar::drawLocked(bool force) {
     lineOpen_ = true;
 }
 
-bool isTerminal(std::FILE* stream) { return stream != nullptr && isatty(fileno(stream)) == 1; }
+bool isTerminal(std::FILE *stream)
+{
+    return stream != nullptr && isatty(fileno(stream)) == 1;
+}
 
-}  // namespace framemeld::cli
+} // namespace framemeld::cli

@@ -12,14 +12,14 @@ namespace framemeld::cli {
 class ProgressBar {
 public:
     // A disabled bar ignores everything: used when stderr is no terminal or with --quiet.
-    ProgressBar(std::FILE* stream, bool enabled);
+    ProgressBar(std::FILE *stream, bool enabled);
     ~ProgressBar();
 
-    ProgressBar(const ProgressBar&) = delete;
-    ProgressBar& operator=(const ProgressBar&) = delete;
+    ProgressBar(const ProgressBar &) = delete;
+    ProgressBar &operator=(const ProgressBar &) = delete;
 
     // Starts a phase with its own label and amount of work; the bar restarts at zero.
-    void startPhase(const std::string& label, long long total);
+    void startPhase(const std::string &label, long long total);
     // Sets how much of the phase's work is done (values past the total show as full).
     void update(long long done);
     void update(long long done, long long total);
@@ -31,7 +31,7 @@ public:
 private:
     void drawLocked(bool force);
 
-    std::FILE* stream_;
+    std::FILE *stream_;
     bool enabled_;
     std::mutex mutex_;
     std::string label_;
@@ -42,6 +42,6 @@ private:
 };
 
 // True when the stream is a terminal, where a bar that redraws itself makes sense.
-bool isTerminal(std::FILE* stream);
+bool isTerminal(std::FILE *stream);
 
-}  // namespace framemeld::cli
+} // namespace framemeld::cli

@@ -8,15 +8,19 @@
 namespace framemeld::cli {
 namespace {
 
-std::string formatNumber(double value) {
+std::string formatNumber(double value)
+{
     char buffer[32];
     std::snprintf(buffer, sizeof buffer, "%g", value);
     return buffer;
 }
 
-double checkedValue(const char* option, const std::optional<double>& given,
-                    const SliderRange& range, double fallback) {
-    if (!given) return fallback;
+double checkedValue(const char *option, const std::optional<double> &given,
+                    const SliderRange &range, double fallback)
+{
+    if (!given) {
+        return fallback;
+    }
     if (*given < range.validMin || *given > range.validMax) {
         throw UsageError(std::string(option) + " " + formatNumber(*given) +
                          " is outside the valid range of \"" + range.label + "\": " +
@@ -25,22 +29,29 @@ double checkedValue(const char* option, const std::optional<double>& given,
     return *given;
 }
 
-std::string clipExtent(int clipLength) {
+std::string clipExtent(int clipLength)
+{
     return "the clip has " + std::to_string(clipLength) +
            (clipLength == 1 ? " frame (frame 0)"
                             : " frames (0 to " + std::to_string(clipLength - 1) + ")");
 }
 
-}  // namespace
+} // namespace
 
-std::vector<int> sampledFrames(int start, int end, int every) {
+std::vector<int> sampledFrames(int start, int end, int every)
+{
     std::vector<int> frames;
-    if (every < 1) every = 1;
-    for (long long f = start; f <= end; f += every) frames.push_back(static_cast<int>(f));
+    if (every < 1) {
+        every = 1;
+    }
+    for (long long f = start; f <= end; f += every) {
+        frames.push_back(static_cast<int>(f));
+    }
     return frames;
 }
 
-void checkSliderRanges(const Options& options, const SliderRanges& ranges) {
+void checkSliderRanges(const Options &options, const SliderRanges &ranges)
+{
     checkedValue("--start", options.start, ranges.start, 0.0);
     checkedValue("--end", options.end, ranges.end, 0.0);
     checkedValue("--every", options.every, ranges.every, 0.0);
@@ -48,7 +59,8 @@ void checkSliderRanges(const Options& options, const SliderRanges& ranges) {
     checkedValue("--rating-range", options.ratingRange, ranges.ratingRange, 0.0);
 }
 
-SamplingPlan planSampling(const Options& options, const SliderRanges& ranges, int clipLength) {
+SamplingPlan planSampling(const Options &options, const SliderRanges &ranges, int clipLength)
+{
     SamplingPlan plan;
     const int lastFrame = clipLength - 1;
 
@@ -63,12 +75,12 @@ SamplingPlan planSampling(const Options& options, const SliderRanges& ranges, in
                                     ranges.ratingRange.defaultValue);
 
     if (plan.start > lastFrame) {
-        throw UsageError("--start " + std::to_string(plan.start) + " is past the end of the clip: " +
-                         clipExtent(clipLength));
+        throw UsageError("--start " + std::to_string(plan.start) +
+                         " is past the end of the clip: " + clipExtent(clipLength));
     }
     if (plan.end > lastFrame) {
-        throw UsageError("--end " + std::to_string(plan.end) + " is past the end of the clip: " +
-                         clipExtent(clipLength));
+        throw UsageError("--end " + std::to_string(plan.end) +
+                         " is past the end of the clip: " + clipExtent(clipLength));
     }
     // The plug-in would quietly sample only the start frame here; on the command line a
     // reversed range is far more likely a typo than a wish for a one-frame plate.
@@ -80,4 +92,4 @@ SamplingPlan planSampling(const Options& options, const SliderRanges& ranges, in
     return plan;
 }
 
-}  // namespace framemeld::cli
+} // namespace framemeld::cli

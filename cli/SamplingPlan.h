@@ -12,7 +12,7 @@ namespace framemeld::cli {
 
 // One registered slider, as far as the command line cares.
 struct SliderRange {
-    std::string label;  // the name the host shows, e.g. "Every n-th Frame"
+    std::string label; // the name the host shows, e.g. "Every n-th Frame"
     double validMin = 0.0;
     double validMax = 0.0;
     double defaultValue = 0.0;
@@ -32,17 +32,18 @@ struct SamplingPlan {
     int every = 1;
     double divergence = 0.0;
     double ratingRange = 0.0;
-    std::vector<int> frames;  // the frames the plug-in samples, in request order
+    std::vector<int> frames; // the frames the plug-in samples, in request order
 };
 
 // Throws UsageError when a given slider value lies outside its valid range, naming the range.
-void checkSliderRanges(const Options& options, const SliderRanges& ranges);
+void checkSliderRanges(const Options &options, const SliderRanges &ranges);
 
-// Throws as checkSliderRanges does, and also when a frame lies past the clip (naming its length), or when --start comes after --end.
-SamplingPlan planSampling(const Options& options, const SliderRanges& ranges, int clipLength);
+// Throws as checkSliderRanges does, and also when a frame lies past the clip (naming its length),
+// or when --start comes after --end.
+SamplingPlan planSampling(const Options &options, const SliderRanges &ranges, int clipLength);
 
 // The frames the plug-in requests for these slider values: start, start + every, ... up to and
 // including end.
 std::vector<int> sampledFrames(int start, int end, int every);
 
-}  // namespace framemeld::cli
+} // namespace framemeld::cli

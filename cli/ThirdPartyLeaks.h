@@ -9,8 +9,8 @@ namespace framemeld::cli {
 // it (under a kilobyte per movie opened). FFmpeg is built without frame pointers, so the fast
 // unwinder's stack ends in FFmpeg's allocator and the reader's own frame cannot be named; FFmpeg
 // is reached only through that reader, so its allocations are what is let go.
-inline constexpr const char* kThirdPartyLeakSuppressions = "leak:libavutil.so\n";
+inline constexpr const char *kThirdPartyLeakSuppressions = "leak:libavutil.so\n";
 
-inline constexpr const char* kLeakSanitizerOptions = "print_suppressions=0";
+inline constexpr const char *kLeakSanitizerOptions = "print_suppressions=0";
 
-}  // namespace framemeld::cli
+} // namespace framemeld::cli

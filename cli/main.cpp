@@ -26,39 +26,48 @@ namespace runner = framemeld::runner;
 namespace {
 
 // --help shows the plug-in's own slider defaults when the module is at hand.
-HelpDefaults helpDefaults(const Options& options) {
+HelpDefaults helpDefaults(const Options &options)
+{
     HelpDefaults defaults;
     try {
         PluginSession session(locatePlugin(options.plugin), 1);
         const SliderRanges ranges = session.sliderRanges();
         defaults.divergence = ranges.divergence.defaultValue;
         defaults.ratingRange = ranges.ratingRange.defaultValue;
-    } catch (const std::exception&) {
+    } catch (const std::exception &) {
         // The help is still worth showing without them.
     }
     return defaults;
 }
 
-int threadCount(const Options& options) {
-    if (options.threads > 0) return options.threads;
+int threadCount(const Options &options)
+{
+    if (options.threads > 0) {
+        return options.threads;
+    }
     const unsigned cores = std::thread::hardware_concurrency();
     return cores > 0 ? static_cast<int>(cores) : 1;
 }
 
-std::string everyText(int every) {
-    if (every == 1) return "every frame";
-    const char* suffix = (every % 10 == 1 && every % 100 != 11)   ? "st"
+std::string everyText(int every)
+{
+    if (every == 1) {
+        return "every frame";
+    }
+    const char *suffix = (every % 10 == 1 && every % 100 != 11)   ? "st"
                          : (every % 10 == 2 && every % 100 != 12) ? "nd"
                          : (every % 10 == 3 && every % 100 != 13) ? "rd"
                                                                   : "th";
     return "every " + std::to_string(every) + suffix + " frame";
 }
 
-double secondsSince(std::chrono::steady_clock::time_point start) {
+double secondsSince(std::chrono::steady_clock::time_point start)
+{
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 }
 
-int run(const std::vector<std::string>& args) {
+int run(const std::vector<std::string> &args)
+{
     const Options options = parseOptions(args);
     if (options.help) {
         std::fputs(helpText("framemeld", helpDefaults(options)).c_str(), stdout);
@@ -74,7 +83,8 @@ int run(const std::vector<std::string>& args) {
     const Clip clip = discoverClip(options.input);
     const FootageFormat format = probeFootage(clip);
     const SamplingPlan plan = planSampling(options, ranges, clip.frameCount);
-    const Depth depth = options.depth ? *runner::depthFromBits(*options.depth) : format.naturalDepth;
+    const Depth depth =
+        options.depth ? *runner::depthFromBits(*options.depth) : format.naturalDepth;
 
     CancelSignal onCtrlC(session.cancelFlag());
     ProgressBar bar(stderr, !options.quiet && isTerminal(stderr));
@@ -83,7 +93,8 @@ int run(const std::vector<std::string>& args) {
     auto phaseStart = std::chrono::steady_clock::now();
     FootageFrameSource source(clip, format, depth, threadCount(options), &session.cancelFlag());
     bar.startPhase("Reading frames", static_cast<long long>(plan.frames.size()));
-    source.decode(plan.frames, [&bar](long long done, long long total) { bar.update(done, total); });
+    source.decode(plan.frames,
+                  [&bar](long long done, long long total) { bar.update(done, total); });
 
     const double readSeconds = secondsSince(phaseStart);
 
@@ -110,38 +121,46 @@ int run(const std::vector<std::string>& args) {
     const double writeSeconds = secondsSince(phaseStart);
 
     if (!options.quiet) {
-        std::fprintf(stderr, "framemeld: wrote %s (%dx%d, %d-bit render) from %zu of %d frames (%s, %d to %d)\n",
-                     options.output.c_str(), image.width, image.height,
-                     runner::bitsPerChannel(depth), plan.frames.size(), clip.frameCount,
-                     everyText(plan.every).c_str(), plan.start, plan.end);
+        std::fprintf(
+            stderr,
+            "framemeld: wrote %s (%dx%d, %d-bit render) from %zu of %d frames (%s, %d to %d)\n",
+            options.output.c_str(), image.width, image.height, runner::bitsPerChannel(depth),
+            plan.frames.size(), clip.frameCount, everyText(plan.every).c_str(), plan.start,
+            plan.end);
         std::fprintf(stderr, "framemeld: read %.2f s, render %.2f s, write %.2f s\n", readSeconds,
                      renderSeconds, writeSeconds);
     }
     return kExitOk;
 }
 
-}  // namespace
+} // namespace
 
 // Read by LeakSanitizer when the tool is built with it; an unused function otherwise.
-extern "C" const char* __lsan_default_suppressions() {
+extern "C" const char *__lsan_default_suppressions()
+{
     return framemeld::cli::kThirdPartyLeakSuppressions;
 }
-extern "C" const char* __lsan_default_options() { return framemeld::cli::kLeakSanitizerOptions; }
+extern "C" const char *__lsan_default_options()
+{
+    return framemeld::cli::kLeakSanitizerOptions;
+}
 
-int main(int argc, char** argv) {
+int main(int argc, char **argv)
+{
     const std::vector<std::string> args(argv + 1, argv + argc);
     try {
         return run(args);
-    } catch (const CancelledError&) {
+    } catch (const CancelledError &) {
         std::fputs("framemeld: cancelled; no output written\n", stderr);
         return kExitCancelled;
-    } catch (const CliError& error) {
+    } catch (const CliError &error) {
         std::fprintf(stderr, "framemeld: %s\n", error.what());
         return error.exitStatus();
-    } catch (const std::bad_alloc&) {
-        std::fputs("framemeld: out of memory (sample fewer frames with --every or --end)\n", stderr);
+    } catch (const std::bad_alloc &) {
+        std::fputs("framemeld: out of memory (sample fewer frames with --every or --end)\n",
+                   stderr);
         return kExitFailure;
-    } catch (const std::exception& error) {
+    } catch (const std::exception &error) {
         std::fprintf(stderr, "framemeld: %s\n", error.what());
         return kExitFailure;
     }

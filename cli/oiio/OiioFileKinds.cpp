@@ -8,25 +8,34 @@
 
 namespace framemeld::cli::oiio {
 
-const FootageExtensions& knownExtensions() {
+const FootageExtensions &knownExtensions()
+{
     static const FootageExtensions known = [] {
         FootageExtensions result;
         const std::string list = OIIO::get_string_attribute("extension_list");
         std::size_t pos = 0;
         while (pos < list.size()) {
             std::size_t end = list.find(';', pos);
-            if (end == std::string::npos) end = list.size();
+            if (end == std::string::npos) {
+                end = list.size();
+            }
             const std::string entry = list.substr(pos, end - pos);
             pos = end + 1;
             const std::size_t colon = entry.find(':');
-            if (colon == std::string::npos) continue;
+            if (colon == std::string::npos) {
+                continue;
+            }
             const std::string format = entry.substr(0, colon);
-            auto& target = format == "ffmpeg" ? result.movies : result.stills;
+            auto &target = format == "ffmpeg" ? result.movies : result.stills;
             std::size_t extPos = colon + 1;
             while (extPos <= entry.size()) {
                 std::size_t extEnd = entry.find(',', extPos);
-                if (extEnd == std::string::npos) extEnd = entry.size();
-                if (extEnd > extPos) target.insert(entry.substr(extPos, extEnd - extPos));
+                if (extEnd == std::string::npos) {
+                    extEnd = entry.size();
+                }
+                if (extEnd > extPos) {
+                    target.insert(entry.substr(extPos, extEnd - extPos));
+                }
                 extPos = extEnd + 1;
             }
         }
@@ -39,24 +48,35 @@ const FootageExtensions& knownExtensions() {
     return known;
 }
 
-std::string extensionOf(const std::string& path) {
+std::string extensionOf(const std::string &path)
+{
     std::string ext = std::filesystem::path(path).extension().string();
-    if (!ext.empty() && ext[0] == '.') ext.erase(0, 1);
-    for (char& c : ext) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    if (!ext.empty() && ext[0] == '.') {
+        ext.erase(0, 1);
+    }
+    for (char &c : ext) {
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    }
     return ext;
 }
 
-std::unique_ptr<OIIO::ImageInput> openFootageFile(const std::string& path, std::string& failure) {
+std::unique_ptr<OIIO::ImageInput> openFootageFile(const std::string &path, std::string &failure)
+{
     auto input = OIIO::ImageInput::open(path);
-    if (input) return input;
+    if (input) {
+        return input;
+    }
     failure = cleanOiioMessage(OIIO::geterror());
     // OpenImageIO's movie reader refuses files by name unless they carry one of its extensions,
     // even when FFmpeg could read them; say how to get past that.
     const std::string extension = extensionOf(path);
-    const FootageExtensions& known = knownExtensions();
-    if (!extension.empty() && known.stills.count(extension) == 0 && known.movies.count(extension) == 0) {
+    const FootageExtensions &known = knownExtensions();
+    if (!extension.empty() && known.stills.count(extension) == 0 &&
+        known.movies.count(extension) == 0) {
         std::string movieExtensions;
-        for (const std::string& movie : known.movies) movieExtensions += " ." + movie;
+        for (const std::string &movie : known.movies) {
+            movieExtensions += " ." + movie;
+        }
         failure += "; movies are read from files named" + movieExtensions +
                    " (rewrap others without re-encoding, e.g. ffmpeg -i clip." + extension +
                    " -c copy clip.mov)";
@@ -64,7 +84,8 @@ std::unique_ptr<OIIO::ImageInput> openFootageFile(const std::string& path, std::
     return nullptr;
 }
 
-Clip openClipFile(const std::string& path) {
+Clip openClipFile(const std::string &path)
+{
     std::string failure;
     auto input = openFootageFile(path, failure);
     if (!input) {
@@ -73,7 +94,7 @@ Clip openClipFile(const std::string& path) {
     }
 
     Clip clip;
-    const OIIO::ImageSpec& spec = input->spec();
+    const OIIO::ImageSpec &spec = input->spec();
     const bool movie = spec.get_int_attribute("oiio:Movie", 0) != 0 ||
                        std::string(input->format_name()) == "FFmpeg";
     if (!movie) {
@@ -85,8 +106,10 @@ Clip openClipFile(const std::string& path) {
     clip.kind = ClipKind::Movie;
     clip.moviePath = path;
     clip.frameCount = spec.get_int_attribute("oiio:subimages", 0);
-    if (clip.frameCount <= 0) throw RunError(path + ": the movie has no video frames");
+    if (clip.frameCount <= 0) {
+        throw RunError(path + ": the movie has no video frames");
+    }
     return clip;
 }
 
-}  // namespace framemeld::cli::oiio
+} // namespace framemeld::cli::oiio

@@ -11,16 +11,16 @@
 namespace framemeld::cli::oiio {
 
 // From OpenImageIO's "extension_list", read once.
-const FootageExtensions& knownExtensions();
+const FootageExtensions &knownExtensions();
 
-std::string extensionOf(const std::string& path);
+std::string extensionOf(const std::string &path);
 
 // Opens a still image or a movie. Returns null and sets `failure` when nothing reads it; for an
 // extension OpenImageIO's movie reader does not take (.mkv, .webm, ...) the failure says which it
 // does take.
-std::unique_ptr<OIIO::ImageInput> openFootageFile(const std::string& path, std::string& failure);
+std::unique_ptr<OIIO::ImageInput> openFootageFile(const std::string &path, std::string &failure);
 
 // See OiioFootage::openFile.
-Clip openClipFile(const std::string& path);
+Clip openClipFile(const std::string &path);
 
-}  // namespace framemeld::cli::oiio
+} // namespace framemeld::cli::oiio

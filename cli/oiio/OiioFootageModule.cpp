@@ -11,26 +11,32 @@ namespace {
 
 class OiioFootageModule final : public OiioFootage {
 public:
-    const FootageExtensions& extensions() const override { return knownExtensions(); }
-    Clip openFile(const std::string& path) const override { return openClipFile(path); }
-    FootageFormat probe(const Clip& clip) const override { return oiio::probeFootage(clip); }
-    void decodeStill(const std::string& path, const DecodeRequest& request,
-                     const FrameTarget& target) const override {
+    const FootageExtensions &extensions() const override { return knownExtensions(); }
+    Clip openFile(const std::string &path) const override { return openClipFile(path); }
+    FootageFormat probe(const Clip &clip) const override { return oiio::probeFootage(clip); }
+    void decodeStill(const std::string &path, const DecodeRequest &request,
+                     const FrameTarget &target) const override
+    {
         oiio::decodeStill(path, request, target);
     }
-    void decodeMovie(const DecodeRequest& request) const override { oiio::decodeMovie(request); }
-    bool writesFormatOf(const std::string& path) const override { return oiio::writesFormatOf(path); }
-    void writePlate(const std::string& file, const std::string& shownAs, const PlateImage& plate,
-                    const PlateFileOptions& options) const override {
+    void decodeMovie(const DecodeRequest &request) const override { oiio::decodeMovie(request); }
+    bool writesFormatOf(const std::string &path) const override
+    {
+        return oiio::writesFormatOf(path);
+    }
+    void writePlate(const std::string &file, const std::string &shownAs, const PlateImage &plate,
+                    const PlateFileOptions &options) const override
+    {
         oiio::writePlate(file, shownAs, plate, options);
     }
 };
 
-}  // namespace
-}  // namespace framemeld::cli::oiio
+} // namespace
+} // namespace framemeld::cli::oiio
 
-extern "C" __attribute__((visibility("default"))) const framemeld::cli::OiioFootage*
-framemeld_oiio_footage(int interfaceVersion) {
+extern "C" __attribute__((visibility("default"))) const framemeld::cli::OiioFootage *
+framemeld_oiio_footage(int interfaceVersion)
+{
     static const framemeld::cli::oiio::OiioFootageModule module;
     return interfaceVersion == framemeld::cli::kOiioFootageInterface ? &module : nullptr;
 }

@@ -18,36 +18,37 @@ namespace {
 // Rows decoded per read: keeps the file-side buffer small next to the frames themselves.
 constexpr int kRowsPerChunk = 32;
 
-Depth depthOf(OIIO::TypeDesc type) {
+Depth depthOf(OIIO::TypeDesc type)
+{
     switch (type.basetype) {
-        case OIIO::TypeDesc::UINT8:
-        case OIIO::TypeDesc::INT8:
-            return Depth::Bits8;
-        case OIIO::TypeDesc::UINT16:
-        case OIIO::TypeDesc::INT16:
-            return Depth::Bits16;
-        default:
-            return Depth::Float32;  // half, float, double and 32-bit integers
+    case OIIO::TypeDesc::UINT8:
+    case OIIO::TypeDesc::INT8: return Depth::Bits8;
+    case OIIO::TypeDesc::UINT16:
+    case OIIO::TypeDesc::INT16: return Depth::Bits16;
+    default: return Depth::Float32; // half, float, double and 32-bit integers
     }
 }
 
 // Frames are decoded with their alpha as stored, neither premultiplied nor divided out, so the
 // plate's colours are averages of the file's own values.
-std::unique_ptr<OIIO::ImageInput> openFrame(const std::string& path) {
+std::unique_ptr<OIIO::ImageInput> openFrame(const std::string &path)
+{
     OIIO::ImageSpec config;
     config.attribute("oiio:UnassociatedAlpha", 1);
     auto input = OIIO::ImageInput::open(path, &config);
     if (!input) {
-        throw RunError(path + ": cannot read the frame (" + cleanOiioMessage(OIIO::geterror()) + ")");
+        throw RunError(path + ": cannot read the frame (" + cleanOiioMessage(OIIO::geterror()) +
+                       ")");
     }
     return input;
 }
 
 template <typename File, typename Host>
-void decodeRows(OIIO::ImageInput& input, int subimage, const std::string& what,
-                const FootageFormat& format, const FrameTarget& target,
-                const std::atomic<bool>* cancel) {
-    const OIIO::ImageSpec& spec = input.spec();
+void decodeRows(OIIO::ImageInput &input, int subimage, const std::string &what,
+                const FootageFormat &format, const FrameTarget &target,
+                const std::atomic<bool> *cancel)
+{
+    const OIIO::ImageSpec &spec = input.spec();
     checkFrameSize(what, spec.width, spec.height, format);
     const ChannelMap map = channelMapFor(spec.nchannels, spec.alpha_channel);
     // Only the channels up to the last one used are read (EXR files may carry many more).
@@ -55,12 +56,16 @@ void decodeRows(OIIO::ImageInput& input, int subimage, const std::string& what,
     ChannelMap chunkMap = map;
     chunkMap.fileChannels = channelEnd;
 
-    const auto rowSamples = static_cast<std::size_t>(spec.width) * static_cast<std::size_t>(channelEnd);
-    std::vector<File> chunk(rowSamples * static_cast<std::size_t>(std::min(kRowsPerChunk, spec.height)));
+    const auto rowSamples =
+        static_cast<std::size_t>(spec.width) * static_cast<std::size_t>(channelEnd);
+    std::vector<File> chunk(rowSamples *
+                            static_cast<std::size_t>(std::min(kRowsPerChunk, spec.height)));
     const OIIO::TypeDesc readType = OIIO::BaseTypeFromC<File>::value;
 
     for (int y0 = 0; y0 < spec.height; y0 += kRowsPerChunk) {
-        if (cancel != nullptr && cancel->load()) throw CancelledError();
+        if (cancel != nullptr && cancel->load()) {
+            throw CancelledError();
+        }
         const int y1 = std::min(spec.height, y0 + kRowsPerChunk);
         if (!input.read_scanlines(subimage, 0, spec.y + y0, spec.y + y1, spec.z, 0, channelEnd,
                                   readType, chunk.data())) {
@@ -68,8 +73,8 @@ void decodeRows(OIIO::ImageInput& input, int subimage, const std::string& what,
                            cleanOiioMessage(input.geterror()) + ")");
         }
         for (int y = y0; y < y1; ++y) {
-            const File* fileRow = chunk.data() + static_cast<std::size_t>(y - y0) * rowSamples;
-            auto* hostRow = reinterpret_cast<Host*>(target.pixels + y * target.rowBytes);
+            const File *fileRow = chunk.data() + static_cast<std::size_t>(y - y0) * rowSamples;
+            auto *hostRow = reinterpret_cast<Host *>(target.pixels + y * target.rowBytes);
             fileRowToHost(fileRow, chunkMap, spec.width, hostRow);
         }
     }
@@ -78,51 +83,52 @@ void decodeRows(OIIO::ImageInput& input, int subimage, const std::string& what,
 // Samples are read as the file's own kind (8-bit, 16-bit, else float) and converted to the
 // render depth here, so that every conversion is the one PixelConversion documents.
 template <typename File>
-void decodeFrom(OIIO::ImageInput& input, int subimage, const std::string& what,
-                const DecodeRequest& request, const FrameTarget& target) {
+void decodeFrom(OIIO::ImageInput &input, int subimage, const std::string &what,
+                const DecodeRequest &request, const FrameTarget &target)
+{
     switch (request.depth) {
-        case Depth::Bits8:
-            decodeRows<File, std::uint8_t>(input, subimage, what, request.format, target, request.cancel);
-            break;
-        case Depth::Bits16:
-            decodeRows<File, std::uint16_t>(input, subimage, what, request.format, target, request.cancel);
-            break;
-        case Depth::Float32:
-            decodeRows<File, float>(input, subimage, what, request.format, target, request.cancel);
-            break;
+    case Depth::Bits8:
+        decodeRows<File, std::uint8_t>(input, subimage, what, request.format, target,
+                                       request.cancel);
+        break;
+    case Depth::Bits16:
+        decodeRows<File, std::uint16_t>(input, subimage, what, request.format, target,
+                                        request.cancel);
+        break;
+    case Depth::Float32:
+        decodeRows<File, float>(input, subimage, what, request.format, target, request.cancel);
+        break;
     }
 }
 
-void decodeInto(OIIO::ImageInput& input, int subimage, const std::string& what,
-                const DecodeRequest& request, const FrameTarget& target) {
+void decodeInto(OIIO::ImageInput &input, int subimage, const std::string &what,
+                const DecodeRequest &request, const FrameTarget &target)
+{
     switch (depthOf(input.spec().format)) {
-        case Depth::Bits8:
-            decodeFrom<std::uint8_t>(input, subimage, what, request, target);
-            break;
-        case Depth::Bits16:
-            decodeFrom<std::uint16_t>(input, subimage, what, request, target);
-            break;
-        case Depth::Float32:
-            decodeFrom<float>(input, subimage, what, request, target);
-            break;
+    case Depth::Bits8: decodeFrom<std::uint8_t>(input, subimage, what, request, target); break;
+    case Depth::Bits16: decodeFrom<std::uint16_t>(input, subimage, what, request, target); break;
+    case Depth::Float32: decodeFrom<float>(input, subimage, what, request, target); break;
     }
 }
 
-}  // namespace
+} // namespace
 
-FootageFormat probeFootage(const Clip& clip) {
+FootageFormat probeFootage(const Clip &clip)
+{
     std::unique_ptr<OIIO::ImageInput> input;
     std::string what;
     if (clip.kind == ClipKind::Movie) {
         what = clip.moviePath;
         std::string failure;
         input = openFootageFile(what, failure);
-        if (!input) throw RunError(what + ": cannot read the movie (" + failure + ")");
+        if (!input) {
+            throw RunError(what + ": cannot read the movie (" + failure + ")");
+        }
     } else {
         what = clip.frameFiles.at(0);
         input = openFrame(what);
     }
-    const OIIO::ImageSpec& spec = input->spec();
+    const OIIO::ImageSpec &spec = input->spec();
     if (spec.width <= 0 || spec.height <= 0 || spec.nchannels <= 0) {
         throw RunError(what + ": the image has no pixels");
     }
@@ -137,7 +143,8 @@ FootageFormat probeFootage(const Clip& clip) {
     return format;
 }
 
-void decodeStill(const std::string& path, const DecodeRequest& request, const FrameTarget& target) {
+void decodeStill(const std::string &path, const DecodeRequest &request, const FrameTarget &target)
+{
     auto input = openFrame(path);
     decodeInto(*input, 0, path, request, target);
 }
@@ -146,14 +153,19 @@ void decodeStill(const std::string& path, const DecodeRequest& request, const Fr
 // before them, and OpenImageIO's movie reader answers every jump by seeking back to a key frame
 // and decoding forward again; stepping through the frames in between (decoded by the codec, not
 // converted or kept here) is many times faster than jumping between sampled frames.
-void decodeMovie(const DecodeRequest& request) {
-    const std::string& path = request.clip->moviePath;
+void decodeMovie(const DecodeRequest &request)
+{
+    const std::string &path = request.clip->moviePath;
     std::string openFailure;
     auto input = openFootageFile(path, openFailure);
-    if (!input) throw RunError(path + ": cannot read the movie (" + openFailure + ")");
+    if (!input) {
+        throw RunError(path + ": cannot read the movie (" + openFailure + ")");
+    }
 
     std::vector<std::size_t> order(request.frames.size());
-    for (std::size_t i = 0; i < order.size(); ++i) order[i] = i;
+    for (std::size_t i = 0; i < order.size(); ++i) {
+        order[i] = i;
+    }
     std::stable_sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
         return request.frames[a] < request.frames[b];
     });
@@ -164,7 +176,9 @@ void decodeMovie(const DecodeRequest& request) {
     std::vector<unsigned char> oneRow;
     std::size_t next = 0;
     for (int frame = first; frame <= last; ++frame) {
-        if (request.cancelled()) throw CancelledError();
+        if (request.cancelled()) {
+            throw CancelledError();
+        }
         const std::string what = request.clip->describeFrame(frame);
         if (!input->seek_subimage(frame, 0)) {
             throw RunError(what + ": cannot decode the frame (" +
@@ -176,16 +190,19 @@ void decodeMovie(const DecodeRequest& request) {
             }
         } else {
             // One row makes the reader decode the frame, which keeps the pass going forward.
-            const OIIO::ImageSpec& spec = input->spec();
-            oneRow.resize(static_cast<std::size_t>(spec.width) * static_cast<std::size_t>(spec.nchannels));
+            const OIIO::ImageSpec &spec = input->spec();
+            oneRow.resize(static_cast<std::size_t>(spec.width) *
+                          static_cast<std::size_t>(spec.nchannels));
             if (!input->read_scanlines(frame, 0, spec.y, spec.y + 1, spec.z, 0, spec.nchannels,
                                        OIIO::TypeDesc::UINT8, oneRow.data())) {
                 throw RunError(what + ": cannot decode the frame (" +
                                cleanOiioMessage(input->geterror()) + ")");
             }
         }
-        if (request.progress) request.progress(frame - first + 1, span);
+        if (request.progress) {
+            request.progress(frame - first + 1, span);
+        }
     }
 }
 
-}  // namespace framemeld::cli::oiio
+} // namespace framemeld::cli::oiio

@@ -8,10 +8,10 @@
 
 namespace framemeld::cli::oiio {
 
-FootageFormat probeFootage(const Clip& clip);
+FootageFormat probeFootage(const Clip &clip);
 
-void decodeStill(const std::string& path, const DecodeRequest& request, const FrameTarget& target);
+void decodeStill(const std::string &path, const DecodeRequest &request, const FrameTarget &target);
 
-void decodeMovie(const DecodeRequest& request);
+void decodeMovie(const DecodeRequest &request);
 
-}  // namespace framemeld::cli::oiio
+} // namespace framemeld::cli::oiio

@@ -7,10 +7,10 @@
 
 namespace framemeld::cli::oiio {
 
-bool writesFormatOf(const std::string& path);
+bool writesFormatOf(const std::string &path);
 
 // See OiioFootage::writePlate.
-void writePlate(const std::string& file, const std::string& shownAs, const PlateImage& plate,
-                const PlateFileOptions& options);
+void writePlate(const std::string &file, const std::string &shownAs, const PlateImage &plate,
+                const PlateFileOptions &options);
 
-}  // namespace framemeld::cli::oiio
+} // namespace framemeld::cli::oiio

@@ -7,45 +7,50 @@
 namespace framemeld::cli::png::format {
 namespace {
 
-bool isLetter(std::uint8_t c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
+bool isLetter(std::uint8_t c)
+{
+    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
+}
 
-int channelsOf(int colourType) {
+int channelsOf(int colourType)
+{
     switch (colourType) {
-        case kColourGrey: return 1;
-        case kColourRgb: return 3;
-        case kColourPalette: return 1;
-        case kColourGreyAlpha: return 2;
-        case kColourRgba: return 4;
-        default: return 0;
+    case kColourGrey: return 1;
+    case kColourRgb: return 3;
+    case kColourPalette: return 1;
+    case kColourGreyAlpha: return 2;
+    case kColourRgba: return 4;
+    default: return 0;
     }
 }
 
-bool depthAllowed(int colourType, int bitDepth) {
+bool depthAllowed(int colourType, int bitDepth)
+{
     switch (colourType) {
-        case kColourGrey:
-            return bitDepth == 1 || bitDepth == 2 || bitDepth == 4 || bitDepth == 8 || bitDepth == 16;
-        case kColourPalette:
-            return bitDepth == 1 || bitDepth == 2 || bitDepth == 4 || bitDepth == 8;
-        case kColourRgb:
-        case kColourGreyAlpha:
-        case kColourRgba:
-            return bitDepth == 8 || bitDepth == 16;
-        default:
-            return false;
+    case kColourGrey:
+        return bitDepth == 1 || bitDepth == 2 || bitDepth == 4 || bitDepth == 8 || bitDepth == 16;
+    case kColourPalette: return bitDepth == 1 || bitDepth == 2 || bitDepth == 4 || bitDepth == 8;
+    case kColourRgb:
+    case kColourGreyAlpha:
+    case kColourRgba: return bitDepth == 8 || bitDepth == 16;
+    default: return false;
     }
 }
 
-std::string sizeText(std::uint32_t width, std::uint32_t height) {
+std::string sizeText(std::uint32_t width, std::uint32_t height)
+{
     return std::to_string(width) + "x" + std::to_string(height);
 }
 
-}  // namespace
+} // namespace
 
-bool isValidChunkName(const std::uint8_t* type) {
+bool isValidChunkName(const std::uint8_t *type)
+{
     return isLetter(type[0]) && isLetter(type[1]) && isLetter(type[2]) && isLetter(type[3]);
 }
 
-std::string chunkName(const std::uint8_t* type) {
+std::string chunkName(const std::uint8_t *type)
+{
     std::string name;
     for (int i = 0; i < 4; ++i) {
         const auto c = static_cast<char>(type[i]);
@@ -54,11 +59,13 @@ std::string chunkName(const std::uint8_t* type) {
     return name;
 }
 
-std::uint32_t chunkCrc(const std::uint8_t* typeAndData, std::size_t dataLength) {
+std::uint32_t chunkCrc(const std::uint8_t *typeAndData, std::size_t dataLength)
+{
     return libdeflate_crc32(0, typeAndData, 4 + dataLength);
 }
 
-HeaderCheck checkHeader(const std::uint8_t* data) {
+HeaderCheck checkHeader(const std::uint8_t *data)
+{
     HeaderCheck check;
     const std::uint32_t width = readBigEndian32(data);
     const std::uint32_t height = readBigEndian32(data + 4);
@@ -86,7 +93,7 @@ HeaderCheck checkHeader(const std::uint8_t* data) {
         return check;
     }
 
-    PngInfo& info = check.info;
+    PngInfo &info = check.info;
     info.width = static_cast<int>(width);
     info.height = static_cast<int>(height);
     info.bitDepth = bitDepth;
@@ -113,7 +120,8 @@ HeaderCheck checkHeader(const std::uint8_t* data) {
     return check;
 }
 
-ChunkCheck checkChunkKind(const std::uint8_t* type, const PngInfo& info) {
+ChunkCheck checkChunkKind(const std::uint8_t *type, const PngInfo &info)
+{
     ChunkCheck check;
     if (!isValidChunkName(type)) {
         check.invalid = "damaged chunk name";
@@ -132,13 +140,15 @@ ChunkCheck checkChunkKind(const std::uint8_t* type, const PngInfo& info) {
     return check;
 }
 
-std::size_t rowBytes(const PngInfo& info) {
+std::size_t rowBytes(const PngInfo &info)
+{
     return static_cast<std::size_t>(info.width) * static_cast<std::size_t>(info.channels) *
            static_cast<std::size_t>(info.bitDepth == 16 ? 2 : 1);
 }
 
-std::size_t filteredImageBytes(const PngInfo& info) {
+std::size_t filteredImageBytes(const PngInfo &info)
+{
     return static_cast<std::size_t>(info.height) * (rowBytes(info) + 1);
 }
 
-}  // namespace framemeld::cli::png::format
+} // namespace framemeld::cli::png::format

@@ -15,10 +15,10 @@ enum PngColourType : int {
 struct PngInfo {
     int width = 0;
     int height = 0;
-    int bitDepth = 0;    // 8 or 16 for the files this reader decodes
-    int channels = 0;    // 1 grey, 2 grey+alpha, 3 RGB, 4 RGBA
+    int bitDepth = 0; // 8 or 16 for the files this reader decodes
+    int channels = 0; // 1 grey, 2 grey+alpha, 3 RGB, 4 RGBA
     bool hasAlpha = false;
-    int colourType = 0;  // one of PngColourType
+    int colourType = 0; // one of PngColourType
 };
 
-}  // namespace framemeld::cli::png
+} // namespace framemeld::cli::png

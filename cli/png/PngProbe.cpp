@@ -13,57 +13,74 @@ namespace {
 
 class FileSource {
 public:
-    explicit FileSource(std::FILE* file) : file_(file) {}
-    bool read(std::uint8_t* out, std::size_t size) { return std::fread(out, 1, size, file_) == size; }
-    bool skip(std::uint64_t size) {
+    explicit FileSource(std::FILE *file) : file_(file) {}
+    bool read(std::uint8_t *out, std::size_t size)
+    {
+        return std::fread(out, 1, size, file_) == size;
+    }
+    bool skip(std::uint64_t size)
+    {
         // Seeks do not notice the end of the file; the next read does.
-        if (size > static_cast<std::uint64_t>(LONG_MAX)) return false;
+        if (size > static_cast<std::uint64_t>(LONG_MAX)) {
+            return false;
+        }
         return std::fseek(file_, static_cast<long>(size), SEEK_CUR) == 0;
     }
 
 private:
-    std::FILE* file_;
+    std::FILE *file_;
 };
 
 class MemorySource {
 public:
-    MemorySource(const std::uint8_t* data, std::size_t size) : data_(data), size_(size) {}
-    bool read(std::uint8_t* out, std::size_t size) {
-        if (size > size_ - offset_) return false;
+    MemorySource(const std::uint8_t *data, std::size_t size) : data_(data), size_(size) {}
+    bool read(std::uint8_t *out, std::size_t size)
+    {
+        if (size > size_ - offset_) {
+            return false;
+        }
         std::memcpy(out, data_ + offset_, size);
         offset_ += size;
         return true;
     }
-    bool skip(std::uint64_t size) {
-        if (size > size_ - offset_) return false;
+    bool skip(std::uint64_t size)
+    {
+        if (size > size_ - offset_) {
+            return false;
+        }
         offset_ += static_cast<std::size_t>(size);
         return true;
     }
 
 private:
-    const std::uint8_t* data_;
+    const std::uint8_t *data_;
     std::size_t size_;
     std::size_t offset_ = 0;
 };
 
-PngProbe leave(std::string reason) {
+PngProbe leave(std::string reason)
+{
     PngProbe probe;
     probe.support = PngSupport::LeaveToGeneral;
     probe.reason = std::move(reason);
     return probe;
 }
 
-template <typename Source>
-PngProbe probe(Source& source) {
+template <typename Source> PngProbe probe(Source &source)
+{
     std::uint8_t signature[format::kSignatureSize];
-    if (!source.read(signature, sizeof signature) || !format::hasSignature(signature, sizeof signature)) {
+    if (!source.read(signature, sizeof signature) ||
+        !format::hasSignature(signature, sizeof signature)) {
         return PngProbe{};
     }
 
     // IHDR: length, name, 13 bytes, CRC, all in one piece.
     std::uint8_t header[8 + format::kHeaderLength + 4];
-    if (!source.read(header, sizeof header)) return leave("truncated file");
-    if (format::readBigEndian32(header) != format::kHeaderLength || !format::isChunk(header + 4, "IHDR")) {
+    if (!source.read(header, sizeof header)) {
+        return leave("truncated file");
+    }
+    if (format::readBigEndian32(header) != format::kHeaderLength ||
+        !format::isChunk(header + 4, "IHDR")) {
         return leave("no IHDR chunk first");
     }
     if (format::chunkCrc(header + 4, format::kHeaderLength) !=
@@ -71,21 +88,39 @@ PngProbe probe(Source& source) {
         return leave("CRC mismatch in IHDR chunk");
     }
     const format::HeaderCheck check = format::checkHeader(header + 8);
-    if (!check.invalid.empty()) return leave(check.invalid);
-    if (!check.unsupported.empty()) return leave(check.unsupported);
+    if (!check.invalid.empty()) {
+        return leave(check.invalid);
+    }
+    if (!check.unsupported.empty()) {
+        return leave(check.unsupported);
+    }
 
     for (;;) {
         std::uint8_t chunk[8];
-        if (!source.read(chunk, sizeof chunk)) return leave("truncated file");
+        if (!source.read(chunk, sizeof chunk)) {
+            return leave("truncated file");
+        }
         const std::uint32_t length = format::readBigEndian32(chunk);
-        const std::uint8_t* name = chunk + 4;
-        if (length > format::kMaxChunkLength) return leave("damaged chunk length");
+        const std::uint8_t *name = chunk + 4;
+        if (length > format::kMaxChunkLength) {
+            return leave("damaged chunk length");
+        }
         const format::ChunkCheck kind = format::checkChunkKind(name, check.info);
-        if (!kind.invalid.empty()) return leave(kind.invalid);
-        if (!kind.unsupported.empty()) return leave(kind.unsupported);
-        if (format::isChunk(name, "IDAT")) break;
-        if (format::isChunk(name, "IEND")) return leave("no image data");
-        if (!source.skip(std::uint64_t{length} + 4)) return leave("truncated file");
+        if (!kind.invalid.empty()) {
+            return leave(kind.invalid);
+        }
+        if (!kind.unsupported.empty()) {
+            return leave(kind.unsupported);
+        }
+        if (format::isChunk(name, "IDAT")) {
+            break;
+        }
+        if (format::isChunk(name, "IEND")) {
+            return leave("no image data");
+        }
+        if (!source.skip(std::uint64_t{length} + 4)) {
+            return leave("truncated file");
+        }
     }
 
     PngProbe result;
@@ -95,21 +130,25 @@ PngProbe probe(Source& source) {
 }
 
 struct FileCloser {
-    void operator()(std::FILE* file) const { std::fclose(file); }
+    void operator()(std::FILE *file) const { std::fclose(file); }
 };
 
-}  // namespace
+} // namespace
 
-PngProbe probePng(const std::string& path) {
+PngProbe probePng(const std::string &path)
+{
     std::unique_ptr<std::FILE, FileCloser> file(std::fopen(path.c_str(), "rb"));
-    if (!file) return leave(std::string("cannot open: ") + std::strerror(errno));
+    if (!file) {
+        return leave(std::string("cannot open: ") + std::strerror(errno));
+    }
     FileSource source(file.get());
     return probe(source);
 }
 
-PngProbe probePngBytes(const std::uint8_t* data, std::size_t size) {
+PngProbe probePngBytes(const std::uint8_t *data, std::size_t size)
+{
     MemorySource source(data, data == nullptr ? 0 : size);
     return probe(source);
 }
 
-}  // namespace framemeld::cli::png
+} // namespace framemeld::cli::png

@@ -18,7 +18,7 @@ namespace framemeld::cli::png {
 
 // Receives row y (0 at the top, called in order) as interleaved samples: uint8, or uint16 in the
 // host's byte order for 16-bit files. The row is only valid during the call. It may throw.
-using PngRowCallback = std::function<void(int y, const void* row)>;
+using PngRowCallback = std::function<void(int y, const void *row)>;
 
 // One per thread: keeps the file, inflate and row buffers and the decompressor from frame to
 // frame. Not safe to share between threads.
@@ -26,32 +26,32 @@ class PngDecoder {
 public:
     PngDecoder();
     ~PngDecoder();
-    PngDecoder(const PngDecoder&) = delete;
-    PngDecoder& operator=(const PngDecoder&) = delete;
-    PngDecoder(PngDecoder&&) noexcept;
-    PngDecoder& operator=(PngDecoder&&) noexcept;
+    PngDecoder(const PngDecoder &) = delete;
+    PngDecoder &operator=(const PngDecoder &) = delete;
+    PngDecoder(PngDecoder &&) noexcept;
+    PngDecoder &operator=(PngDecoder &&) noexcept;
 
     // Reads, checks and decodes the file, calling onRow for every row. Throws RunError
     // "<path>: cannot decode the frame (<reason>)" on any fault of the file or of reading it.
-    PngInfo decode(const std::string& path, const PngRowCallback& onRow);
+    PngInfo decode(const std::string &path, const PngRowCallback &onRow);
 
     // The same for a file already in memory; `name` stands for the path in messages.
-    PngInfo decodeBytes(const std::uint8_t* data, std::size_t size, const std::string& name,
-                        const PngRowCallback& onRow);
+    PngInfo decodeBytes(const std::uint8_t *data, std::size_t size, const std::string &name,
+                        const PngRowCallback &onRow);
 
 private:
     struct DecompressorDeleter {
-        void operator()(libdeflate_decompressor* decompressor) const;
+        void operator()(libdeflate_decompressor *decompressor) const;
     };
 
-    void readFile(const std::string& path);
+    void readFile(const std::string &path);
 
     std::unique_ptr<libdeflate_decompressor, DecompressorDeleter> decompressor_;
-    std::vector<std::uint8_t> file_;       // the whole file
-    std::vector<std::uint8_t> joined_;     // IDAT data, when spread over several chunks
-    std::vector<std::uint8_t> filtered_;   // the inflated rows, each led by its filter byte
-    std::vector<std::uint8_t> zeroRow_;    // the row above the first
-    std::vector<std::uint16_t> wideRow_;   // a 16-bit row in host order
+    std::vector<std::uint8_t> file_;     // the whole file
+    std::vector<std::uint8_t> joined_;   // IDAT data, when spread over several chunks
+    std::vector<std::uint8_t> filtered_; // the inflated rows, each led by its filter byte
+    std::vector<std::uint8_t> zeroRow_;  // the row above the first
+    std::vector<std::uint16_t> wideRow_; // a 16-bit row in host order
 };
 
-}  // namespace framemeld::cli::png
+} // namespace framemeld::cli::png

@@ -18,13 +18,13 @@ enum RowFilter : std::uint8_t {
 
 // Turns the filtered bytes in `row` back into raw bytes. False for a filter byte that is none of
 // the five (the row is then left as it was).
-bool unfilterRow(int filter, std::size_t bytesPerPixel, std::uint8_t* row, const std::uint8_t* prev,
+bool unfilterRow(int filter, std::size_t bytesPerPixel, std::uint8_t *row, const std::uint8_t *prev,
                  std::size_t rowBytes);
 
 // Filters `row` with the filter whose output has the smallest sum of absolute signed bytes (the
 // usual heuristic, which keeps deflate's input low in entropy) and writes the filter byte then
 // the filtered bytes to `out` (rowBytes + 1 bytes). `scratch` holds 4 * rowBytes bytes.
-void filterRowAdaptive(std::size_t bytesPerPixel, const std::uint8_t* row, const std::uint8_t* prev,
-                       std::size_t rowBytes, std::uint8_t* out, std::uint8_t* scratch);
+void filterRowAdaptive(std::size_t bytesPerPixel, const std::uint8_t *row, const std::uint8_t *prev,
+                       std::size_t rowBytes, std::uint8_t *out, std::uint8_t *scratch);
 
-}  // namespace framemeld::cli::png
+} // namespace framemeld::cli::png

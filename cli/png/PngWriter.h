@@ -9,14 +9,14 @@ namespace framemeld::cli::png {
 
 // Fills row y (0 at the top) with width * channels interleaved samples: uint8, or uint16 in the
 // host's byte order for 16 bits. Rows are asked for in order, once each. It may throw.
-using PngRowSource = std::function<void(int y, void* row)>;
+using PngRowSource = std::function<void(int y, void *row)>;
 
 // Writes `path` (the caller picks temporary names and renames). All rows are gathered and
 // compressed before the file is opened, so a throwing row source leaves no file behind.
 // Throws RunError "<path>: cannot write the output (<reason>)" when the file cannot be opened,
 // written or closed, and std::invalid_argument for a shape outside channels 3|4, bitDepth 8|16,
 // sides 1..2^24.
-void writePng(const std::string& path, int width, int height, int channels, int bitDepth,
-              const PngRowSource& rowSource);
+void writePng(const std::string &path, int width, int height, int channels, int bitDepth,
+              const PngRowSource &rowSource);
 
-}  // namespace framemeld::cli::png
+} // namespace framemeld::cli::png
