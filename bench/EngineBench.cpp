@@ -23,90 +23,100 @@ namespace {
 constexpr int kStrings = 64;
 
 template <typename T> struct Workload {
-  explicit Workload(int n) : parameter() {
-    parameter.bitDepth = std::is_same<T, float>::value ? 2 : 0;
-    parameter.divergence = 2.0f; // the slider's default
-    parameter.ratingRange = 1.0f;
-    parameter.frameCount = n;
-    footage_strings::FootageStrings<T> footage(0x5EED0000u + static_cast<std::uint32_t>(n));
-    for (int s = 0; s < kStrings; ++s) {
-      plain.push_back(footage.make(n));
-      strings.push_back(std::make_unique<PixelString<Pixel<T>>>(0, 0, n));
-      for (int k = 0; k < n; ++k) {
-        (*strings.back())[k] = plain.back()[static_cast<std::size_t>(k)];
-      }
+    explicit Workload(int n) : parameter()
+    {
+        parameter.bitDepth = std::is_same<T, float>::value ? 2 : 0;
+        parameter.divergence = 2.0f; // the slider's default
+        parameter.ratingRange = 1.0f;
+        parameter.frameCount = n;
+        footage_strings::FootageStrings<T> footage(0x5EED0000u + static_cast<std::uint32_t>(n));
+        for (int s = 0; s < kStrings; ++s) {
+            plain.push_back(footage.make(n));
+            strings.push_back(std::make_unique<PixelString<Pixel<T>>>(0, 0, n));
+            for (int k = 0; k < n; ++k) {
+                (*strings.back())[k] = plain.back()[static_cast<std::size_t>(k)];
+            }
+        }
     }
-  }
 
-  FramemeldParameter parameter;
-  std::vector<std::vector<Pixel<T>>> plain;
-  std::vector<std::unique_ptr<PixelString<Pixel<T>>>> strings;
+    FramemeldParameter parameter;
+    std::vector<std::vector<Pixel<T>>> plain;
+    std::vector<std::unique_ptr<PixelString<Pixel<T>>>> strings;
 };
 
-void setCounters(benchmark::State &state, int n) {
-  const double pixels = static_cast<double>(state.iterations());
-  state.counters["ns_per_pixel"] = benchmark::Counter(pixels * 1e-9, benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
-  state.counters["pair_tests_per_s"] =
-      benchmark::Counter(pixels * static_cast<double>(n) * (n - 1) / 2.0, benchmark::Counter::kIsRate);
+void setCounters(benchmark::State &state, int n)
+{
+    const double pixels = static_cast<double>(state.iterations());
+    state.counters["ns_per_pixel"] = benchmark::Counter(
+        pixels * 1e-9, benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+    state.counters["pair_tests_per_s"] = benchmark::Counter(
+        pixels * static_cast<double>(n) * (n - 1) / 2.0, benchmark::Counter::kIsRate);
 }
 
-template <typename T> void Engine(benchmark::State &state) {
-  const int n = static_cast<int>(state.range(0));
-  Workload<T> work(n);
-  std::unique_ptr<FramemeldEngine<Pixel<T>>> engine(FramemeldEngine<Pixel<T>>::create());
-  std::size_t s = 0;
-  for (auto _ : state) {
-    Pixel<T> out;
-    engine->process(&work.parameter, work.strings[s].get(), &out);
-    benchmark::DoNotOptimize(out);
-    s = (s + 1) % kStrings;
-  }
-  setCounters(state, n);
-}
-
-template <typename T> void Kernels(benchmark::State &state) {
-  const int n = static_cast<int>(state.range(0));
-  const auto *kernels = framemeld_rating::kernelsFor(static_cast<framemeld_rating::Isa>(state.range(1)));
-  if (kernels == nullptr) {
-    state.SkipWithError("this processor lacks the instruction set");
-    return;
-  }
-  state.SetLabel(kernels->name);
-  Workload<T> work(n);
-  std::size_t s = 0;
-  for (auto _ : state) {
-    Pixel<T> out = framemeld_consensus::consensusOf(*kernels, work.parameter, *work.strings[s]);
-    benchmark::DoNotOptimize(out);
-    s = (s + 1) % kStrings;
-  }
-  setCounters(state, n);
-}
-
-template <typename T> void Reference(benchmark::State &state) {
-  const int n = static_cast<int>(state.range(0));
-  Workload<T> work(n);
-  std::size_t s = 0;
-  for (auto _ : state) {
-    Pixel<T> out = consensus_oracle::consensusPixel(work.plain[s].data(), work.parameter);
-    benchmark::DoNotOptimize(out);
-    s = (s + 1) % kStrings;
-  }
-  setCounters(state, n);
-}
-
-void Lengths(benchmark::internal::Benchmark *b) {
-  for (int n : {10, 30, 100, 300}) {
-    b->Arg(n);
-  }
-}
-
-void LengthsAndKernels(benchmark::internal::Benchmark *b) {
-  b->ArgNames({"n", "isa"});
-  for (int n : {10, 30, 100, 300}) {
-    for (auto isa : {framemeld_rating::Isa::Portable, framemeld_rating::Isa::Sse2, framemeld_rating::Isa::Avx2}) {
-      b->Args({n, static_cast<int>(isa)});
+template <typename T> void Engine(benchmark::State &state)
+{
+    const int n = static_cast<int>(state.range(0));
+    Workload<T> work(n);
+    std::unique_ptr<FramemeldEngine<Pixel<T>>> engine(FramemeldEngine<Pixel<T>>::create());
+    std::size_t s = 0;
+    for (auto _ : state) {
+        Pixel<T> out;
+        engine->process(&work.parameter, work.strings[s].get(), &out);
+        benchmark::DoNotOptimize(out);
+        s = (s + 1) % kStrings;
     }
-  }
+    setCounters(state, n);
+}
+
+template <typename T> void Kernels(benchmark::State &state)
+{
+    const int n = static_cast<int>(state.range(0));
+    const auto *kernels =
+        framemeld_rating::kernelsFor(static_cast<framemeld_rating::Isa>(state.range(1)));
+    if (kernels == nullptr) {
+        state.SkipWithError("this processor lacks the instruction set");
+        return;
+    }
+    state.SetLabel(kernels->name);
+    Workload<T> work(n);
+    std::size_t s = 0;
+    for (auto _ : state) {
+        Pixel<T> out = framemeld_consensus::consensusOf(*kernels, work.parameter, *work.strings[s]);
+        benchmark::DoNotOptimize(out);
+        s = (s + 1) % kStrings;
+    }
+    setCounters(state, n);
+}
+
+template <typename T> void Reference(benchmark::State &state)
+{
+    const int n = static_cast<int>(state.range(0));
+    Workload<T> work(n);
+    std::size_t s = 0;
+    for (auto _ : state) {
+        Pixel<T> out = consensus_oracle::consensusPixel(work.plain[s].data(), work.parameter);
+        benchmark::DoNotOptimize(out);
+        s = (s + 1) % kStrings;
+    }
+    setCounters(state, n);
+}
+
+void Lengths(benchmark::internal::Benchmark *b)
+{
+    for (int n : {10, 30, 100, 300}) {
+        b->Arg(n);
+    }
+}
+
+void LengthsAndKernels(benchmark::internal::Benchmark *b)
+{
+    b->ArgNames({"n", "isa"});
+    for (int n : {10, 30, 100, 300}) {
+        for (auto isa : {framemeld_rating::Isa::Portable, framemeld_rating::Isa::Sse2,
+                         framemeld_rating::Isa::Avx2}) {
+            b->Args({n, static_cast<int>(isa)});
+        }
+    }
 }
 
 BENCHMARK_TEMPLATE(Engine, unsigned char)->Apply(Lengths)->ArgName("n");
