@@ -27,180 +27,205 @@ constexpr PF_Err kInjected = 0x4D2;
 constexpr int kMaxSampledFrames = 48;
 
 struct Tally {
-  long renders = 0;
-  long faulted = 0;
-  long lostCancels = 0;
-  ~Tally() {
-    std::fprintf(stderr, "render fuzzer: %ld renders, %ld with faults, %ld cancels lost by the row workers\n",
-                 renders, faulted, lostCancels);
-  }
+    long renders = 0;
+    long faulted = 0;
+    long lostCancels = 0;
+    ~Tally()
+    {
+        std::fprintf(
+            stderr,
+            "render fuzzer: %ld renders, %ld with faults, %ld cancels lost by the row workers\n",
+            renders, faulted, lostCancels);
+    }
 };
 Tally g_tally;
 
-rn::Host &HostFor(unsigned threads, int paddingChoice) {
-  static std::unique_ptr<rn::Host> hosts[3][3];
-  std::unique_ptr<rn::Host> &slot = hosts[threads - 1][paddingChoice];
-  if (!slot) {
-    const rn::RowPadding paddings[] = {{3, -1}, {0, 0}, {7, -1}};
-    rn::HostOptions options;
-    options.threads = threads;
-    options.outputFill = kFill;
-    options.outputPadding = paddings[paddingChoice];
-    slot = std::make_unique<rn::Host>(Module(), options);
-    if (!slot->setup().ok()) {
-      std::abort();
+rn::Host &HostFor(unsigned threads, int paddingChoice)
+{
+    static std::unique_ptr<rn::Host> hosts[3][3];
+    std::unique_ptr<rn::Host> &slot = hosts[threads - 1][paddingChoice];
+    if (!slot) {
+        const rn::RowPadding paddings[] = {{3, -1}, {0, 0}, {7, -1}};
+        rn::HostOptions options;
+        options.threads = threads;
+        options.outputFill = kFill;
+        options.outputPadding = paddings[paddingChoice];
+        slot = std::make_unique<rn::Host>(Module(), options);
+        if (!slot->setup().ok()) {
+            std::abort();
+        }
     }
-  }
-  return *slot;
+    return *slot;
 }
 
-double SliderWish(FuzzedDataProvider &input, double low, double high) {
-  switch (input.ConsumeIntegralInRange(0, 4)) {
-  case 0: return input.ConsumeFloatingPointInRange(low, high);
-  case 1: return static_cast<double>(input.ConsumeIntegralInRange(0, 20));
-  case 2: return static_cast<double>(input.ConsumeIntegralInRange(0, 20)) + input.ConsumeProbability<double>();
-  case 3: return input.ConsumeFloatingPointInRange(-1.0e6, 1.0e6);
-  default: {
-    const double value = input.ConsumeFloatingPoint<double>();  // any double but NaN
-    return std::isnan(value) ? high : value;
-  }
-  }
+double SliderWish(FuzzedDataProvider &input, double low, double high)
+{
+    switch (input.ConsumeIntegralInRange(0, 4)) {
+    case 0: return input.ConsumeFloatingPointInRange(low, high);
+    case 1: return static_cast<double>(input.ConsumeIntegralInRange(0, 20));
+    case 2:
+        return static_cast<double>(input.ConsumeIntegralInRange(0, 20)) +
+               input.ConsumeProbability<double>();
+    case 3: return input.ConsumeFloatingPointInRange(-1.0e6, 1.0e6);
+    default: {
+        const double value = input.ConsumeFloatingPoint<double>(); // any double but NaN
+        return std::isnan(value) ? high : value;
+    }
+    }
 }
 
-void WriteChannel(rn::World &frame, int x, int y, int channel, std::uint32_t raw) {
-  unsigned char *pixel = frame.rowBytes(y) + static_cast<std::size_t>(x) * rn::bytesPerPixel(frame.depth());
-  const std::size_t size = rn::bytesPerChannel(frame.depth());
-  std::memcpy(pixel + static_cast<std::size_t>(channel) * size, &raw, size);  // little-endian host
+void WriteChannel(rn::World &frame, int x, int y, int channel, std::uint32_t raw)
+{
+    unsigned char *pixel =
+        frame.rowBytes(y) + static_cast<std::size_t>(x) * rn::bytesPerPixel(frame.depth());
+    const std::size_t size = rn::bytesPerChannel(frame.depth());
+    std::memcpy(pixel + static_cast<std::size_t>(channel) * size, &raw, size); // little-endian host
 }
 
-std::unique_ptr<rn::InMemoryFrameSource> MakeClip(FuzzedDataProvider &input) {
-  const rn::PixelDepth depths[] = {rn::PixelDepth::Bits8, rn::PixelDepth::Bits16, rn::PixelDepth::Float32};
-  const rn::PixelDepth depth = depths[input.ConsumeIntegralInRange(0, 2)];
-  const int width = input.ConsumeIntegralInRange(0, 12);
-  const int height = input.ConsumeIntegralInRange(0, 23);
-  const int frames = input.ConsumeIntegralInRange(1, 8);
-  rn::RowPadding padding;
-  padding.pixels = input.ConsumeIntegralInRange(0, 5);
-  padding.bytes = input.ConsumeIntegralInRange(0, 3) * static_cast<int>(rn::bytesPerChannel(depth));
-  auto clip = MakeHostileClip(width, height, depth, frames, input.ConsumeIntegral<std::uint32_t>(), padding);
-  // Raw values over the generated footage.
-  const int overrides = width * height > 0 ? input.ConsumeIntegralInRange(0, 24) : 0;
-  for (int i = 0; i < overrides; ++i) {
-    rn::World &frame = clip->frameForWriting(input.ConsumeIntegralInRange(0, frames - 1));
-    WriteChannel(frame, input.ConsumeIntegralInRange(0, width - 1), input.ConsumeIntegralInRange(0, height - 1),
-                 input.ConsumeIntegralInRange(0, 3), input.ConsumeIntegral<std::uint32_t>());
-  }
-  return clip;
+std::unique_ptr<rn::InMemoryFrameSource> MakeClip(FuzzedDataProvider &input)
+{
+    const rn::PixelDepth depths[] = {rn::PixelDepth::Bits8, rn::PixelDepth::Bits16,
+                                     rn::PixelDepth::Float32};
+    const rn::PixelDepth depth = depths[input.ConsumeIntegralInRange(0, 2)];
+    const int width = input.ConsumeIntegralInRange(0, 12);
+    const int height = input.ConsumeIntegralInRange(0, 23);
+    const int frames = input.ConsumeIntegralInRange(1, 8);
+    rn::RowPadding padding;
+    padding.pixels = input.ConsumeIntegralInRange(0, 5);
+    padding.bytes =
+        input.ConsumeIntegralInRange(0, 3) * static_cast<int>(rn::bytesPerChannel(depth));
+    auto clip = MakeHostileClip(width, height, depth, frames,
+                                input.ConsumeIntegral<std::uint32_t>(), padding);
+    // Raw values over the generated footage.
+    const int overrides = width * height > 0 ? input.ConsumeIntegralInRange(0, 24) : 0;
+    for (int i = 0; i < overrides; ++i) {
+        rn::World &frame = clip->frameForWriting(input.ConsumeIntegralInRange(0, frames - 1));
+        WriteChannel(frame, input.ConsumeIntegralInRange(0, width - 1),
+                     input.ConsumeIntegralInRange(0, height - 1),
+                     input.ConsumeIntegralInRange(0, 3), input.ConsumeIntegral<std::uint32_t>());
+    }
+    return clip;
 }
 
-int SampledCount(const Sliders &s) {
-  const long start = static_cast<long>(s.start);
-  const long end = std::max(start, static_cast<long>(s.end));
-  const long step = std::max(1L, static_cast<long>(s.every));
-  return static_cast<int>((end - start) / step + 1);
+int SampledCount(const Sliders &s)
+{
+    const long start = static_cast<long>(s.start);
+    const long end = std::max(start, static_cast<long>(s.end));
+    const long step = std::max(1L, static_cast<long>(s.every));
+    return static_cast<int>((end - start) / step + 1);
 }
 
-[[noreturn]] void Fail(const std::string &what, const CheckedRender &run) {
-  std::fprintf(stderr, "render fuzzer: %s\n%s\n", what.c_str(), run.Report().c_str());
-  std::abort();
+[[noreturn]] void Fail(const std::string &what, const CheckedRender &run)
+{
+    std::fprintf(stderr, "render fuzzer: %s\n%s\n", what.c_str(), run.Report().c_str());
+    std::abort();
 }
 
 } // namespace
 
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size) {
-  FuzzedDataProvider input(data, size);
-  // Read first, so that short inputs (which run out of bytes and read zeros) still vary it.
-  const unsigned faults = input.ConsumeIntegral<unsigned char>();
-  auto clip = MakeClip(input);
-  const unsigned threads = input.ConsumeIntegralInRange(1u, 3u);
-  rn::Host &host = HostFor(threads, input.ConsumeIntegralInRange(0, 2));
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
+{
+    FuzzedDataProvider input(data, size);
+    // Read first, so that short inputs (which run out of bytes and read zeros) still vary it.
+    const unsigned faults = input.ConsumeIntegral<unsigned char>();
+    auto clip = MakeClip(input);
+    const unsigned threads = input.ConsumeIntegralInRange(1u, 3u);
+    rn::Host &host = HostFor(threads, input.ConsumeIntegralInRange(0, 2));
 
-  Sliders wanted;
-  wanted.start = SliderWish(input, 0, 12);
-  wanted.end = SliderWish(input, 0, 12);
-  wanted.every = SliderWish(input, 1, 4);
-  wanted.divergence = SliderWish(input, 0, 100);
-  wanted.ratingRange = SliderWish(input, 0.1, 20);
-  Sliders stored = SetSliders(host, wanted);
-  if (SampledCount(stored) > kMaxSampledFrames) {  // keeps each render quick
-    stored = SetSliders(host, Sliders{stored.start, stored.start + (kMaxSampledFrames - 1) * std::floor(stored.every),
-                                      stored.every, stored.divergence, stored.ratingRange});
-  }
-  const int n = SampledCount(stored);
+    Sliders wanted;
+    wanted.start = SliderWish(input, 0, 12);
+    wanted.end = SliderWish(input, 0, 12);
+    wanted.every = SliderWish(input, 1, 4);
+    wanted.divergence = SliderWish(input, 0, 100);
+    wanted.ratingRange = SliderWish(input, 0.1, 20);
+    Sliders stored = SetSliders(host, wanted);
+    if (SampledCount(stored) > kMaxSampledFrames) { // keeps each render quick
+        stored = SetSliders(
+            host,
+            Sliders{stored.start, stored.start + (kMaxSampledFrames - 1) * std::floor(stored.every),
+                    stored.every, stored.divergence, stored.ratingRange});
+    }
+    const int n = SampledCount(stored);
 
-  rn::FaultPlan plan;
-  if (faults & 1u) {
-    for (int i = input.ConsumeIntegralInRange(1, 3); i > 0; --i) {
-      plan.nullWorldCheckouts.insert(input.ConsumeIntegralInRange(0, n - 1));
+    rn::FaultPlan plan;
+    if (faults & 1u) {
+        for (int i = input.ConsumeIntegralInRange(1, 3); i > 0; --i) {
+            plan.nullWorldCheckouts.insert(input.ConsumeIntegralInRange(0, n - 1));
+        }
     }
-  }
-  if (faults & 2u) {
-    for (int i = input.ConsumeIntegralInRange(1, 3); i > 0; --i) {
-      plan.smallerWorldCheckouts[input.ConsumeIntegralInRange(0, n - 1)] =
-          rn::SmallerWorld{input.ConsumeIntegralInRange(0, clip->width()), input.ConsumeIntegralInRange(0, clip->height())};
+    if (faults & 2u) {
+        for (int i = input.ConsumeIntegralInRange(1, 3); i > 0; --i) {
+            plan.smallerWorldCheckouts[input.ConsumeIntegralInRange(0, n - 1)] =
+                rn::SmallerWorld{input.ConsumeIntegralInRange(0, clip->width()),
+                                 input.ConsumeIntegralInRange(0, clip->height())};
+        }
     }
-  }
-  const bool failCall = (faults & 4u) != 0;
-  const bool cancel = (faults & 8u) != 0;
-  const bool withhold = (faults & 16u) != 0;
-  const bool failOutput = (faults & 32u) != 0;
-  if (failCall) {
-    plan.failNthCall = input.ConsumeIntegralInRange(1, 400);
-    plan.failNthCallCode = kInjected;
-  }
-  if (cancel) {
-    plan.cancelAfterPolls = input.ConsumeIntegralInRange(1, 300);
-  }
-  if (withhold) {
-    const char *suites[] = {kPFANSISuite, kPFWorldSuite, kPFIterate8Suite, kPFIterateFloatSuite};
-    plan.withheldSuites = {suites[input.ConsumeIntegralInRange(0, 3)]};
-  }
-  if (failOutput) {
-    plan.failOutputCheckout = PF_Err_OUT_OF_MEMORY;
-  }
-  rn::RenderRequest request;
-  request.frame = input.ConsumeIntegralInRange(0, 30);
-  request.timeStep = input.ConsumeIntegralInRange(1, 3);
-  const A_u_long scales[] = {1, 24, 25, 30000};
-  request.timeScale = scales[input.ConsumeIntegralInRange(0, 3)];
+    const bool failCall = (faults & 4u) != 0;
+    const bool cancel = (faults & 8u) != 0;
+    const bool withhold = (faults & 16u) != 0;
+    const bool failOutput = (faults & 32u) != 0;
+    if (failCall) {
+        plan.failNthCall = input.ConsumeIntegralInRange(1, 400);
+        plan.failNthCallCode = kInjected;
+    }
+    if (cancel) {
+        plan.cancelAfterPolls = input.ConsumeIntegralInRange(1, 300);
+    }
+    if (withhold) {
+        const char *suites[] = {kPFANSISuite, kPFWorldSuite, kPFIterate8Suite,
+                                kPFIterateFloatSuite};
+        plan.withheldSuites = {suites[input.ConsumeIntegralInRange(0, 3)]};
+    }
+    if (failOutput) {
+        plan.failOutputCheckout = PF_Err_OUT_OF_MEMORY;
+    }
+    rn::RenderRequest request;
+    request.frame = input.ConsumeIntegralInRange(0, 30);
+    request.timeStep = input.ConsumeIntegralInRange(1, 3);
+    const A_u_long scales[] = {1, 24, 25, 30000};
+    request.timeScale = scales[input.ConsumeIntegralInRange(0, 3)];
 
-  const rn::World plate = ExpectedPlate(*clip, stored, plan);
-  const ClipSnapshot footage(*clip);
-  host.faults() = plan;
-  const CheckedRender run = RenderAndCheck(host, *clip, Expectation{&plate, kFill, false, &footage}, request);
-  host.faults() = {};
-  ++g_tally.renders;
-  if (!run.ok()) {
-    Fail("a rule was broken", run);
-  }
+    const rn::World plate = ExpectedPlate(*clip, stored, plan);
+    const ClipSnapshot footage(*clip);
+    host.faults() = plan;
+    const CheckedRender run =
+        RenderAndCheck(host, *clip, Expectation{&plate, kFill, false, &footage}, request);
+    host.faults() = {};
+    ++g_tally.renders;
+    if (!run.ok()) {
+        Fail("a rule was broken", run);
+    }
 
-  const rn::RenderRecord &record = run.result.record;
-  const bool injected = !record.injectedFaults.empty();
-  const bool anyFault = injected || cancel || withhold || failOutput;
-  g_tally.faulted += anyFault ? 1 : 0;
-  const PF_Err err = run.result.err();
-  const long undrawn = run.result.output.valid() ? UndrawnPixels(run.result.output) : 0;
-  if (err == PF_Err_NONE) {
-    if (!run.result.output.valid()) {
-      Fail("success without an output", run);
+    const rn::RenderRecord &record = run.result.record;
+    const bool injected = !record.injectedFaults.empty();
+    const bool anyFault = injected || cancel || withhold || failOutput;
+    g_tally.faulted += anyFault ? 1 : 0;
+    const PF_Err err = run.result.err();
+    const long undrawn = run.result.output.valid() ? UndrawnPixels(run.result.output) : 0;
+    if (err == PF_Err_NONE) {
+        if (!run.result.output.valid()) {
+            Fail("success without an output", run);
+        }
+        if (undrawn == 0 ||
+            OutputProblems(run.result.output, Expectation{&plate, kFill, true, nullptr}).empty()) {
+            return 0;
+        }
+        if (injected && record.injectedFaults.front().function == rn::HostFunction::Abort &&
+            undrawn == 1) {
+            return 0; // a failed per-pixel poll skips that pixel only
+        }
+        if (cancel && threads > 1) {
+            ++g_tally.lostCancels; // known: a cancel after worker 0's last row reaches no one
+            return 0;
+        }
+        Fail("success with " + std::to_string(undrawn) + " pixels undrawn", run);
     }
-    if (undrawn == 0 || OutputProblems(run.result.output, Expectation{&plate, kFill, true, nullptr}).empty()) {
-      return 0;
+    const bool explained = (injected && err == kInjected) ||
+                           (err == PF_Err_BAD_CALLBACK_PARAM && (withhold || injected)) ||
+                           (err == PF_Interrupt_CANCEL && cancel) ||
+                           (err == PF_Err_OUT_OF_MEMORY && failOutput);
+    if (!explained) {
+        Fail("error " + std::to_string(err) + " that no fault explains", run);
     }
-    if (injected && record.injectedFaults.front().function == rn::HostFunction::Abort && undrawn == 1) {
-      return 0;  // a failed per-pixel poll skips that pixel only
-    }
-    if (cancel && threads > 1) {
-      ++g_tally.lostCancels;  // known: a cancel after worker 0's last row reaches no one
-      return 0;
-    }
-    Fail("success with " + std::to_string(undrawn) + " pixels undrawn", run);
-  }
-  const bool explained = (injected && err == kInjected) ||
-                         (err == PF_Err_BAD_CALLBACK_PARAM && (withhold || injected)) ||
-                         (err == PF_Interrupt_CANCEL && cancel) || (err == PF_Err_OUT_OF_MEMORY && failOutput);
-  if (!explained) {
-    Fail("error " + std::to_string(err) + " that no fault explains", run);
-  }
-  return 0;
+    return 0;
 }
