@@ -14,36 +14,46 @@
 namespace fs = std::filesystem;
 
 // The test programs open movies through OpenImageIO as the tool does.
-extern "C" const char* __lsan_default_suppressions() {
+extern "C" const char *__lsan_default_suppressions()
+{
     return framemeld::cli::kThirdPartyLeakSuppressions;
 }
-extern "C" const char* __lsan_default_options() { return framemeld::cli::kLeakSanitizerOptions; }
+extern "C" const char *__lsan_default_options()
+{
+    return framemeld::cli::kLeakSanitizerOptions;
+}
 
 namespace framemeld::cli::test {
 
-TempDir::TempDir() {
+TempDir::TempDir()
+{
     std::string pattern = (fs::temp_directory_path() / "framemeld-cli-XXXXXX").string();
-    if (mkdtemp(pattern.data()) == nullptr) ADD_FAILURE() << "cannot make a scratch folder";
+    if (mkdtemp(pattern.data()) == nullptr) {
+        ADD_FAILURE() << "cannot make a scratch folder";
+    }
     path_ = pattern;
 }
 
-TempDir::~TempDir() {
+TempDir::~TempDir()
+{
     std::error_code ignored;
     fs::permissions(path_, fs::perms::owner_all, fs::perm_options::add, ignored);
     fs::remove_all(path_, ignored);
 }
 
-std::vector<std::string> TempDir::entries() const {
+std::vector<std::string> TempDir::entries() const
+{
     std::vector<std::string> names;
-    for (const auto& entry : fs::directory_iterator(path_)) {
+    for (const auto &entry : fs::directory_iterator(path_)) {
         names.push_back(entry.path().filename().string());
     }
     std::sort(names.begin(), names.end());
     return names;
 }
 
-void writeImage(const std::string& path, int width, int height, int channels,
-                OIIO::TypeDesc fileType, OIIO::TypeDesc dataType, const void* data) {
+void writeImage(const std::string &path, int width, int height, int channels,
+                OIIO::TypeDesc fileType, OIIO::TypeDesc dataType, const void *data)
+{
     auto output = OIIO::ImageOutput::create(path);
     ASSERT_TRUE(output) << OIIO::geterror();
     OIIO::ImageSpec spec(width, height, channels, fileType);
@@ -54,8 +64,9 @@ void writeImage(const std::string& path, int width, int height, int channels,
 }
 
 template <typename T>
-std::vector<T> readSamples(const std::string& path, int& width, int& height, int& channels,
-                           OIIO::TypeDesc* storedType) {
+std::vector<T> readSamples(const std::string &path, int &width, int &height, int &channels,
+                           OIIO::TypeDesc *storedType)
+{
     OIIO::ImageSpec config;
     config.attribute("oiio:UnassociatedAlpha", 1);
     auto input = OIIO::ImageInput::open(path, &config);
@@ -63,11 +74,13 @@ std::vector<T> readSamples(const std::string& path, int& width, int& height, int
         ADD_FAILURE() << path << ": " << OIIO::geterror();
         return {};
     }
-    const OIIO::ImageSpec& spec = input->spec();
+    const OIIO::ImageSpec &spec = input->spec();
     width = spec.width;
     height = spec.height;
     channels = spec.nchannels;
-    if (storedType) *storedType = spec.format;
+    if (storedType) {
+        *storedType = spec.format;
+    }
     std::vector<T> samples(static_cast<std::size_t>(width) * static_cast<std::size_t>(height) *
                            static_cast<std::size_t>(channels));
     EXPECT_TRUE(input->read_image(0, 0, 0, channels, OIIO::BaseTypeFromC<T>::value, samples.data()))
@@ -75,11 +88,14 @@ std::vector<T> readSamples(const std::string& path, int& width, int& height, int
     return samples;
 }
 
-template std::vector<std::uint8_t> readSamples(const std::string&, int&, int&, int&, OIIO::TypeDesc*);
-template std::vector<std::uint16_t> readSamples(const std::string&, int&, int&, int&, OIIO::TypeDesc*);
-template std::vector<float> readSamples(const std::string&, int&, int&, int&, OIIO::TypeDesc*);
+template std::vector<std::uint8_t> readSamples(const std::string &, int &, int &, int &,
+                                               OIIO::TypeDesc *);
+template std::vector<std::uint16_t> readSamples(const std::string &, int &, int &, int &,
+                                                OIIO::TypeDesc *);
+template std::vector<float> readSamples(const std::string &, int &, int &, int &, OIIO::TypeDesc *);
 
-CommandResult runProgram(const std::vector<std::string>& args) {
+CommandResult runProgram(const std::vector<std::string> &args)
+{
     CommandResult result;
     int pipeEnds[2];
     if (pipe(pipeEnds) != 0) {
@@ -92,8 +108,10 @@ CommandResult runProgram(const std::vector<std::string>& args) {
         dup2(pipeEnds[1], STDERR_FILENO);
         close(pipeEnds[0]);
         close(pipeEnds[1]);
-        std::vector<char*> argv;
-        for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
+        std::vector<char *> argv;
+        for (const std::string &arg : args) {
+            argv.push_back(const_cast<char *>(arg.c_str()));
+        }
         argv.push_back(nullptr);
         execvp(argv[0], argv.data());
         _exit(127);
@@ -110,33 +128,48 @@ CommandResult runProgram(const std::vector<std::string>& args) {
     return result;
 }
 
-CommandResult runFramemeld(const std::vector<std::string>& args) {
+CommandResult runFramemeld(const std::vector<std::string> &args)
+{
     std::vector<std::string> full{framemeldPath()};
     full.insert(full.end(), args.begin(), args.end());
     return runProgram(full);
 }
 
-std::string framemeldPath() { return FRAMEMELD_CLI_PATH; }
-std::string modulePath() { return FRAMEMELD_MODULE_PATH; }
+std::string framemeldPath()
+{
+    return FRAMEMELD_CLI_PATH;
+}
+std::string modulePath()
+{
+    return FRAMEMELD_MODULE_PATH;
+}
 
-bool fileExists(const std::string& path) {
+bool fileExists(const std::string &path)
+{
     std::error_code ignored;
     return fs::exists(path, ignored);
 }
 
-bool haveProgram(const std::string& name) {
-    const char* pathVariable = std::getenv("PATH");
-    if (pathVariable == nullptr) return false;
+bool haveProgram(const std::string &name)
+{
+    const char *pathVariable = std::getenv("PATH");
+    if (pathVariable == nullptr) {
+        return false;
+    }
     const std::string paths = pathVariable;
     std::size_t start = 0;
     while (start <= paths.size()) {
         std::size_t end = paths.find(':', start);
-        if (end == std::string::npos) end = paths.size();
+        if (end == std::string::npos) {
+            end = paths.size();
+        }
         const fs::path candidate = fs::path(paths.substr(start, end - start)) / name;
-        if (access(candidate.c_str(), X_OK) == 0) return true;
+        if (access(candidate.c_str(), X_OK) == 0) {
+            return true;
+        }
         start = end + 1;
     }
     return false;
 }
 
-}  // namespace framemeld::cli::test
+} // namespace framemeld::cli::test

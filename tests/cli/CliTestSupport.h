@@ -14,11 +14,11 @@ class TempDir {
 public:
     TempDir();
     ~TempDir();
-    TempDir(const TempDir&) = delete;
-    TempDir& operator=(const TempDir&) = delete;
+    TempDir(const TempDir &) = delete;
+    TempDir &operator=(const TempDir &) = delete;
 
-    const std::string& path() const { return path_; }
-    std::string file(const std::string& name) const { return path_ + "/" + name; }
+    const std::string &path() const { return path_; }
+    std::string file(const std::string &name) const { return path_ + "/" + name; }
     // Names in the folder (hidden ones included), sorted.
     std::vector<std::string> entries() const;
 
@@ -28,27 +28,27 @@ private:
 
 // Writes `data` (width x height x channels samples of `dataType`) stored as `fileType`, with
 // alpha left unassociated so that the samples land in the file unchanged. Fails the test on error.
-void writeImage(const std::string& path, int width, int height, int channels,
-                OIIO::TypeDesc fileType, OIIO::TypeDesc dataType, const void* data);
+void writeImage(const std::string &path, int width, int height, int channels,
+                OIIO::TypeDesc fileType, OIIO::TypeDesc dataType, const void *data);
 
 // Reads every channel of subimage 0 in `type` (raw values for integer types). Fails on error.
 template <typename T>
-std::vector<T> readSamples(const std::string& path, int& width, int& height, int& channels,
-                           OIIO::TypeDesc* storedType = nullptr);
+std::vector<T> readSamples(const std::string &path, int &width, int &height, int &channels,
+                           OIIO::TypeDesc *storedType = nullptr);
 
 struct CommandResult {
-    int exitStatus = -1;   // the process's exit status; 128 + n when killed by signal n
-    std::string output;    // stdout and stderr together
+    int exitStatus = -1; // the process's exit status; 128 + n when killed by signal n
+    std::string output;  // stdout and stderr together
 };
 
 // Runs the framemeld program built with this tree.
-CommandResult runFramemeld(const std::vector<std::string>& args);
+CommandResult runFramemeld(const std::vector<std::string> &args);
 // Runs any program; args[0] is the program.
-CommandResult runProgram(const std::vector<std::string>& args);
+CommandResult runProgram(const std::vector<std::string> &args);
 
 std::string framemeldPath();
 std::string modulePath();
-bool fileExists(const std::string& path);
-bool haveProgram(const std::string& name);
+bool fileExists(const std::string &path);
+bool haveProgram(const std::string &name);
 
-}  // namespace framemeld::cli::test
+} // namespace framemeld::cli::test

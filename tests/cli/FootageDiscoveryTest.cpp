@@ -20,30 +20,39 @@ using testing::HasSubstr;
 
 namespace {
 
-void writeTinyPng(const std::string& path) {
+void writeTinyPng(const std::string &path)
+{
     const std::uint8_t pixels[2 * 2 * 3] = {};
     test::writeImage(path, 2, 2, 3, OIIO::TypeDesc::UINT8, OIIO::TypeDesc::UINT8, pixels);
 }
 
-void writeText(const std::string& path, const std::string& text) { std::ofstream(path) << text; }
+void writeText(const std::string &path, const std::string &text)
+{
+    std::ofstream(path) << text;
+}
 
-std::string runErrorOf(const std::string& input) {
+std::string runErrorOf(const std::string &input)
+{
     try {
         discoverClip(input);
-    } catch (const RunError& error) {
+    } catch (const RunError &error) {
         return error.what();
     }
     ADD_FAILURE() << "no error for " << input;
     return {};
 }
 
-std::vector<std::string> baseNames(const Clip& clip) {
+std::vector<std::string> baseNames(const Clip &clip)
+{
     std::vector<std::string> names;
-    for (const std::string& path : clip.frameFiles) names.push_back(path.substr(path.rfind('/') + 1));
+    for (const std::string &path : clip.frameFiles) {
+        names.push_back(path.substr(path.rfind('/') + 1));
+    }
     return names;
 }
 
-TEST(SequencePattern, RecognisesHashesAndPrintfPlaceholders) {
+TEST(SequencePattern, RecognisesHashesAndPrintfPlaceholders)
+{
     SequencePattern hashes;
     ASSERT_TRUE(parseSequencePattern("shots/a/shot.####.exr", hashes));
     EXPECT_EQ(hashes.directory, "shots/a");
@@ -60,20 +69,21 @@ TEST(SequencePattern, RecognisesHashesAndPrintfPlaceholders) {
     EXPECT_EQ(printf.padding, 5);
 
     SequencePattern unpadded;
-    ASSERT_TRUE(parseSequencePattern("100%_frame%d.tif", unpadded));  // a lone % is no placeholder
+    ASSERT_TRUE(parseSequencePattern("100%_frame%d.tif", unpadded)); // a lone % is no placeholder
     EXPECT_EQ(unpadded.prefix, "100%_frame");
     EXPECT_EQ(unpadded.padding, 0);
 
     SequencePattern none;
     EXPECT_FALSE(parseSequencePattern("plate.exr", none));
-    EXPECT_FALSE(parseSequencePattern("shot.%4d.png", none));  // space padding names no files
-    EXPECT_FALSE(parseSequencePattern("a##b##.png", none));    // two placeholders
-    EXPECT_FALSE(parseSequencePattern("dir####/plate.png", none));  // only the file name counts
+    EXPECT_FALSE(parseSequencePattern("shot.%4d.png", none));      // space padding names no files
+    EXPECT_FALSE(parseSequencePattern("a##b##.png", none));        // two placeholders
+    EXPECT_FALSE(parseSequencePattern("dir####/plate.png", none)); // only the file name counts
 }
 
-TEST(SequencePattern, NumbersCountFromTheFirstFileAcrossDigitWidths) {
+TEST(SequencePattern, NumbersCountFromTheFirstFileAcrossDigitWidths)
+{
     TempDir dir;
-    for (const char* name : {"shot.0998.png", "shot.0999.png", "shot.1000.png", "shot.1001.png",
+    for (const char *name : {"shot.0998.png", "shot.0999.png", "shot.1000.png", "shot.1001.png",
                              "shot.01.png", "shot.00999.png", "other.0001.png", "shot.0500.exr"}) {
         writeTinyPng(dir.file(name));
     }
@@ -88,40 +98,49 @@ TEST(SequencePattern, NumbersCountFromTheFirstFileAcrossDigitWidths) {
     EXPECT_EQ(printf.frameFiles, clip.frameFiles);
 }
 
-TEST(SequencePattern, UnpaddedNumbersSortByValue) {
+TEST(SequencePattern, UnpaddedNumbersSortByValue)
+{
     TempDir dir;
-    for (int i = 1; i <= 11; ++i) writeTinyPng(dir.file("f" + std::to_string(i) + ".png"));
+    for (int i = 1; i <= 11; ++i) {
+        writeTinyPng(dir.file("f" + std::to_string(i) + ".png"));
+    }
     const Clip clip = discoverClip(dir.file("f%d.png"));
     ASSERT_EQ(clip.frameCount, 11);
     EXPECT_EQ(baseNames(clip)[1], "f2.png");
     EXPECT_EQ(baseNames(clip)[10], "f11.png");
 }
 
-TEST(SequencePattern, AGapNamesTheMissingFile) {
+TEST(SequencePattern, AGapNamesTheMissingFile)
+{
     TempDir dir;
-    for (const char* name : {"s.0001.png", "s.0002.png", "s.0004.png"}) writeTinyPng(dir.file(name));
+    for (const char *name : {"s.0001.png", "s.0002.png", "s.0004.png"}) {
+        writeTinyPng(dir.file(name));
+    }
     const std::string message = runErrorOf(dir.file("s.####.png"));
     EXPECT_THAT(message, HasSubstr(dir.file("s.0003.png") + ": frame missing"));
     EXPECT_THAT(message, HasSubstr("numbers 1 to 4"));
 }
 
-TEST(SequencePattern, OneNumberTwiceIsRefused) {
+TEST(SequencePattern, OneNumberTwiceIsRefused)
+{
     TempDir dir;
     writeTinyPng(dir.file("s1.png"));
     writeTinyPng(dir.file("s01.png"));
     EXPECT_THAT(runErrorOf(dir.file("s%d.png")), HasSubstr("frame number 1 is there twice"));
 }
 
-TEST(SequencePattern, NothingMatchingOrNoFolderIsAnError) {
+TEST(SequencePattern, NothingMatchingOrNoFolderIsAnError)
+{
     TempDir dir;
     writeTinyPng(dir.file("a.0001.png"));
     EXPECT_THAT(runErrorOf(dir.file("b.####.png")), HasSubstr("no files match"));
     EXPECT_THAT(runErrorOf(dir.file("missing/a.####.png")), HasSubstr("does not exist"));
 }
 
-TEST(FolderOfFrames, TakesImagesInNameOrderAndSkipsTheRest) {
+TEST(FolderOfFrames, TakesImagesInNameOrderAndSkipsTheRest)
+{
     TempDir dir;
-    for (const char* name : {"frame10.png", "frame9.png", "frame1.PNG", ".frame0.png"}) {
+    for (const char *name : {"frame10.png", "frame9.png", "frame1.PNG", ".frame0.png"}) {
         writeTinyPng(dir.file(name));
     }
     writeText(dir.file("notes.txt"), "not a frame");
@@ -131,13 +150,15 @@ TEST(FolderOfFrames, TakesImagesInNameOrderAndSkipsTheRest) {
     EXPECT_THAT(baseNames(clip), ElementsAre("frame1.PNG", "frame9.png", "frame10.png"));
 }
 
-TEST(FolderOfFrames, AnEmptyFolderIsAnError) {
+TEST(FolderOfFrames, AnEmptyFolderIsAnError)
+{
     TempDir dir;
     writeText(dir.file("readme.txt"), "x");
     EXPECT_THAT(runErrorOf(dir.path()), HasSubstr("no image files in the folder"));
 }
 
-TEST(SingleFile, AStillImageIsAOneFrameClipAndJunkIsNamed) {
+TEST(SingleFile, AStillImageIsAOneFrameClipAndJunkIsNamed)
+{
     TempDir dir;
     writeTinyPng(dir.file("still.png"));
     const Clip still = discoverClip(dir.file("still.png"));
@@ -148,14 +169,18 @@ TEST(SingleFile, AStillImageIsAOneFrameClipAndJunkIsNamed) {
     EXPECT_THAT(runErrorOf(dir.file("broken.png")),
                 HasSubstr(dir.file("broken.png") + ": cannot read it as an image or a movie"));
     writeText(dir.file("data.xyz"), "unknown");
-    EXPECT_THAT(runErrorOf(dir.file("data.xyz")), HasSubstr(dir.file("data.xyz") + ": cannot read"));
+    EXPECT_THAT(runErrorOf(dir.file("data.xyz")),
+                HasSubstr(dir.file("data.xyz") + ": cannot read"));
     EXPECT_THAT(runErrorOf(dir.file("nothing.mov")), HasSubstr("no such file or folder"));
 }
 
-TEST(SingleFile, MoviesCountTheirFramesAndNeedAVideoStream) {
-    if (!haveProgram("ffmpeg")) GTEST_SKIP() << "ffmpeg is not installed; movie discovery not tested";
+TEST(SingleFile, MoviesCountTheirFramesAndNeedAVideoStream)
+{
+    if (!haveProgram("ffmpeg")) {
+        GTEST_SKIP() << "ffmpeg is not installed; movie discovery not tested";
+    }
     TempDir dir;
-    auto ffmpeg = [](const std::string& source, const std::string& output) {
+    auto ffmpeg = [](const std::string &source, const std::string &output) {
         return runProgram({"ffmpeg", "-nostdin", "-loglevel", "error", "-f", "lavfi", "-i", source,
                            "-pix_fmt", "yuv420p", output})
             .exitStatus;
@@ -178,11 +203,13 @@ TEST(SingleFile, MoviesCountTheirFramesAndNeedAVideoStream) {
                   .exitStatus,
               0);
     const std::string sound = runErrorOf(dir.file("sound.mp4"));
-    EXPECT_THAT(sound, HasSubstr(dir.file("sound.mp4") + ": cannot read it as an image or a movie"));
+    EXPECT_THAT(sound,
+                HasSubstr(dir.file("sound.mp4") + ": cannot read it as an image or a movie"));
     EXPECT_THAT(sound, HasSubstr("videostream")) << "the movie reader's reason is kept";
 }
 
-TEST(NaturalOrder, ComparesDigitRunsByValue) {
+TEST(NaturalOrder, ComparesDigitRunsByValue)
+{
     EXPECT_TRUE(naturalLess("f9.png", "f10.png"));
     EXPECT_FALSE(naturalLess("f10.png", "f9.png"));
     EXPECT_TRUE(naturalLess("a2b3", "a2b10"));
@@ -193,4 +220,4 @@ TEST(NaturalOrder, ComparesDigitRunsByValue) {
     EXPECT_FALSE(naturalLess("same", "same"));
 }
 
-}  // namespace
+} // namespace

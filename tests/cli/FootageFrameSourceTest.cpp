@@ -16,9 +16,9 @@
 #include "cli/CliError.h"
 
 using namespace framemeld::cli;
+using framemeld::cli::test::TempDir;
 using framemeld::runner::PixelDepth;
 using framemeld::runner::World;
-using framemeld::cli::test::TempDir;
 using testing::HasSubstr;
 
 namespace {
@@ -27,7 +27,8 @@ constexpr int kWidth = 5;
 constexpr int kHeight = 3;
 
 // A frame whose samples differ per position, channel and frame.
-std::vector<std::uint8_t> pattern8(int frame, int channels) {
+std::vector<std::uint8_t> pattern8(int frame, int channels)
+{
     std::vector<std::uint8_t> samples;
     for (int i = 0; i < kWidth * kHeight * channels; ++i) {
         samples.push_back(static_cast<std::uint8_t>((i * 37 + frame * 11) % 256));
@@ -35,7 +36,8 @@ std::vector<std::uint8_t> pattern8(int frame, int channels) {
     return samples;
 }
 
-void writeSequence8(const TempDir& dir, int frames) {
+void writeSequence8(const TempDir &dir, int frames)
+{
     for (int f = 0; f < frames; ++f) {
         const auto samples = pattern8(f, 3);
         test::writeImage(dir.file("seq." + std::to_string(1000 + f) + ".png"), kWidth, kHeight, 3,
@@ -48,13 +50,15 @@ struct Footage {
     FootageFormat format;
 };
 
-Footage open(const std::string& input) {
+Footage open(const std::string &input)
+{
     Footage footage{discoverClip(input), {}};
     footage.format = probeFootage(footage.clip);
     return footage;
 }
 
-TEST(FootageFrameSource, EightBitFilesArriveAsTheyAreWithOpaqueAlpha) {
+TEST(FootageFrameSource, EightBitFilesArriveAsTheyAreWithOpaqueAlpha)
+{
     TempDir dir;
     writeSequence8(dir, 2);
     const Footage footage = open(dir.file("seq.####.png"));
@@ -63,11 +67,11 @@ TEST(FootageFrameSource, EightBitFilesArriveAsTheyAreWithOpaqueAlpha) {
 
     FootageFrameSource source(footage.clip, footage.format, PixelDepth::Bits8, 2, nullptr);
     source.decode({1});
-    const World& frame = source.frame(1);
+    const World &frame = source.frame(1);
     const auto expected = pattern8(1, 3);
     for (int y = 0; y < kHeight; ++y) {
         for (int x = 0; x < kWidth; ++x) {
-            const PF_Pixel8& p = frame.at<PF_Pixel8>(x, y);
+            const PF_Pixel8 &p = frame.at<PF_Pixel8>(x, y);
             const std::size_t i = static_cast<std::size_t>((y * kWidth + x) * 3);
             ASSERT_EQ(p.alpha, 255);
             ASSERT_EQ(p.red, expected[i]);
@@ -77,7 +81,8 @@ TEST(FootageFrameSource, EightBitFilesArriveAsTheyAreWithOpaqueAlpha) {
     }
 }
 
-TEST(FootageFrameSource, SixteenBitFilesMapOntoTheHostScaleAndKeepAlpha) {
+TEST(FootageFrameSource, SixteenBitFilesMapOntoTheHostScaleAndKeepAlpha)
+{
     TempDir dir;
     const std::vector<std::uint16_t> rgba = {0, 1, 65535, 32767, 40000, 2, 3, 65534};
     test::writeImage(dir.file("deep.tif"), 2, 1, 4, OIIO::TypeDesc::UINT16, OIIO::TypeDesc::UINT16,
@@ -87,28 +92,29 @@ TEST(FootageFrameSource, SixteenBitFilesMapOntoTheHostScaleAndKeepAlpha) {
     EXPECT_TRUE(footage.format.hasAlpha);
 
     FootageFrameSource source(footage.clip, footage.format, PixelDepth::Bits16, 1, nullptr);
-    const PF_Pixel16& first = source.frame(0).at<PF_Pixel16>(0, 0);
+    const PF_Pixel16 &first = source.frame(0).at<PF_Pixel16>(0, 0);
     EXPECT_EQ(first.red, 0);
     EXPECT_EQ(first.green, 1);
     EXPECT_EQ(first.blue, 32768);
     EXPECT_EQ(first.alpha, 16384);
-    const PF_Pixel16& second = source.frame(0).at<PF_Pixel16>(1, 0);
-    EXPECT_EQ(second.red, 20000);  // 40000 * 32768 / 65535 = 20000.3
+    const PF_Pixel16 &second = source.frame(0).at<PF_Pixel16>(1, 0);
+    EXPECT_EQ(second.red, 20000); // 40000 * 32768 / 65535 = 20000.3
     EXPECT_EQ(second.alpha, 32767);
 }
 
-TEST(FootageFrameSource, HalfAndFloatFilesRenderAtThirtyTwoBitsUnchanged) {
+TEST(FootageFrameSource, HalfAndFloatFilesRenderAtThirtyTwoBitsUnchanged)
+{
     TempDir dir;
     const std::vector<float> values = {-0.5f, 0.25f, 1.75f, 0.125f, 3.0f, 0.0f};
     test::writeImage(dir.file("f.exr"), 2, 1, 3, OIIO::TypeDesc::FLOAT, OIIO::TypeDesc::FLOAT,
                      values.data());
     test::writeImage(dir.file("h.exr"), 2, 1, 3, OIIO::TypeDesc::HALF, OIIO::TypeDesc::FLOAT,
                      values.data());
-    for (const char* name : {"f.exr", "h.exr"}) {
+    for (const char *name : {"f.exr", "h.exr"}) {
         const Footage footage = open(dir.file(name));
         EXPECT_EQ(footage.format.naturalDepth, PixelDepth::Float32) << name;
         FootageFrameSource source(footage.clip, footage.format, PixelDepth::Float32, 1, nullptr);
-        const PF_PixelFloat& p = source.frame(0).at<PF_PixelFloat>(0, 0);
+        const PF_PixelFloat &p = source.frame(0).at<PF_PixelFloat>(0, 0);
         EXPECT_EQ(p.red, -0.5f) << name;
         EXPECT_EQ(p.green, 0.25f) << name;
         EXPECT_EQ(p.blue, 1.75f) << name;
@@ -117,35 +123,38 @@ TEST(FootageFrameSource, HalfAndFloatFilesRenderAtThirtyTwoBitsUnchanged) {
     }
 }
 
-TEST(FootageFrameSource, AnotherDepthConvertsWithRoundingAndClipping) {
+TEST(FootageFrameSource, AnotherDepthConvertsWithRoundingAndClipping)
+{
     TempDir dir;
     const std::vector<float> values = {-0.5f, 0.5f, 1.75f};
     test::writeImage(dir.file("f.exr"), 1, 1, 3, OIIO::TypeDesc::FLOAT, OIIO::TypeDesc::FLOAT,
                      values.data());
     const Footage floats = open(dir.file("f.exr"));
     FootageFrameSource to8(floats.clip, floats.format, PixelDepth::Bits8, 1, nullptr);
-    const PF_Pixel8& p8 = to8.frame(0).at<PF_Pixel8>(0, 0);
+    const PF_Pixel8 &p8 = to8.frame(0).at<PF_Pixel8>(0, 0);
     EXPECT_EQ(p8.red, 0);
-    EXPECT_EQ(p8.green, 128);  // 127.5 rounds up
+    EXPECT_EQ(p8.green, 128); // 127.5 rounds up
     EXPECT_EQ(p8.blue, 255);
     EXPECT_EQ(p8.alpha, 255);
     FootageFrameSource to16(floats.clip, floats.format, PixelDepth::Bits16, 1, nullptr);
-    const PF_Pixel16& p16 = to16.frame(0).at<PF_Pixel16>(0, 0);
+    const PF_Pixel16 &p16 = to16.frame(0).at<PF_Pixel16>(0, 0);
     EXPECT_EQ(p16.red, 0);
     EXPECT_EQ(p16.green, 16384);
     EXPECT_EQ(p16.blue, 32768);
 
     const std::uint8_t bytes[] = {0, 51, 255};
-    test::writeImage(dir.file("b.png"), 1, 1, 3, OIIO::TypeDesc::UINT8, OIIO::TypeDesc::UINT8, bytes);
+    test::writeImage(dir.file("b.png"), 1, 1, 3, OIIO::TypeDesc::UINT8, OIIO::TypeDesc::UINT8,
+                     bytes);
     const Footage eight = open(dir.file("b.png"));
     FootageFrameSource toFloat(eight.clip, eight.format, PixelDepth::Float32, 1, nullptr);
-    const PF_PixelFloat& pf = toFloat.frame(0).at<PF_PixelFloat>(0, 0);
+    const PF_PixelFloat &pf = toFloat.frame(0).at<PF_PixelFloat>(0, 0);
     EXPECT_EQ(pf.red, 0.0f);
     EXPECT_FLOAT_EQ(pf.green, 0.2f);
     EXPECT_EQ(pf.blue, 1.0f);
 }
 
-TEST(FootageFrameSource, DecodesOnlyTheRequestedFramesOnce) {
+TEST(FootageFrameSource, DecodesOnlyTheRequestedFramesOnce)
+{
     TempDir dir;
     writeSequence8(dir, 6);
     const Footage footage = open(dir.file("seq.%04d.png"));
@@ -160,7 +169,7 @@ TEST(FootageFrameSource, DecodesOnlyTheRequestedFramesOnce) {
     const std::size_t oneFrame = World(kWidth, kHeight, PixelDepth::Bits8).byteSize();
     EXPECT_EQ(source.decodedBytes(), 3 * oneFrame);
 
-    source.decode({1, 3}, countFrames);  // already there: nothing read again
+    source.decode({1, 3}, countFrames); // already there: nothing read again
     EXPECT_EQ(done.load(), 3);
     EXPECT_EQ(source.frame(3).at<PF_Pixel8>(0, 0).red, pattern8(3, 3)[0]);
     EXPECT_EQ(source.decodedBytes(), 3 * oneFrame);
@@ -170,7 +179,8 @@ TEST(FootageFrameSource, DecodesOnlyTheRequestedFramesOnce) {
     EXPECT_THROW(source.frame(6), std::out_of_range);
 }
 
-TEST(FootageFrameSource, BadFramesAreNamedAndNothingHalfDecodedStays) {
+TEST(FootageFrameSource, BadFramesAreNamedAndNothingHalfDecodedStays)
+{
     TempDir dir;
     writeSequence8(dir, 6);
     const std::vector<std::uint8_t> wide(7 * kHeight * 3, 9);
@@ -181,9 +191,9 @@ TEST(FootageFrameSource, BadFramesAreNamedAndNothingHalfDecodedStays) {
     try {
         source.decode({0, 1, 2, 3, 4, 5});
         FAIL() << "a frame of another size was taken";
-    } catch (const RunError& error) {
+    } catch (const RunError &error) {
         EXPECT_THAT(error.what(), HasSubstr(dir.file("seq.1004.png") + ": the frame is 7x3, the "
-                                            "clip's first frame 5x3"));
+                                                                       "clip's first frame 5x3"));
     }
     EXPECT_EQ(source.decodedBytes(), 0u);
 
@@ -191,12 +201,13 @@ TEST(FootageFrameSource, BadFramesAreNamedAndNothingHalfDecodedStays) {
     try {
         source.decode({2});
         FAIL() << "a broken frame was taken";
-    } catch (const RunError& error) {
+    } catch (const RunError &error) {
         EXPECT_THAT(error.what(), HasSubstr(dir.file("seq.1002.png") + ": cannot read the frame"));
     }
 }
 
-TEST(FootageFrameSource, ACancelStopsDecoding) {
+TEST(FootageFrameSource, ACancelStopsDecoding)
+{
     TempDir dir;
     writeSequence8(dir, 4);
     const Footage footage = open(dir.file("seq.####.png"));
@@ -206,8 +217,10 @@ TEST(FootageFrameSource, ACancelStopsDecoding) {
     EXPECT_EQ(source.decodedBytes(), 0u);
 }
 
-TEST(FootageFrameSource, MovieFramesCountFromTheFirstAndComeInAnyOrder) {
-    if (!test::haveProgram("ffmpeg")) GTEST_SKIP() << "ffmpeg is not installed; movies not tested";
+TEST(FootageFrameSource, MovieFramesCountFromTheFirstAndComeInAnyOrder)
+{
+    if (!test::haveProgram("ffmpeg"))
+        GTEST_SKIP() << "ffmpeg is not installed; movies not tested";
     TempDir dir;
     writeSequence8(dir, 8);
     // PNG inside a QuickTime movie: lossless, so every decoded value can be checked.
@@ -228,11 +241,11 @@ TEST(FootageFrameSource, MovieFramesCountFromTheFirstAndComeInAnyOrder) {
         lastDone = done;
         lastTotal = total;
     });
-    EXPECT_EQ(lastDone, 7);  // frames 0 to 6 passed through once
+    EXPECT_EQ(lastDone, 7); // frames 0 to 6 passed through once
     EXPECT_EQ(lastTotal, 7);
     for (const int f : {0, 3, 6}) {
         const auto expected = pattern8(f, 3);
-        const World& frame = source.frame(f);
+        const World &frame = source.frame(f);
         for (int y = 0; y < kHeight; ++y) {
             for (int x = 0; x < kWidth; ++x) {
                 const std::size_t i = static_cast<std::size_t>((y * kWidth + x) * 3);
@@ -243,4 +256,4 @@ TEST(FootageFrameSource, MovieFramesCountFromTheFirstAndComeInAnyOrder) {
     }
 }
 
-}  // namespace
+} // namespace

@@ -14,10 +14,11 @@ using testing::HasSubstr;
 
 namespace {
 
-std::string usageErrorOf(const std::vector<std::string>& args) {
+std::string usageErrorOf(const std::vector<std::string> &args)
+{
     try {
         parseOptions(args);
-    } catch (const UsageError& error) {
+    } catch (const UsageError &error) {
         EXPECT_EQ(error.exitStatus(), 2);
         return error.what();
     }
@@ -25,7 +26,8 @@ std::string usageErrorOf(const std::vector<std::string>& args) {
     return {};
 }
 
-TEST(Options, TakesEveryOptionInBothSpellings) {
+TEST(Options, TakesEveryOptionInBothSpellings)
+{
     const Options options =
         parseOptions({"--start", "3", "shot.####.exr", "--end=40", "--every", "4", "-o",
                       "plate.exr", "--divergence", "2.5", "--rating-range=1.5", "--depth", "16",
@@ -44,7 +46,8 @@ TEST(Options, TakesEveryOptionInBothSpellings) {
     EXPECT_FALSE(options.help);
 }
 
-TEST(Options, LeavesUnsetWhatWasNotGiven) {
+TEST(Options, LeavesUnsetWhatWasNotGiven)
+{
     const Options options = parseOptions({"clip.mov", "--output", "plate.png"});
     EXPECT_FALSE(options.start || options.end || options.every || options.divergence ||
                  options.ratingRange || options.depth);
@@ -53,14 +56,16 @@ TEST(Options, LeavesUnsetWhatWasNotGiven) {
     EXPECT_FALSE(options.quiet);
 }
 
-TEST(Options, HelpNeedsNeitherInputNorOutput) {
+TEST(Options, HelpNeedsNeitherInputNorOutput)
+{
     EXPECT_TRUE(parseOptions({"--help"}).help);
     EXPECT_TRUE(parseOptions({"-h", "--every", "2"}).help);
     // Syntax is still checked around it.
     EXPECT_THAT(usageErrorOf({"--help", "--every", "x"}), HasSubstr("--every needs a number"));
 }
 
-TEST(Options, RefusesWrongCommandLinesNamingTheOption) {
+TEST(Options, RefusesWrongCommandLinesNamingTheOption)
+{
     const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
         {{"in.mov", "-o", "p.png", "--start"}, "--start needs a value"},
         {{"in.mov", "-o"}, "-o needs a value"},
@@ -79,27 +84,29 @@ TEST(Options, RefusesWrongCommandLinesNamingTheOption) {
         {{"in.mov"}, "no output file given"},
         {{"in.mov", "-o", ""}, "-o needs a file name"},
     };
-    for (const auto& [args, expected] : cases) {
-        EXPECT_THAT(usageErrorOf(args), HasSubstr(expected)) << "for " << testing::PrintToString(args);
+    for (const auto &[args, expected] : cases) {
+        EXPECT_THAT(usageErrorOf(args), HasSubstr(expected))
+            << "for " << testing::PrintToString(args);
     }
 }
 
-TEST(Options, HelpListsEveryOptionWithItsDefault) {
+TEST(Options, HelpListsEveryOptionWithItsDefault)
+{
     const std::string withModule = helpText("framemeld", HelpDefaults{2.0, 1.5});
-    for (const char* option : {"-o, --output", "--start N", "--end N", "--every N",
-                               "--divergence D", "--rating-range R", "--depth 8|16|32",
-                               "--threads N", "--plugin PATH", "--quiet", "--help"}) {
+    for (const char *option :
+         {"-o, --output", "--start N", "--end N", "--every N", "--divergence D", "--rating-range R",
+          "--depth 8|16|32", "--threads N", "--plugin PATH", "--quiet", "--help"}) {
         EXPECT_THAT(withModule, HasSubstr(option));
     }
     EXPECT_THAT(withModule, HasSubstr("(default: 0)"));
     EXPECT_THAT(withModule, HasSubstr("(default: the clip's last frame)"));
     EXPECT_THAT(withModule, HasSubstr("(default: 1)"));
-    EXPECT_THAT(withModule, HasSubstr("(default: 2)"));    // divergence, from the module
-    EXPECT_THAT(withModule, HasSubstr("(default: 1.5)"));  // rating range, from the module
+    EXPECT_THAT(withModule, HasSubstr("(default: 2)"));   // divergence, from the module
+    EXPECT_THAT(withModule, HasSubstr("(default: 1.5)")); // rating range, from the module
     EXPECT_THAT(withModule, HasSubstr("Exit status"));
 
     const std::string withoutModule = helpText("framemeld", HelpDefaults{});
     EXPECT_THAT(withoutModule, HasSubstr("(default: the plug-in's default)"));
 }
 
-}  // namespace
+} // namespace

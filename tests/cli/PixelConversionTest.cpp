@@ -11,14 +11,15 @@ using namespace framemeld::cli;
 
 namespace {
 
-TEST(SixteenBitScale, MapsFileRangeOntoTheHostsWithRounding) {
+TEST(SixteenBitScale, MapsFileRangeOntoTheHostsWithRounding)
+{
     EXPECT_EQ(fileToHost16(0), 0);
     EXPECT_EQ(fileToHost16(65535), 32768);
-    EXPECT_EQ(fileToHost16(1), 1);      // 0.50001 rounds up
-    EXPECT_EQ(fileToHost16(32767), 16384);  // 16383.75 -> 16384
+    EXPECT_EQ(fileToHost16(1), 1);         // 0.50001 rounds up
+    EXPECT_EQ(fileToHost16(32767), 16384); // 16383.75 -> 16384
     EXPECT_EQ(hostToFile16(32768), 65535);
-    EXPECT_EQ(hostToFile16(16384), 32768);  // 32767.5 rounds up
-    EXPECT_EQ(hostToFile16(40000), 65535);  // past the host's full scale: clipped
+    EXPECT_EQ(hostToFile16(16384), 32768); // 32767.5 rounds up
+    EXPECT_EQ(hostToFile16(40000), 65535); // past the host's full scale: clipped
 
     int worstRoundTrip = 0;
     std::uint16_t previous = 0;
@@ -38,15 +39,16 @@ TEST(SixteenBitScale, MapsFileRangeOntoTheHostsWithRounding) {
     }
 }
 
-TEST(OtherDepths, MapFullScaleOntoFullScaleAndClipFloats) {
+TEST(OtherDepths, MapFullScaleOntoFullScaleAndClipFloats)
+{
     EXPECT_EQ((toHostSample<std::uint8_t, std::uint16_t>(255)), 32768);
-    EXPECT_EQ((toHostSample<std::uint8_t, std::uint16_t>(128)), 16448);  // 16448.25
+    EXPECT_EQ((toHostSample<std::uint8_t, std::uint16_t>(128)), 16448); // 16448.25
     EXPECT_EQ((toHostSample<std::uint8_t, float>(51)), 51 / 255.0f);
     EXPECT_EQ((toHostSample<std::uint16_t, std::uint8_t>(65535)), 255);
     EXPECT_EQ((toHostSample<std::uint16_t, std::uint8_t>(32896)), 128);
-    EXPECT_EQ((toHostSample<std::uint16_t, std::uint8_t>(128)), 0);  // 0.498
+    EXPECT_EQ((toHostSample<std::uint16_t, std::uint8_t>(128)), 0); // 0.498
     EXPECT_EQ((toHostSample<std::uint16_t, float>(65535)), 1.0f);
-    EXPECT_EQ((toHostSample<float, std::uint8_t>(0.5f)), 128);  // 127.5, halves up
+    EXPECT_EQ((toHostSample<float, std::uint8_t>(0.5f)), 128); // 127.5, halves up
     EXPECT_EQ((toHostSample<float, std::uint8_t>(-0.1f)), 0);
     EXPECT_EQ((toHostSample<float, std::uint8_t>(7.0f)), 255);
     EXPECT_EQ((toHostSample<float, std::uint8_t>(std::nanf(""))), 0);
@@ -63,7 +65,8 @@ TEST(OtherDepths, MapFullScaleOntoFullScaleAndClipFloats) {
     }
 }
 
-TEST(ChannelMap, FindsColourAndAlphaInCommonLayouts) {
+TEST(ChannelMap, FindsColourAndAlphaInCommonLayouts)
+{
     const ChannelMap grey = channelMapFor(1, -1);
     EXPECT_EQ(grey.red, 0);
     EXPECT_EQ(grey.green, 0);
@@ -84,12 +87,13 @@ TEST(ChannelMap, FindsColourAndAlphaInCommonLayouts) {
     EXPECT_EQ(alphaFirst.blue, 3);
     EXPECT_EQ(alphaFirst.alpha, 0);
 
-    const ChannelMap fourWithoutAlpha = channelMapFor(4, -1);  // e.g. RGB and a depth channel
+    const ChannelMap fourWithoutAlpha = channelMapFor(4, -1); // e.g. RGB and a depth channel
     EXPECT_EQ(fourWithoutAlpha.blue, 2);
     EXPECT_EQ(fourWithoutAlpha.alpha, -1);
 }
 
-TEST(RowConversion, ReordersToAlphaFirstAndFillsMissingAlpha) {
+TEST(RowConversion, ReordersToAlphaFirstAndFillsMissingAlpha)
+{
     const std::uint8_t rgb[] = {10, 20, 30, 40, 50, 60};
     std::uint8_t host8[8] = {};
     fileRowToHost(rgb, channelMapFor(3, -1), 2, host8);
@@ -106,7 +110,7 @@ TEST(RowConversion, ReordersToAlphaFirstAndFillsMissingAlpha) {
     EXPECT_EQ(std::vector<std::uint16_t>(host16, host16 + 4),
               (std::vector<std::uint16_t>{32768, 32768, 0, 16384}));
 
-    const float greyAlpha[] = {-0.25f, 0.5f, 2.0f, 0.0f};  // floats pass unclipped
+    const float greyAlpha[] = {-0.25f, 0.5f, 2.0f, 0.0f}; // floats pass unclipped
     float hostFloat[8] = {};
     fileRowToHost(greyAlpha, channelMapFor(2, 1), 2, hostFloat);
     EXPECT_EQ(std::vector<float>(hostFloat, hostFloat + 8),
@@ -117,11 +121,13 @@ TEST(RowConversion, ReordersToAlphaFirstAndFillsMissingAlpha) {
     EXPECT_EQ(opaque16[0], 32768) << "opaque is the host's 16-bit full scale";
 }
 
-TEST(RowConversion, WritesRgbOrRgbaBack) {
+TEST(RowConversion, WritesRgbOrRgbaBack)
+{
     const std::uint8_t host[] = {128, 1, 2, 3, 255, 4, 5, 6};
     std::uint8_t rgb[6] = {};
     hostRowToFile(host, 2, 3, rgb);
-    EXPECT_EQ(std::vector<std::uint8_t>(rgb, rgb + 6), (std::vector<std::uint8_t>{1, 2, 3, 4, 5, 6}));
+    EXPECT_EQ(std::vector<std::uint8_t>(rgb, rgb + 6),
+              (std::vector<std::uint8_t>{1, 2, 3, 4, 5, 6}));
     std::uint8_t rgba[8] = {};
     hostRowToFile(host, 2, 4, rgba);
     EXPECT_EQ(std::vector<std::uint8_t>(rgba, rgba + 8),
@@ -134,13 +140,15 @@ TEST(RowConversion, WritesRgbOrRgbaBack) {
               (std::vector<std::uint16_t>{32768, 2, 0, 65535}));
 }
 
-}  // namespace
+} // namespace
 
 // Rows of 8-bit samples take a faster route than single samples; it must give the same values.
-template <typename Host>
-void expectEveryEightBitValueAsSingleSamples() {
+template <typename Host> void expectEveryEightBitValueAsSingleSamples()
+{
     std::vector<std::uint8_t> grey(256);
-    for (unsigned v = 0; v < 256; ++v) grey[v] = static_cast<std::uint8_t>(v);
+    for (unsigned v = 0; v < 256; ++v) {
+        grey[v] = static_cast<std::uint8_t>(v);
+    }
     std::vector<Host> host(256 * 4);
     fileRowToHost(grey.data(), channelMapFor(1, -1), 256, host.data());
     for (unsigned v = 0; v < 256; ++v) {
@@ -155,11 +163,14 @@ void expectEveryEightBitValueAsSingleSamples() {
     }
     fileRowToHost(greyAlpha.data(), channelMapFor(2, 1), 256, host.data());
     for (unsigned v = 0; v < 256; ++v) {
-        EXPECT_EQ(host[v * 4], (toHostSample<std::uint8_t, Host>(static_cast<std::uint8_t>(255 - v)))) << v;
+        EXPECT_EQ(host[v * 4],
+                  (toHostSample<std::uint8_t, Host>(static_cast<std::uint8_t>(255 - v))))
+            << v;
     }
 }
 
-TEST(RowConversion, EightBitRowsGiveWhatSingleSamplesGive) {
+TEST(RowConversion, EightBitRowsGiveWhatSingleSamplesGive)
+{
     expectEveryEightBitValueAsSingleSamples<std::uint8_t>();
     expectEveryEightBitValueAsSingleSamples<std::uint16_t>();
     expectEveryEightBitValueAsSingleSamples<float>();

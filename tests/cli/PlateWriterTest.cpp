@@ -11,16 +11,17 @@
 #include "cli/CliError.h"
 
 using namespace framemeld::cli;
+using framemeld::cli::test::TempDir;
 using framemeld::runner::PixelDepth;
 using framemeld::runner::World;
-using framemeld::cli::test::TempDir;
 using testing::ElementsAre;
 using testing::HasSubstr;
 using testing::IsEmpty;
 
 namespace {
 
-PlateImage viewOf(const World& world) {
+PlateImage viewOf(const World &world)
+{
     PlateImage plate;
     plate.width = world.width();
     plate.height = world.height();
@@ -30,7 +31,8 @@ PlateImage viewOf(const World& world) {
     return plate;
 }
 
-TEST(PlateWriter, AFormatWithoutFloatGetsTheNearestDepth) {
+TEST(PlateWriter, AFormatWithoutFloatGetsTheNearestDepth)
+{
     TempDir dir;
     World plate(1, 1, PixelDepth::Float32);
     plate.at<PF_PixelFloat>(0, 0) = PF_PixelFloat{1.0f, 0.5f, -1.0f, 3.0f};
@@ -39,10 +41,11 @@ TEST(PlateWriter, AFormatWithoutFloatGetsTheNearestDepth) {
     OIIO::TypeDesc stored;
     const auto samples = test::readSamples<std::uint16_t>(dir.file("p.png"), w, h, c, &stored);
     EXPECT_EQ(stored, OIIO::TypeDesc::UINT16) << "PNG holds 16 bits, not 8";
-    EXPECT_THAT(samples, ElementsAre(32768, 0, 65535));  // 0.5 rounds up; outside 0..1 clipped
+    EXPECT_THAT(samples, ElementsAre(32768, 0, 65535)); // 0.5 rounds up; outside 0..1 clipped
 }
 
-TEST(PlateWriter, SixteenBitPlatesGoBackToTheFileScale) {
+TEST(PlateWriter, SixteenBitPlatesGoBackToTheFileScale)
+{
     TempDir dir;
     World plate(2, 1, PixelDepth::Bits16);
     plate.at<PF_Pixel16>(0, 0) = PF_Pixel16{32768, 0, 1, 16384};
@@ -57,7 +60,8 @@ TEST(PlateWriter, SixteenBitPlatesGoBackToTheFileScale) {
     EXPECT_THAT(samples, ElementsAre(0, 2, 32768, 65535, 65535, 39999, 6, 200));
     auto tiff = OIIO::ImageInput::open(dir.file("p.tif"));
     ASSERT_TRUE(tiff);
-    EXPECT_EQ(tiff->spec().get_string_attribute("compression"), "zip") << "TIFF plates are deflated";
+    EXPECT_EQ(tiff->spec().get_string_attribute("compression"), "zip")
+        << "TIFF plates are deflated";
 
     // In EXR the same plate is stored as float with the host's 32768 as 1.0, exactly.
     writePlate(dir.file("p.exr"), viewOf(plate), PlateFileOptions{true, false}, nullptr);
@@ -68,7 +72,8 @@ TEST(PlateWriter, SixteenBitPlatesGoBackToTheFileScale) {
     EXPECT_EQ(floats[5], 20000.0f / 32768.0f);
 }
 
-TEST(PlateWriter, FloatPlatesAreStoredUnclippedAndAlphaOnlyWhenWanted) {
+TEST(PlateWriter, FloatPlatesAreStoredUnclippedAndAlphaOnlyWhenWanted)
+{
     TempDir dir;
     World plate(1, 2, PixelDepth::Float32);
     plate.at<PF_PixelFloat>(0, 0) = PF_PixelFloat{0.5f, -0.25f, 1.5f, 0.125f};
@@ -86,7 +91,8 @@ TEST(PlateWriter, FloatPlatesAreStoredUnclippedAndAlphaOnlyWhenWanted) {
     EXPECT_THAT(dir.entries(), ElementsAre("p.exr", "p.jpg"));
 }
 
-TEST(PlateWriter, EightBitPlatesKeepTheirValuesAndStraightAlpha) {
+TEST(PlateWriter, EightBitPlatesKeepTheirValuesAndStraightAlpha)
+{
     TempDir dir;
     World plate(2, 1, PixelDepth::Bits8);
     plate.at<PF_Pixel8>(0, 0) = PF_Pixel8{128, 200, 100, 50};
@@ -97,7 +103,8 @@ TEST(PlateWriter, EightBitPlatesKeepTheirValuesAndStraightAlpha) {
     EXPECT_THAT(samples, ElementsAre(200, 100, 50, 128, 7, 8, 9, 0));
 }
 
-TEST(PlateWriter, NothingIsLeftWhenCancelledOrUnwritable) {
+TEST(PlateWriter, NothingIsLeftWhenCancelledOrUnwritable)
+{
     TempDir dir;
     World plate(3, 3, PixelDepth::Bits8);
     std::atomic<bool> cancel{true};
@@ -108,7 +115,7 @@ TEST(PlateWriter, NothingIsLeftWhenCancelledOrUnwritable) {
     try {
         writePlate(dir.file("file/p.png"), viewOf(plate), {}, nullptr);
         FAIL() << "wrote into a file";
-    } catch (const RunError& error) {
+    } catch (const RunError &error) {
         EXPECT_THAT(error.what(), HasSubstr(dir.file("file/p.png") + ": cannot write the output"));
     }
     EXPECT_THAT(dir.entries(), ElementsAre("file"));
@@ -122,7 +129,8 @@ TEST(PlateWriter, NothingIsLeftWhenCancelledOrUnwritable) {
     EXPECT_THAT(dir.entries(), ElementsAre("file", "old.png"));
 }
 
-TEST(PlateWriter, TheOutputIsCheckedBeforeAnyWork) {
+TEST(PlateWriter, TheOutputIsCheckedBeforeAnyWork)
+{
     TempDir dir;
     EXPECT_NO_THROW(checkOutputPath(dir.file("plate.exr")));
     EXPECT_THROW(checkOutputPath(dir.file("plate.unknownformat")), UsageError);
@@ -130,10 +138,11 @@ TEST(PlateWriter, TheOutputIsCheckedBeforeAnyWork) {
     try {
         checkOutputPath(dir.file("missing/plate.png"));
         FAIL() << "a missing folder was taken";
-    } catch (const RunError& error) {
-        EXPECT_THAT(error.what(), HasSubstr("missing/plate.png: cannot write the output, the folder"));
+    } catch (const RunError &error) {
+        EXPECT_THAT(error.what(),
+                    HasSubstr("missing/plate.png: cannot write the output, the folder"));
     }
     EXPECT_THROW(checkOutputPath(dir.path() + "/"), CliError);
 }
 
-}  // namespace
+} // namespace

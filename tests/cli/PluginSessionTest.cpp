@@ -17,18 +17,22 @@ using testing::HasSubstr;
 
 namespace {
 
-InMemoryFrameSource greySource(int frames) {
+InMemoryFrameSource greySource(int frames)
+{
     InMemoryFrameSource source(40, 30, PixelDepth::Bits8);
     for (int f = 0; f < frames; ++f) {
-        auto& world = source.addFrame();
+        auto &world = source.addFrame();
         for (int y = 0; y < 30; ++y) {
-            for (int x = 0; x < 40; ++x) world.at<PF_Pixel8>(x, y) = PF_Pixel8{255, 60, 60, 60};
+            for (int x = 0; x < 40; ++x) {
+                world.at<PF_Pixel8>(x, y) = PF_Pixel8{255, 60, 60, 60};
+            }
         }
     }
     return source;
 }
 
-TEST(PluginSession, RendersWithThePlannedSlidersAndReportsProgress) {
+TEST(PluginSession, RendersWithThePlannedSlidersAndReportsProgress)
+{
     PluginSession session(test::modulePath(), 2);
     InMemoryFrameSource source = greySource(4);
     Options options;
@@ -46,27 +50,31 @@ TEST(PluginSession, RendersWithThePlannedSlidersAndReportsProgress) {
     EXPECT_GT(lastDone.load(), 0);
 }
 
-TEST(PluginSession, ACancelDuringTheRenderStopsIt) {
+TEST(PluginSession, ACancelDuringTheRenderStopsIt)
+{
     PluginSession session(test::modulePath(), 2);
     InMemoryFrameSource source = greySource(6);
     session.apply(planSampling(Options{}, session.sliderRanges(), 6));
     std::atomic<long> reports{0};
     EXPECT_THROW(session.render(source,
                                 [&](long, long) {
-                                    if (++reports == 1) session.cancelFlag().store(true);
+                                    if (++reports == 1) {
+                                        session.cancelFlag().store(true);
+                                    }
                                 }),
                  CancelledError);
     EXPECT_GE(reports.load(), 1);
 }
 
-TEST(PluginSession, AFileThatIsNoModuleIsNamed) {
+TEST(PluginSession, AFileThatIsNoModuleIsNamed)
+{
     try {
-        PluginSession session(FRAMEMELD_CLI_PATH, 1);  // an executable, not a plug-in module
+        PluginSession session(FRAMEMELD_CLI_PATH, 1); // an executable, not a plug-in module
         FAIL() << "loaded a program as a module";
-    } catch (const RunError& error) {
+    } catch (const RunError &error) {
         EXPECT_THAT(error.what(), HasSubstr("cannot load the plug-in module"));
         EXPECT_THAT(error.what(), HasSubstr(FRAMEMELD_CLI_PATH));
     }
 }
 
-}  // namespace
+} // namespace

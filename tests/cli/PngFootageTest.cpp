@@ -24,40 +24,46 @@ using testing::Not;
 
 namespace {
 
-constexpr int kWidth = 13;  // odd, so rows are no multiple of anything convenient
+constexpr int kWidth = 13; // odd, so rows are no multiple of anything convenient
 constexpr int kHeight = 5;
 
-template <typename T>
-std::vector<T> noise(std::size_t count, unsigned seed) {
+template <typename T> std::vector<T> noise(std::size_t count, unsigned seed)
+{
     std::mt19937 random(seed);
     std::vector<T> samples(count);
-    for (T& sample : samples) sample = static_cast<T>(random());
+    for (T &sample : samples) {
+        sample = static_cast<T>(random());
+    }
     return samples;
 }
 
-std::string writeNoisePng(const TempDir& dir, int channels, int bits) {
-    const std::string path = dir.file("c" + std::to_string(channels) + "b" + std::to_string(bits) + ".png");
+std::string writeNoisePng(const TempDir &dir, int channels, int bits)
+{
+    const std::string path =
+        dir.file("c" + std::to_string(channels) + "b" + std::to_string(bits) + ".png");
     const auto count = static_cast<std::size_t>(kWidth * kHeight * channels);
     if (bits == 8) {
         const auto samples = noise<std::uint8_t>(count, static_cast<unsigned>(channels));
-        test::writeImage(path, kWidth, kHeight, channels, OIIO::TypeDesc::UINT8, OIIO::TypeDesc::UINT8,
-                         samples.data());
+        test::writeImage(path, kWidth, kHeight, channels, OIIO::TypeDesc::UINT8,
+                         OIIO::TypeDesc::UINT8, samples.data());
     } else {
         const auto samples = noise<std::uint16_t>(count, static_cast<unsigned>(channels));
-        test::writeImage(path, kWidth, kHeight, channels, OIIO::TypeDesc::UINT16, OIIO::TypeDesc::UINT16,
-                         samples.data());
+        test::writeImage(path, kWidth, kHeight, channels, OIIO::TypeDesc::UINT16,
+                         OIIO::TypeDesc::UINT16, samples.data());
     }
     return path;
 }
 
-Clip stillClip(const std::string& path) {
+Clip stillClip(const std::string &path)
+{
     Clip clip;
     clip.frameFiles.push_back(path);
     clip.frameCount = 1;
     return clip;
 }
 
-DecodeRequest requestFor(const Clip& clip, const FootageFormat& format, PixelDepth depth) {
+DecodeRequest requestFor(const Clip &clip, const FootageFormat &format, PixelDepth depth)
+{
     DecodeRequest request;
     request.clip = &clip;
     request.format = format;
@@ -66,20 +72,26 @@ DecodeRequest requestFor(const Clip& clip, const FootageFormat& format, PixelDep
     return request;
 }
 
-std::vector<unsigned char> bytesOf(const World& world) {
+std::vector<unsigned char> bytesOf(const World &world)
+{
     std::vector<unsigned char> bytes;
     for (int y = 0; y < world.height(); ++y) {
-        const unsigned char* row = world.rowBytes(y);
-        bytes.insert(bytes.end(), row, row + world.width() * static_cast<int>(framemeld::runner::bytesPerPixel(world.depth())));
+        const unsigned char *row = world.rowBytes(y);
+        bytes.insert(bytes.end(), row,
+                     row + world.width() *
+                               static_cast<int>(framemeld::runner::bytesPerPixel(world.depth())));
     }
     return bytes;
 }
 
-PlateImage viewOf(const World& world) {
-    return PlateImage{world.width(), world.height(), world.depth(), world.rowBytes(0), world.rowbytes()};
+PlateImage viewOf(const World &world)
+{
+    return PlateImage{world.width(), world.height(), world.depth(), world.rowBytes(0),
+                      world.rowbytes()};
 }
 
-TEST(PngFootage, FramesAndFormatsMatchOpenImageIOForEveryLayoutAndDepth) {
+TEST(PngFootage, FramesAndFormatsMatchOpenImageIOForEveryLayoutAndDepth)
+{
     TempDir dir;
     for (const int channels : {1, 2, 3, 4}) {
         for (const int bits : {8, 16}) {
@@ -98,33 +110,41 @@ TEST(PngFootage, FramesAndFormatsMatchOpenImageIOForEveryLayoutAndDepth) {
             EXPECT_EQ(ours->naturalDepth, theirs.naturalDepth);
             EXPECT_EQ(ours->sampleType, theirs.sampleType);
 
-            for (const PixelDepth depth : {PixelDepth::Bits8, PixelDepth::Bits16, PixelDepth::Float32}) {
+            for (const PixelDepth depth :
+                 {PixelDepth::Bits8, PixelDepth::Bits16, PixelDepth::Float32}) {
                 World viaCodec(kWidth, kHeight, depth);
                 World viaOiio(kWidth, kHeight, depth);
                 const DecodeRequest request = requestFor(clip, theirs, depth);
                 PngFrameReader reader;
-                ASSERT_TRUE(reader.decode(path, request, FrameTarget{viaCodec.rowBytes(0), viaCodec.rowbytes()}));
-                oiioFootage().decodeStill(path, request, FrameTarget{viaOiio.rowBytes(0), viaOiio.rowbytes()});
-                EXPECT_EQ(bytesOf(viaCodec), bytesOf(viaOiio)) << "render depth " << bitsPerChannel(depth);
+                ASSERT_TRUE(reader.decode(path, request,
+                                          FrameTarget{viaCodec.rowBytes(0), viaCodec.rowbytes()}));
+                oiioFootage().decodeStill(path, request,
+                                          FrameTarget{viaOiio.rowBytes(0), viaOiio.rowbytes()});
+                EXPECT_EQ(bytesOf(viaCodec), bytesOf(viaOiio))
+                    << "render depth " << bitsPerChannel(depth);
             }
         }
     }
 }
 
-TEST(PngFootage, PngsTheCodecLeavesAloneGoToOpenImageIOUntouched) {
-    if (!test::haveProgram("ffmpeg")) GTEST_SKIP() << "ffmpeg makes the palette and 1-bit files";
+TEST(PngFootage, PngsTheCodecLeavesAloneGoToOpenImageIOUntouched)
+{
+    if (!test::haveProgram("ffmpeg")) {
+        GTEST_SKIP() << "ffmpeg makes the palette and 1-bit files";
+    }
     TempDir dir;
     for (const std::string format : {"pal8", "monob"}) {
         SCOPED_TRACE(format);
         const std::string path = dir.file(format + ".png");
-        ASSERT_EQ(test::runProgram({"ffmpeg", "-nostdin", "-loglevel", "error", "-f", "lavfi", "-i",
-                                    "testsrc=size=16x8", "-frames:v", "1", "-pix_fmt", format, path})
-                      .exitStatus,
-                  0);
+        ASSERT_EQ(
+            test::runProgram({"ffmpeg", "-nostdin", "-loglevel", "error", "-f", "lavfi", "-i",
+                              "testsrc=size=16x8", "-frames:v", "1", "-pix_fmt", format, path})
+                .exitStatus,
+            0);
         EXPECT_FALSE(probePngFootage(path).has_value());
 
         const Clip clip = stillClip(path);
-        const FootageFormat format8 = probeFootage(clip);  // falls through to OpenImageIO
+        const FootageFormat format8 = probeFootage(clip); // falls through to OpenImageIO
         EXPECT_EQ(format8.width, 16);
         World target(16, 8, PixelDepth::Bits8);
         target.fillBytes(7);
@@ -136,31 +156,39 @@ TEST(PngFootage, PngsTheCodecLeavesAloneGoToOpenImageIOUntouched) {
     }
 }
 
-TEST(PngFootage, PlatesMatchWhatOpenImageIOWritesAndNameTheUsersFile) {
+TEST(PngFootage, PlatesMatchWhatOpenImageIOWritesAndNameTheUsersFile)
+{
     TempDir dir;
     for (const PixelDepth depth : {PixelDepth::Bits8, PixelDepth::Bits16}) {
         for (const bool withAlpha : {false, true}) {
-            SCOPED_TRACE(std::to_string(bitsPerChannel(depth)) + (withAlpha ? " bits, RGBA" : " bits, RGB"));
+            SCOPED_TRACE(std::to_string(bitsPerChannel(depth)) +
+                         (withAlpha ? " bits, RGBA" : " bits, RGB"));
             World plate(kWidth, kHeight, depth);
-            const auto rowBytes = static_cast<std::size_t>(kWidth) * framemeld::runner::bytesPerPixel(depth);
+            const auto rowBytes =
+                static_cast<std::size_t>(kWidth) * framemeld::runner::bytesPerPixel(depth);
             const auto samples = noise<std::uint8_t>(rowBytes * kHeight, 99);
             for (int y = 0; y < kHeight; ++y) {
-                std::memcpy(plate.rowBytes(y), samples.data() + static_cast<std::size_t>(y) * rowBytes, rowBytes);
+                std::memcpy(plate.rowBytes(y),
+                            samples.data() + static_cast<std::size_t>(y) * rowBytes, rowBytes);
             }
             if (depth == PixelDepth::Bits16) {
                 // The host's 16-bit scale ends at 32768.
                 for (int y = 0; y < kHeight; ++y) {
-                    auto* row = reinterpret_cast<std::uint16_t*>(plate.rowBytes(y));
-                    for (int i = 0; i < kWidth * 4; ++i) row[i] = static_cast<std::uint16_t>(row[i] % 32769u);
+                    auto *row = reinterpret_cast<std::uint16_t *>(plate.rowBytes(y));
+                    for (int i = 0; i < kWidth * 4; ++i) {
+                        row[i] = static_cast<std::uint16_t>(row[i] % 32769u);
+                    }
                 }
             }
             const PlateFileOptions options{withAlpha, true};
             writePngPlate(dir.file("ours.png"), dir.file("ours.png"), viewOf(plate), options);
-            oiioFootage().writePlate(dir.file("theirs.png"), dir.file("theirs.png"), viewOf(plate), options);
+            oiioFootage().writePlate(dir.file("theirs.png"), dir.file("theirs.png"), viewOf(plate),
+                                     options);
             int w = 0, h = 0, c = 0, w2 = 0, h2 = 0, c2 = 0;
             OIIO::TypeDesc ours, theirs;
             const auto a = test::readSamples<std::uint16_t>(dir.file("ours.png"), w, h, c, &ours);
-            const auto b = test::readSamples<std::uint16_t>(dir.file("theirs.png"), w2, h2, c2, &theirs);
+            const auto b =
+                test::readSamples<std::uint16_t>(dir.file("theirs.png"), w2, h2, c2, &theirs);
             EXPECT_EQ(c, withAlpha ? 4 : 3);
             EXPECT_EQ(ours, theirs);
             EXPECT_EQ(a, b);
@@ -172,23 +200,29 @@ TEST(PngFootage, PlatesMatchWhatOpenImageIOWritesAndNameTheUsersFile) {
     try {
         writePngPlate(dir.file("missing/.p.tmp.png"), dir.file("missing/p.png"), viewOf(plate), {});
         FAIL() << "writing into a missing folder succeeded";
-    } catch (const RunError& error) {
-        EXPECT_THAT(error.what(), HasSubstr(dir.file("missing/p.png") + ": cannot write the output"));
+    } catch (const RunError &error) {
+        EXPECT_THAT(error.what(),
+                    HasSubstr(dir.file("missing/p.png") + ": cannot write the output"));
         EXPECT_THAT(error.what(), Not(HasSubstr(".p.tmp.png")));
     }
 }
 
-TEST(PngFootage, APngRunNeverLoadsOpenImageIOAndOtherFormatsDo) {
-    if (!test::haveProgram("env")) GTEST_SKIP();
+TEST(PngFootage, APngRunNeverLoadsOpenImageIOAndOtherFormatsDo)
+{
+    if (!test::haveProgram("env")) {
+        GTEST_SKIP();
+    }
     TempDir dir;
     for (int f = 0; f < 3; ++f) {
-        const auto samples = noise<std::uint8_t>(static_cast<std::size_t>(kWidth * kHeight * 3), static_cast<unsigned>(f));
-        test::writeImage(dir.file("f" + std::to_string(f) + ".png"), kWidth, kHeight, 3, OIIO::TypeDesc::UINT8,
-                         OIIO::TypeDesc::UINT8, samples.data());
+        const auto samples = noise<std::uint8_t>(static_cast<std::size_t>(kWidth * kHeight * 3),
+                                                 static_cast<unsigned>(f));
+        test::writeImage(dir.file("f" + std::to_string(f) + ".png"), kWidth, kHeight, 3,
+                         OIIO::TypeDesc::UINT8, OIIO::TypeDesc::UINT8, samples.data());
     }
-    auto run = [&](const std::string& output) {
-        return test::runProgram({"env", "LD_DEBUG=files", test::framemeldPath(), dir.file("f%d.png"), "-o",
-                                 dir.file(output), "-q", "--plugin", test::modulePath()});
+    auto run = [&](const std::string &output) {
+        return test::runProgram({"env", "LD_DEBUG=files", test::framemeldPath(),
+                                 dir.file("f%d.png"), "-o", dir.file(output), "-q", "--plugin",
+                                 test::modulePath()});
     };
     const test::CommandResult png = run("plate.png");
     ASSERT_EQ(png.exitStatus, 0) << png.output;
@@ -198,4 +232,4 @@ TEST(PngFootage, APngRunNeverLoadsOpenImageIOAndOtherFormatsDo) {
     EXPECT_THAT(exr.output, HasSubstr("libOpenImageIO"));
 }
 
-}  // namespace
+} // namespace

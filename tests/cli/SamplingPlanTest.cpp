@@ -13,7 +13,8 @@ namespace {
 
 // Shaped like the plug-in's registrations, with its odd corners: the valid maximum of the frame
 // numbers is 9999 and the rating range may go below its slider's 1.
-SliderRanges pluginLikeRanges() {
+SliderRanges pluginLikeRanges()
+{
     SliderRanges ranges;
     ranges.start = {"Start Frame", 0, 9999, 1};
     ranges.end = {"End Frame", 0, 9999, 1};
@@ -23,19 +24,21 @@ SliderRanges pluginLikeRanges() {
     return ranges;
 }
 
-std::string usageErrorOf(const Options& options, int clipLength) {
+std::string usageErrorOf(const Options &options, int clipLength)
+{
     try {
         planSampling(options, pluginLikeRanges(), clipLength);
-    } catch (const UsageError& error) {
+    } catch (const UsageError &error) {
         return error.what();
     }
     ADD_FAILURE() << "no usage error";
     return {};
 }
 
-TEST(SamplingPlan, DefaultsTakeTheWholeClipAndThePluginsSliderDefaults) {
+TEST(SamplingPlan, DefaultsTakeTheWholeClipAndThePluginsSliderDefaults)
+{
     const SamplingPlan plan = planSampling(Options{}, pluginLikeRanges(), 6);
-    EXPECT_EQ(plan.start, 0);  // not the slider's default of 1: the whole clip
+    EXPECT_EQ(plan.start, 0); // not the slider's default of 1: the whole clip
     EXPECT_EQ(plan.end, 5);
     EXPECT_EQ(plan.every, 1);
     EXPECT_EQ(plan.divergence, 2.0);
@@ -43,9 +46,10 @@ TEST(SamplingPlan, DefaultsTakeTheWholeClipAndThePluginsSliderDefaults) {
     EXPECT_THAT(plan.frames, ElementsAre(0, 1, 2, 3, 4, 5));
 }
 
-TEST(SamplingPlan, FramesFollowThePluginsGrid) {
-    EXPECT_THAT(sampledFrames(0, 9, 4), ElementsAre(0, 4, 8));    // 9 is off the grid
-    EXPECT_THAT(sampledFrames(2, 8, 3), ElementsAre(2, 5, 8));    // the end on the grid is in
+TEST(SamplingPlan, FramesFollowThePluginsGrid)
+{
+    EXPECT_THAT(sampledFrames(0, 9, 4), ElementsAre(0, 4, 8)); // 9 is off the grid
+    EXPECT_THAT(sampledFrames(2, 8, 3), ElementsAre(2, 5, 8)); // the end on the grid is in
     EXPECT_THAT(sampledFrames(10, 20, 3), ElementsAre(10, 13, 16, 19));
     EXPECT_THAT(sampledFrames(7, 7, 5), ElementsAre(7));
 
@@ -55,11 +59,13 @@ TEST(SamplingPlan, FramesFollowThePluginsGrid) {
     EXPECT_THAT(planSampling(options, pluginLikeRanges(), 30).frames, ElementsAre(3, 11, 19, 27));
 }
 
-TEST(SamplingPlan, ValuesOutsideASlidersRangeAreRefusedWithTheRange) {
+TEST(SamplingPlan, ValuesOutsideASlidersRangeAreRefusedWithTheRange)
+{
     Options every;
     every.every = 0;
-    EXPECT_THAT(usageErrorOf(every, 10),
-                HasSubstr("--every 0 is outside the valid range of \"Every n-th Frame\": 1 to 100"));
+    EXPECT_THAT(
+        usageErrorOf(every, 10),
+        HasSubstr("--every 0 is outside the valid range of \"Every n-th Frame\": 1 to 100"));
     Options rating;
     rating.ratingRange = 0.05;
     EXPECT_THAT(usageErrorOf(rating, 10), HasSubstr("\"Rating Range\": 0.1 to 9999"));
@@ -78,7 +84,8 @@ TEST(SamplingPlan, ValuesOutsideASlidersRangeAreRefusedWithTheRange) {
     EXPECT_NO_THROW(checkSliderRanges(Options{}, pluginLikeRanges()));
 }
 
-TEST(SamplingPlan, FramesPastTheClipNameItsLength) {
+TEST(SamplingPlan, FramesPastTheClipNameItsLength)
+{
     Options end;
     end.end = 795;
     EXPECT_THAT(usageErrorOf(end, 795), HasSubstr("--end 795 is past the end of the clip: the clip "
@@ -88,17 +95,19 @@ TEST(SamplingPlan, FramesPastTheClipNameItsLength) {
     EXPECT_THAT(usageErrorOf(start, 1), HasSubstr("the clip has 1 frame (frame 0)"));
 }
 
-TEST(SamplingPlan, AReversedRangeHasNoFrames) {
+TEST(SamplingPlan, AReversedRangeHasNoFrames)
+{
     Options options;
     options.start = 8;
     options.end = 2;
     EXPECT_THAT(usageErrorOf(options, 10), HasSubstr("--start 8 comes after --end 2"));
 }
 
-TEST(SamplingPlan, AClipLongerThanTheEndSliderIsCutAtItsMaximum) {
+TEST(SamplingPlan, AClipLongerThanTheEndSliderIsCutAtItsMaximum)
+{
     const SamplingPlan plan = planSampling(Options{}, pluginLikeRanges(), 12000);
     EXPECT_EQ(plan.end, 9999);
     EXPECT_EQ(plan.frames.size(), 10000u);
 }
 
-}  // namespace
+} // namespace

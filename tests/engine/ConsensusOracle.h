@@ -15,14 +15,15 @@
 namespace consensus_oracle {
 
 // Truncation toward zero into 0..255; NaN and negatives give 0, anything above 255 gives 255.
-inline unsigned char saturatedByte(double value) {
-  if (std::isnan(value) || value <= 0.0) {
-    return 0;
-  }
-  if (value >= 255.0) {
-    return 255;
-  }
-  return static_cast<unsigned char>(std::trunc(value));
+inline unsigned char saturatedByte(double value)
+{
+    if (std::isnan(value) || value <= 0.0) {
+        return 0;
+    }
+    if (value >= 255.0) {
+        return 255;
+    }
+    return static_cast<unsigned char>(std::trunc(value));
 }
 
 // The consensus pixel of samples[0 .. parameter.frameCount - 1]. T is unsigned char (expects
@@ -30,104 +31,106 @@ inline unsigned char saturatedByte(double value) {
 // rating, for diagnosing a mismatch.
 template <typename T>
 Pixel<T> consensusPixel(const Pixel<T> *samples, const FramemeldParameter &parameter,
-                        std::vector<float> *ratings = nullptr) {
-  static_assert(std::is_same<T, unsigned char>::value || std::is_same<T, float>::value,
-                "only 8-bit and float pixels have a consensus");
-  constexpr bool eightBit = std::is_same<T, unsigned char>::value;
-  const int n = parameter.frameCount;
+                        std::vector<float> *ratings = nullptr)
+{
+    static_assert(std::is_same<T, unsigned char>::value || std::is_same<T, float>::value,
+                  "only 8-bit and float pixels have a consensus");
+    constexpr bool eightBit = std::is_same<T, unsigned char>::value;
+    const int n = parameter.frameCount;
 
-  // Step 1: tolerance.
-  float divergence = parameter.divergence;
-  if (parameter.bitDepth == 2) {
-    divergence = static_cast<float>(static_cast<double>(parameter.divergence) * 0.01);
-  }
-  const int byteTolerance = saturatedByte(static_cast<double>(divergence));
-  const float floatTolerance = divergence;
-
-  // Step 2: nothing to rate.
-  if (n < 1) {
-    if (ratings != nullptr) {
-      ratings->clear();
+    // Step 1: tolerance.
+    float divergence = parameter.divergence;
+    if (parameter.bitDepth == 2) {
+        divergence = static_cast<float>(static_cast<double>(parameter.divergence) * 0.01);
     }
-    return Pixel<T>{0, 0, 0, 0};
-  }
+    const int byteTolerance = saturatedByte(static_cast<double>(divergence));
+    const float floatTolerance = divergence;
 
-  // Step 5, as a function: all four components agree, red first, stopping at the first that
-  // does not.
-  auto componentAgrees = [&](T a, T b) -> bool {
-    if constexpr (eightBit) {
-      const int difference = static_cast<int>(a) - static_cast<int>(b);
-      return std::abs(difference) < byteTolerance;
-    } else {
-      const float difference = a - b;
-      return !(std::fabs(difference) >= floatTolerance);
-    }
-  };
-  auto pixelsAgree = [&](const Pixel<T> &a, const Pixel<T> &b) -> bool {
-    const T first[4] = {a.red, a.green, a.blue, a.alpha};
-    const T second[4] = {b.red, b.green, b.blue, b.alpha};
-    for (int c = 0; c < 4; ++c) {
-      if (!componentAgrees(first[c], second[c])) {
-        return false;
-      }
-    }
-    return true;
-  };
-
-  // Step 3.
-  std::vector<float> rating(static_cast<std::size_t>(n), 0.0f);
-  float highest = 0.0f;
-
-  // Step 4: rating pass.
-  for (int i = 0; i < n; ++i) {
-    float c = 1.0f;
-    for (int j = 0; j < i; ++j) {
-      if (pixelsAgree(samples[j], samples[i])) {
-        rating[static_cast<std::size_t>(j)] += 1.0f;
-        c += 1.0f;
-        if (rating[static_cast<std::size_t>(j)] > highest) {
-          highest = rating[static_cast<std::size_t>(j)];
+    // Step 2: nothing to rate.
+    if (n < 1) {
+        if (ratings != nullptr) {
+            ratings->clear();
         }
-      }
+        return Pixel<T>{0, 0, 0, 0};
     }
-    if (c > highest) {
-      highest = c;
-    }
-    rating[static_cast<std::size_t>(i)] = c;
-  }
 
-  // Step 6: selection, summed in index order in single precision.
-  const float cutoff = highest - parameter.ratingRange;
-  float sum[4] = {0.0f, 0.0f, 0.0f, 0.0f};
-  float selected = 0.0f;
-  for (int k = 0; k < n; ++k) {
-    if (rating[static_cast<std::size_t>(k)] > cutoff) {
-      const T component[4] = {samples[k].red, samples[k].green, samples[k].blue, samples[k].alpha};
-      for (int c = 0; c < 4; ++c) {
-        sum[c] += static_cast<float>(component[c]);
-      }
-      selected += 1.0f;
-    }
-  }
+    // Step 5, as a function: all four components agree, red first, stopping at the first that
+    // does not.
+    auto componentAgrees = [&](T a, T b) -> bool {
+        if constexpr (eightBit) {
+            const int difference = static_cast<int>(a) - static_cast<int>(b);
+            return std::abs(difference) < byteTolerance;
+        } else {
+            const float difference = a - b;
+            return !(std::fabs(difference) >= floatTolerance);
+        }
+    };
+    auto pixelsAgree = [&](const Pixel<T> &a, const Pixel<T> &b) -> bool {
+        const T first[4] = {a.red, a.green, a.blue, a.alpha};
+        const T second[4] = {b.red, b.green, b.blue, b.alpha};
+        for (int c = 0; c < 4; ++c) {
+            if (!componentAgrees(first[c], second[c])) {
+                return false;
+            }
+        }
+        return true;
+    };
 
-  if (ratings != nullptr) {
-    *ratings = rating;
-  }
+    // Step 3.
+    std::vector<float> rating(static_cast<std::size_t>(n), 0.0f);
+    float highest = 0.0f;
 
-  // Step 7: output.
-  if (selected == 0.0f) {
-    return Pixel<T>{0, 0, 0, 0};
-  }
-  T result[4];
-  for (int c = 0; c < 4; ++c) {
-    const float quotient = sum[c] / selected;
-    if constexpr (eightBit) {
-      result[c] = saturatedByte(static_cast<double>(quotient));
-    } else {
-      result[c] = quotient;
+    // Step 4: rating pass.
+    for (int i = 0; i < n; ++i) {
+        float c = 1.0f;
+        for (int j = 0; j < i; ++j) {
+            if (pixelsAgree(samples[j], samples[i])) {
+                rating[static_cast<std::size_t>(j)] += 1.0f;
+                c += 1.0f;
+                if (rating[static_cast<std::size_t>(j)] > highest) {
+                    highest = rating[static_cast<std::size_t>(j)];
+                }
+            }
+        }
+        if (c > highest) {
+            highest = c;
+        }
+        rating[static_cast<std::size_t>(i)] = c;
     }
-  }
-  return Pixel<T>{result[0], result[1], result[2], result[3]};
+
+    // Step 6: selection, summed in index order in single precision.
+    const float cutoff = highest - parameter.ratingRange;
+    float sum[4] = {0.0f, 0.0f, 0.0f, 0.0f};
+    float selected = 0.0f;
+    for (int k = 0; k < n; ++k) {
+        if (rating[static_cast<std::size_t>(k)] > cutoff) {
+            const T component[4] = {samples[k].red, samples[k].green, samples[k].blue,
+                                    samples[k].alpha};
+            for (int c = 0; c < 4; ++c) {
+                sum[c] += static_cast<float>(component[c]);
+            }
+            selected += 1.0f;
+        }
+    }
+
+    if (ratings != nullptr) {
+        *ratings = rating;
+    }
+
+    // Step 7: output.
+    if (selected == 0.0f) {
+        return Pixel<T>{0, 0, 0, 0};
+    }
+    T result[4];
+    for (int c = 0; c < 4; ++c) {
+        const float quotient = sum[c] / selected;
+        if constexpr (eightBit) {
+            result[c] = saturatedByte(static_cast<double>(quotient));
+        } else {
+            result[c] = quotient;
+        }
+    }
+    return Pixel<T>{result[0], result[1], result[2], result[3]};
 }
 
 } // namespace consensus_oracle

@@ -67,12 +67,11 @@ TEST(EntryPoint, AboutWritesExactlyTheTextWithOneAcquireAndOneRelease)
     PF_OutData expected;
     std::memcpy(&expected, &host.out_data, sizeof expected);
     const char text[] = "Framemeld for After Effects, v2.2\r";
-    std::memcpy(expected.return_msg, text, sizeof text);  // with its NUL, nothing more
+    std::memcpy(expected.return_msg, text, sizeof text); // with its NUL, nothing more
 
     EXPECT_EQ(Call(PF_Cmd_ABOUT, host), PF_Err_NONE);
 
-    EXPECT_EQ(Snapshot(&host.out_data, sizeof host.out_data),
-              Snapshot(&expected, sizeof expected));
+    EXPECT_EQ(Snapshot(&host.out_data, sizeof host.out_data), Snapshot(&expected, sizeof expected));
     const fakehost::SuiteKey ansi{kPFANSISuite, kPFANSISuiteVersion1};
     EXPECT_EQ(host.acquires[ansi], 1);
     EXPECT_EQ(host.releases[ansi], 1);
@@ -98,7 +97,7 @@ TEST(EntryPoint, AboutWithoutSuitesReturnsBadCallbackParamAndWritesNothing)
         const auto before = Snapshot(&host.out_data, sizeof host.out_data);
         EXPECT_EQ(Call(PF_Cmd_ABOUT, host), PF_Err_BAD_CALLBACK_PARAM);
         EXPECT_EQ(Snapshot(&host.out_data, sizeof host.out_data), before);
-        EXPECT_EQ(host.releaseCalls, 0);  // nothing was acquired, so nothing goes back
+        EXPECT_EQ(host.releaseCalls, 0); // nothing was acquired, so nothing goes back
     }
 }
 
@@ -114,8 +113,7 @@ TEST(EntryPoint, GlobalSetupWritesVersionAndFlagsOnly)
 
     EXPECT_EQ(Call(PF_Cmd_GLOBAL_SETUP, host), PF_Err_NONE);
 
-    EXPECT_EQ(Snapshot(&host.out_data, sizeof host.out_data),
-              Snapshot(&expected, sizeof expected));
+    EXPECT_EQ(Snapshot(&host.out_data, sizeof host.out_data), Snapshot(&expected, sizeof expected));
     EXPECT_EQ(host.TotalCalls(), 0);
     // The packed version decodes back to 2.2.0, release stage, build 1.
     EXPECT_EQ(PF_Version_VERS(host.out_data.my_version), 2u);
@@ -134,7 +132,8 @@ struct ThrownCase {
 
 const ThrownCase kThrownCases[] = {
     {"int", FaultKind::ThrowInt, 1234, 1234},
-    {"missing suite int", FaultKind::ThrowInt, PF_Err_BAD_CALLBACK_PARAM, PF_Err_BAD_CALLBACK_PARAM},
+    {"missing suite int", FaultKind::ThrowInt, PF_Err_BAD_CALLBACK_PARAM,
+     PF_Err_BAD_CALLBACK_PARAM},
     {"bad_alloc", FaultKind::ThrowBadAlloc, 0, PF_Err_OUT_OF_MEMORY},
     {"runtime_error", FaultKind::ThrowOther, 0, PF_Err_INTERNAL_STRUCT_DAMAGED},
 };
@@ -166,4 +165,4 @@ TEST(EntryPoint, ExceptionsInsideAboutBecomeErrorCodesAndReleaseTheSuite)
     }
 }
 
-}  // namespace
+} // namespace

@@ -102,7 +102,7 @@ SPErr ReleaseSuite(const char *name, int32_t version)
     return kSPNoError;
 }
 
-}  // namespace
+} // namespace
 
 int Trigger(const Fault &fault, int callNumber)
 {
@@ -110,16 +110,11 @@ int Trigger(const Fault &fault, int callNumber)
         return 0;
     }
     switch (fault.kind) {
-    case FaultKind::ReturnError:
-        return fault.code;
-    case FaultKind::ThrowInt:
-        throw fault.code;
-    case FaultKind::ThrowBadAlloc:
-        throw std::bad_alloc();
-    case FaultKind::ThrowOther:
-        throw std::runtime_error("host callback failed");
-    case FaultKind::None:
-        break;
+    case FaultKind::ReturnError: return fault.code;
+    case FaultKind::ThrowInt: throw fault.code;
+    case FaultKind::ThrowBadAlloc: throw std::bad_alloc();
+    case FaultKind::ThrowOther: throw std::runtime_error("host callback failed");
+    case FaultKind::None: break;
     }
     return 0;
 }
@@ -179,4 +174,4 @@ int FakeHost::Outstanding() const
     return total;
 }
 
-}  // namespace fakehost
+} // namespace fakehost

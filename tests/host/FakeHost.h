@@ -21,8 +21,8 @@ enum class FaultKind { None, ReturnError, ThrowInt, ThrowBadAlloc, ThrowOther };
 
 struct Fault {
     FaultKind kind = FaultKind::None;
-    int onCall = 1;   // 1-based call number that fails
-    int code = 0;     // returned (ReturnError) or thrown (ThrowInt)
+    int onCall = 1; // 1-based call number that fails
+    int code = 0;   // returned (ReturnError) or thrown (ThrowInt)
 };
 
 using SuiteKey = std::pair<std::string, int>;
@@ -46,13 +46,13 @@ public:
 
     Fault addParamFault;
     Fault acquireFault;
-    Fault ansiSprintfFault;  // the ANSI suite's sprintf, not the utils block's
+    Fault ansiSprintfFault; // the ANSI suite's sprintf, not the utils block's
 
     // What the plug-in did.
     std::vector<PF_ParamDef> addedParams;
     std::vector<PF_ParamIndex> addParamIndices;
     std::vector<PF_ProgPtr> addParamRefs;
-    std::map<SuiteKey, int> acquires;  // successful acquisitions
+    std::map<SuiteKey, int> acquires; // successful acquisitions
     std::map<SuiteKey, int> releases;
     int addParamCalls = 0;
     int acquireCalls = 0;
@@ -80,4 +80,4 @@ private:
 // Applies a fault when its call comes; returns the code to return, or PF_Err_NONE.
 int Trigger(const Fault &fault, int callNumber);
 
-}  // namespace fakehost
+} // namespace fakehost

@@ -53,4 +53,4 @@ TEST(Module, LoadsAndAnswersGlobalSetupThroughEntryPointFunc)
     EXPECT_EQ(dlsym(module.handle(), "GetStringPtr"), nullptr);
 }
 
-}  // namespace
+} // namespace

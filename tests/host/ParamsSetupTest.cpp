@@ -75,11 +75,11 @@ TEST(ParamsSetup, RegistersTheFiveSlidersInOrderWithEveryField)
         EXPECT_EQ(actual.u.fs_d.value, static_cast<double>(kExpectedSliders[i].dephault));
         EXPECT_EQ(actual.u.fs_d.precision, kExpectedSliders[i].precision);
         EXPECT_EQ(std::memcmp(&actual, &expected, sizeof expected), 0) << "slider " << i + 1;
-        EXPECT_EQ(host.addParamIndices[i], -1);  // appended
+        EXPECT_EQ(host.addParamIndices[i], -1); // appended
         EXPECT_EQ(host.addParamRefs[i], host.in_data.effect_ref);
     }
     EXPECT_EQ(host.out_data.num_params, 6);
-    EXPECT_EQ(host.utilStrcpyCalls, 5);  // labels go through the host's strcpy
+    EXPECT_EQ(host.utilStrcpyCalls, 5); // labels go through the host's strcpy
 }
 
 TEST(ParamsSetup, AddParamErrorStopsAtOnceAndLeavesNumParams)
@@ -130,4 +130,4 @@ TEST(StringTable, TextsByName)
     EXPECT_GT(description.size(), std::strlen("Framemeld for After Effects\r") + 1);
 }
 
-}  // namespace
+} // namespace

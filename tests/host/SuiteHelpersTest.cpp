@@ -18,8 +18,7 @@ const SuiteKey kIterate8{kPFIterate8Suite, kPFIterate8SuiteVersion1};
 const SuiteKey kIterateFloat{kPFIterateFloatSuite, kPFIterateFloatSuiteVersion1};
 
 // Runs body and returns the int it throws, or -1 when it throws nothing.
-template <typename Body>
-int ThrownInt(Body body)
+template <typename Body> int ThrownInt(Body body)
 {
     try {
         body();
@@ -41,7 +40,7 @@ TEST(AEGP_SuiteHandler, AcquiresOnceOnFirstUseAndReleasesOnceAtScopeEnd)
     FakeHost host;
     {
         AEGP_SuiteHandler suites(&host.basic);
-        EXPECT_EQ(host.acquireCalls, 0);  // nothing before first use
+        EXPECT_EQ(host.acquireCalls, 0); // nothing before first use
         EXPECT_EQ(suites.ANSICallbacksSuite1(), &host.ansiSuite);
         EXPECT_EQ(suites.ANSICallbacksSuite1(), &host.ansiSuite);
         EXPECT_EQ(suites.Iterate8Suite1(), &host.iterate8Suite);
@@ -61,7 +60,9 @@ TEST(AEGP_SuiteHandler, AcquiresOnceOnFirstUseAndReleasesOnceAtScopeEnd)
 TEST(AEGP_SuiteHandler, UnusedHandlerReleasesNothing)
 {
     FakeHost host;
-    { AEGP_SuiteHandler suites(&host.basic); }
+    {
+        AEGP_SuiteHandler suites(&host.basic);
+    }
     EXPECT_EQ(host.TotalCalls(), 0);
 }
 
@@ -144,12 +145,12 @@ protected:
 TEST_F(AEFXSuiteHelper, AcquireAndReleaseSucceedQuietly)
 {
     void *suite = nullptr;
-    EXPECT_EQ(AEFX_AcquireSuite(&host.in_data, &host.out_data, kPFANSISuite,
-                                kPFANSISuiteVersion1, "unused", &suite),
+    EXPECT_EQ(AEFX_AcquireSuite(&host.in_data, &host.out_data, kPFANSISuite, kPFANSISuiteVersion1,
+                                "unused", &suite),
               PF_Err_NONE);
     EXPECT_EQ(suite, &host.ansiSuite);
-    EXPECT_EQ(AEFX_ReleaseSuite(&host.in_data, &host.out_data, kPFANSISuite,
-                                kPFANSISuiteVersion1, "unused"),
+    EXPECT_EQ(AEFX_ReleaseSuite(&host.in_data, &host.out_data, kPFANSISuite, kPFANSISuiteVersion1,
+                                "unused"),
               PF_Err_NONE);
     EXPECT_EQ(host.Outstanding(), 0);
     EXPECT_EQ(host.out_data.out_flags, PF_OutFlag_PIX_INDEPENDENT);
@@ -158,13 +159,13 @@ TEST_F(AEFXSuiteHelper, AcquireAndReleaseSucceedQuietly)
 
 TEST_F(AEFXSuiteHelper, MissingSuiteWritesDefaultMessage)
 {
-    void *suite = &host;  // must come back NULL
-    EXPECT_EQ(AEFX_AcquireSuite(&host.in_data, &host.out_data, "PF Nonexistent Suite", 1,
-                                nullptr, &suite),
+    void *suite = &host; // must come back NULL
+    EXPECT_EQ(AEFX_AcquireSuite(&host.in_data, &host.out_data, "PF Nonexistent Suite", 1, nullptr,
+                                &suite),
               PF_Err_BAD_CALLBACK_PARAM);
     EXPECT_EQ(suite, nullptr);
     EXPECT_TRUE(ShowsMessage());
-    EXPECT_TRUE(host.out_data.out_flags & PF_OutFlag_PIX_INDEPENDENT);  // other flags kept
+    EXPECT_TRUE(host.out_data.out_flags & PF_OutFlag_PIX_INDEPENDENT); // other flags kept
     EXPECT_STREQ(host.out_data.return_msg, "Not able to acquire AEFX Suite.");
 }
 
@@ -172,8 +173,8 @@ TEST_F(AEFXSuiteHelper, NoBasicSuiteWritesTheCallersMessage)
 {
     host.in_data.pica_basicP = nullptr;
     void *suite = nullptr;
-    EXPECT_EQ(AEFX_AcquireSuite(&host.in_data, &host.out_data, kPFANSISuite,
-                                kPFANSISuiteVersion1, "Couldn't load suite.", &suite),
+    EXPECT_EQ(AEFX_AcquireSuite(&host.in_data, &host.out_data, kPFANSISuite, kPFANSISuiteVersion1,
+                                "Couldn't load suite.", &suite),
               PF_Err_BAD_CALLBACK_PARAM);
     EXPECT_TRUE(ShowsMessage());
     EXPECT_STREQ(host.out_data.return_msg, "Couldn't load suite.");
@@ -182,15 +183,15 @@ TEST_F(AEFXSuiteHelper, NoBasicSuiteWritesTheCallersMessage)
 TEST_F(AEFXSuiteHelper, ReleaseWithoutBasicSuiteReports)
 {
     host.in_data.pica_basicP = nullptr;
-    EXPECT_EQ(AEFX_ReleaseSuite(&host.in_data, &host.out_data, kPFANSISuite,
-                                kPFANSISuiteVersion1, nullptr),
+    EXPECT_EQ(AEFX_ReleaseSuite(&host.in_data, &host.out_data, kPFANSISuite, kPFANSISuiteVersion1,
+                                nullptr),
               PF_Err_BAD_CALLBACK_PARAM);
     EXPECT_TRUE(ShowsMessage());
     EXPECT_STREQ(host.out_data.return_msg, "Not able to release AEFX Suite.");
 
     std::memset(host.out_data.return_msg, 0, sizeof host.out_data.return_msg);
-    EXPECT_EQ(AEFX_ReleaseSuite(&host.in_data, &host.out_data, kPFANSISuite,
-                                kPFANSISuiteVersion1, "Custom."),
+    EXPECT_EQ(AEFX_ReleaseSuite(&host.in_data, &host.out_data, kPFANSISuite, kPFANSISuiteVersion1,
+                                "Custom."),
               PF_Err_BAD_CALLBACK_PARAM);
     EXPECT_STREQ(host.out_data.return_msg, "Custom.");
     EXPECT_EQ(host.releaseCalls, 0);
@@ -201,19 +202,19 @@ TEST_F(AEFXSuiteHelper, MessagesAreCopiedLiterallyAndBounded)
     host.withheld.insert(kAnsi);
     void *suite = nullptr;
     // A '%' in the message must not be taken as a conversion.
-    EXPECT_EQ(AEFX_AcquireSuite(&host.in_data, &host.out_data, kPFANSISuite,
-                                kPFANSISuiteVersion1, "100% %s %n missing", &suite),
+    EXPECT_EQ(AEFX_AcquireSuite(&host.in_data, &host.out_data, kPFANSISuite, kPFANSISuiteVersion1,
+                                "100% %s %n missing", &suite),
               PF_Err_BAD_CALLBACK_PARAM);
     EXPECT_STREQ(host.out_data.return_msg, "100% %s %n missing");
 
     // An over-long message is cut to what return_msg holds; the next field stays intact.
     host.out_data.start_sampL = 0x5A5A5A5A;
     const std::string longMessage(400, 'm');
-    EXPECT_EQ(AEFX_AcquireSuite(&host.in_data, &host.out_data, kPFANSISuite,
-                                kPFANSISuiteVersion1, longMessage.c_str(), &suite),
+    EXPECT_EQ(AEFX_AcquireSuite(&host.in_data, &host.out_data, kPFANSISuite, kPFANSISuiteVersion1,
+                                longMessage.c_str(), &suite),
               PF_Err_BAD_CALLBACK_PARAM);
     EXPECT_EQ(std::string(host.out_data.return_msg), std::string(255, 'm'));
     EXPECT_EQ(host.out_data.start_sampL, 0x5A5A5A5A);
 }
 
-}  // namespace
+} // namespace

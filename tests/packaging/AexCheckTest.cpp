@@ -57,9 +57,11 @@ TEST(AexCheck, ReportsTheWrongKindOfImage)
 
 TEST(AexCheck, AcceptsExactlyTheEntryPointAsExport)
 {
-    for (const std::vector<std::string> &exports :
-         {std::vector<std::string>{}, {"EntryPointFunc", "GetStringPtr"}, {"EntryPointFunc", "#7"},
-          {"entrypointfunc"}, {"EffectMain"}}) {
+    for (const std::vector<std::string> &exports : {std::vector<std::string>{},
+                                                    {"EntryPointFunc", "GetStringPtr"},
+                                                    {"EntryPointFunc", "#7"},
+                                                    {"entrypointfunc"},
+                                                    {"EffectMain"}}) {
         PeImage image = SoundImage();
         image.exports = exports;
         const auto problems = CheckAex(image, Expected());
@@ -80,14 +82,14 @@ TEST(AexCheck, ReportsEveryImportThatIsNotWindows)
 
 TEST(AexCheck, WindowsSystemDllsAreKnownWithoutRegardToCase)
 {
-    for (const char *dll : {"KERNEL32.dll", "kernel32.DLL", "msvcrt.dll", "USER32.dll",
-                            "ucrtbase.dll", "api-ms-win-crt-runtime-l1-1-0.dll",
-                            "API-MS-WIN-CRT-HEAP-L1-1-0.DLL"}) {
+    for (const char *dll :
+         {"KERNEL32.dll", "kernel32.DLL", "msvcrt.dll", "USER32.dll", "ucrtbase.dll",
+          "api-ms-win-crt-runtime-l1-1-0.dll", "API-MS-WIN-CRT-HEAP-L1-1-0.DLL"}) {
         EXPECT_TRUE(IsWindowsSystemDll(dll)) << dll;
     }
-    for (const char *dll : {"libstdc++-6.dll", "libgcc_s_seh-1.dll", "libwinpthread-1.dll",
-                            "vcruntime140.dll", "kernel32.dll.bak", "kernel32", "api-ms-win-",
-                            "xkernel32.dll", ""}) {
+    for (const char *dll :
+         {"libstdc++-6.dll", "libgcc_s_seh-1.dll", "libwinpthread-1.dll", "vcruntime140.dll",
+          "kernel32.dll.bak", "kernel32", "api-ms-win-", "xkernel32.dll", ""}) {
         EXPECT_FALSE(IsWindowsSystemDll(dll)) << dll;
     }
 }
@@ -103,7 +105,8 @@ TEST(AexCheck, ThePiplMustBeThereOnce)
     const auto problems = CheckAex(twice, Expected());
     ASSERT_FALSE(problems.empty());
     EXPECT_THAT(problems[0], HasSubstr("has 2 PIPL resources"));
-    EXPECT_THAT(problems, ::testing::Contains(HasSubstr("#16001 (language 1033): id is not #16000")));
+    EXPECT_THAT(problems,
+                ::testing::Contains(HasSubstr("#16001 (language 1033): id is not #16000")));
 }
 
 TEST(AexCheck, ReportsEachWayThePiplResourceCanBeMisplaced)

@@ -63,8 +63,8 @@ std::map<std::string, std::string> ReadStringPlist(const std::string &text)
 {
     std::size_t at = 0;
     const auto skipSpace = [&] {
-        while (at < text.size() && (text[at] == ' ' || text[at] == '\t' || text[at] == '\n' ||
-                                    text[at] == '\r')) {
+        while (at < text.size() &&
+               (text[at] == ' ' || text[at] == '\t' || text[at] == '\n' || text[at] == '\r')) {
             ++at;
         }
     };
@@ -157,8 +157,8 @@ TEST(MacBundle, InfoPlistNamesAnEffectBundleAndAgreesWithTheOtherFiles)
     const Bytes pkgInfo = ReadBytes(kContents / "PkgInfo");
     EXPECT_EQ(std::string(pkgInfo.begin(), pkgInfo.end()),
               plist.at("CFBundlePackageType") + plist.at("CFBundleSignature"));
-    EXPECT_TRUE(fs::is_regular_file(kContents / "Resources" /
-                                    (plist.at("CFBundleExecutable") + ".rsrc")));
+    EXPECT_TRUE(
+        fs::is_regular_file(kContents / "Resources" / (plist.at("CFBundleExecutable") + ".rsrc")));
 }
 
 TEST(MacBundle, PlistReaderRefusesWhatMacOSWouldNotRead)
@@ -170,10 +170,11 @@ TEST(MacBundle, PlistReaderRefusesWhatMacOSWouldNotRead)
     EXPECT_EQ(ReadStringPlist(head + "<key>A</key><string>b</string></dict></plist>\n").at("A"),
               "b");
     for (const std::string &body :
-         {std::string("<key>A</key><string>b</string>"),                 // unclosed dict
-          std::string("<key>A</key></dict></plist>"),                      // key without value
+         {std::string("<key>A</key><string>b</string>"),                    // unclosed dict
+          std::string("<key>A</key></dict></plist>"),                       // key without value
           std::string("<key>A</key><string>a & b</string></dict></plist>"), // bare ampersand
-          std::string("<key>A</key><string>1</string><key>A</key><string>2</string></dict></plist>"),
+          std::string(
+              "<key>A</key><string>1</string><key>A</key><string>2</string></dict></plist>"),
           std::string("</dict></plist><extra/>")}) {
         EXPECT_THROW(ReadStringPlist(head + body), std::runtime_error) << body;
     }

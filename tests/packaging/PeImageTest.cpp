@@ -93,7 +93,8 @@ TEST_F(PeFixture, SurvivesDamagedBytes)
 {
     const Bytes whole = ReadFileBytes(FRAMEMELD_GOOD_MODULE);
     for (std::size_t at = 0; at < whole.size(); ++at) {
-        for (const std::uint8_t value : {std::uint8_t{0x00}, std::uint8_t{0xFF}, std::uint8_t{0x80}}) {
+        for (const std::uint8_t value :
+             {std::uint8_t{0x00}, std::uint8_t{0xFF}, std::uint8_t{0x80}}) {
             Bytes damaged = whole;
             damaged[at] = value;
             try {

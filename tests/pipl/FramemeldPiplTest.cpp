@@ -106,8 +106,7 @@ TEST(FramemeldPiPL, WindowsBytesCarryEveryProperty)
 TEST(FramemeldPiPL, ResourceScriptHoldsTheWindowsBytes)
 {
     const Bytes script = piplread::ReadFileBytes(FRAMEMELD_PIPL_RC);
-    const auto resources =
-        piplread::ReadResourceScript(std::string(script.begin(), script.end()));
+    const auto resources = piplread::ReadResourceScript(std::string(script.begin(), script.end()));
     ASSERT_EQ(resources.size(), 1u);
     EXPECT_EQ(resources[0].type, "PIPL");
     EXPECT_EQ(resources[0].id, "16000");
@@ -135,8 +134,7 @@ TEST(FramemeldPiPL, ResourceCompilerAcceptsTheScript)
 
 TEST(FramemeldPiPL, MacResourceFileCarriesEveryProperty)
 {
-    const auto resources =
-        piplread::ReadResourceFile(piplread::ReadFileBytes(FRAMEMELD_PIPL_RSRC));
+    const auto resources = piplread::ReadResourceFile(piplread::ReadFileBytes(FRAMEMELD_PIPL_RSRC));
     ASSERT_EQ(resources.size(), 1u);
     EXPECT_EQ(resources[0].type, Key("PiPL"));
     EXPECT_EQ(resources[0].id, 16000);
@@ -157,4 +155,4 @@ TEST(FramemeldPiPL, BundleFiles)
     }
 }
 
-}  // namespace
+} // namespace

@@ -1,7 +1,7 @@
 // Byte-exact checks of both PiPL encodings against known vectors, plus round trips through the
 // independent reader.
-#include "PiplReader.h"
 #include "pipl/PiplEncoder.h"
+#include "PiplReader.h"
 
 #include <gtest/gtest.h>
 
@@ -26,8 +26,8 @@ Bytes Body(const Bytes &encoded, ByteOrder order)
 
 std::uint32_t Length(const Bytes &encoded, ByteOrder order)
 {
-    const auto props = order == ByteOrder::Windows ? piplread::ReadWindows(encoded)
-                                                   : piplread::ReadMac(encoded);
+    const auto props =
+        order == ByteOrder::Windows ? piplread::ReadWindows(encoded) : piplread::ReadMac(encoded);
     return props.at(0).length;
 }
 
@@ -60,9 +60,9 @@ TEST(PiplEncoder, MacHeaderAndPropertyHeaderAreBigEndian)
 {
     const Bytes kind =
         Encode({Property::FourChar(FourCharCode("kind"), FourCharCode("eFKT"))}, ByteOrder::MacOS);
-    EXPECT_EQ(kind, (Bytes{0, 0, 0, 0, 0, 0, 0, 1,                 // version 0, one property
-                           '8', 'B', 'I', 'M', 'k', 'i', 'n', 'd',  // vendor, key
-                           0, 0, 0, 0, 0, 0, 0, 4,                  // id 0, length 4
+    EXPECT_EQ(kind, (Bytes{0,   0,   0,   0,   0,   0,   0,   1,   // version 0, one property
+                           '8', 'B', 'I', 'M', 'k', 'i', 'n', 'd', // vendor, key
+                           0,   0,   0,   0,   0,   0,   0,   4,   // id 0, length 4
                            'e', 'F', 'K', 'T'}));
 }
 
@@ -70,10 +70,11 @@ TEST(PiplEncoder, WindowsIsLittleEndianWithLeadingOne)
 {
     const Bytes kind = Encode({Property::FourChar(FourCharCode("kind"), FourCharCode("eFKT"))},
                               ByteOrder::Windows);
-    EXPECT_EQ(kind, (Bytes{1, 0, 0, 0, 0, 0, 1, 0, 0, 0,             // 1, version 0, one property
-                           'M', 'I', 'B', '8', 'd', 'n', 'i', 'k',  // codes byte-reversed
-                           0, 0, 0, 0, 4, 0, 0, 0,                  // id 0, length 4
-                           'T', 'K', 'F', 'e'}));
+    EXPECT_EQ(kind,
+              (Bytes{1,   0,   0,   0,   0,   0,   1,   0,   0, 0, // 1, version 0, one property
+                     'M', 'I', 'B', '8', 'd', 'n', 'i', 'k',       // codes byte-reversed
+                     0,   0,   0,   0,   4,   0,   0,   0,         // id 0, length 4
+                     'T', 'K', 'F', 'e'}));
     EXPECT_EQ(Body(Encode({Property::ShortPair(FourCharCode("eSVR"), 13, 28)}, ByteOrder::Windows),
                    ByteOrder::Windows),
               (Bytes{0x0D, 0x00, 0x1C, 0x00}));
@@ -111,8 +112,8 @@ TEST(PiplEncoder, ListsRoundTripInOrderOnBothPlatforms)
     };
     for (const auto order : {ByteOrder::Windows, ByteOrder::MacOS}) {
         const Bytes bytes = Encode(list, order);
-        const auto read = order == ByteOrder::Windows ? piplread::ReadWindows(bytes)
-                                                      : piplread::ReadMac(bytes);
+        const auto read =
+            order == ByteOrder::Windows ? piplread::ReadWindows(bytes) : piplread::ReadMac(bytes);
         const auto o = order == ByteOrder::Windows ? piplread::Order::Little : piplread::Order::Big;
         ASSERT_EQ(read.size(), list.size());
         for (std::size_t i = 0; i < list.size(); ++i) {
@@ -133,17 +134,16 @@ TEST(PiplEncoder, ListsRoundTripInOrderOnBothPlatforms)
 TEST(PiplEncoder, RejectsStringsThatCannotBeReadBack)
 {
     for (const auto order : {ByteOrder::Windows, ByteOrder::MacOS}) {
-        EXPECT_NO_THROW(Encode({Property::Pascal(FourCharCode("name"), std::string(255, 'x'))},
-                               order));
-        EXPECT_THROW(Encode({Property::Pascal(FourCharCode("name"), std::string(256, 'x'))},
-                            order),
+        EXPECT_NO_THROW(
+            Encode({Property::Pascal(FourCharCode("name"), std::string(255, 'x'))}, order));
+        EXPECT_THROW(Encode({Property::Pascal(FourCharCode("name"), std::string(256, 'x'))}, order),
                      std::length_error);
         EXPECT_THROW(Encode({Property::CStr(FourCharCode("8664"), std::string("a\0b", 3))}, order),
                      std::invalid_argument);
-        EXPECT_THROW(Encode({Property::Pascal(FourCharCode("name"), std::string("a\0b", 3))},
-                            order),
-                     std::invalid_argument);
+        EXPECT_THROW(
+            Encode({Property::Pascal(FourCharCode("name"), std::string("a\0b", 3))}, order),
+            std::invalid_argument);
     }
 }
 
-}  // namespace
+} // namespace

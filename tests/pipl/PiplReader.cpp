@@ -118,9 +118,15 @@ int ParseInt(const std::string &token)
 
 int HexDigit(char c)
 {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    if (c >= '0' && c <= '9') {
+        return c - '0';
+    }
+    if (c >= 'a' && c <= 'f') {
+        return c - 'a' + 10;
+    }
+    if (c >= 'A' && c <= 'F') {
+        return c - 'A' + 10;
+    }
     Fail(std::string("bad hex digit ") + c);
 }
 
@@ -150,8 +156,8 @@ void DecodeLiterals(const std::string &line, std::vector<std::uint8_t> &out)
                 if (i + 3 >= line.size() || line[i + 1] != 'x') {
                     Fail("only \\xNN escapes are expected: " + line);
                 }
-                out.push_back(static_cast<std::uint8_t>(HexDigit(line[i + 2]) * 16 +
-                                                        HexDigit(line[i + 3])));
+                out.push_back(
+                    static_cast<std::uint8_t>(HexDigit(line[i + 2]) * 16 + HexDigit(line[i + 3])));
                 i += 4;
             } else {
                 out.push_back(static_cast<std::uint8_t>(line[i]));
@@ -187,7 +193,7 @@ std::string ReadResName(Cursor &in)
     return name;
 }
 
-}  // namespace
+} // namespace
 
 std::vector<RawProperty> ReadWindows(const std::vector<std::uint8_t> &bytes)
 {
@@ -393,17 +399,17 @@ std::vector<ResEntry> ReadRes(const std::vector<std::uint8_t> &file)
         entry.type = ReadResName(in);
         entry.name = ReadResName(in);
         in.ZeroPadFrom(start);
-        (void)in.U32();  // data version
-        (void)in.U16();  // memory flags
+        (void)in.U32(); // data version
+        (void)in.U16(); // memory flags
         entry.language = in.U16();
-        (void)in.U32();  // version
-        (void)in.U32();  // characteristics
+        (void)in.U32(); // version
+        (void)in.U32(); // characteristics
         if (in.Position() - start != headerSize) {
             Fail(".res header size mismatch");
         }
         entry.data = in.Bytes(dataSize);
         in.ZeroPadFrom(start);
-        if (!(entry.type == "#0" && dataSize == 0)) {  // the empty marker entry
+        if (!(entry.type == "#0" && dataSize == 0)) { // the empty marker entry
             entries.push_back(std::move(entry));
         }
     }
@@ -420,4 +426,4 @@ std::vector<std::uint8_t> ReadFileBytes(const std::string &path)
                                      std::istreambuf_iterator<char>());
 }
 
-}  // namespace piplread
+} // namespace piplread

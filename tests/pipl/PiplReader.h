@@ -17,7 +17,7 @@ struct RawProperty {
     std::uint32_t key = 0;
     std::uint32_t id = 0;
     std::uint32_t length = 0;
-    std::vector<std::uint8_t> data;  // exactly `length` bytes
+    std::vector<std::uint8_t> data; // exactly `length` bytes
 };
 
 // Windows form: 16-bit 1, version, count, properties (little-endian).
@@ -47,17 +47,17 @@ struct Resource {
 std::vector<Resource> ReadResourceFile(const std::vector<std::uint8_t> &file);
 
 struct ScriptResource {
-    int language = -1;  // from a preceding LANGUAGE statement, as primary | sub << 10
+    int language = -1; // from a preceding LANGUAGE statement, as primary | sub << 10
     std::string id;
     std::string type;
-    std::vector<std::uint8_t> data;  // string literals decoded, not NUL-terminated
+    std::vector<std::uint8_t> data; // string literals decoded, not NUL-terminated
 };
 // The resources of a resource script whose raw data is given as string literals.
 std::vector<ScriptResource> ReadResourceScript(const std::string &text);
 
 // The resources of a compiled Windows .res file (as windres -O res writes it).
 struct ResEntry {
-    std::string type;  // name, or "#<n>" for a numeric type
+    std::string type; // name, or "#<n>" for a numeric type
     std::string name;
     std::uint16_t language = 0;
     std::vector<std::uint8_t> data;
@@ -66,4 +66,4 @@ std::vector<ResEntry> ReadRes(const std::vector<std::uint8_t> &file);
 
 std::vector<std::uint8_t> ReadFileBytes(const std::string &path);
 
-}  // namespace piplread
+} // namespace piplread

@@ -41,8 +41,9 @@ TEST(ResourceFile, MatchesTheKnownLayoutForOnePiPL)
     }
     // Type list right after the 28-byte map header; reference list 10 bytes into it.
     const Bytes typeAndRef(file.begin() + 0x268 + 28, file.end());
-    EXPECT_EQ(typeAndRef, (Bytes{0, 0, 'P', 'i', 'P', 'L', 0, 0, 0, 10,  // one type, one resource
-                                 0x3E, 0x80, 0xFF, 0xFF, 0, 0, 0, 0, 0, 0, 0, 0}));
+    EXPECT_EQ(typeAndRef,
+              (Bytes{0,    0,    'P',  'i',  'P', 'L', 0, 0, 0, 10, // one type, one resource
+                     0x3E, 0x80, 0xFF, 0xFF, 0,   0,   0, 0, 0, 0,  0, 0}));
 }
 
 TEST(ResourceFile, ReadsBackThroughAnIndependentReader)
@@ -97,7 +98,7 @@ TEST(ResourceScript, ResourceCompilerStoresExactlyTheBytes)
     if (std::string(FRAMEMELD_WINDRES).empty()) {
         GTEST_SKIP() << "no windres on this machine";
     }
-    const Bytes data = Pattern(37);  // odd size: nothing may be added at the end
+    const Bytes data = Pattern(37); // odd size: nothing may be added at the end
     const auto entries = piplread::ReadRes(
         CompileWithWindres(pipl::WindowsResourceScript(data), "resource_script_test"));
     ASSERT_EQ(entries.size(), 1u);
@@ -131,4 +132,4 @@ TEST(BundleFiles, InfoPlistCarriesTypeSignatureAndIdentity)
     EXPECT_THROW(pipl::InfoPlist(info), std::invalid_argument);
 }
 
-}  // namespace
+} // namespace

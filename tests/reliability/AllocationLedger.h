@@ -14,11 +14,11 @@
 namespace allocation_ledger {
 
 struct Books {
-  std::int64_t liveBlocks = 0;   // module blocks allocated and not yet freed
-  std::int64_t liveBytes = 0;
-  std::int64_t peakBytes = 0;    // highest liveBytes since the last ResetPeak()
-  std::int64_t totalBlocks = 0;  // module blocks allocated since the start
-  std::int64_t refused = 0;      // module allocations refused under the budget
+    std::int64_t liveBlocks = 0; // module blocks allocated and not yet freed
+    std::int64_t liveBytes = 0;
+    std::int64_t peakBytes = 0;   // highest liveBytes since the last ResetPeak()
+    std::int64_t totalBlocks = 0; // module blocks allocated since the start
+    std::int64_t refused = 0;     // module allocations refused under the budget
 };
 
 // From now on, blocks allocated by code of the loaded image that contains `address` are counted.

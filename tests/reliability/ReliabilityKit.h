@@ -41,39 +41,41 @@ Sliders SetSliders(rn::Host &host, const Sliders &wanted);
 // A clip whose frames share a noisy background with outliers, and at 16 and 32 bits the values
 // a host may deliver beyond the nominal range: above full scale, and at float NaN, infinities,
 // denormals and huge magnitudes.
-std::unique_ptr<rn::InMemoryFrameSource> MakeHostileClip(int width, int height, rn::PixelDepth depth,
-                                                         int frameCount, std::uint32_t seed,
+std::unique_ptr<rn::InMemoryFrameSource> MakeHostileClip(int width, int height,
+                                                         rn::PixelDepth depth, int frameCount,
+                                                         std::uint32_t seed,
                                                          rn::RowPadding padding = {});
 
 // The plate a render of `clip` with these (stored) sliders must produce under `faults` (null
 // and smaller worlds count; failing calls do not).
-rn::World ExpectedPlate(rn::FrameSource &clip, const Sliders &stored, const rn::FaultPlan &faults = {});
+rn::World ExpectedPlate(rn::FrameSource &clip, const Sliders &stored,
+                        const rn::FaultPlan &faults = {});
 
 // Every byte of every frame of a clip, to show after a render that it wrote into none.
 class ClipSnapshot {
 public:
-  explicit ClipSnapshot(rn::FrameSource &clip);
-  bool Matches(rn::FrameSource &clip) const;
+    explicit ClipSnapshot(rn::FrameSource &clip);
+    bool Matches(rn::FrameSource &clip) const;
 
 private:
-  std::vector<std::vector<unsigned char>> frames_;
+    std::vector<std::vector<unsigned char>> frames_;
 };
 
 // What a checked render is held to.
 struct Expectation {
-  const rn::World *plate = nullptr;      // the output's only acceptable drawn pixels
-  unsigned char fill = kFill;            // what an undrawn pixel and every padding byte hold
-  bool complete = false;                 // every pixel must be drawn (a render that must succeed)
-  const ClipSnapshot *footage = nullptr; // when given, the clip must still match it
-  bool heapBalance = true;               // the module's heap holds as many blocks after as before
+    const rn::World *plate = nullptr;      // the output's only acceptable drawn pixels
+    unsigned char fill = kFill;            // what an undrawn pixel and every padding byte hold
+    bool complete = false;                 // every pixel must be drawn (a render that must succeed)
+    const ClipSnapshot *footage = nullptr; // when given, the clip must still match it
+    bool heapBalance = true;               // the module's heap holds as many blocks after as before
 };
 
 struct CheckedRender {
-  rn::RenderResult result;
-  std::vector<std::string> problems; // empty when the render kept every rule
+    rn::RenderResult result;
+    std::vector<std::string> problems; // empty when the render kept every rule
 
-  bool ok() const { return problems.empty(); }
-  std::string Report() const;
+    bool ok() const { return problems.empty(); }
+    std::string Report() const;
 };
 
 // Renders once and checks the runner's books, the output against the expectation, the footage,

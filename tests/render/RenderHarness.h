@@ -19,16 +19,16 @@ namespace render_test {
 namespace rn = framemeld::runner;
 
 struct Sliders {
-  double start = 0.0;
-  double end = 0.0;
-  double every = 1.0;
-  double divergence = 2.0;
-  double ratingRange = 1.0;
+    double start = 0.0;
+    double end = 0.0;
+    double every = 1.0;
+    double divergence = 2.0;
+    double ratingRange = 1.0;
 };
 
 struct HostSetup {
-  unsigned threads = 3;
-  unsigned char outputFill = 0;
+    unsigned threads = 3;
+    unsigned char outputFill = 0;
 };
 
 // The entry point of the plug-in module (loaded once, kept for the whole test run).
@@ -47,9 +47,9 @@ std::unique_ptr<rn::InMemoryFrameSource> MakeClip(int width, int height, rn::Pix
 // How the render sees sampled frame k: the clip frame (null outside the clip), or, under a fault
 // plan, a null world or only its top-left corner.
 struct SampledFrame {
-  const rn::World *world = nullptr;
-  int visibleWidth = 0;
-  int visibleHeight = 0;
+    const rn::World *world = nullptr;
+    int visibleWidth = 0;
+    int visibleHeight = 0;
 };
 
 // The sampled frames of a render of `clip` with these sliders (time step 1), as the runner hands

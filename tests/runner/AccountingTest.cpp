@@ -137,12 +137,13 @@ TEST_F(Misbehaviour, ExceptionsLeavingThePluginAreCaughtRecordedAndFailTheComman
     EXPECT_EQ(scripted::g_deletes.load(), 1);
 
     scripted::script().render = [](PF_InData *in, PF_OutData *, void *) {
-        return in->utils->iterate_generic(8, nullptr, [](void *, A_long, A_long i, A_long) -> PF_Err {
-            if (i == 3) {
-                throw 77;
-            }
-            return PF_Err_NONE;
-        });
+        return in->utils->iterate_generic(8, nullptr,
+                                          [](void *, A_long, A_long i, A_long) -> PF_Err {
+                                              if (i == 3) {
+                                                  throw 77;
+                                              }
+                                              return PF_Err_NONE;
+                                          });
     };
     const RenderResult worker = host.render(source);
     EXPECT_EQ(worker.smartRender.err, PF_Err_INTERNAL_STRUCT_DAMAGED);
@@ -164,11 +165,11 @@ TEST_F(Misbehaviour, CallbacksTheRunnerDoesNotOfferFailAndAreRecorded)
         seen.platform = in->utils->get_platform_data(in->effect_ref, 0, nullptr);
         seen.app = in->utils->app(in->effect_ref, 1, 2, 3);
         seen.handle = in->utils->host_new_handle(16);
-        seen.handleSuite = in->pica_basicP->AcquireSuite(kPFHandleSuite, kPFHandleSuiteVersion1,
-                                                         &seen.suite);
+        seen.handleSuite =
+            in->pica_basicP->AcquireSuite(kPFHandleSuite, kPFHandleSuiteVersion1, &seen.suite);
         const void *other = nullptr;
-        seen.iterate8v2 = in->pica_basicP->AcquireSuite(kPFIterate8Suite, kPFIterate8SuiteVersion2,
-                                                        &other);
+        seen.iterate8v2 =
+            in->pica_basicP->AcquireSuite(kPFIterate8Suite, kPFIterate8SuiteVersion2, &other);
         return PF_Err_NONE;
     };
     const RenderResult result = render();
@@ -207,11 +208,11 @@ TEST_F(Misbehaviour, CallbacksUsedOutsideTheirCommandOrWithAForeignReferenceAreR
     scripted::script().render = [](PF_InData *in, PF_OutData *, void *extra) {
         smartCallbacks = *static_cast<Smart *>(extra)->cb;
         PF_CheckoutResult answer{};
-        seen.layerAtRender = preCallbacks.checkout_layer(in->effect_ref, 0, 5, nullptr, 0, 1, 25,
-                                                         &answer);
+        seen.layerAtRender =
+            preCallbacks.checkout_layer(in->effect_ref, 0, 5, nullptr, 0, 1, 25, &answer);
         PF_EffectWorld *world = nullptr;
-        seen.foreignRef = smartCallbacks.checkout_output(reinterpret_cast<PF_ProgPtr>(&answer),
-                                                         &world);
+        seen.foreignRef =
+            smartCallbacks.checkout_output(reinterpret_cast<PF_ProgPtr>(&answer), &world);
         return PF_Err_NONE;
     };
     render();

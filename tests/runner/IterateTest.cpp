@@ -104,13 +104,14 @@ TEST_F(IterateFixture, GenericIterationsEachRunOnceOnWorkersThatNeverShareAnInde
     GenericLog log;
     g_log = &log;
     PF_Err err = PF_Err_NONE;
-    const RenderResult result = renderWith(kThreads, PixelDepth::Bits8, 2, 2, [&](PF_InData *in, Worlds) {
-        const PF_Iterate8Suite1 *suite = iterate8Suite(in);
-        err = suite->iterate_generic(300, nullptr, &loggingIteration);
-        PF_Err viaUtils = in->utils->iterate_generic(200, nullptr, &loggingIteration);
-        releaseIterate8(in);
-        return err ? err : viaUtils;
-    });
+    const RenderResult result =
+        renderWith(kThreads, PixelDepth::Bits8, 2, 2, [&](PF_InData *in, Worlds) {
+            const PF_Iterate8Suite1 *suite = iterate8Suite(in);
+            err = suite->iterate_generic(300, nullptr, &loggingIteration);
+            PF_Err viaUtils = in->utils->iterate_generic(200, nullptr, &loggingIteration);
+            releaseIterate8(in);
+            return err ? err : viaUtils;
+        });
     EXPECT_EQ(result.err(), PF_Err_NONE);
     EXPECT_EQ(log.calls.load(), 500);
     EXPECT_EQ(log.overlaps.load(), 0);
@@ -128,15 +129,16 @@ TEST_F(IterateFixture, OncePerProcessorMakesOneCallPerWorkerWithItsOwnIndex)
     static std::mutex mutex;
     static std::vector<std::pair<A_long, A_long>> pairs;
     pairs.clear();
-    const RenderResult result = renderWith(kThreads, PixelDepth::Bits8, 2, 2, [&](PF_InData *in, Worlds) {
-        return in->utils->iterate_generic(
-            PF_Iterations_ONCE_PER_PROCESSOR, nullptr,
-            [](void *refcon, A_long thread, A_long i, A_long iterations) {
-                std::lock_guard<std::mutex> lock(mutex);
-                pairs.emplace_back(thread, i);
-                return loggingIteration(refcon, thread, i, iterations);
-            });
-    });
+    const RenderResult result =
+        renderWith(kThreads, PixelDepth::Bits8, 2, 2, [&](PF_InData *in, Worlds) {
+            return in->utils->iterate_generic(
+                PF_Iterations_ONCE_PER_PROCESSOR, nullptr,
+                [](void *refcon, A_long thread, A_long i, A_long iterations) {
+                    std::lock_guard<std::mutex> lock(mutex);
+                    pairs.emplace_back(thread, i);
+                    return loggingIteration(refcon, thread, i, iterations);
+                });
+        });
     EXPECT_EQ(result.err(), PF_Err_NONE);
     EXPECT_EQ(log.iterationsSeen.load(), static_cast<A_long>(kThreads));
     ASSERT_EQ(pairs.size(), kThreads);
@@ -159,9 +161,10 @@ TEST_F(IterateFixture, TheFirstGenericErrorIsReturnedAndLaterIterationsAreNotSta
     GenericLog threaded;
     threaded.failAt = 5;
     g_log = &threaded;
-    const RenderResult many = renderWith(kThreads, PixelDepth::Bits8, 2, 2, [&](PF_InData *in, Worlds) {
-        return in->utils->iterate_generic(400, nullptr, &loggingIteration);
-    });
+    const RenderResult many =
+        renderWith(kThreads, PixelDepth::Bits8, 2, 2, [&](PF_InData *in, Worlds) {
+            return in->utils->iterate_generic(400, nullptr, &loggingIteration);
+        });
     EXPECT_EQ(many.smartRender.err, PF_Err_OUT_OF_MEMORY);
     EXPECT_LT(threaded.calls.load(), 400);
 }
@@ -192,7 +195,8 @@ struct PixelLog {
 template <class Pixel> Pixel *pixelAt(PF_EffectWorld *world, A_long x, A_long y)
 {
     return reinterpret_cast<Pixel *>(static_cast<char *>(static_cast<void *>(world->data)) +
-                                     static_cast<std::ptrdiff_t>(y) * world->rowbytes) + x;
+                                     static_cast<std::ptrdiff_t>(y) * world->rowbytes) +
+           x;
 }
 
 PF_Err loggingPixel(void *refcon, A_long x, A_long y, PF_PixelFloat *in, PF_PixelFloat *out)
@@ -200,7 +204,8 @@ PF_Err loggingPixel(void *refcon, A_long x, A_long y, PF_PixelFloat *in, PF_Pixe
     PixelLog &log = *static_cast<PixelLog *>(refcon);
     std::lock_guard<std::mutex> lock(log.mutex);
     log.positions.push_back({x, y});
-    if (in != pixelAt<PF_PixelFloat>(log.src, x, y) || out != pixelAt<PF_PixelFloat>(log.dst, x, y)) {
+    if (in != pixelAt<PF_PixelFloat>(log.src, x, y) ||
+        out != pixelAt<PF_PixelFloat>(log.dst, x, y)) {
         ++log.wrongPointers;
     }
     out->green = 0.5f;
@@ -226,9 +231,10 @@ PF_Err floatIterate(PF_InData *in, A_long base, A_long final, PF_EffectWorld *sr
 TEST_F(IterateFixture, FloatIterateVisitsEveryPixelOnceWithTheMatchingSourceAndDestination)
 {
     PixelLog log;
-    const RenderResult result = renderWith(kThreads, PixelDepth::Float32, 5, 4, [&](PF_InData *in, Worlds w) {
-        return floatIterate(in, 0, 4, w.frame, nullptr, log, w.output);
-    });
+    const RenderResult result =
+        renderWith(kThreads, PixelDepth::Float32, 5, 4, [&](PF_InData *in, Worlds w) {
+            return floatIterate(in, 0, 4, w.frame, nullptr, log, w.output);
+        });
     ASSERT_EQ(result.err(), PF_Err_NONE);
     EXPECT_EQ(log.wrongPointers, 0);
     std::sort(log.positions.begin(), log.positions.end());
@@ -247,10 +253,13 @@ TEST_F(IterateFixture, FloatIterateClipsTheAreaToBothWorlds)
 {
     PixelLog log;
     // The output is 3 x 3 (the requested area); the frame is 5 x 4.
-    const RenderResult result = renderWith(2, PixelDepth::Float32, 5, 4, [&](PF_InData *in, Worlds w) {
-        const PF_Rect area{-2, 1, 10, 7};
-        return floatIterate(in, 0, 4, w.frame, &area, log, w.output);
-    }, PF_LRect{0, 0, 3, 3});
+    const RenderResult result = renderWith(
+        2, PixelDepth::Float32, 5, 4,
+        [&](PF_InData *in, Worlds w) {
+            const PF_Rect area{-2, 1, 10, 7};
+            return floatIterate(in, 0, 4, w.frame, &area, log, w.output);
+        },
+        PF_LRect{0, 0, 3, 3});
     ASSERT_EQ(result.err(), PF_Err_NONE);
     EXPECT_EQ(log.wrongPointers, 0);
     ASSERT_EQ(log.positions.size(), 6U);
@@ -262,9 +271,10 @@ TEST_F(IterateFixture, FloatIterateClipsTheAreaToBothWorlds)
 TEST_F(IterateFixture, FloatIterateReportsProgressFromBaseToFinalAndPollsBetweenRows)
 {
     PixelLog log;
-    const RenderResult result = renderWith(1, PixelDepth::Float32, 2, 4, [&](PF_InData *in, Worlds w) {
-        return floatIterate(in, 10, 30, w.frame, nullptr, log, w.output);
-    });
+    const RenderResult result =
+        renderWith(1, PixelDepth::Float32, 2, 4, [&](PF_InData *in, Worlds w) {
+            return floatIterate(in, 10, 30, w.frame, nullptr, log, w.output);
+        });
     ASSERT_EQ(result.err(), PF_Err_NONE);
     ASSERT_EQ(result.record.iterateProgress.size(), 4U);
     const A_long expected[] = {15, 20, 25, 30};
@@ -280,9 +290,10 @@ TEST_F(IterateFixture, FloatIterateStopsAtACancelBetweenRows)
 {
     PixelLog log;
     plan.cancelAfterPolls = 3;
-    const RenderResult result = renderWith(1, PixelDepth::Float32, 2, 5, [&](PF_InData *in, Worlds w) {
-        return floatIterate(in, 0, 5, w.frame, nullptr, log, w.output);
-    });
+    const RenderResult result =
+        renderWith(1, PixelDepth::Float32, 2, 5, [&](PF_InData *in, Worlds w) {
+            return floatIterate(in, 0, 5, w.frame, nullptr, log, w.output);
+        });
     EXPECT_EQ(result.smartRender.err, PF_Interrupt_CANCEL);
     EXPECT_EQ(log.positions.size(), 4U); // rows 0 and 1, then the third poll cancels
     EXPECT_EQ(result.record.iterateCancelPolls, 3);
@@ -293,9 +304,10 @@ TEST_F(IterateFixture, FloatIterateReturnsThePixelFunctionsErrorAndStops)
 {
     PixelLog log;
     log.failAtRow = 1;
-    const RenderResult result = renderWith(1, PixelDepth::Float32, 3, 4, [&](PF_InData *in, Worlds w) {
-        return floatIterate(in, 0, 4, w.frame, nullptr, log, w.output);
-    });
+    const RenderResult result =
+        renderWith(1, PixelDepth::Float32, 3, 4, [&](PF_InData *in, Worlds w) {
+            return floatIterate(in, 0, 4, w.frame, nullptr, log, w.output);
+        });
     EXPECT_EQ(result.smartRender.err, PF_Err_INTERNAL_STRUCT_DAMAGED);
     EXPECT_EQ(log.positions.size(), 4U); // row 0, then the first pixel of row 1
 }
@@ -309,11 +321,10 @@ TEST_F(IterateFixture, IterateRefusesMissingWorldsAndWorldsOfAnotherDepth)
         errs[1] = floatIterate(in, 0, 1, w.frame, nullptr, log, nullptr);
         PF_EffectWorld foreign = *w.output;
         foreign.reserved0 = nullptr;
-        errs[2] = in->utils->iterate(in, 0, 1, w.frame, nullptr, nullptr,
-                                     [](void *, A_long, A_long, PF_Pixel *, PF_Pixel *) -> PF_Err {
-                                         return PF_Err_NONE;
-                                     },
-                                     &foreign);
+        errs[2] = in->utils->iterate(
+            in, 0, 1, w.frame, nullptr, nullptr,
+            [](void *, A_long, A_long, PF_Pixel *, PF_Pixel *) -> PF_Err { return PF_Err_NONE; },
+            &foreign);
         return PF_Err_NONE;
     });
     EXPECT_EQ(errs[0], PF_Err_BAD_CALLBACK_PARAM);

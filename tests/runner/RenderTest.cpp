@@ -8,8 +8,7 @@ namespace {
 
 enum Path { Generic = 1, Iterate = 2, OncePerWorker = 3 };
 
-class RenderEveryDepthAndPath
-    : public ::testing::TestWithParam<std::tuple<PixelDepth, int>> {};
+class RenderEveryDepthAndPath : public ::testing::TestWithParam<std::tuple<PixelDepth, int>> {};
 
 TEST_P(RenderEveryDepthAndPath, DrawsTheMeanOfTheRequestedFramesWithCleanAccounting)
 {
@@ -53,11 +52,10 @@ TEST_P(RenderEveryDepthAndPath, DrawsTheMeanOfTheRequestedFramesWithCleanAccount
     EXPECT_EQ(result.accounting.commands[0].paramCheckouts, 3);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Tiny, RenderEveryDepthAndPath,
-    ::testing::Combine(::testing::Values(PixelDepth::Bits8, PixelDepth::Bits16,
-                                         PixelDepth::Float32),
-                       ::testing::Values(Generic, Iterate, OncePerWorker)));
+INSTANTIATE_TEST_SUITE_P(Tiny, RenderEveryDepthAndPath,
+                         ::testing::Combine(::testing::Values(PixelDepth::Bits8, PixelDepth::Bits16,
+                                                              PixelDepth::Float32),
+                                            ::testing::Values(Generic, Iterate, OncePerWorker)));
 
 TEST(Render, TimesOutsideTheClipGiveTransparentFrames)
 {

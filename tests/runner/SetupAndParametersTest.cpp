@@ -23,8 +23,7 @@ TEST_F(TinyEffectSetup, ReportsVersionFlagsAndEveryRegisteredDefinition)
     ASSERT_TRUE(setup.ok()) << setup.problems.front();
     EXPECT_EQ(setup.version, PF_VERSION(1, 2, 3, PF_Stage_BETA, 4));
     EXPECT_EQ(setup.outFlags, PF_OutFlag_DEEP_COLOR_AWARE);
-    EXPECT_EQ(setup.outFlags2,
-              PF_OutFlag2_SUPPORTS_SMART_RENDER | PF_OutFlag2_FLOAT_COLOR_AWARE);
+    EXPECT_EQ(setup.outFlags2, PF_OutFlag2_SUPPORTS_SMART_RENDER | PF_OutFlag2_FLOAT_COLOR_AWARE);
     EXPECT_EQ(setup.numParams, 6);
     EXPECT_TRUE(violations(setup.accounting).empty());
     EXPECT_EQ(setup.record.calls.of(HostFunction::AddParam), 5);
@@ -58,7 +57,7 @@ TEST_F(TinyEffectSetup, ValuesAreClampedToTheValidRangeAsTheHostDoes)
     EXPECT_EQ(host.setParameter("Gain", -1.0), 0.0);
     EXPECT_EQ(host.setParameter("Gain", std::numeric_limits<double>::infinity()), 4.0);
     EXPECT_EQ(host.setParameter("Gain", 1.25), 1.25);
-    EXPECT_EQ(host.setParameter(1, 2.6), 3.0);   // whole-number slider rounds
+    EXPECT_EQ(host.setParameter(1, 2.6), 3.0);    // whole-number slider rounds
     EXPECT_EQ(host.setParameter(1, 100.0), 16.0); // valid, not slider, maximum
     EXPECT_EQ(host.setParameter("Path", 0.0), 1.0);
     EXPECT_EQ(host.setParameter("Invert", 7.0), 1.0);

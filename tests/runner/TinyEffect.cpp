@@ -170,7 +170,8 @@ PF_Err preRender(PF_InData *in, PF_PreRenderExtra *extra)
         }
     }
     if (!err) {
-        PreRender *data = new (std::nothrow) PreRender{requested, gain.u.fs_d.value, path.u.pd.value};
+        PreRender *data =
+            new (std::nothrow) PreRender{requested, gain.u.fs_d.value, path.u.pd.value};
         if (!data) {
             err = PF_Err_OUT_OF_MEMORY;
         } else {
@@ -182,8 +183,8 @@ PF_Err preRender(PF_InData *in, PF_PreRenderExtra *extra)
     }
 
     // Check-ins run whatever happened above; their errors only count when nothing failed before.
-    for (auto [held, def] : {std::pair{havePath, &path}, std::pair{haveGain, &gain},
-                             std::pair{haveFrames, &frames}}) {
+    for (auto [held, def] :
+         {std::pair{havePath, &path}, std::pair{haveGain, &gain}, std::pair{haveFrames, &frames}}) {
         if (held) {
             const PF_Err checkin = PF_CHECKIN_PARAM(in, def);
             if (!err) {
@@ -207,7 +208,8 @@ struct Job {
 template <class Pixel> Pixel *pixelAt(PF_EffectWorld *world, A_long x, A_long y)
 {
     return reinterpret_cast<Pixel *>(reinterpret_cast<char *>(world->data) +
-                                     static_cast<std::ptrdiff_t>(y) * world->rowbytes) + x;
+                                     static_cast<std::ptrdiff_t>(y) * world->rowbytes) +
+           x;
 }
 
 template <class Channel> Channel store(double value, double full)
@@ -243,8 +245,12 @@ PF_Err drawRow(const Job &job, A_long y)
 {
     for (A_long x = 0; x < job.output->width; ++x) {
         switch (job.format) {
-        case PF_PixelFormat_ARGB32: meanPixel(job, x, y, pixelAt<PF_Pixel8>(job.output, x, y)); break;
-        case PF_PixelFormat_ARGB64: meanPixel(job, x, y, pixelAt<PF_Pixel16>(job.output, x, y)); break;
+        case PF_PixelFormat_ARGB32:
+            meanPixel(job, x, y, pixelAt<PF_Pixel8>(job.output, x, y));
+            break;
+        case PF_PixelFormat_ARGB64:
+            meanPixel(job, x, y, pixelAt<PF_Pixel16>(job.output, x, y));
+            break;
         default: meanPixel(job, x, y, pixelAt<PF_PixelFloat>(job.output, x, y)); break;
         }
     }
@@ -321,12 +327,10 @@ PF_Err smartRender(PF_InData *in, PF_SmartRenderExtra *extra)
     }
 
     switch (job.data->path) {
-    case PATH_GENERIC:
-        return iterate8->iterate_generic(job.output->height, &job, &rowWorker);
+    case PATH_GENERIC: return iterate8->iterate_generic(job.output->height, &job, &rowWorker);
     case PATH_ONCE_PER_WORKER:
         return iterate8->iterate_generic(PF_Iterations_ONCE_PER_PROCESSOR, &job, &stripeWorker);
-    default:
-        break;
+    default: break;
     }
     if (job.format == PF_PixelFormat_ARGB32) {
         return iterate8->iterate(in, 0, job.output->height, job.frames[0], nullptr, &job,
@@ -363,25 +367,21 @@ PF_Err about(PF_InData *in, PF_OutData *out)
 #define TINY_EXPORT __attribute__((visibility("default")))
 #endif
 
-extern "C" TINY_EXPORT PF_Err
-EntryPointFunc(PF_Cmd cmd, PF_InData *in_data, PF_OutData *out_data, PF_ParamDef *[],
-               PF_LayerDef *, void *extra)
+extern "C" TINY_EXPORT PF_Err EntryPointFunc(PF_Cmd cmd, PF_InData *in_data, PF_OutData *out_data,
+                                             PF_ParamDef *[], PF_LayerDef *, void *extra)
 {
     switch (cmd) {
-    case PF_Cmd_ABOUT:
-        return about(in_data, out_data);
+    case PF_Cmd_ABOUT: return about(in_data, out_data);
     case PF_Cmd_GLOBAL_SETUP:
         out_data->my_version = PF_VERSION(1, 2, 3, PF_Stage_BETA, 4);
         out_data->out_flags = PF_OutFlag_DEEP_COLOR_AWARE;
         out_data->out_flags2 = PF_OutFlag2_SUPPORTS_SMART_RENDER | PF_OutFlag2_FLOAT_COLOR_AWARE;
         return PF_Err_NONE;
-    case PF_Cmd_PARAMS_SETUP:
-        return paramsSetup(in_data, out_data);
+    case PF_Cmd_PARAMS_SETUP: return paramsSetup(in_data, out_data);
     case PF_Cmd_SMART_PRE_RENDER:
         return preRender(in_data, static_cast<PF_PreRenderExtra *>(extra));
     case PF_Cmd_SMART_RENDER:
         return smartRender(in_data, static_cast<PF_SmartRenderExtra *>(extra));
-    default:
-        return PF_Err_NONE;
+    default: return PF_Err_NONE;
     }
 }

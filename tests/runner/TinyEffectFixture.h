@@ -43,9 +43,15 @@ inline void addPatternFrames(InMemoryFrameSource &source, int count)
         for (int y = 0; y < frame.height(); ++y) {
             for (int x = 0; x < frame.width(); ++x) {
                 switch (source.depth()) {
-                case PixelDepth::Bits8: fillPixel(frame.at<PF_Pixel8>(x, y), k, x, y, source.depth()); break;
-                case PixelDepth::Bits16: fillPixel(frame.at<PF_Pixel16>(x, y), k, x, y, source.depth()); break;
-                case PixelDepth::Float32: fillPixel(frame.at<PF_PixelFloat>(x, y), k, x, y, source.depth()); break;
+                case PixelDepth::Bits8:
+                    fillPixel(frame.at<PF_Pixel8>(x, y), k, x, y, source.depth());
+                    break;
+                case PixelDepth::Bits16:
+                    fillPixel(frame.at<PF_Pixel16>(x, y), k, x, y, source.depth());
+                    break;
+                case PixelDepth::Float32:
+                    fillPixel(frame.at<PF_PixelFloat>(x, y), k, x, y, source.depth());
+                    break;
                 }
             }
         }
@@ -86,9 +92,18 @@ inline void expectMeanImage(const World &output, int frames, int present, double
     for (int y = 0; y < output.height(); ++y) {
         for (int x = 0; x < output.width(); ++x) {
             switch (output.depth()) {
-            case PixelDepth::Bits8: expectChannels(output.at<PF_Pixel8>(x, y), frames, present, gain, x, y, output.depth()); break;
-            case PixelDepth::Bits16: expectChannels(output.at<PF_Pixel16>(x, y), frames, present, gain, x, y, output.depth()); break;
-            case PixelDepth::Float32: expectChannels(output.at<PF_PixelFloat>(x, y), frames, present, gain, x, y, output.depth()); break;
+            case PixelDepth::Bits8:
+                expectChannels(output.at<PF_Pixel8>(x, y), frames, present, gain, x, y,
+                               output.depth());
+                break;
+            case PixelDepth::Bits16:
+                expectChannels(output.at<PF_Pixel16>(x, y), frames, present, gain, x, y,
+                               output.depth());
+                break;
+            case PixelDepth::Float32:
+                expectChannels(output.at<PF_PixelFloat>(x, y), frames, present, gain, x, y,
+                               output.depth());
+                break;
             }
         }
     }
@@ -96,7 +111,8 @@ inline void expectMeanImage(const World &output, int frames, int present, double
 
 class TinyEffectHost {
 public:
-    explicit TinyEffectHost(unsigned threads) : host(module.entryPoint(), HostOptions{threads, {}, 0})
+    explicit TinyEffectHost(unsigned threads)
+        : host(module.entryPoint(), HostOptions{threads, {}, 0})
     {
         const SetupResult setup = host.setup();
         if (!setup.ok()) {

@@ -1,5 +1,5 @@
-#include "runner/FrameSource.h"
 #include "runner/World.h"
+#include "runner/FrameSource.h"
 
 #include <gtest/gtest.h>
 

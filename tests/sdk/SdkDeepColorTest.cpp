@@ -11,7 +11,8 @@
 
 namespace {
 
-TEST(SdkDeepColor, WorldDataIsOpaqueWhenTheEffectDeclaresDeepColor) {
+TEST(SdkDeepColor, WorldDataIsOpaqueWhenTheEffectDeclaresDeepColor)
+{
     EXPECT_FALSE((std::is_convertible<PF_PixelPtr, PF_Pixel8 *>::value));
     EXPECT_FALSE((std::is_convertible<PF_PixelPtr, PF_PixelFloat *>::value));
     EXPECT_TRUE(std::is_pointer<PF_PixelPtr>::value);
@@ -23,4 +24,4 @@ TEST(SdkDeepColor, WorldDataIsOpaqueWhenTheEffectDeclaresDeepColor) {
     EXPECT_FLOAT_EQ(reinterpret_cast<PF_PixelFloat *>(world.data)->green, 0.25f);
 }
 
-}  // namespace
+} // namespace

@@ -7,13 +7,15 @@
 #include "SdkConstantTable.h"
 #include "SdkLayoutTable.h"
 
-#define SDK_STATIC_SIZE(T, SIZE, ALIGN)                                                           \
-    static_assert(sizeof(T) == (SIZE), "sizeof(" #T ") must be " #SIZE);                          \
+#define SDK_STATIC_SIZE(T, SIZE, ALIGN)                                                            \
+    static_assert(sizeof(T) == (SIZE), "sizeof(" #T ") must be " #SIZE);                           \
     static_assert(alignof(T) == (ALIGN), "alignof(" #T ") must be " #ALIGN);
-#define SDK_STATIC_OFFSET(T, FIELD, OFFSET)                                                       \
-    static_assert(offsetof(T, FIELD) == (OFFSET), "offsetof(" #T ", " #FIELD ") must be " #OFFSET);
-#define SDK_STATIC_CONSTANT(NAME, VALUE)                                                          \
-    static_assert(static_cast<A_long>(NAME) == static_cast<A_long>(VALUE), #NAME " must be " #VALUE);
+#define SDK_STATIC_OFFSET(T, FIELD, OFFSET)                                                        \
+    static_assert(offsetof(T, FIELD) == (OFFSET), "offsetof(" #T ", " #FIELD ") must "             \
+                                                                             "be " #OFFSET);
+#define SDK_STATIC_CONSTANT(NAME, VALUE)                                                           \
+    static_assert(static_cast<A_long>(NAME) == static_cast<A_long>(VALUE),                         \
+                  #NAME " must be " #VALUE);
 
 SDK_SCALAR_SIZES(SDK_STATIC_SIZE)
 SDK_RECORD_SIZES(SDK_STATIC_SIZE)

@@ -25,48 +25,60 @@ struct Seen {
 Seen g_seen;
 
 PF_Err FakeCheckout(PF_ProgPtr ref, PF_ParamIndex index, A_long time, A_long step, A_u_long scale,
-                    PF_ParamDef *param) {
+                    PF_ParamDef *param)
+{
     g_seen = {ref, index, time, step, static_cast<A_long>(scale), param};
     return 7;
 }
-PF_Err FakeCheckin(PF_ProgPtr ref, PF_ParamDef *param) {
+PF_Err FakeCheckin(PF_ProgPtr ref, PF_ParamDef *param)
+{
     g_seen = {ref, 0, 0, 0, 0, param};
     return 8;
 }
-PF_Err FakeAddParam(PF_ProgPtr ref, PF_ParamIndex index, PF_ParamDefPtr def) {
+PF_Err FakeAddParam(PF_ProgPtr ref, PF_ParamIndex index, PF_ParamDefPtr def)
+{
     g_seen = {ref, index, 0, 0, 0, def};
     return 9;
 }
-PF_Err FakeAbort(PF_ProgPtr ref) {
+PF_Err FakeAbort(PF_ProgPtr ref)
+{
     g_seen = {ref, 0, 0, 0, 0, nullptr};
     return PF_Interrupt_CANCEL;
 }
-PF_Err FakeProgress(PF_ProgPtr ref, A_long current, A_long total) {
+PF_Err FakeProgress(PF_ProgPtr ref, A_long current, A_long total)
+{
     g_seen = {ref, current, total, 0, 0, nullptr};
     return 11;
 }
 
-int FakeSprintf(A_char *dst, const A_char *fmt, ...) {
+int FakeSprintf(A_char *dst, const A_char *fmt, ...)
+{
     va_list args;
     va_start(args, fmt);
     const int written = std::vsnprintf(dst, PF_MAX_EFFECT_MSG_LEN + 1, fmt, args);
     va_end(args);
     return written;
 }
-A_char *FakeStrcpy(A_char *dst, const A_char *src) { return std::strcpy(dst, src); }
+A_char *FakeStrcpy(A_char *dst, const A_char *src)
+{
+    return std::strcpy(dst, src);
+}
 
-PF_Err FakePixelData8(PF_EffectWorld *world, PF_PixelPtr, PF_Pixel8 **out) {
+PF_Err FakePixelData8(PF_EffectWorld *world, PF_PixelPtr, PF_Pixel8 **out)
+{
     *out = reinterpret_cast<PF_Pixel8 *>(world->data);
     return PF_Err_NONE;
 }
-PF_Err FakePixelData16(PF_EffectWorld *world, PF_PixelPtr, PF_Pixel16 **out) {
+PF_Err FakePixelData16(PF_EffectWorld *world, PF_PixelPtr, PF_Pixel16 **out)
+{
     *out = reinterpret_cast<PF_Pixel16 *>(world->data);
     return 12;
 }
 
 class SdkMacros : public ::testing::Test {
 protected:
-    void SetUp() override {
+    void SetUp() override
+    {
         g_seen = {};
         in.effect_ref = reinterpret_cast<PF_ProgPtr>(&effect_token);
         in.inter.checkout_param = FakeCheckout;
@@ -86,7 +98,8 @@ protected:
     PF_UtilCallbacks utils{};
 };
 
-TEST_F(SdkMacros, InteractionMacrosPassEffectRefThenArgumentsInOrder) {
+TEST_F(SdkMacros, InteractionMacrosPassEffectRefThenArgumentsInOrder)
+{
     PF_ParamDef def{};
     EXPECT_EQ(PF_CHECKOUT_PARAM(&in, 3, 100, 4, 24, &def), 7);
     EXPECT_EQ(g_seen.effect_ref, in.effect_ref);
@@ -118,7 +131,8 @@ TEST_F(SdkMacros, InteractionMacrosPassEffectRefThenArgumentsInOrder) {
     EXPECT_EQ(g_seen.b, 9);
 }
 
-TEST_F(SdkMacros, UtilityMacrosUseTheInDataOfTheCallingScope) {
+TEST_F(SdkMacros, UtilityMacrosUseTheInDataOfTheCallingScope)
+{
     PF_InData *in_data = &in;
     A_char text[PF_MAX_EFFECT_MSG_LEN + 1] = {};
     EXPECT_EQ(PF_SPRINTF(text, "%s %d", "frames", 12), 9);
@@ -137,7 +151,8 @@ TEST_F(SdkMacros, UtilityMacrosUseTheInDataOfTheCallingScope) {
     EXPECT_EQ(first16, pixels16);
 }
 
-TEST(SdkVersion, PackingRoundTripsEveryFieldWithoutBleeding) {
+TEST(SdkVersion, PackingRoundTripsEveryFieldWithoutBleeding)
+{
     for (A_u_long vers = 0; vers < 128; ++vers) {
         const A_u_long packed = PF_VERSION(vers, 15, 15, PF_Stage_RELEASE, 511);
         ASSERT_EQ(PF_Version_VERS(packed), vers);
@@ -152,12 +167,14 @@ TEST(SdkVersion, PackingRoundTripsEveryFieldWithoutBleeding) {
     EXPECT_EQ(PF_Version_VERS(PF_VERSION(2, 2, 0, PF_Stage_DEVELOP, 1)), 2u);
 }
 
-PF_Err Step(A_long *calls, PF_Err result) {
+PF_Err Step(A_long *calls, PF_Err result)
+{
     ++*calls;
     return result;
 }
 
-TEST(SdkErrorChaining, ErrSkipsStepsAfterAFailureAndErr2AlwaysRunsButKeepsTheFirst) {
+TEST(SdkErrorChaining, ErrSkipsStepsAfterAFailureAndErr2AlwaysRunsButKeepsTheFirst)
+{
     PF_Err err = PF_Err_NONE;
     PF_Err err2 = PF_Err_NONE;
     A_long calls = 0;
@@ -180,7 +197,8 @@ TEST(SdkErrorChaining, ErrSkipsStepsAfterAFailureAndErr2AlwaysRunsButKeepsTheFir
     EXPECT_EQ(calls, 5);
 }
 
-TEST(SdkStructHelpers, ClearZeroesEveryByteAndCopyCopiesThemAll) {
+TEST(SdkStructHelpers, ClearZeroesEveryByteAndCopyCopiesThemAll)
+{
     PF_ParamDef def;
     std::memset(&def, 0xAB, sizeof def);
     AEFX_CLR_STRUCT(def);
@@ -195,7 +213,8 @@ TEST(SdkStructHelpers, ClearZeroesEveryByteAndCopyCopiesThemAll) {
     EXPECT_EQ(std::memcmp(&source, &def, sizeof def), 0);
 }
 
-TEST(SdkFixedPoint, ConversionsRoundAndKeepSign) {
+TEST(SdkFixedPoint, ConversionsRoundAndKeepSign)
+{
     EXPECT_EQ(INT2FIX(3), 3 * 65536);
     EXPECT_EQ(INT2FIX(-3), -3 * 65536);
     EXPECT_EQ(FIX2INT(INT2FIX(-7)), -7);
@@ -207,23 +226,24 @@ TEST(SdkFixedPoint, ConversionsRoundAndKeepSign) {
     EXPECT_DOUBLE_EQ(RATIO2FLOAT((PF_RationalScale{1, 4})), 0.25);
 }
 
-TEST(SdkChannels, EightBitFullScaleMapsToTheHostSixteenBitFullScale) {
+TEST(SdkChannels, EightBitFullScaleMapsToTheHostSixteenBitFullScale)
+{
     EXPECT_EQ(CONVERT8TO16(0), 0);
     EXPECT_EQ(CONVERT8TO16(PF_MAX_CHAN8), PF_MAX_CHAN16);
     EXPECT_EQ(CONVERT8TO16(PF_HALF_CHAN8), 16448);
 }
 
-TEST(SdkPixelFormats, FourCcIsTheCharactersInLittleEndianOrder) {
-    const A_long formats[] = {PF_PixelFormat_ARGB32, PF_PixelFormat_ARGB64,
-                              PF_PixelFormat_ARGB128};
+TEST(SdkPixelFormats, FourCcIsTheCharactersInLittleEndianOrder)
+{
+    const A_long formats[] = {PF_PixelFormat_ARGB32, PF_PixelFormat_ARGB64, PF_PixelFormat_ARGB128};
     const char *const spelled[] = {"argb", "ae16", "ae32"};
     for (int i = 0; i < 3; ++i) {
         const A_u_long value = static_cast<A_u_long>(formats[i]);
-        const char chars[5] = {static_cast<char>(value & 0xFF), static_cast<char>((value >> 8) & 0xFF),
-                               static_cast<char>((value >> 16) & 0xFF),
-                               static_cast<char>((value >> 24) & 0xFF), '\0'};
+        const char chars[5] = {
+            static_cast<char>(value & 0xFF), static_cast<char>((value >> 8) & 0xFF),
+            static_cast<char>((value >> 16) & 0xFF), static_cast<char>((value >> 24) & 0xFF), '\0'};
         EXPECT_STREQ(chars, spelled[i]);
     }
 }
 
-}  // namespace
+} // namespace

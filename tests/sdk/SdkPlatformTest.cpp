@@ -23,7 +23,8 @@ struct PackedAfterSdkHeaders {
 
 namespace {
 
-TEST(SdkPacking, RecordsKeepTheHostLayoutUnderATighterIncluderPacking) {
+TEST(SdkPacking, RecordsKeepTheHostLayoutUnderATighterIncluderPacking)
+{
     EXPECT_EQ(offsetof(PF_LayerDef, data), 24u);
     EXPECT_EQ(offsetof(PF_OutData, global_data), 40u);
     EXPECT_EQ(offsetof(PF_InData, src_snd), 352u);
@@ -33,7 +34,8 @@ TEST(SdkPacking, RecordsKeepTheHostLayoutUnderATighterIncluderPacking) {
     EXPECT_EQ(offsetof(PackedAfterSdkHeaders, value), 4u);
 }
 
-TEST(SdkPlatform, ScalarTypesFollowTheWindowsSwitchOfTheHostHeaders) {
+TEST(SdkPlatform, ScalarTypesFollowTheWindowsSwitchOfTheHostHeaders)
+{
 #ifdef _WINDOWS
     EXPECT_TRUE((std::is_same<PF_Boolean, char>::value));
     EXPECT_TRUE((std::is_same<PF_Handle, void **>::value));
@@ -49,17 +51,18 @@ TEST(SdkPlatform, ScalarTypesFollowTheWindowsSwitchOfTheHostHeaders) {
     EXPECT_TRUE((std::is_same<A_Boolean, unsigned char>::value));
 }
 
-TEST(SdkPlatform, FlagEnumsStaySignedSoFlagArithmeticOnALongFieldsIsSignClean) {
+TEST(SdkPlatform, FlagEnumsStaySignedSoFlagArithmeticOnALongFieldsIsSignClean)
+{
     EXPECT_TRUE(std::is_signed<std::underlying_type<decltype(PF_OutFlag_NONE)>::type>::value);
     EXPECT_TRUE(std::is_signed<std::underlying_type<decltype(PF_WorldFlag_DEEP)>::type>::value);
-    EXPECT_TRUE(
-        std::is_signed<std::underlying_type<decltype(PF_PixelFormat_ARGB32)>::type>::value);
+    EXPECT_TRUE(std::is_signed<std::underlying_type<decltype(PF_PixelFormat_ARGB32)>::type>::value);
     PF_OutFlags flags = PF_OutFlag_NONE;
     flags |= PF_OutFlag_AUDIO_EFFECT_ONLY;
     EXPECT_EQ(static_cast<A_u_long>(flags), 0x80000000u);
 }
 
-TEST(SdkPlatform, NamesTheMirroredSdkDoesNotDeclareAreAbsent) {
+TEST(SdkPlatform, NamesTheMirroredSdkDoesNotDeclareAreAbsent)
+{
 #ifdef PF_DEF_NAME
     ADD_FAILURE() << "PF_DEF_NAME belongs to newer SDKs; plug-in code defines its own fallback";
 #endif
@@ -72,7 +75,8 @@ TEST(SdkPlatform, NamesTheMirroredSdkDoesNotDeclareAreAbsent) {
     SUCCEED();
 }
 
-TEST(SdkSuites, NamesAndVersionsMatchWhatTheHostRegisters) {
+TEST(SdkSuites, NamesAndVersionsMatchWhatTheHostRegisters)
+{
     EXPECT_STREQ(kSPBasicSuite, "SP Basic Suite");
     EXPECT_EQ(kSPBasicSuiteVersion, 4);
     EXPECT_STREQ(kPFANSISuite, "PF ANSI Suite");
@@ -92,4 +96,4 @@ TEST(SdkSuites, NamesAndVersionsMatchWhatTheHostRegisters) {
     EXPECT_TRUE((std::is_same<PF_Iterate16Suite1, PF_iterate16Suite1>::value));
 }
 
-}  // namespace
+} // namespace

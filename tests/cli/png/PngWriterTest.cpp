@@ -19,23 +19,30 @@ namespace {
 
 using test::Image;
 
-void writeImage(const std::string& path, const Image& image) {
-    const std::size_t rowSamples = static_cast<std::size_t>(image.width) * static_cast<std::size_t>(image.channels);
+void writeImage(const std::string &path, const Image &image)
+{
+    const std::size_t rowSamples =
+        static_cast<std::size_t>(image.width) * static_cast<std::size_t>(image.channels);
     int nextRow = 0;
-    writePng(path, image.width, image.height, image.channels, image.bitDepth, [&](int y, void* row) {
-        EXPECT_EQ(y, nextRow++);
-        const std::uint16_t* source = image.samples.data() + static_cast<std::size_t>(y) * rowSamples;
-        if (image.bitDepth == 16) {
-            std::memcpy(row, source, rowSamples * 2);
-        } else {
-            auto* out = static_cast<std::uint8_t*>(row);
-            for (std::size_t i = 0; i < rowSamples; ++i) out[i] = static_cast<std::uint8_t>(source[i]);
-        }
-    });
+    writePng(path, image.width, image.height, image.channels, image.bitDepth,
+             [&](int y, void *row) {
+                 EXPECT_EQ(y, nextRow++);
+                 const std::uint16_t *source =
+                     image.samples.data() + static_cast<std::size_t>(y) * rowSamples;
+                 if (image.bitDepth == 16) {
+                     std::memcpy(row, source, rowSamples * 2);
+                 } else {
+                     auto *out = static_cast<std::uint8_t *>(row);
+                     for (std::size_t i = 0; i < rowSamples; ++i) {
+                         out[i] = static_cast<std::uint8_t>(source[i]);
+                     }
+                 }
+             });
     EXPECT_EQ(nextRow, image.height);
 }
 
-void expectSamples(const Image& actual, const Image& expected, const std::string& what) {
+void expectSamples(const Image &actual, const Image &expected, const std::string &what)
+{
     ASSERT_EQ(actual.width, expected.width) << what;
     ASSERT_EQ(actual.height, expected.height) << what;
     ASSERT_EQ(actual.channels, expected.channels) << what;
@@ -43,50 +50,61 @@ void expectSamples(const Image& actual, const Image& expected, const std::string
     ASSERT_TRUE(actual.samples == expected.samples) << what;
 }
 
-std::string writeFailure(const std::string& path) {
+std::string writeFailure(const std::string &path)
+{
     try {
         writeImage(path, test::makeImage(64, 64, 3, 8, 1));
-    } catch (const RunError& error) {
+    } catch (const RunError &error) {
         return error.what();
     }
     return "(written)";
 }
 
-bool havePngcheck() { return std::system("command -v pngcheck >/dev/null 2>&1") == 0; }
+bool havePngcheck()
+{
+    return std::system("command -v pngcheck >/dev/null 2>&1") == 0;
+}
 
-TEST(PngWriter, RoundTripsExactlyThroughOpenImageIOLibpngAndTheReader) {
+TEST(PngWriter, RoundTripsExactlyThroughOpenImageIOLibpngAndTheReader)
+{
     test::ScratchDir dir;
     PngDecoder decoder;
     const int sizes[][2] = {{1, 1}, {17, 5}, {64, 33}};
     for (int channels : {3, 4}) {
         for (int bitDepth : {8, 16}) {
-            for (const auto& size : sizes) {
-                const Image source = test::makeImage(size[0], size[1], channels, bitDepth,
-                                                     static_cast<unsigned>(channels * 100 + bitDepth + size[0]));
-                const std::string what = std::to_string(channels) + " channels, " + std::to_string(bitDepth) +
-                                         " bits, " + std::to_string(size[0]) + "x" + std::to_string(size[1]);
+            for (const auto &size : sizes) {
+                const Image source =
+                    test::makeImage(size[0], size[1], channels, bitDepth,
+                                    static_cast<unsigned>(channels * 100 + bitDepth + size[0]));
+                const std::string what = std::to_string(channels) + " channels, " +
+                                         std::to_string(bitDepth) + " bits, " +
+                                         std::to_string(size[0]) + "x" + std::to_string(size[1]);
                 const std::string path = dir.file("w.png");
                 writeImage(path, source);
-                expectSamples(test::readWithOpenImageIO(path), source, what + " through OpenImageIO");
+                expectSamples(test::readWithOpenImageIO(path), source,
+                              what + " through OpenImageIO");
                 expectSamples(test::readWithLibpng(path), source, what + " through libpng");
 
                 Image ours{source.width, source.height, channels, bitDepth, {}};
-                decoder.decode(path, [&](int, const void* row) {
+                decoder.decode(path, [&](int, const void *row) {
                     for (int i = 0; i < source.width * channels; ++i) {
-                        ours.samples.push_back(bitDepth == 16 ? static_cast<const std::uint16_t*>(row)[i]
-                                                              : static_cast<const std::uint8_t*>(row)[i]);
+                        ours.samples.push_back(bitDepth == 16
+                                                   ? static_cast<const std::uint16_t *>(row)[i]
+                                                   : static_cast<const std::uint8_t *>(row)[i]);
                     }
                 });
                 expectSamples(ours, source, what + " through the reader");
                 if (havePngcheck()) {
-                    EXPECT_EQ(std::system(("pngcheck -q '" + path + "' >/dev/null").c_str()), 0) << what;
+                    EXPECT_EQ(std::system(("pngcheck -q '" + path + "' >/dev/null").c_str()), 0)
+                        << what;
                 }
             }
         }
     }
 }
 
-TEST(PngWriter, SplitsLargeDataIntoChunksOfAtMostOneMebibyte) {
+TEST(PngWriter, SplitsLargeDataIntoChunksOfAtMostOneMebibyte)
+{
     test::ScratchDir dir;
     // Noise does not compress: about 2 MiB of image data.
     Image noise{500, 700, 3, 16, {}};
@@ -99,15 +117,20 @@ TEST(PngWriter, SplitsLargeDataIntoChunksOfAtMostOneMebibyte) {
     writeImage(path, noise);
     const std::vector<std::size_t> lengths = test::idatLengths(test::readFile(path));
     ASSERT_GE(lengths.size(), 2u);
-    for (std::size_t length : lengths) EXPECT_LE(length, std::size_t{1} << 20);
+    for (std::size_t length : lengths) {
+        EXPECT_LE(length, std::size_t{1} << 20);
+    }
     expectSamples(test::readWithOpenImageIO(path), noise, "noise");
 }
 
-TEST(PngWriter, PicksTheFilterThatPredictsEachRowBest) {
+TEST(PngWriter, PicksTheFilterThatPredictsEachRowBest)
+{
     test::ScratchDir dir;
     // Every row the same noise: all rows after the first are best told as "Up" (all zeros).
     Image repeated = test::makeImage(50, 6, 3, 8, 9);
-    for (std::size_t i = 150; i < repeated.samples.size(); ++i) repeated.samples[i] = repeated.samples[i % 150];
+    for (std::size_t i = 150; i < repeated.samples.size(); ++i) {
+        repeated.samples[i] = repeated.samples[i % 150];
+    }
     // Ramps along x with a different slope on each row. Worked out by hand from the signed-byte
     // sums: Sub wins on rows 0, 2, 4 (row 0 ties with Paeth; the earlier filter is kept) and
     // Paeth, by a few units, on rows 1, 3, 5. Up, Average and None cost ten times more.
@@ -121,33 +144,45 @@ TEST(PngWriter, PicksTheFilterThatPredictsEachRowBest) {
     const std::string path = dir.file("f.png");
     writeImage(path, repeated);
     const std::vector<int> repeatedFilters = test::rowFilters(test::readFile(path), 6, 150);
-    for (int y = 1; y < 6; ++y) EXPECT_EQ(repeatedFilters[static_cast<std::size_t>(y)], 2) << "row " << y;
+    for (int y = 1; y < 6; ++y) {
+        EXPECT_EQ(repeatedFilters[static_cast<std::size_t>(y)], 2) << "row " << y;
+    }
     writeImage(path, ramp);
     const std::vector<int> rampFilters = test::rowFilters(test::readFile(path), 6, 150);
     EXPECT_EQ(rampFilters, (std::vector<int>{1, 4, 1, 4, 1, 4}));
 }
 
-TEST(PngWriter, ReportsFailuresAndWritesNothingForAFailingRowSource) {
+TEST(PngWriter, ReportsFailuresAndWritesNothingForAFailingRowSource)
+{
     test::ScratchDir dir;
     EXPECT_EQ(writeFailure(dir.file("missing/plate.png")),
-              dir.file("missing/plate.png") + ": cannot write the output (No such file or directory)");
+              dir.file("missing/plate.png") +
+                  ": cannot write the output (No such file or directory)");
     if (std::filesystem::exists("/dev/full")) {
-        EXPECT_EQ(writeFailure("/dev/full"), "/dev/full: cannot write the output (No space left on device)");
+        EXPECT_EQ(writeFailure("/dev/full"),
+                  "/dev/full: cannot write the output (No space left on device)");
     }
 
     const std::string path = dir.file("plate.png");
-    EXPECT_THROW(writePng(path, 8, 8, 3, 8, [](int y, void*) {
-        if (y == 4) throw std::runtime_error("render failed");
-    }), std::runtime_error);
+    EXPECT_THROW(writePng(path, 8, 8, 3, 8,
+                          [](int y, void *) {
+                              if (y == 4) {
+                                  throw std::runtime_error("render failed");
+                              }
+                          }),
+                 std::runtime_error);
     EXPECT_FALSE(std::filesystem::exists(path));
 
-    for (const auto& shape : {std::vector<int>{0, 1, 3, 8}, {1, 0, 3, 8}, {1, 1, 2, 8}, {1, 1, 3, 12},
+    for (const auto &shape : {std::vector<int>{0, 1, 3, 8},
+                              {1, 0, 3, 8},
+                              {1, 1, 2, 8},
+                              {1, 1, 3, 12},
                               {(1 << 24) + 1, 1, 4, 16}}) {
-        EXPECT_THROW(writePng(path, shape[0], shape[1], shape[2], shape[3], [](int, void*) {}),
+        EXPECT_THROW(writePng(path, shape[0], shape[1], shape[2], shape[3], [](int, void *) {}),
                      std::invalid_argument);
     }
     EXPECT_FALSE(std::filesystem::exists(path));
 }
 
-}  // namespace
-}  // namespace framemeld::cli::png
+} // namespace
+} // namespace framemeld::cli::png

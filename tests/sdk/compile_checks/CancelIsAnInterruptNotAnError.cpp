@@ -2,7 +2,13 @@
 #include "AE_Effect.h"
 
 #if FRAMEMELD_VIOLATE
-PF_Err Cancelled() { return PF_Err_INTERRUPT_CANCEL; }
+PF_Err Cancelled()
+{
+    return PF_Err_INTERRUPT_CANCEL;
+}
 #else
-PF_Err Cancelled() { return PF_Interrupt_CANCEL; }
+PF_Err Cancelled()
+{
+    return PF_Interrupt_CANCEL;
+}
 #endif

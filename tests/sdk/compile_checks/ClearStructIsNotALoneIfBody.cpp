@@ -3,7 +3,8 @@
 #include "AE_Effect.h"
 #include "AE_Macros.h"
 
-void Reset(PF_ParamDef &def, bool clear) {
+void Reset(PF_ParamDef &def, bool clear)
+{
 #if FRAMEMELD_VIOLATE
     if (clear)
         AEFX_CLR_STRUCT(def);

@@ -4,4 +4,7 @@
 #endif
 #include "AE_Effect.h"
 
-PF_Pixel8 *First(PF_EffectWorld *world) { return world->data; }
+PF_Pixel8 *First(PF_EffectWorld *world)
+{
+    return world->data;
+}

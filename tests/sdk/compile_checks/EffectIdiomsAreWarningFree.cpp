@@ -11,7 +11,8 @@
 #include "SPBasic.h"
 
 PF_Err Setup(PF_InData *in_data, PF_OutData *out_data);
-PF_Err Setup(PF_InData *in_data, PF_OutData *out_data) {
+PF_Err Setup(PF_InData *in_data, PF_OutData *out_data)
+{
     PF_Err err = PF_Err_NONE, err2 = PF_Err_NONE;
     out_data->my_version = PF_VERSION(2, 2, 0, PF_Stage_DEVELOP, 1);
     out_data->out_flags = PF_OutFlag_DEEP_COLOR_AWARE | PF_OutFlag_PIX_INDEPENDENT;
@@ -42,7 +43,8 @@ PF_Err Setup(PF_InData *in_data, PF_OutData *out_data) {
 }
 
 PF_Err Depth(PF_InData *in_data, PF_EffectWorld *world, const PF_WorldSuite2 *worlds);
-PF_Err Depth(PF_InData *in_data, PF_EffectWorld *world, const PF_WorldSuite2 *worlds) {
+PF_Err Depth(PF_InData *in_data, PF_EffectWorld *world, const PF_WorldSuite2 *worlds)
+{
     PF_PixelFormat format = PF_PixelFormat_INVALID;
     PF_Err err = worlds->PF_GetPixelFormat(world, &format);
     switch (format) {
@@ -56,11 +58,8 @@ PF_Err Depth(PF_InData *in_data, PF_EffectWorld *world, const PF_WorldSuite2 *wo
         err = PF_GET_PIXEL_DATA16(world, nullptr, &first);
         break;
     }
-    case PF_PixelFormat_ARGB128:
-        (void)reinterpret_cast<PF_PixelFloat *>(world->data);
-        break;
-    default:
-        err = PF_Err_BAD_CALLBACK_PARAM;
+    case PF_PixelFormat_ARGB128: (void)reinterpret_cast<PF_PixelFloat *>(world->data); break;
+    default: err = PF_Err_BAD_CALLBACK_PARAM;
     }
     if (PF_WORLD_IS_DEEP(world) || (world->world_flags & PF_WorldFlag_WRITEABLE) != 0) {
         err = PF_Err_NONE;
@@ -71,10 +70,12 @@ PF_Err Depth(PF_InData *in_data, PF_EffectWorld *world, const PF_WorldSuite2 *wo
 PF_Err Workers(const PF_Iterate8Suite1 *it8, const PF_iterateFloatSuite1 *itf, PF_InData *in_data,
                PF_EffectWorld *src, PF_EffectWorld *dst, const SPBasicSuite *basic);
 PF_Err Workers(const PF_Iterate8Suite1 *it8, const PF_iterateFloatSuite1 *itf, PF_InData *in_data,
-               PF_EffectWorld *src, PF_EffectWorld *dst, const SPBasicSuite *basic) {
+               PF_EffectWorld *src, PF_EffectWorld *dst, const SPBasicSuite *basic)
+{
     struct Callbacks {
         static PF_Err Row(void *, A_long, A_long, A_long) { return PF_Err_NONE; }
-        static PF_Err Pixel(void *, A_long, A_long, PF_PixelFloat *, PF_PixelFloat *) {
+        static PF_Err Pixel(void *, A_long, A_long, PF_PixelFloat *, PF_PixelFloat *)
+        {
             return PF_Err_NONE;
         }
     };

@@ -2,7 +2,14 @@
 #include "AE_EffectCB.h"
 
 #if FRAMEMELD_VIOLATE
-int Report(PF_InData *host, A_char *message) { (void)host; return PF_SPRINTF(message, "%d", 1); }
+int Report(PF_InData *host, A_char *message)
+{
+    (void)host;
+    return PF_SPRINTF(message, "%d", 1);
+}
 #else
-int Report(PF_InData *in_data, A_char *message) { return PF_SPRINTF(message, "%d", 1); }
+int Report(PF_InData *in_data, A_char *message)
+{
+    return PF_SPRINTF(message, "%d", 1);
+}
 #endif
