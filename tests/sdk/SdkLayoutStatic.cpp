@@ -10,10 +10,10 @@
 #define SDK_STATIC_SIZE(T, SIZE, ALIGN)                                                            \
     static_assert(sizeof(T) == (SIZE), "sizeof(" #T ") must be " #SIZE);                           \
     static_assert(alignof(T) == (ALIGN), "alignof(" #T ") must be " #ALIGN);
-// clang-format off (it re-wraps this string differently on every pass)
-#define SDK_STATIC_OFFSET(T, FIELD, OFFSET)                                                        \
-    static_assert(offsetof(T, FIELD) == (OFFSET), "offsetof(" #T ", " #FIELD ") must "             \
-                                                  "be " #OFFSET);
+// The formatter re-wraps this message differently on every pass.
+// clang-format off
+#define SDK_STATIC_OFFSET(T, FIELD, OFFSET) \
+    static_assert(offsetof(T, FIELD) == (OFFSET), "offsetof(" #T ", " #FIELD ") must be " #OFFSET);
 // clang-format on
 #define SDK_STATIC_CONSTANT(NAME, VALUE)                                                           \
     static_assert(static_cast<A_long>(NAME) == static_cast<A_long>(VALUE),                         \
