@@ -8,7 +8,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   libopenimageio-dev openimageio-tools ffmpeg opencv-doc
   g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64 wine wine64 libxml2-utils
-  clang libclang-rt-14-dev
+  clang libclang-rt-14-dev clang-format
   libdeflate-dev pngcheck
 )
 # The plate benchmark (bench/plate-bench.sh) also times peers; only `setup.sh --bench` adds them.

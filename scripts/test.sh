@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
 # Sets up a fresh Debian machine, builds everything and runs the whole test suite:
+#   0. the format check (every C and C++ file in the house style of .clang-format);
 #   1. the 'ci' preset (warnings are errors) with every test;
 #   2. the 'asan' preset (AddressSanitizer + UndefinedBehaviorSanitizer) with every test.
 # --quick runs step 1 only.
@@ -15,6 +16,7 @@ for arg in "$@"; do
 done
 
 bash scripts/setup.sh
+bash scripts/check-format.sh
 
 jobs=$(nproc)
 run_preset() {
