@@ -9,16 +9,16 @@
 
 #include "cli/CancelSignal.h"
 #include "cli/CliError.h"
-#include "cli/FootageDecoder.h"
-#include "cli/FootageDiscovery.h"
-#include "cli/FootageFrameSource.h"
 #include "cli/Options.h"
-#include "cli/PlateWriter.h"
 #include "cli/PluginLocation.h"
 #include "cli/PluginSession.h"
 #include "cli/ProgressBar.h"
 #include "cli/SamplingPlan.h"
 #include "cli/ThirdPartyLeaks.h"
+#include "cli/footage/FootageDecoder.h"
+#include "cli/footage/FootageDiscovery.h"
+#include "cli/footage/FootageFrameSource.h"
+#include "cli/plate/PlateWriter.h"
 
 using namespace framemeld::cli;
 namespace runner = framemeld::runner;

@@ -7,8 +7,8 @@
 #include <cstdlib>
 
 #include "cli/CliError.h"
+#include "cli/png/PngDecoder.h"
 #include "cli/png/PngProbe.h"
-#include "cli/png/PngReader.h"
 
 namespace {
 

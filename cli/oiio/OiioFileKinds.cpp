@@ -4,7 +4,7 @@
 #include <filesystem>
 
 #include "cli/CliError.h"
-#include "cli/OiioMessages.h"
+#include "cli/oiio/OiioMessages.h"
 
 namespace framemeld::cli::oiio {
 

@@ -6,7 +6,7 @@
 
 #include <OpenImageIO/imageio.h>
 
-#include "cli/OiioFootage.h"
+#include "cli/oiio/OiioModule.h"
 
 namespace framemeld::cli::oiio {
 
@@ -20,7 +20,7 @@ std::string extensionOf(const std::string &path);
 // does take.
 std::unique_ptr<OIIO::ImageInput> openFootageFile(const std::string &path, std::string &failure);
 
-// See OiioFootage::openFile.
+// See OiioModule::openFile.
 Clip openClipFile(const std::string &path);
 
 } // namespace framemeld::cli::oiio

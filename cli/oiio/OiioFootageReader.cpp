@@ -8,9 +8,9 @@
 #include <vector>
 
 #include "cli/CliError.h"
-#include "cli/OiioMessages.h"
-#include "cli/PixelConversion.h"
 #include "cli/oiio/OiioFileKinds.h"
+#include "cli/oiio/OiioMessages.h"
+#include "cli/pixels/PixelConversion.h"
 
 namespace framemeld::cli::oiio {
 namespace {

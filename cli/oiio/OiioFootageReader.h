@@ -3,8 +3,8 @@
 
 #include <string>
 
-#include "cli/Clip.h"
-#include "cli/FootageDecoder.h"
+#include "cli/footage/Clip.h"
+#include "cli/footage/FootageDecoder.h"
 
 namespace framemeld::cli::oiio {
 

@@ -7,8 +7,8 @@
 #include <vector>
 
 #include "cli/CliError.h"
-#include "cli/OiioMessages.h"
-#include "cli/PixelConversion.h"
+#include "cli/oiio/OiioMessages.h"
+#include "cli/pixels/PixelConversion.h"
 
 namespace framemeld::cli::oiio {
 namespace {

@@ -3,13 +3,13 @@
 
 #include <string>
 
-#include "cli/PlateWriter.h"
+#include "cli/plate/PlateImage.h"
 
 namespace framemeld::cli::oiio {
 
 bool writesFormatOf(const std::string &path);
 
-// See OiioFootage::writePlate.
+// See OiioModule::writePlate.
 void writePlate(const std::string &file, const std::string &shownAs, const PlateImage &plate,
                 const PlateFileOptions &options);
 

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <memory>
 
+#include "cli/files/FileHandle.h"
 #include "cli/png/PngFormat.h"
 
 namespace framemeld::cli::png {
@@ -129,15 +130,11 @@ template <typename Source> PngProbe probe(Source &source)
     return result;
 }
 
-struct FileCloser {
-    void operator()(std::FILE *file) const { std::fclose(file); }
-};
-
 } // namespace
 
 PngProbe probePng(const std::string &path)
 {
-    std::unique_ptr<std::FILE, FileCloser> file(std::fopen(path.c_str(), "rb"));
+    UniqueFile file(std::fopen(path.c_str(), "rb"));
     if (!file) {
         return leave(std::string("cannot open: ") + std::strerror(errno));
     }

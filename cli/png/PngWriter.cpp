@@ -30,18 +30,9 @@ struct CompressorDeleter {
     }
 };
 
-struct FileCloser {
-    void operator()(std::FILE *file) const
-    {
-        if (file != nullptr) {
-            std::fclose(file);
-        }
-    }
-};
-
-[[noreturn]] void fail(const std::string &path, const std::string &reason)
+[[noreturn]] void fail(const std::string &name, const std::string &reason)
 {
-    throw RunError(path + ": cannot write the output (" + reason + ")");
+    throw RunError(name + ": cannot write the output (" + reason + ")");
 }
 
 // Filter bytes for every row, each led by its filter type, in the order they are stored.
@@ -99,12 +90,12 @@ std::vector<std::uint8_t> compress(const std::vector<std::uint8_t> &data)
 
 class ChunkFile {
 public:
-    ChunkFile(std::FILE *file, const std::string &path) : file_(file), path_(path) {}
+    ChunkFile(std::FILE *file, const std::string &name) : file_(file), name_(name) {}
 
     void put(const void *data, std::size_t size)
     {
         if (size > 0 && std::fwrite(data, 1, size, file_) != size) {
-            fail(path_, std::strerror(errno));
+            fail(name_, std::strerror(errno));
         }
     }
 
@@ -127,13 +118,13 @@ public:
 
 private:
     std::FILE *file_;
-    const std::string &path_;
+    const std::string &name_;
 };
 
 } // namespace
 
-void writePng(const std::string &path, int width, int height, int channels, int bitDepth,
-              const PngRowSource &rowSource)
+void writePng(std::FILE *file, const std::string &name, int width, int height, int channels,
+              int bitDepth, const PngRowSource &rowSource)
 {
     if ((channels != 3 && channels != 4) || (bitDepth != 8 && bitDepth != 16) || width < 1 ||
         height < 1 || static_cast<unsigned>(width) > format::kMaxSide ||
@@ -155,11 +146,7 @@ void writePng(const std::string &path, int width, int height, int channels, int 
     header[11] = 0; // adaptive filtering
     header[12] = 0; // not interlaced
 
-    std::unique_ptr<std::FILE, FileCloser> file(std::fopen(path.c_str(), "wb"));
-    if (!file) {
-        fail(path, std::strerror(errno));
-    }
-    ChunkFile out(file.get(), path);
+    ChunkFile out(file, name);
     out.put(format::kSignature, format::kSignatureSize);
     out.chunk("IHDR", header, sizeof header);
     for (std::size_t offset = 0; offset < compressed.size(); offset += kMaxIdatLength) {
@@ -168,12 +155,8 @@ void writePng(const std::string &path, int width, int height, int channels, int 
     }
     out.chunk("IEND", nullptr, 0);
 
-    if (std::fflush(file.get()) != 0) {
-        fail(path, std::strerror(errno));
-    }
-    // A full disk may only show when the file is closed.
-    if (std::fclose(file.release()) != 0) {
-        fail(path, std::strerror(errno));
+    if (std::fflush(file) != 0) {
+        fail(name, std::strerror(errno));
     }
 }
 

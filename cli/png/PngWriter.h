@@ -2,6 +2,7 @@
 // Writes an RGB or RGBA PNG, 8 or 16 bits per sample, compressed with libdeflate at zlib's
 // default level so files come out the size users know from other tools, in a fraction of the time.
 
+#include <cstdio>
 #include <functional>
 #include <string>
 
@@ -11,12 +12,12 @@ namespace framemeld::cli::png {
 // host's byte order for 16 bits. Rows are asked for in order, once each. It may throw.
 using PngRowSource = std::function<void(int y, void *row)>;
 
-// Writes `path` (the caller picks temporary names and renames). All rows are gathered and
-// compressed before the file is opened, so a throwing row source leaves no file behind.
-// Throws RunError "<path>: cannot write the output (<reason>)" when the file cannot be opened,
-// written or closed, and std::invalid_argument for a shape outside channels 3|4, bitDepth 8|16,
-// sides 1..2^24.
-void writePng(const std::string &path, int width, int height, int channels, int bitDepth,
-              const PngRowSource &rowSource);
+// Writes the PNG to `file`, open for writing, and flushes it; the caller opens, syncs, closes
+// and renames. All rows are gathered and compressed before the first byte is written, so a
+// throwing row source leaves the file empty. Throws RunError "<name>: cannot write the output
+// (<reason>)" when a write fails, and std::invalid_argument for a shape outside channels 3|4,
+// bitDepth 8|16, sides 1..2^24.
+void writePng(std::FILE *file, const std::string &name, int width, int height, int channels,
+              int bitDepth, const PngRowSource &rowSource);
 
 } // namespace framemeld::cli::png

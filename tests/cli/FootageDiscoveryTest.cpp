@@ -1,4 +1,4 @@
-#include "cli/FootageDiscovery.h"
+#include "cli/footage/FootageDiscovery.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>

@@ -1,6 +1,6 @@
 // Decoding footage into the worlds the runner hands to the plug-in (FootageDecoder through
 // FootageFrameSource, which is how the tool uses it).
-#include "cli/FootageFrameSource.h"
+#include "cli/footage/FootageFrameSource.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>

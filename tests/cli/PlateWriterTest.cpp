@@ -1,4 +1,4 @@
-#include "cli/PlateWriter.h"
+#include "cli/plate/PlateWriter.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>

@@ -1,5 +1,7 @@
 #include "PngTestFiles.h"
 
+#include "cli/files/FileHandle.h"
+
 #include <OpenImageIO/imageio.h>
 #include <gtest/gtest.h>
 #include <libdeflate.h>
@@ -418,6 +420,25 @@ std::vector<int> rowFilters(const std::vector<std::uint8_t> &file, int height, s
         filters.push_back(filtered[static_cast<std::size_t>(y) * (rowBytes + 1)]);
     }
     return filters;
+}
+
+PngInfo decodeFile(PngDecoder &decoder, const std::string &path, const PngRowCallback &onRow)
+{
+    const std::vector<std::uint8_t> bytes = readFile(path);
+    return decoder.decodeBytes(bytes.data(), bytes.size(), path, onRow);
+}
+
+void writePngFile(const std::string &path, int width, int height, int channels, int bitDepth,
+                  const PngRowSource &rowSource)
+{
+    UniqueFile file(std::fopen(path.c_str(), "wb"));
+    if (!file) {
+        throw std::runtime_error("cannot create " + path);
+    }
+    writePng(file.get(), path, width, height, channels, bitDepth, rowSource);
+    if (std::fclose(file.release()) != 0) {
+        throw std::runtime_error("cannot close " + path);
+    }
 }
 
 } // namespace framemeld::cli::png::test

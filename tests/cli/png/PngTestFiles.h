@@ -8,6 +8,9 @@
 #include <string>
 #include <vector>
 
+#include "cli/png/PngDecoder.h"
+#include "cli/png/PngWriter.h"
+
 namespace framemeld::cli::png::test {
 
 // A scratch folder removed with its contents.
@@ -89,5 +92,12 @@ std::vector<int> rowFilters(const std::vector<std::uint8_t> &file, int height,
                             std::size_t rowBytes);
 // Data lengths of the IDAT chunks, in file order.
 std::vector<std::size_t> idatLengths(const std::vector<std::uint8_t> &file);
+
+// Reads the file whole and decodes it, as the footage reader does.
+PngInfo decodeFile(PngDecoder &decoder, const std::string &path, const PngRowCallback &onRow);
+
+// Writes a PNG file through the codec.
+void writePngFile(const std::string &path, int width, int height, int channels, int bitDepth,
+                  const PngRowSource &rowSource);
 
 } // namespace framemeld::cli::png::test

@@ -11,7 +11,8 @@
 
 #include "PngTestFiles.h"
 #include "cli/CliError.h"
-#include "cli/png/PngReader.h"
+#include "cli/files/FileHandle.h"
+#include "cli/png/PngDecoder.h"
 #include "cli/png/PngWriter.h"
 
 namespace framemeld::cli::png {
@@ -24,20 +25,20 @@ void writeImage(const std::string &path, const Image &image)
     const std::size_t rowSamples =
         static_cast<std::size_t>(image.width) * static_cast<std::size_t>(image.channels);
     int nextRow = 0;
-    writePng(path, image.width, image.height, image.channels, image.bitDepth,
-             [&](int y, void *row) {
-                 EXPECT_EQ(y, nextRow++);
-                 const std::uint16_t *source =
-                     image.samples.data() + static_cast<std::size_t>(y) * rowSamples;
-                 if (image.bitDepth == 16) {
-                     std::memcpy(row, source, rowSamples * 2);
-                 } else {
-                     auto *out = static_cast<std::uint8_t *>(row);
-                     for (std::size_t i = 0; i < rowSamples; ++i) {
-                         out[i] = static_cast<std::uint8_t>(source[i]);
-                     }
-                 }
-             });
+    test::writePngFile(path, image.width, image.height, image.channels, image.bitDepth,
+                       [&](int y, void *row) {
+                           EXPECT_EQ(y, nextRow++);
+                           const std::uint16_t *source =
+                               image.samples.data() + static_cast<std::size_t>(y) * rowSamples;
+                           if (image.bitDepth == 16) {
+                               std::memcpy(row, source, rowSamples * 2);
+                           } else {
+                               auto *out = static_cast<std::uint8_t *>(row);
+                               for (std::size_t i = 0; i < rowSamples; ++i) {
+                                   out[i] = static_cast<std::uint8_t>(source[i]);
+                               }
+                           }
+                       });
     EXPECT_EQ(nextRow, image.height);
 }
 
@@ -50,10 +51,11 @@ void expectSamples(const Image &actual, const Image &expected, const std::string
     ASSERT_TRUE(actual.samples == expected.samples) << what;
 }
 
-std::string writeFailure(const std::string &path)
+// Writes a 64x64 image to an open `file`, with `name` standing for it in messages.
+std::string writeFailure(std::FILE *file, const std::string &name)
 {
     try {
-        writeImage(path, test::makeImage(64, 64, 3, 8, 1));
+        writePng(file, name, 64, 64, 3, 8, [](int, void *row) { std::memset(row, 128, 64 * 3); });
     } catch (const RunError &error) {
         return error.what();
     }
@@ -86,7 +88,7 @@ TEST(PngWriter, RoundTripsExactlyThroughOpenImageIOLibpngAndTheReader)
                 expectSamples(test::readWithLibpng(path), source, what + " through libpng");
 
                 Image ours{source.width, source.height, channels, bitDepth, {}};
-                decoder.decode(path, [&](int, const void *row) {
+                test::decodeFile(decoder, path, [&](int, const void *row) {
                     for (int i = 0; i < source.width * channels; ++i) {
                         ours.samples.push_back(bitDepth == 16
                                                    ? static_cast<const std::uint16_t *>(row)[i]
@@ -155,33 +157,34 @@ TEST(PngWriter, PicksTheFilterThatPredictsEachRowBest)
 TEST(PngWriter, ReportsFailuresAndWritesNothingForAFailingRowSource)
 {
     test::ScratchDir dir;
-    EXPECT_EQ(writeFailure(dir.file("missing/plate.png")),
-              dir.file("missing/plate.png") +
-                  ": cannot write the output (No such file or directory)");
     if (std::filesystem::exists("/dev/full")) {
-        EXPECT_EQ(writeFailure("/dev/full"),
-                  "/dev/full: cannot write the output (No space left on device)");
+        UniqueFile full(std::fopen("/dev/full", "wb"));
+        ASSERT_TRUE(full);
+        // The name given, not the descriptor's own path, is the one users see.
+        EXPECT_EQ(writeFailure(full.get(), "out/plate.png"),
+                  "out/plate.png: cannot write the output (No space left on device)");
     }
 
     const std::string path = dir.file("plate.png");
-    EXPECT_THROW(writePng(path, 8, 8, 3, 8,
-                          [](int y, void *) {
-                              if (y == 4) {
-                                  throw std::runtime_error("render failed");
-                              }
-                          }),
+    EXPECT_THROW(test::writePngFile(path, 8, 8, 3, 8,
+                                    [](int y, void *) {
+                                        if (y == 4) {
+                                            throw std::runtime_error("render failed");
+                                        }
+                                    }),
                  std::runtime_error);
-    EXPECT_FALSE(std::filesystem::exists(path));
+    EXPECT_EQ(std::filesystem::file_size(path), 0u);
 
     for (const auto &shape : {std::vector<int>{0, 1, 3, 8},
                               {1, 0, 3, 8},
                               {1, 1, 2, 8},
                               {1, 1, 3, 12},
                               {(1 << 24) + 1, 1, 4, 16}}) {
-        EXPECT_THROW(writePng(path, shape[0], shape[1], shape[2], shape[3], [](int, void *) {}),
-                     std::invalid_argument);
+        EXPECT_THROW(
+            test::writePngFile(path, shape[0], shape[1], shape[2], shape[3], [](int, void *) {}),
+            std::invalid_argument);
     }
-    EXPECT_FALSE(std::filesystem::exists(path));
+    EXPECT_EQ(std::filesystem::file_size(path), 0u);
 }
 
 } // namespace

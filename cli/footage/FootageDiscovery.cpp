@@ -1,4 +1,4 @@
-#include "cli/FootageDiscovery.h"
+#include "cli/footage/FootageDiscovery.h"
 
 #include <algorithm>
 #include <cctype>
@@ -7,8 +7,8 @@
 #include <system_error>
 
 #include "cli/CliError.h"
-#include "cli/OiioFootage.h"
-#include "cli/PngFootage.h"
+#include "cli/footage/PngFrameReader.h"
+#include "cli/oiio/OiioModule.h"
 
 namespace fs = std::filesystem;
 
@@ -39,7 +39,7 @@ std::string extensionOf(const fs::path &path)
 
 bool isStillImageName(const fs::path &path)
 {
-    return oiioFootage().extensions().stills.count(extensionOf(path)) != 0;
+    return oiioModule().extensions().stills.count(extensionOf(path)) != 0;
 }
 
 Clip discoverFolder(const fs::path &folder)
@@ -165,7 +165,7 @@ Clip discoverFile(const std::string &path)
         clip.frameCount = 1;
         return clip;
     }
-    return oiioFootage().openFile(path);
+    return oiioModule().openFile(path);
 }
 
 } // namespace

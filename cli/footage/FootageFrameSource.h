@@ -8,8 +8,8 @@
 #include <memory>
 #include <vector>
 
-#include "cli/FootageDecoder.h"
-#include "cli/FootageDiscovery.h"
+#include "cli/footage/FootageDecoder.h"
+#include "cli/footage/FootageDiscovery.h"
 #include "runner/FrameSource.h"
 
 namespace framemeld::cli {

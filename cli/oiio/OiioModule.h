@@ -13,9 +13,9 @@
 #include <set>
 #include <string>
 
-#include "cli/Clip.h"
-#include "cli/FootageDecoder.h"
-#include "cli/PlateWriter.h"
+#include "cli/footage/Clip.h"
+#include "cli/footage/FootageDecoder.h"
+#include "cli/plate/PlateImage.h"
 
 namespace framemeld::cli {
 
@@ -26,9 +26,9 @@ struct FootageExtensions {
     std::set<std::string> movies;
 };
 
-class OiioFootage {
+class OiioModule {
 public:
-    virtual ~OiioFootage() = default;
+    virtual ~OiioModule() = default;
 
     virtual const FootageExtensions &extensions() const = 0;
 
@@ -58,14 +58,14 @@ public:
 };
 
 // Raised when the module's interface changes, so a stale module is refused, not misused.
-inline constexpr int kOiioFootageInterface = 1;
+inline constexpr int kOiioModuleInterface = 1;
 
 // The module's one export: the interface for `interfaceVersion`, or null for another version.
-using OiioFootageEntry = const OiioFootage *(*)(int interfaceVersion);
-inline constexpr const char *kOiioFootageEntryName = "framemeld_oiio_footage";
+using OiioModuleEntry = const OiioModule *(*)(int interfaceVersion);
+inline constexpr const char *kOiioModuleEntryName = "framemeld_oiio_footage";
 
 // Loads the module on first use (safe from any thread). Throws RunError saying where it looked
 // when it cannot be loaded.
-const OiioFootage &oiioFootage();
+const OiioModule &oiioModule();
 
 } // namespace framemeld::cli

@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "cli/Clip.h"
+#include "cli/footage/Clip.h"
 
 namespace framemeld::cli {
 

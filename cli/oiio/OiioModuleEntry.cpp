@@ -1,15 +1,15 @@
-// The OpenImageIO module's one export: the tool's OiioFootage interface over the readers and
+// The OpenImageIO module's one export: the tool's OiioModule interface over the readers and
 // the writer of this folder.
 
-#include "cli/OiioFootage.h"
 #include "cli/oiio/OiioFileKinds.h"
 #include "cli/oiio/OiioFootageReader.h"
+#include "cli/oiio/OiioModule.h"
 #include "cli/oiio/OiioPlateWriter.h"
 
 namespace framemeld::cli::oiio {
 namespace {
 
-class OiioFootageModule final : public OiioFootage {
+class OiioFootageModule final : public OiioModule {
 public:
     const FootageExtensions &extensions() const override { return knownExtensions(); }
     Clip openFile(const std::string &path) const override { return openClipFile(path); }
@@ -34,9 +34,9 @@ public:
 } // namespace
 } // namespace framemeld::cli::oiio
 
-extern "C" __attribute__((visibility("default"))) const framemeld::cli::OiioFootage *
+extern "C" __attribute__((visibility("default"))) const framemeld::cli::OiioModule *
 framemeld_oiio_footage(int interfaceVersion)
 {
     static const framemeld::cli::oiio::OiioFootageModule module;
-    return interfaceVersion == framemeld::cli::kOiioFootageInterface ? &module : nullptr;
+    return interfaceVersion == framemeld::cli::kOiioModuleInterface ? &module : nullptr;
 }

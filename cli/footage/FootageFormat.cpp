@@ -1,4 +1,4 @@
-#include "cli/FootageFormat.h"
+#include "cli/footage/FootageFormat.h"
 
 #include "cli/CliError.h"
 

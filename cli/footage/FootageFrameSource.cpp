@@ -1,4 +1,4 @@
-#include "cli/FootageFrameSource.h"
+#include "cli/footage/FootageFrameSource.h"
 
 #include <stdexcept>
 

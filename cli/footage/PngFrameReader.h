@@ -1,17 +1,16 @@
 #pragma once
-// PNG frames in and PNG plates out through the tool's own codec (cli/png/), the common case of
-// the tool and the one that must not wait on OpenImageIO. Whatever the codec leaves alone
-// (palettes, low bit depths, interlacing, a transparent colour key, float plates) goes to the
-// OpenImageIO module, and both routes give the same samples.
+// PNG frames in through the tool's own codec (cli/png/), the common case of the tool and the one
+// that must not wait on OpenImageIO. Whatever the codec leaves alone (palettes, low bit depths,
+// interlacing, a transparent colour key) goes to the OpenImageIO module, and both routes give
+// the same samples.
 
 #include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
 
-#include "cli/FootageDecoder.h"
-#include "cli/PlateWriter.h"
-#include "cli/png/PngReader.h"
+#include "cli/footage/FootageDecoder.h"
+#include "cli/png/PngDecoder.h"
 
 namespace framemeld::cli {
 
@@ -32,14 +31,6 @@ private:
     std::vector<std::uint8_t> file_;
     png::PngDecoder decoder_;
 };
-
-// Whether the plate goes out through the codec: a .png name and an integer render depth (float
-// plates are rounded to 16 bits the way OpenImageIO rounds them, so they stay with it).
-bool writesPngPlate(const std::string &path, Depth depth);
-
-// Writes the plate to `file` as PNG (RGBA when options.withAlpha); messages name `shownAs`.
-void writePngPlate(const std::string &file, const std::string &shownAs, const PlateImage &plate,
-                   const PlateFileOptions &options);
 
 // Whether `path` ends in .png, in any case.
 bool hasPngExtension(const std::string &path);

@@ -4,26 +4,11 @@
 // and renamed into place only when complete.
 
 #include <atomic>
-#include <cstddef>
 #include <string>
 
-#include "cli/FootageDecoder.h"
+#include "cli/plate/PlateImage.h"
 
 namespace framemeld::cli {
-
-// The plate as the host left it: rows of alpha-first pixels at the render depth.
-struct PlateImage {
-    int width = 0;
-    int height = 0;
-    Depth depth = Depth::Bits8;
-    const unsigned char *pixels = nullptr;
-    std::ptrdiff_t rowBytes = 0;
-};
-
-struct PlateFileOptions {
-    bool withAlpha = false;         // write RGBA when the footage had alpha (and the format can)
-    bool unassociatedAlpha = false; // the colours are stored unpremultiplied, as in the footage
-};
 
 // Checks before any work is done that the output can be written: a known format by extension
 // (UsageError otherwise) and an existing, writable folder (RunError otherwise).

@@ -1,14 +1,13 @@
-#include "cli/PngFootage.h"
+#include "cli/footage/PngFrameReader.h"
 
 #include <cctype>
 #include <cstdio>
-#include <memory>
 
 #include "cli/CliError.h"
-#include "cli/PixelConversion.h"
+#include "cli/files/FileHandle.h"
+#include "cli/pixels/PixelConversion.h"
 #include "cli/png/PngFormat.h"
 #include "cli/png/PngProbe.h"
-#include "cli/png/PngWriter.h"
 
 namespace framemeld::cli {
 namespace {
@@ -16,17 +15,12 @@ namespace {
 // Rows between looks at the cancel flag: a 1080p frame is decoded in about 20 ms.
 constexpr int kRowsPerCancelCheck = 64;
 
-struct FileCloser {
-    void operator()(std::FILE *file) const { std::fclose(file); }
-};
-using File = std::unique_ptr<std::FILE, FileCloser>;
-
 // Reads the whole file when it starts with the PNG signature. False (and nothing read beyond the
 // signature) for any other file, and for a file that cannot be read: the general reader then
 // reports it in its own words.
 bool readPngFile(const std::string &path, std::vector<std::uint8_t> &bytes)
 {
-    File file(std::fopen(path.c_str(), "rb"));
+    UniqueFile file(std::fopen(path.c_str(), "rb"));
     if (!file) {
         return false;
     }
@@ -35,15 +29,7 @@ bool readPngFile(const std::string &path, std::vector<std::uint8_t> &bytes)
         !png::format::hasSignature(bytes.data(), bytes.size())) {
         return false;
     }
-    if (std::fseek(file.get(), 0, SEEK_END) != 0) {
-        return false;
-    }
-    const long size = std::ftell(file.get());
-    if (size < 0 || std::fseek(file.get(), 0, SEEK_SET) != 0) {
-        return false;
-    }
-    bytes.resize(static_cast<std::size_t>(size));
-    return std::fread(bytes.data(), 1, bytes.size(), file.get()) == bytes.size();
+    return readWholeFile(file.get(), bytes).empty();
 }
 
 template <typename FileSample, typename Host>
@@ -122,37 +108,6 @@ bool PngFrameReader::decode(const std::string &path, const DecodeRequest &reques
         convert(row, map, width, target, y);
     });
     return true;
-}
-
-bool writesPngPlate(const std::string &path, Depth depth)
-{
-    return hasPngExtension(path) && depth != Depth::Float32;
-}
-
-void writePngPlate(const std::string &file, const std::string &shownAs, const PlateImage &plate,
-                   const PlateFileOptions &options)
-{
-    const int channels = options.withAlpha ? 4 : 3;
-    const bool wide = plate.depth == Depth::Bits16;
-    try {
-        png::writePng(
-            file, plate.width, plate.height, channels, wide ? 16 : 8, [&](int y, void *row) {
-                const unsigned char *host = plate.pixels + y * plate.rowBytes;
-                if (wide) {
-                    hostRowToFile(reinterpret_cast<const std::uint16_t *>(host), plate.width,
-                                  channels, static_cast<std::uint16_t *>(row));
-                } else {
-                    hostRowToFile(host, plate.width, channels, static_cast<std::uint8_t *>(row));
-                }
-            });
-    } catch (const RunError &error) {
-        // The codec names the file it was given, the temporary stand-in; name the user's.
-        const std::string message = error.what();
-        if (message.compare(0, file.size(), file) == 0) {
-            throw RunError(shownAs + message.substr(file.size()));
-        }
-        throw;
-    }
 }
 
 } // namespace framemeld::cli

@@ -1,4 +1,4 @@
-#include "cli/FootageDecoder.h"
+#include "cli/footage/FootageDecoder.h"
 
 #include <algorithm>
 #include <exception>
@@ -7,8 +7,8 @@
 #include <thread>
 
 #include "cli/CliError.h"
-#include "cli/OiioFootage.h"
-#include "cli/PngFootage.h"
+#include "cli/footage/PngFrameReader.h"
+#include "cli/oiio/OiioModule.h"
 
 namespace framemeld::cli {
 namespace {
@@ -17,7 +17,7 @@ void decodeStill(const std::string &path, const DecodeRequest &request, const Fr
                  PngFrameReader &pngReader)
 {
     if (!pngReader.decode(path, request, target)) {
-        oiioFootage().decodeStill(path, request, target);
+        oiioModule().decodeStill(path, request, target);
     }
 }
 
@@ -87,7 +87,7 @@ FootageFormat probeFootage(const Clip &clip)
             return *format;
         }
     }
-    return oiioFootage().probe(clip);
+    return oiioModule().probe(clip);
 }
 
 void decodeFrames(const DecodeRequest &request)
@@ -96,7 +96,7 @@ void decodeFrames(const DecodeRequest &request)
         return;
     }
     if (request.clip->kind == ClipKind::Movie) {
-        oiioFootage().decodeMovie(request);
+        oiioModule().decodeMovie(request);
     } else {
         decodeSequence(request);
     }

@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "cli/CliError.h"
-#include "cli/OiioFootage.h"
+#include "cli/oiio/OiioModule.h"
 
 #ifndef FRAMEMELD_OIIO_MODULE_FILE_NAME
 #define FRAMEMELD_OIIO_MODULE_FILE_NAME "framemeld-oiio.so"
@@ -31,7 +31,7 @@ std::vector<std::string> moduleCandidates()
     return candidates;
 }
 
-const OiioFootage *load(std::string &failure)
+const OiioModule *load(std::string &failure)
 {
     for (const std::string &candidate : moduleCandidates()) {
         std::error_code error;
@@ -47,8 +47,8 @@ const OiioFootage *load(std::string &failure)
                 (failure.empty() ? "" : "; ") + candidate + ": " + (why ? why : "cannot load");
             continue;
         }
-        auto entry = reinterpret_cast<OiioFootageEntry>(dlsym(handle, kOiioFootageEntryName));
-        const OiioFootage *footage = entry ? entry(kOiioFootageInterface) : nullptr;
+        auto entry = reinterpret_cast<OiioModuleEntry>(dlsym(handle, kOiioModuleEntryName));
+        const OiioModule *footage = entry ? entry(kOiioModuleInterface) : nullptr;
         if (footage != nullptr) {
             return footage;
         }
@@ -60,10 +60,10 @@ const OiioFootage *load(std::string &failure)
 
 } // namespace
 
-const OiioFootage &oiioFootage()
+const OiioModule &oiioModule()
 {
     static std::once_flag once;
-    static const OiioFootage *footage = nullptr;
+    static const OiioModule *footage = nullptr;
     static std::string failure;
     std::call_once(once, [] { footage = load(failure); });
     if (footage == nullptr) {

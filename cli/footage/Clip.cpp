@@ -1,4 +1,4 @@
-#include "cli/Clip.h"
+#include "cli/footage/Clip.h"
 
 namespace framemeld::cli {
 

@@ -11,8 +11,8 @@
 #include <string>
 #include <vector>
 
-#include "cli/Clip.h"
-#include "cli/FootageFormat.h"
+#include "cli/footage/Clip.h"
+#include "cli/footage/FootageFormat.h"
 
 namespace framemeld::cli {
 

@@ -31,11 +31,8 @@ public:
     PngDecoder(PngDecoder &&) noexcept;
     PngDecoder &operator=(PngDecoder &&) noexcept;
 
-    // Reads, checks and decodes the file, calling onRow for every row. Throws RunError
-    // "<path>: cannot decode the frame (<reason>)" on any fault of the file or of reading it.
-    PngInfo decode(const std::string &path, const PngRowCallback &onRow);
-
-    // The same for a file already in memory; `name` stands for the path in messages.
+    // Checks and decodes a file held in memory, calling onRow for every row. Throws RunError
+    // "<name>: cannot decode the frame (<reason>)" on any fault of the file.
     PngInfo decodeBytes(const std::uint8_t *data, std::size_t size, const std::string &name,
                         const PngRowCallback &onRow);
 
@@ -44,10 +41,7 @@ private:
         void operator()(libdeflate_decompressor *decompressor) const;
     };
 
-    void readFile(const std::string &path);
-
     std::unique_ptr<libdeflate_decompressor, DecompressorDeleter> decompressor_;
-    std::vector<std::uint8_t> file_;     // the whole file
     std::vector<std::uint8_t> joined_;   // IDAT data, when spread over several chunks
     std::vector<std::uint8_t> filtered_; // the inflated rows, each led by its filter byte
     std::vector<std::uint8_t> zeroRow_;  // the row above the first

@@ -1,13 +1,17 @@
-#include "cli/PlateWriter.h"
+#include "cli/plate/PlateWriter.h"
 
 #include <unistd.h>
 
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
 #include <system_error>
 
 #include "cli/CliError.h"
-#include "cli/OiioFootage.h"
-#include "cli/PngFootage.h"
+#include "cli/files/FileHandle.h"
+#include "cli/footage/PngFrameReader.h"
+#include "cli/oiio/OiioModule.h"
+#include "cli/plate/PngPlateWriter.h"
 
 namespace fs = std::filesystem;
 
@@ -37,7 +41,7 @@ struct TemporaryFile {
 
 void checkOutputPath(const std::string &path)
 {
-    if (!hasPngExtension(path) && !oiioFootage().writesFormatOf(path)) {
+    if (!hasPngExtension(path) && !oiioModule().writesFormatOf(path)) {
         throw UsageError(path + ": unknown image format for the output (the extension decides: " +
                          ".exr, .tif, .png, .dpx, .jpg, ...)");
     }
@@ -66,9 +70,17 @@ void writePlate(const std::string &path, const PlateImage &plate, const PlateFil
                                        std::to_string(getpid()) + target.extension().string());
 
     if (writesPngPlate(path, plate.depth)) {
-        writePngPlate(temporary.path.string(), path, plate, options);
+        UniqueFile file(std::fopen(temporary.path.c_str(), "wb"));
+        if (!file) {
+            throw RunError(path + ": cannot write the output (" + std::strerror(errno) + ")");
+        }
+        writePngPlate(file.get(), path, plate, options);
+        // A full disk may only show when the file is closed.
+        if (std::fclose(file.release()) != 0) {
+            throw RunError(path + ": cannot write the output (" + std::strerror(errno) + ")");
+        }
     } else {
-        oiioFootage().writePlate(temporary.path.string(), path, plate, options);
+        oiioModule().writePlate(temporary.path.string(), path, plate, options);
     }
     if (cancel != nullptr && cancel->load()) {
         throw CancelledError();

@@ -11,8 +11,8 @@
 
 #include "PngTestFiles.h"
 #include "cli/CliError.h"
+#include "cli/png/PngDecoder.h"
 #include "cli/png/PngProbe.h"
-#include "cli/png/PngReader.h"
 
 namespace framemeld::cli::png {
 namespace {
@@ -31,7 +31,7 @@ Image decodeAll(PngDecoder &decoder, const std::string &path)
     const std::size_t rowSamples =
         static_cast<std::size_t>(image.width) * static_cast<std::size_t>(image.channels);
     int nextRow = 0;
-    const PngInfo info = decoder.decode(path, [&](int y, const void *row) {
+    const PngInfo info = test::decodeFile(decoder, path, [&](int y, const void *row) {
         EXPECT_EQ(y, nextRow++);
         for (std::size_t i = 0; i < rowSamples; ++i) {
             image.samples.push_back(image.bitDepth == 16
@@ -191,7 +191,7 @@ TEST(PngReader, LeavesWhatItDoesNotDecodeToTheGeneralReader)
         EXPECT_EQ(probe.reason, c.reason) << c.name;
         PngDecoder decoder;
         try {
-            decoder.decode(path, [](int, const void *) {});
+            test::decodeFile(decoder, path, [](int, const void *) {});
             ADD_FAILURE() << c.name << " was decoded";
         } catch (const RunError &error) {
             EXPECT_EQ(std::string(error.what()),
@@ -302,15 +302,6 @@ TEST(PngReader, RefusesDamagedFilesWithTheirFault)
     EXPECT_EQ(decodeFailure(hugeLength), prefix + "damaged chunk length)");
     hugeLength[33] = 0x7F;
     EXPECT_EQ(decodeFailure(hugeLength), prefix + "truncated file)");
-
-    PngDecoder decoder;
-    try {
-        decoder.decode("/nonexistent/frame.png", [](int, const void *) {});
-        ADD_FAILURE() << "a missing file was decoded";
-    } catch (const RunError &error) {
-        EXPECT_EQ(std::string(error.what()),
-                  "/nonexistent/frame.png: cannot decode the frame (No such file or directory)");
-    }
 }
 
 TEST(PngReader, ProbeOnlyAcceptsHeadersTheDecoderAccepts)
@@ -349,13 +340,13 @@ TEST(PngReader, AThrowingCallbackLeavesTheDecoderReusable)
 
     PngDecoder decoder;
     int rowsSeen = 0;
-    EXPECT_THROW(decoder.decode(big,
-                                [&](int y, const void *) {
-                                    ++rowsSeen;
-                                    if (y == 2) {
-                                        throw std::runtime_error("stop");
-                                    }
-                                }),
+    EXPECT_THROW(test::decodeFile(decoder, big,
+                                  [&](int y, const void *) {
+                                      ++rowsSeen;
+                                      if (y == 2) {
+                                          throw std::runtime_error("stop");
+                                      }
+                                  }),
                  std::runtime_error);
     EXPECT_EQ(rowsSeen, 3);
     // Smaller, then larger again: buffers shrink and grow without stale bytes leaking through.

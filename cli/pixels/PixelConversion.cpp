@@ -1,4 +1,4 @@
-#include "cli/PixelConversion.h"
+#include "cli/pixels/PixelConversion.h"
 
 #include <array>
 #include <cstddef>

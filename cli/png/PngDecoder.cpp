@@ -1,7 +1,5 @@
-#include "cli/png/PngReader.h"
+#include "cli/png/PngDecoder.h"
 
-#include <cerrno>
-#include <cstdio>
 #include <cstring>
 #include <new>
 
@@ -24,10 +22,6 @@ constexpr std::uint64_t kInflateSlack = 1024;
     throw RunError(name + ": cannot decode the frame (" + reason + ")");
 }
 
-struct FileCloser {
-    void operator()(std::FILE *file) const { std::fclose(file); }
-};
-
 } // namespace
 
 void PngDecoder::DecompressorDeleter::operator()(libdeflate_decompressor *decompressor) const
@@ -45,38 +39,6 @@ PngDecoder::PngDecoder() : decompressor_(libdeflate_alloc_decompressor())
 PngDecoder::~PngDecoder() = default;
 PngDecoder::PngDecoder(PngDecoder &&) noexcept = default;
 PngDecoder &PngDecoder::operator=(PngDecoder &&) noexcept = default;
-
-void PngDecoder::readFile(const std::string &path)
-{
-    std::unique_ptr<std::FILE, FileCloser> file(std::fopen(path.c_str(), "rb"));
-    if (!file) {
-        fail(path, std::strerror(errno));
-    }
-    if (std::fseek(file.get(), 0, SEEK_END) != 0) {
-        fail(path, std::strerror(errno));
-    }
-    const long end = std::ftell(file.get());
-    if (end < 0) {
-        fail(path, std::strerror(errno));
-    }
-    if (std::fseek(file.get(), 0, SEEK_SET) != 0) {
-        fail(path, std::strerror(errno));
-    }
-    const auto size = static_cast<std::size_t>(end);
-    file_.resize(size);
-    if (size > 0 && std::fread(file_.data(), 1, size, file.get()) != size) {
-        if (std::ferror(file.get())) {
-            fail(path, std::strerror(errno));
-        }
-        fail(path, "truncated file"); // it shrank while we read it
-    }
-}
-
-PngInfo PngDecoder::decode(const std::string &path, const PngRowCallback &onRow)
-{
-    readFile(path);
-    return decodeBytes(file_.data(), file_.size(), path, onRow);
-}
 
 PngInfo PngDecoder::decodeBytes(const std::uint8_t *data, std::size_t size, const std::string &name,
                                 const PngRowCallback &onRow)
