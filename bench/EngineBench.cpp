@@ -29,7 +29,7 @@ template <typename T> struct Workload {
         parameter.divergence = 2.0f; // the slider's default
         parameter.ratingRange = 1.0f;
         parameter.frameCount = n;
-        footage_strings::FootageStrings<T> footage(0x5EED0000u + static_cast<std::uint32_t>(n));
+        framemeld::footage::FootageStrings<T> footage(0x5EED0000u + static_cast<std::uint32_t>(n));
         for (int s = 0; s < kStrings; ++s) {
             plain.push_back(footage.make(n));
             strings.push_back(std::make_unique<PixelString<Pixel<T>>>(0, 0, n));
@@ -72,7 +72,7 @@ template <typename T> void Kernels(benchmark::State &state)
 {
     const int n = static_cast<int>(state.range(0));
     const auto *kernels =
-        framemeld_rating::kernelsFor(static_cast<framemeld_rating::Isa>(state.range(1)));
+        framemeld::rating::kernelsFor(static_cast<framemeld::rating::Isa>(state.range(1)));
     if (kernels == nullptr) {
         state.SkipWithError("this processor lacks the instruction set");
         return;
@@ -81,7 +81,8 @@ template <typename T> void Kernels(benchmark::State &state)
     Workload<T> work(n);
     std::size_t s = 0;
     for (auto _ : state) {
-        Pixel<T> out = framemeld_consensus::consensusOf(*kernels, work.parameter, *work.strings[s]);
+        Pixel<T> out =
+            framemeld::consensus::consensusOf(*kernels, work.parameter, *work.strings[s]);
         benchmark::DoNotOptimize(out);
         s = (s + 1) % kStrings;
     }
@@ -94,7 +95,7 @@ template <typename T> void Reference(benchmark::State &state)
     Workload<T> work(n);
     std::size_t s = 0;
     for (auto _ : state) {
-        Pixel<T> out = consensus_oracle::consensusPixel(work.plain[s].data(), work.parameter);
+        Pixel<T> out = framemeld::oracle::consensusPixel(work.plain[s].data(), work.parameter);
         benchmark::DoNotOptimize(out);
         s = (s + 1) % kStrings;
     }
@@ -112,8 +113,8 @@ void LengthsAndKernels(benchmark::internal::Benchmark *b)
 {
     b->ArgNames({"n", "isa"});
     for (int n : {10, 30, 100, 300}) {
-        for (auto isa : {framemeld_rating::Isa::Portable, framemeld_rating::Isa::Sse2,
-                         framemeld_rating::Isa::Avx2}) {
+        for (auto isa : {framemeld::rating::Isa::Portable, framemeld::rating::Isa::Sse2,
+                         framemeld::rating::Isa::Avx2}) {
             b->Args({n, static_cast<int>(isa)});
         }
     }

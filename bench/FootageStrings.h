@@ -11,7 +11,7 @@
 
 #include "engine/Pixel.h"
 
-namespace footage_strings {
+namespace framemeld::footage {
 
 template <typename T> class FootageStrings {
 public:
@@ -76,4 +76,4 @@ private:
     std::mt19937 random_;
 };
 
-} // namespace footage_strings
+} // namespace framemeld::footage

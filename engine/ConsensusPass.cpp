@@ -5,12 +5,12 @@
 #include <cstring>
 #include <memory>
 
-namespace framemeld_consensus {
+namespace framemeld::consensus {
 
 namespace {
 
-using framemeld_rating::paddedCount;
-using framemeld_rating::SamplePlanes;
+using framemeld::rating::paddedCount;
+using framemeld::rating::SamplePlanes;
 
 // Truncates toward zero into 0..255, saturating at both ends and taking NaN as 0. A plain cast
 // of a float outside (-1, 256) to an unsigned byte is undefined behaviour, and a divergence read
@@ -98,7 +98,7 @@ public:
 private:
     // Up to 256 float samples or 512 byte ones, with their padding.
     static constexpr std::size_t kStackBytes =
-        (256 + framemeld_rating::kBlock) * (2 * sizeof(std::uint32_t) + 4 * sizeof(float));
+        (256 + framemeld::rating::kBlock) * (2 * sizeof(std::uint32_t) + 4 * sizeof(float));
 
     alignas(64) unsigned char stack_[kStackBytes];
     std::unique_ptr<unsigned char[]> heap_;
@@ -108,7 +108,7 @@ private:
     std::uint32_t *counters_ = nullptr;
 };
 
-void rate(const framemeld_rating::RatingKernels &kernels, Scratch<unsigned char> &scratch,
+void rate(const framemeld::rating::RatingKernels &kernels, Scratch<unsigned char> &scratch,
           int count, float divergence)
 {
     const unsigned char tolerance = truncateToByte(divergence);
@@ -122,7 +122,7 @@ void rate(const framemeld_rating::RatingKernels &kernels, Scratch<unsigned char>
     kernels.bytes(scratch.planes(count), tolerance, scratch.ratings(), scratch.byteCounters());
 }
 
-void rate(const framemeld_rating::RatingKernels &kernels, Scratch<float> &scratch, int count,
+void rate(const framemeld::rating::RatingKernels &kernels, Scratch<float> &scratch, int count,
           float divergence)
 {
     kernels.floats(scratch.planes(count), divergence, scratch.ratings(), scratch.counters());
@@ -213,7 +213,7 @@ Pixel<T> meanOfSelected(const Scratch<T> &scratch, const std::uint32_t *ratings,
 }
 
 template <typename T>
-Pixel<T> mean(const framemeld_rating::RatingKernels &kernels, const Scratch<T> &scratch,
+Pixel<T> mean(const framemeld::rating::RatingKernels &kernels, const Scratch<T> &scratch,
               const std::uint32_t *ratings, int count, float cutoff)
 {
     const std::uint64_t lowest = lowestSelectedRating(cutoff);
@@ -235,7 +235,7 @@ Pixel<T> mean(const framemeld_rating::RatingKernels &kernels, const Scratch<T> &
 } // namespace
 
 template <typename T>
-Pixel<T> consensusOf(const framemeld_rating::RatingKernels &kernels,
+Pixel<T> consensusOf(const framemeld::rating::RatingKernels &kernels,
                      const FramemeldParameter &parameter, const PixelString<Pixel<T>> &samples)
 {
     const int count = parameter.frameCount;
@@ -256,10 +256,10 @@ Pixel<T> consensusOf(const framemeld_rating::RatingKernels &kernels,
     return mean(kernels, scratch, ratings, count, cutoff);
 }
 
-template Pixel<unsigned char> consensusOf(const framemeld_rating::RatingKernels &,
+template Pixel<unsigned char> consensusOf(const framemeld::rating::RatingKernels &,
                                           const FramemeldParameter &,
                                           const PixelString<Pixel<unsigned char>> &);
-template Pixel<float> consensusOf(const framemeld_rating::RatingKernels &,
+template Pixel<float> consensusOf(const framemeld::rating::RatingKernels &,
                                   const FramemeldParameter &, const PixelString<Pixel<float>> &);
 
-} // namespace framemeld_consensus
+} // namespace framemeld::consensus

@@ -8,19 +8,19 @@
 #include "engine/PixelString.h"
 #include "engine/RatingKernels.h"
 
-namespace framemeld_consensus {
+namespace framemeld::consensus {
 
 // T is unsigned char (expects bitDepth 0) or float (expects bitDepth 2). Reads elements
 // 0 .. frameCount - 1. Throws std::bad_alloc when a long string's working memory cannot be had.
 template <typename T>
-Pixel<T> consensusOf(const framemeld_rating::RatingKernels &kernels,
+Pixel<T> consensusOf(const framemeld::rating::RatingKernels &kernels,
                      const FramemeldParameter &parameter, const PixelString<Pixel<T>> &samples);
 
-extern template Pixel<unsigned char> consensusOf(const framemeld_rating::RatingKernels &,
+extern template Pixel<unsigned char> consensusOf(const framemeld::rating::RatingKernels &,
                                                  const FramemeldParameter &,
                                                  const PixelString<Pixel<unsigned char>> &);
-extern template Pixel<float> consensusOf(const framemeld_rating::RatingKernels &,
+extern template Pixel<float> consensusOf(const framemeld::rating::RatingKernels &,
                                          const FramemeldParameter &,
                                          const PixelString<Pixel<float>> &);
 
-} // namespace framemeld_consensus
+} // namespace framemeld::consensus

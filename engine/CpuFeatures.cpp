@@ -9,7 +9,7 @@
 #define FRAMEMELD_X64_GNU 1
 #endif
 
-namespace framemeld_cpu {
+namespace framemeld::cpu {
 
 namespace {
 
@@ -82,4 +82,4 @@ bool hasAvx2()
     return supported;
 }
 
-} // namespace framemeld_cpu
+} // namespace framemeld::cpu

@@ -9,7 +9,8 @@ template <typename P>
 void FramemeldCoreEngine<P>::process(FramemeldParameter *parameter, PixelString<P> *samples, P *out)
 {
     // Computed whole before *out is touched, so an allocation failure leaves the result as it was.
-    *out = framemeld_consensus::consensusOf(framemeld_rating::bestKernels(), *parameter, *samples);
+    *out =
+        framemeld::consensus::consensusOf(framemeld::rating::bestKernels(), *parameter, *samples);
 }
 
 template class FramemeldCoreEngine<Pixel<unsigned char>>;

@@ -9,7 +9,7 @@
 
 #include "engine/RatingKernels.h"
 
-namespace framemeld_rating {
+namespace framemeld::rating {
 
 // The byte kernels count each sample's later partners in 8-bit lanes, which a candidate raises by
 // at most one; they are moved into the 32-bit ratings before they can wrap.
@@ -73,4 +73,4 @@ void sumSelectedBytesPortable(const SamplePlanes<unsigned char> &samples,
                               const std::uint32_t *ratings, std::uint32_t lowest,
                               std::uint32_t sums[4], std::uint32_t *selected);
 
-} // namespace framemeld_rating
+} // namespace framemeld::rating

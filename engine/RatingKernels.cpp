@@ -4,14 +4,14 @@
 
 #include "engine/CpuFeatures.h"
 
-namespace framemeld_rating {
+namespace framemeld::rating {
 
 const RatingKernels *kernelsFor(Isa isa)
 {
     switch (isa) {
     case Isa::Portable: return kPortableKernels;
     case Isa::Sse2: return kSse2Kernels;
-    case Isa::Avx2: return framemeld_cpu::hasAvx2() ? kAvx2Kernels : nullptr;
+    case Isa::Avx2: return framemeld::cpu::hasAvx2() ? kAvx2Kernels : nullptr;
     }
     return nullptr;
 }
@@ -36,4 +36,4 @@ const RatingKernels &bestKernels()
     return chosen;
 }
 
-} // namespace framemeld_rating
+} // namespace framemeld::rating

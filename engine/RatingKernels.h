@@ -7,7 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 
-namespace framemeld_rating {
+namespace framemeld::rating {
 
 // Samples are handed to the kernels split into component planes, so that one vector load takes
 // the same component of many samples. Every plane, the ratings and the byte scratch hold at
@@ -69,4 +69,4 @@ extern const RatingKernels *const kPortableKernels;
 extern const RatingKernels *const kSse2Kernels;
 extern const RatingKernels *const kAvx2Kernels;
 
-} // namespace framemeld_rating
+} // namespace framemeld::rating

@@ -26,7 +26,7 @@
 #define FRAMEMELD_AVX2 __attribute__((target("avx2")))
 #endif
 
-namespace framemeld_rating {
+namespace framemeld::rating {
 
 namespace {
 
@@ -399,12 +399,12 @@ const RatingKernels kKernels{"avx2", rateBytes, rateFloats, sumSelectedBytes};
 
 const RatingKernels *const kAvx2Kernels = &kKernels;
 
-} // namespace framemeld_rating
+} // namespace framemeld::rating
 
 #else
 
-namespace framemeld_rating {
+namespace framemeld::rating {
 const RatingKernels *const kAvx2Kernels = nullptr;
-} // namespace framemeld_rating
+} // namespace framemeld::rating
 
 #endif

@@ -7,7 +7,7 @@
 #include "engine/RatingKernelParts.h"
 #include "engine/RatingKernels.h"
 
-namespace framemeld_rating {
+namespace framemeld::rating {
 
 namespace {
 
@@ -88,4 +88,4 @@ void sumSelectedBytesPortable(const SamplePlanes<unsigned char> &samples,
 
 const RatingKernels *const kPortableKernels = &kKernels;
 
-} // namespace framemeld_rating
+} // namespace framemeld::rating

@@ -10,7 +10,7 @@
 
 #include "engine/RatingKernelParts.h"
 
-namespace framemeld_rating {
+namespace framemeld::rating {
 
 namespace {
 
@@ -197,12 +197,12 @@ const RatingKernels kKernels{"sse2", rateBytes, rateFloats, sumSelectedBytesPort
 
 const RatingKernels *const kSse2Kernels = &kKernels;
 
-} // namespace framemeld_rating
+} // namespace framemeld::rating
 
 #else
 
-namespace framemeld_rating {
+namespace framemeld::rating {
 const RatingKernels *const kSse2Kernels = nullptr;
-} // namespace framemeld_rating
+} // namespace framemeld::rating
 
 #endif

@@ -140,7 +140,7 @@ template <typename T> void Check(FuzzedDataProvider &input)
     for (int k = 0; k < parameter.frameCount; ++k) {
         string[k] = samples[static_cast<std::size_t>(k)];
     }
-    const Pixel<T> expected = consensus_oracle::consensusPixel(samples.data(), parameter);
+    const Pixel<T> expected = framemeld::oracle::consensusPixel(samples.data(), parameter);
 
     std::unique_ptr<FramemeldEngine<Pixel<T>>> engine(FramemeldEngine<Pixel<T>>::create());
     const FramemeldParameter before = parameter;
@@ -160,10 +160,10 @@ template <typename T> void Check(FuzzedDataProvider &input)
         }
     }
 
-    using framemeld_rating::Isa;
+    using framemeld::rating::Isa;
     for (Isa isa : {Isa::Portable, Isa::Sse2, Isa::Avx2}) {
-        if (const framemeld_rating::RatingKernels *kernels = framemeld_rating::kernelsFor(isa)) {
-            const Pixel<T> got = framemeld_consensus::consensusOf(*kernels, parameter, string);
+        if (const framemeld::rating::RatingKernels *kernels = framemeld::rating::kernelsFor(isa)) {
+            const Pixel<T> got = framemeld::consensus::consensusOf(*kernels, parameter, string);
             if (!SamePixel(got, expected)) {
                 Mismatch(kernels->name, parameter, samples, got, expected);
             }

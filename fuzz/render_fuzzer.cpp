@@ -21,7 +21,7 @@
 
 namespace {
 
-using namespace reliability;
+using namespace framemeld::reliability;
 
 constexpr PF_Err kInjected = 0x4D2;
 constexpr int kMaxSampledFrames = 48;

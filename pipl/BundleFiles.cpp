@@ -2,7 +2,7 @@
 
 #include <stdexcept>
 
-namespace pipl {
+namespace framemeld::pipl {
 namespace {
 
 const char kPackageType[] = "eFKT";
@@ -48,4 +48,4 @@ std::string InfoPlist(const BundleInfo &info)
     return plist;
 }
 
-} // namespace pipl
+} // namespace framemeld::pipl

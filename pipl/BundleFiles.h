@@ -4,7 +4,7 @@
 
 #include <string>
 
-namespace pipl {
+namespace framemeld::pipl {
 
 struct BundleInfo {
     std::string executable;    // CFBundleExecutable, also the .rsrc file's base name
@@ -21,4 +21,4 @@ std::string PkgInfo();
 // unescaped, rather than writing a plist the host cannot parse.
 std::string InfoPlist(const BundleInfo &info);
 
-} // namespace pipl
+} // namespace framemeld::pipl

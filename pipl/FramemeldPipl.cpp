@@ -4,7 +4,7 @@
 
 #include <string>
 
-namespace pipl {
+namespace framemeld::pipl {
 namespace {
 
 std::uint16_t U16(A_short value)
@@ -55,4 +55,4 @@ BundleInfo FramemeldBundle()
     return info;
 }
 
-} // namespace pipl
+} // namespace framemeld::pipl

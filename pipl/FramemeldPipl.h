@@ -6,7 +6,7 @@
 #include "pipl/PiplEncoder.h"
 #include "pipl/PiplProperty.h"
 
-namespace pipl {
+namespace framemeld::pipl {
 
 // Properties in the order the host's own samples use. The code property is '8664' (a C string)
 // for Windows; for macOS it is 'mi64' followed by 'ma64' (Pascal strings), so one bundle can
@@ -15,4 +15,4 @@ PropertyList FramemeldProperties(ByteOrder target);
 
 BundleInfo FramemeldBundle();
 
-} // namespace pipl
+} // namespace framemeld::pipl

@@ -3,7 +3,7 @@
 #include <stdexcept>
 #include <string>
 
-namespace pipl {
+namespace framemeld::pipl {
 namespace {
 
 class ByteSink {
@@ -117,4 +117,4 @@ std::vector<std::uint8_t> Encode(const PropertyList &properties, ByteOrder order
     return bytes;
 }
 
-} // namespace pipl
+} // namespace framemeld::pipl

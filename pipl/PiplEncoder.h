@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <vector>
 
-namespace pipl {
+namespace framemeld::pipl {
 
 enum class ByteOrder { Windows, MacOS };
 
@@ -16,4 +16,4 @@ enum class ByteOrder { Windows, MacOS };
 // for a string holding a NUL, since neither can be read back as written.
 std::vector<std::uint8_t> Encode(const PropertyList &properties, ByteOrder order);
 
-} // namespace pipl
+} // namespace framemeld::pipl

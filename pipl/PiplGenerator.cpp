@@ -64,24 +64,27 @@ int main(int argc, char **argv)
     }
 
     try {
-        const std::vector<std::uint8_t> windows = pipl::Encode(
-            pipl::FramemeldProperties(pipl::ByteOrder::Windows), pipl::ByteOrder::Windows);
-        const std::vector<std::uint8_t> mac =
-            pipl::Encode(pipl::FramemeldProperties(pipl::ByteOrder::MacOS), pipl::ByteOrder::MacOS);
+        const std::vector<std::uint8_t> windows = framemeld::pipl::Encode(
+            framemeld::pipl::FramemeldProperties(framemeld::pipl::ByteOrder::Windows),
+            framemeld::pipl::ByteOrder::Windows);
+        const std::vector<std::uint8_t> mac = framemeld::pipl::Encode(
+            framemeld::pipl::FramemeldProperties(framemeld::pipl::ByteOrder::MacOS),
+            framemeld::pipl::ByteOrder::MacOS);
 
         for (const auto &[option, path] : outputs) {
             if (option == "--rc") {
-                WriteFile(path, pipl::WindowsResourceScript(windows));
+                WriteFile(path, framemeld::pipl::WindowsResourceScript(windows));
             } else if (option == "--win-bin") {
                 WriteFile(path, AsString(windows));
             } else if (option == "--rsrc") {
-                WriteFile(path, AsString(pipl::SingleResourceFile(
-                                    pipl::FourCharCode("PiPL"),
-                                    static_cast<std::int16_t>(pipl::kPiplResourceId), mac)));
+                WriteFile(path,
+                          AsString(framemeld::pipl::SingleResourceFile(
+                              framemeld::pipl::FourCharCode("PiPL"),
+                              static_cast<std::int16_t>(framemeld::pipl::kPiplResourceId), mac)));
             } else if (option == "--pkginfo") {
-                WriteFile(path, pipl::PkgInfo());
+                WriteFile(path, framemeld::pipl::PkgInfo());
             } else {
-                WriteFile(path, pipl::InfoPlist(pipl::FramemeldBundle()));
+                WriteFile(path, framemeld::pipl::InfoPlist(framemeld::pipl::FramemeldBundle()));
             }
         }
     } catch (const std::exception &e) {

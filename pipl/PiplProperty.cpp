@@ -2,7 +2,7 @@
 
 #include <utility>
 
-namespace pipl {
+namespace framemeld::pipl {
 
 Property Property::FourChar(std::uint32_t key, std::uint32_t code)
 {
@@ -59,4 +59,4 @@ Property Property::Short(std::uint32_t key, std::uint16_t value)
     return p;
 }
 
-} // namespace pipl
+} // namespace framemeld::pipl

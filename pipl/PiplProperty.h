@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-namespace pipl {
+namespace framemeld::pipl {
 
 // Four-character code in the host's numeric form: the first character in the top byte.
 constexpr std::uint32_t FourCharCode(const char (&code)[5])
@@ -49,4 +49,4 @@ struct Property {
 
 using PropertyList = std::vector<Property>;
 
-} // namespace pipl
+} // namespace framemeld::pipl

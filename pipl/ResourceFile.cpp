@@ -2,7 +2,7 @@
 
 #include <stdexcept>
 
-namespace pipl {
+namespace framemeld::pipl {
 namespace {
 
 constexpr std::uint32_t kDataAreaOffset = 256; // the header and its reserved bytes come first
@@ -66,4 +66,4 @@ std::vector<std::uint8_t> SingleResourceFile(std::uint32_t type, std::int16_t id
     return file;
 }
 
-} // namespace pipl
+} // namespace framemeld::pipl

@@ -6,10 +6,10 @@
 #include <cstdint>
 #include <vector>
 
-namespace pipl {
+namespace framemeld::pipl {
 
 // Throws std::length_error when the data does not fit the format's 24-bit offsets.
 std::vector<std::uint8_t> SingleResourceFile(std::uint32_t type, std::int16_t id,
                                              const std::vector<std::uint8_t> &data);
 
-} // namespace pipl
+} // namespace framemeld::pipl

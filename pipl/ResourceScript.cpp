@@ -2,7 +2,7 @@
 
 #include <cstddef>
 
-namespace pipl {
+namespace framemeld::pipl {
 namespace {
 
 constexpr std::size_t kBytesPerLine = 16; // keeps every literal far below rc.exe's limits
@@ -36,4 +36,4 @@ std::string WindowsResourceScript(const std::vector<std::uint8_t> &pipl)
     return rc;
 }
 
-} // namespace pipl
+} // namespace framemeld::pipl

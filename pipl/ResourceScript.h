@@ -7,11 +7,11 @@
 #include <string>
 #include <vector>
 
-namespace pipl {
+namespace framemeld::pipl {
 
 constexpr int kPiplResourceId = 16000;
 
 // Resource type "PIPL", id 16000, language 1033 (US English).
 std::string WindowsResourceScript(const std::vector<std::uint8_t> &pipl);
 
-} // namespace pipl
+} // namespace framemeld::pipl

@@ -12,7 +12,7 @@
 #include "engine/FramemeldParameter.h"
 #include "engine/Pixel.h"
 
-namespace consensus_oracle {
+namespace framemeld::oracle {
 
 // Truncation toward zero into 0..255; NaN and negatives give 0, anything above 255 gives 255.
 inline unsigned char saturatedByte(double value)
@@ -133,4 +133,4 @@ Pixel<T> consensusPixel(const Pixel<T> *samples, const FramemeldParameter &param
     return Pixel<T>{result[0], result[1], result[2], result[3]};
 }
 
-} // namespace consensus_oracle
+} // namespace framemeld::oracle

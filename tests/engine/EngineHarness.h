@@ -8,7 +8,7 @@
 
 #include "engine/FramemeldEngine.h"
 
-namespace engine_test {
+namespace framemeld::enginetest {
 
 inline FramemeldParameter parameterFor(int bitDepth, float divergence, float ratingRange,
                                        int frameCount)
@@ -72,4 +72,4 @@ template <typename T> bool sameResult(const Pixel<T> &a, const Pixel<T> &b)
            sameComponent(a.blue, b.blue) && sameComponent(a.alpha, b.alpha);
 }
 
-} // namespace engine_test
+} // namespace framemeld::enginetest

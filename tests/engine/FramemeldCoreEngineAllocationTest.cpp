@@ -80,8 +80,9 @@ constexpr int kLongString = 1000;
 
 template <typename T> void expectFailureLeavesResultUntouched(int bitDepth)
 {
-    auto engine = engine_test::makeEngine<T>();
-    FramemeldParameter parameter = engine_test::parameterFor(bitDepth, 2.0f, 1.0f, kLongString);
+    auto engine = framemeld::enginetest::makeEngine<T>();
+    FramemeldParameter parameter =
+        framemeld::enginetest::parameterFor(bitDepth, 2.0f, 1.0f, kLongString);
     PixelString<Pixel<T>> samples(0, 0, kLongString);
     Pixel<T> out{T(7), T(7), T(7), T(7)};
 
@@ -93,11 +94,11 @@ template <typename T> void expectFailureLeavesResultUntouched(int bitDepth)
     };
     EXPECT_THROW(processWithoutMemory(), std::bad_alloc);
     EXPECT_FALSE(failNextAllocation.exchange(false)) << "the engine allocated nothing";
-    EXPECT_TRUE(engine_test::sameBits(out, Pixel<T>{T(7), T(7), T(7), T(7)}));
+    EXPECT_TRUE(framemeld::enginetest::sameBits(out, Pixel<T>{T(7), T(7), T(7), T(7)}));
 
     // The engine holds nothing after the failure: the next call works as usual.
     engine->process(&parameter, &samples, &out);
-    EXPECT_TRUE(engine_test::sameBits(out, Pixel<T>{}));
+    EXPECT_TRUE(framemeld::enginetest::sameBits(out, Pixel<T>{}));
 }
 
 TEST(FramemeldCoreEngineAllocation, FailureEscapesBeforeTheResultIsWritten)

@@ -21,9 +21,9 @@
 
 namespace {
 
-using engine_test::parameterFor;
-using sample_strings::Generator;
-using sample_strings::Kind;
+using framemeld::enginetest::parameterFor;
+using framemeld::samples::Generator;
+using framemeld::samples::Kind;
 
 const float kNaN = std::numeric_limits<float>::quiet_NaN();
 const float kInfinity = std::numeric_limits<float>::infinity();
@@ -39,7 +39,7 @@ template <> struct Depth<unsigned char> {
     }
     static double tolerance(float divergence)
     {
-        return consensus_oracle::saturatedByte(static_cast<double>(divergence));
+        return framemeld::oracle::saturatedByte(static_cast<double>(divergence));
     }
 };
 
@@ -79,24 +79,25 @@ bool matchesOracle(Run run, const FramemeldParameter &parameter,
                    const std::vector<Pixel<T>> &samples, const char *kind)
 {
     PixelString<Pixel<T>> string(5, 6, parameter.frameCount);
-    engine_test::fillString(string, samples);
+    framemeld::enginetest::fillString(string, samples);
     FramemeldParameter given = parameter;
     Pixel<T> out;
     std::memset(&out, 0xA5, sizeof out);
     run(given, string, out);
 
     std::vector<float> ratings;
-    const Pixel<T> expected = consensus_oracle::consensusPixel(samples.data(), parameter, &ratings);
+    const Pixel<T> expected =
+        framemeld::oracle::consensusPixel(samples.data(), parameter, &ratings);
 
     std::ostringstream fault;
-    if (!engine_test::sameResult(out, expected)) {
+    if (!framemeld::enginetest::sameResult(out, expected)) {
         fault << "result " << pixelText(out) << ", oracle " << pixelText(expected) << "\n";
     }
     if (std::memcmp(&given, &parameter, sizeof parameter) != 0) {
         fault << "the parameter record was changed\n";
     }
     for (int k = 0; k < string.length; ++k) {
-        if (!engine_test::sameBits(string[k], samples[static_cast<std::size_t>(k)])) {
+        if (!framemeld::enginetest::sameBits(string[k], samples[static_cast<std::size_t>(k)])) {
             fault << "sample " << k << " was changed\n";
         }
     }
@@ -127,18 +128,18 @@ template <typename T> auto throughProcess(FramemeldEngine<Pixel<T>> &engine)
 
 template <typename T> void compareEveryKindAndLength(std::uint32_t seed)
 {
-    auto engine = engine_test::makeEngine<T>();
+    auto engine = framemeld::enginetest::makeEngine<T>();
     Generator<T> generator(seed);
     int failures = 0;
     for (int n = 0; n <= 64; ++n) {
-        for (Kind kind : sample_strings::kAllKinds) {
+        for (Kind kind : framemeld::samples::kAllKinds) {
             for (float divergence : Depth<T>::divergences()) {
                 const auto samples = generator.make(kind, n, Depth<T>::tolerance(divergence));
                 for (float range : ratingRangesFor(n)) {
                     const FramemeldParameter parameter =
                         parameterFor(Depth<T>::kBitDepth, divergence, range, n);
                     if (!matchesOracle(throughProcess(*engine), parameter, samples,
-                                       sample_strings::kindName(kind)) &&
+                                       framemeld::samples::kindName(kind)) &&
                         ++failures == 3) {
                         return;
                     }
@@ -150,7 +151,7 @@ template <typename T> void compareEveryKindAndLength(std::uint32_t seed)
 
 template <typename T> void compareLongStrings(std::uint32_t seed)
 {
-    auto engine = engine_test::makeEngine<T>();
+    auto engine = framemeld::enginetest::makeEngine<T>();
     Generator<T> generator(seed);
     for (int n : {100, 257, 1000, 2000}) {
         for (Kind kind : {Kind::Footage, Kind::TiedGroups, Kind::Extremes, Kind::NarrowNoise}) {
@@ -161,7 +162,7 @@ template <typename T> void compareLongStrings(std::uint32_t seed)
                 const FramemeldParameter parameter =
                     parameterFor(Depth<T>::kBitDepth, divergence, range, n);
                 if (!matchesOracle(throughProcess(*engine), parameter, samples,
-                                   sample_strings::kindName(kind))) {
+                                   framemeld::samples::kindName(kind))) {
                     return;
                 }
             }
@@ -190,19 +191,19 @@ TEST(FramemeldCoreEngineOracle, FloatMatchesOnLongStrings)
 // back to must give the same pixels, through the selection and the mean as well.
 template <typename T> void compareEveryKernelSet(std::uint32_t seed)
 {
-    using framemeld_rating::Isa;
+    using framemeld::rating::Isa;
     for (Isa isa : {Isa::Portable, Isa::Sse2, Isa::Avx2}) {
-        const framemeld_rating::RatingKernels *kernels = framemeld_rating::kernelsFor(isa);
+        const framemeld::rating::RatingKernels *kernels = framemeld::rating::kernelsFor(isa);
         if (kernels == nullptr) {
             continue;
         }
         auto run = [kernels](FramemeldParameter &parameter, PixelString<Pixel<T>> &string,
                              Pixel<T> &out) {
-            out = framemeld_consensus::consensusOf(*kernels, parameter, string);
+            out = framemeld::consensus::consensusOf(*kernels, parameter, string);
         };
         Generator<T> generator(seed);
         for (int n = 0; n <= 70; ++n) {
-            for (Kind kind : sample_strings::kAllKinds) {
+            for (Kind kind : framemeld::samples::kAllKinds) {
                 for (float divergence : {0.0f, 2.0f, 3.0f, 10.0f, kNaN}) {
                     const auto samples = generator.make(kind, n, Depth<T>::tolerance(divergence));
                     for (float range : {1.0f, 1.5f, static_cast<float>(n) + 1.0f}) {
@@ -257,9 +258,9 @@ TEST(FramemeldCoreEngineOracle, EightBitMeanOfVeryLongStringsKeepsFloatSummation
     }
     ASSERT_EQ(expected[0], 239) << "the data no longer shows the rounding";
 
-    auto engine = engine_test::makeEngine<unsigned char>();
+    auto engine = framemeld::enginetest::makeEngine<unsigned char>();
     const Pixel<unsigned char> result =
-        engine_test::runEngine(*engine, parameterFor(0, 0.0f, 1.0f, 0), samples);
+        framemeld::enginetest::runEngine(*engine, parameterFor(0, 0.0f, 1.0f, 0), samples);
     EXPECT_EQ(result.red, expected[0]);
     EXPECT_EQ(result.green, expected[1]);
     EXPECT_EQ(result.blue, expected[2]);
@@ -278,10 +279,10 @@ TEST(FramemeldCoreEngineOracle, OneEngineServesManyThreadsAtOnce)
     for (int k = 0; k < kThreads * kStringsPerThread; ++k) {
         strings.push_back(generator.make(k % 2 == 0 ? Kind::Footage : Kind::Extremes,
                                          parameter.frameCount, 0.02));
-        expected.push_back(consensus_oracle::consensusPixel(strings.back().data(), parameter));
+        expected.push_back(framemeld::oracle::consensusPixel(strings.back().data(), parameter));
     }
 
-    auto engine = engine_test::makeEngine<float>();
+    auto engine = framemeld::enginetest::makeEngine<float>();
     FramemeldParameter shared = parameter;
     std::vector<int> mismatches(kThreads, 0);
     std::vector<std::thread> workers;
@@ -289,10 +290,11 @@ TEST(FramemeldCoreEngineOracle, OneEngineServesManyThreadsAtOnce)
         workers.emplace_back([&, t] {
             PixelString<Pixel<float>> string(0, t, shared.frameCount);
             for (int s = t * kStringsPerThread; s < (t + 1) * kStringsPerThread; ++s) {
-                engine_test::fillString(string, strings[static_cast<std::size_t>(s)]);
+                framemeld::enginetest::fillString(string, strings[static_cast<std::size_t>(s)]);
                 Pixel<float> out{};
                 engine->process(&shared, &string, &out);
-                if (!engine_test::sameResult(out, expected[static_cast<std::size_t>(s)])) {
+                if (!framemeld::enginetest::sameResult(out,
+                                                       expected[static_cast<std::size_t>(s)])) {
                     ++mismatches[static_cast<std::size_t>(t)];
                 }
             }

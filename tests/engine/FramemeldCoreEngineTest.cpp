@@ -12,9 +12,9 @@
 
 namespace {
 
-using engine_test::makeEngine;
-using engine_test::parameterFor;
-using engine_test::runEngine;
+using framemeld::enginetest::makeEngine;
+using framemeld::enginetest::parameterFor;
+using framemeld::enginetest::runEngine;
 using Pixel8 = Pixel<unsigned char>;
 using PixelF = Pixel<float>;
 
@@ -47,8 +47,8 @@ Pixel<T> consensus(const FramemeldParameter &parameter, const std::vector<Pixel<
     const Pixel<T> result = runEngine(*engine, parameter, samples);
     FramemeldParameter counted = parameter;
     counted.frameCount = static_cast<int>(samples.size());
-    EXPECT_TRUE(
-        engine_test::sameResult(result, consensus_oracle::consensusPixel(samples.data(), counted)))
+    EXPECT_TRUE(framemeld::enginetest::sameResult(
+        result, framemeld::oracle::consensusPixel(samples.data(), counted)))
         << "engine and oracle differ";
     return result;
 }
@@ -72,7 +72,7 @@ TEST(FramemeldCoreEngine, OutlierDropsOutOfTheMeanWhichIsTruncated)
                                          {100, 100, 100, 255}};
     const FramemeldParameter parameter = parameterFor(kEightBit, 10.0f, 1.0f, 5);
     std::vector<float> ratings;
-    consensus_oracle::consensusPixel(samples.data(), parameter, &ratings);
+    framemeld::oracle::consensusPixel(samples.data(), parameter, &ratings);
     EXPECT_EQ(ratings, (std::vector<float>{4, 4, 1, 4, 4}));
     // Means 103.0, 99.5, 100.25, 255.0: truncated, never rounded up.
     expectPixel(consensus(parameter, samples), 103, 99, 100, 255);

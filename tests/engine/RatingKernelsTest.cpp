@@ -18,16 +18,16 @@
 
 namespace {
 
-using framemeld_rating::Isa;
-using framemeld_rating::RatingKernels;
-using sample_strings::Generator;
-using sample_strings::Kind;
+using framemeld::rating::Isa;
+using framemeld::rating::RatingKernels;
+using framemeld::samples::Generator;
+using framemeld::samples::Kind;
 
 std::vector<const RatingKernels *> availableKernels()
 {
     std::vector<const RatingKernels *> kernels;
     for (Isa isa : {Isa::Portable, Isa::Sse2, Isa::Avx2}) {
-        if (const RatingKernels *set = framemeld_rating::kernelsFor(isa)) {
+        if (const RatingKernels *set = framemeld::rating::kernelsFor(isa)) {
             kernels.push_back(set);
         }
     }
@@ -39,7 +39,7 @@ std::vector<const RatingKernels *> availableKernels()
 template <typename T> struct Planes {
     explicit Planes(const std::vector<Pixel<T>> &samples) : count(static_cast<int>(samples.size()))
     {
-        const std::size_t padded = framemeld_rating::paddedCount(count);
+        const std::size_t padded = framemeld::rating::paddedCount(count);
         T filler = std::numeric_limits<T>::quiet_NaN();
         if (samples.empty() || std::numeric_limits<T>::is_integer) {
             filler = samples.empty() ? T{} : samples[0].red;
@@ -61,7 +61,7 @@ template <typename T> struct Planes {
             }
         }
     }
-    framemeld_rating::SamplePlanes<T> view() const
+    framemeld::rating::SamplePlanes<T> view() const
     {
         return {red.data(), green.data(), blue.data(), alpha.data(), count};
     }
@@ -75,7 +75,7 @@ std::vector<std::uint32_t> kernelRatings(const RatingKernels &kernels,
                                          unsigned char tolerance)
 {
     const Planes<unsigned char> planes(samples);
-    const std::size_t padded = framemeld_rating::paddedCount(planes.count);
+    const std::size_t padded = framemeld::rating::paddedCount(planes.count);
     std::vector<std::uint32_t> ratings(padded, 0xDEADBEEFu);
     std::vector<unsigned char> columns(padded, 0xA5);
     kernels.bytes(planes.view(), tolerance, ratings.data(), columns.data());
@@ -87,7 +87,7 @@ std::vector<std::uint32_t> kernelRatings(const RatingKernels &kernels,
                                          const std::vector<Pixel<float>> &samples, float tolerance)
 {
     const Planes<float> planes(samples);
-    std::vector<std::uint32_t> ratings(framemeld_rating::paddedCount(planes.count), 0xDEADBEEFu);
+    std::vector<std::uint32_t> ratings(framemeld::rating::paddedCount(planes.count), 0xDEADBEEFu);
     std::vector<std::uint32_t> rows(ratings.size(), 0xA5A5A5A5u);
     kernels.floats(planes.view(), tolerance, ratings.data(), rows.data());
     ratings.resize(samples.size());
@@ -98,10 +98,10 @@ template <typename T>
 std::vector<std::uint32_t> oracleRatings(const std::vector<Pixel<T>> &samples, float divergence)
 {
     const int bitDepth = std::numeric_limits<T>::is_integer ? 0 : 2;
-    const FramemeldParameter parameter =
-        engine_test::parameterFor(bitDepth, divergence, 1.0f, static_cast<int>(samples.size()));
+    const FramemeldParameter parameter = framemeld::enginetest::parameterFor(
+        bitDepth, divergence, 1.0f, static_cast<int>(samples.size()));
     std::vector<float> ratings;
-    consensus_oracle::consensusPixel(samples.data(), parameter, &ratings);
+    framemeld::oracle::consensusPixel(samples.data(), parameter, &ratings);
     return std::vector<std::uint32_t>(ratings.begin(), ratings.end());
 }
 
@@ -137,17 +137,17 @@ std::vector<int> testedLengths()
 TEST(RatingKernels, X64BuildsCarryTheVectorKernels)
 {
 #if defined(__x86_64__) || defined(_M_X64)
-    EXPECT_NE(framemeld_rating::kernelsFor(Isa::Sse2), nullptr);
+    EXPECT_NE(framemeld::rating::kernelsFor(Isa::Sse2), nullptr);
 #if !(defined(_WIN32) && defined(__GNUC__) &&                                                      \
       !defined(__clang__)) // gcc for Windows leaves AVX2 out
-    EXPECT_NE(framemeld_rating::kAvx2Kernels, nullptr);
+    EXPECT_NE(framemeld::rating::kAvx2Kernels, nullptr);
 #endif
-    const bool avx2 = framemeld_cpu::hasAvx2() && framemeld_rating::kAvx2Kernels != nullptr;
-    EXPECT_EQ(framemeld_rating::kernelsFor(Isa::Avx2) != nullptr, avx2);
-    EXPECT_EQ(&framemeld_rating::bestKernels(), avx2 ? framemeld_rating::kernelsFor(Isa::Avx2)
-                                                     : framemeld_rating::kernelsFor(Isa::Sse2));
+    const bool avx2 = framemeld::cpu::hasAvx2() && framemeld::rating::kAvx2Kernels != nullptr;
+    EXPECT_EQ(framemeld::rating::kernelsFor(Isa::Avx2) != nullptr, avx2);
+    EXPECT_EQ(&framemeld::rating::bestKernels(), avx2 ? framemeld::rating::kernelsFor(Isa::Avx2)
+                                                      : framemeld::rating::kernelsFor(Isa::Sse2));
 #endif
-    ASSERT_NE(framemeld_rating::kernelsFor(Isa::Portable), nullptr);
+    ASSERT_NE(framemeld::rating::kernelsFor(Isa::Portable), nullptr);
     std::string tested;
     for (const RatingKernels *kernels : availableKernels()) {
         tested += std::string(tested.empty() ? "" : ", ") + kernels->name;
@@ -160,14 +160,14 @@ TEST(RatingKernels, EightBitRatingsMatchTheOracle)
     Generator<unsigned char> generator(20260811u);
     for (const RatingKernels *kernels : availableKernels()) {
         for (int n : testedLengths()) {
-            for (Kind kind : sample_strings::kAllKinds) {
+            for (Kind kind : framemeld::samples::kAllKinds) {
                 for (float divergence : {1.0f, 2.0f, 3.0f, 10.0f, 100.0f, 255.0f}) {
                     const auto samples = generator.make(kind, n, divergence);
                     const auto tolerance = static_cast<unsigned char>(divergence);
                     if (!sameRatings(*kernels, samples, divergence,
                                      oracleRatings(samples, divergence),
                                      kernelRatings(*kernels, samples, tolerance),
-                                     sample_strings::kindName(kind))) {
+                                     framemeld::samples::kindName(kind))) {
                         return;
                     }
                 }
@@ -183,7 +183,7 @@ TEST(RatingKernels, FloatRatingsMatchTheOracle)
     Generator<float> generator(20260812u);
     for (const RatingKernels *kernels : availableKernels()) {
         for (int n : testedLengths()) {
-            for (Kind kind : sample_strings::kAllKinds) {
+            for (Kind kind : framemeld::samples::kAllKinds) {
                 for (float divergence : {0.0f, 2.0f, 2.1f, 10.0f, 100.0f, -1.0f, nan, infinity}) {
                     const float tolerance =
                         static_cast<float>(static_cast<double>(divergence) * 0.01);
@@ -191,7 +191,7 @@ TEST(RatingKernels, FloatRatingsMatchTheOracle)
                     if (!sameRatings(*kernels, samples, divergence,
                                      oracleRatings(samples, divergence),
                                      kernelRatings(*kernels, samples, tolerance),
-                                     sample_strings::kindName(kind))) {
+                                     framemeld::samples::kindName(kind))) {
                         return;
                     }
                 }
@@ -210,7 +210,7 @@ void compareConstantAlpha(std::uint32_t seed, const std::vector<T> &alphas,
     Generator<T> generator(seed);
     for (const RatingKernels *kernels : availableKernels()) {
         for (int n : {0, 1, 2, 17, 33, 64, 100, 129, 300}) {
-            for (Kind kind : sample_strings::kAllKinds) {
+            for (Kind kind : framemeld::samples::kAllKinds) {
                 for (T alpha : alphas) {
                     for (float divergence : divergences) {
                         const bool eightBit = std::numeric_limits<T>::is_integer;

@@ -14,7 +14,7 @@
 
 #include "engine/Pixel.h"
 
-namespace sample_strings {
+namespace framemeld::samples {
 
 enum class Kind { Footage, NarrowNoise, WideNoise, Lattice, AlphaSplit, TiedGroups, Extremes };
 
@@ -229,4 +229,4 @@ private:
     std::mt19937 random_;
 };
 
-} // namespace sample_strings
+} // namespace framemeld::samples

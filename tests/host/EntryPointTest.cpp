@@ -11,8 +11,8 @@
 
 namespace {
 
-using fakehost::FakeHost;
-using fakehost::FaultKind;
+using framemeld::fakehost::FakeHost;
+using framemeld::fakehost::FaultKind;
 
 PF_Err Call(PF_Cmd cmd, FakeHost &host, void *extra = nullptr)
 {
@@ -72,7 +72,7 @@ TEST(EntryPoint, AboutWritesExactlyTheTextWithOneAcquireAndOneRelease)
     EXPECT_EQ(Call(PF_Cmd_ABOUT, host), PF_Err_NONE);
 
     EXPECT_EQ(Snapshot(&host.out_data, sizeof host.out_data), Snapshot(&expected, sizeof expected));
-    const fakehost::SuiteKey ansi{kPFANSISuite, kPFANSISuiteVersion1};
+    const framemeld::fakehost::SuiteKey ansi{kPFANSISuite, kPFANSISuiteVersion1};
     EXPECT_EQ(host.acquires[ansi], 1);
     EXPECT_EQ(host.releases[ansi], 1);
     EXPECT_EQ(host.releaseCalls, 1);

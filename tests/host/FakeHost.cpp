@@ -6,7 +6,7 @@
 #include <new>
 #include <stdexcept>
 
-namespace fakehost {
+namespace framemeld::fakehost {
 
 FakeHost *FakeHost::current_ = nullptr;
 
@@ -174,4 +174,4 @@ int FakeHost::Outstanding() const
     return total;
 }
 
-} // namespace fakehost
+} // namespace framemeld::fakehost

@@ -15,7 +15,7 @@
 #include <utility>
 #include <vector>
 
-namespace fakehost {
+namespace framemeld::fakehost {
 
 enum class FaultKind { None, ReturnError, ThrowInt, ThrowBadAlloc, ThrowOther };
 
@@ -80,4 +80,4 @@ private:
 // Applies a fault when its call comes; returns the code to return, or PF_Err_NONE.
 int Trigger(const Fault &fault, int callNumber);
 
-} // namespace fakehost
+} // namespace framemeld::fakehost

@@ -11,8 +11,8 @@
 
 namespace {
 
-using fakehost::FakeHost;
-using fakehost::FaultKind;
+using framemeld::fakehost::FakeHost;
+using framemeld::fakehost::FaultKind;
 
 struct SliderRow {
     A_long id;

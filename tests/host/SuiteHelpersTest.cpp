@@ -10,8 +10,8 @@
 
 namespace {
 
-using fakehost::FakeHost;
-using fakehost::SuiteKey;
+using framemeld::fakehost::FakeHost;
+using framemeld::fakehost::SuiteKey;
 
 const SuiteKey kAnsi{kPFANSISuite, kPFANSISuiteVersion1};
 const SuiteKey kIterate8{kPFIterate8Suite, kPFIterate8SuiteVersion1};

@@ -15,9 +15,9 @@
 
 namespace {
 
-using piplread::Key;
-using piplread::Order;
-using piplread::RawProperty;
+using framemeld::piplread::Key;
+using framemeld::piplread::Order;
+using framemeld::piplread::RawProperty;
 using Bytes = std::vector<std::uint8_t>;
 
 struct GlobalAnswer {
@@ -45,7 +45,7 @@ void CheckProperties(const std::vector<RawProperty> &props, Order order,
 {
     std::vector<std::string> keys;
     for (const RawProperty &p : props) {
-        keys.push_back(piplread::KeyName(p.key));
+        keys.push_back(framemeld::piplread::KeyName(p.key));
         EXPECT_EQ(p.vendor, Key("8BIM"));
         EXPECT_EQ(p.id, 0u);
     }
@@ -57,36 +57,37 @@ void CheckProperties(const std::vector<RawProperty> &props, Order order,
     ASSERT_EQ(keys, expectedKeys);
 
     std::size_t i = 0;
-    EXPECT_EQ(piplread::U32(props[i++].data, order), Key("eFKT"));
-    EXPECT_EQ(piplread::Pascal(props[i++].data), "Framemeld 2");
-    EXPECT_EQ(piplread::Pascal(props[i++].data), "Tessaran");
+    EXPECT_EQ(framemeld::piplread::U32(props[i++].data, order), Key("eFKT"));
+    EXPECT_EQ(framemeld::piplread::Pascal(props[i++].data), "Framemeld 2");
+    EXPECT_EQ(framemeld::piplread::Pascal(props[i++].data), "Tessaran");
     for (std::size_t c = 0; c < codeKeys.size(); ++c, ++i) {
-        const std::string entry = order == Order::Little ? piplread::CString(props[i].data)
-                                                         : piplread::Pascal(props[i].data);
+        const std::string entry = order == Order::Little
+                                      ? framemeld::piplread::CString(props[i].data)
+                                      : framemeld::piplread::Pascal(props[i].data);
         EXPECT_EQ(entry, "EntryPointFunc") << codeKeys[c];
     }
     const Bytes &pvr = props[i++].data;
     ASSERT_EQ(pvr.size(), 4u);
-    EXPECT_EQ(piplread::U16At(pvr, 0, order), 2);
-    EXPECT_EQ(piplread::U16At(pvr, 2, order), 1);
+    EXPECT_EQ(framemeld::piplread::U16At(pvr, 0, order), 2);
+    EXPECT_EQ(framemeld::piplread::U16At(pvr, 2, order), 1);
     const Bytes &svr = props[i++].data;
     ASSERT_EQ(svr.size(), 4u);
-    EXPECT_EQ(piplread::U16At(svr, 0, order), 13);
-    EXPECT_EQ(piplread::U16At(svr, 2, order), 17);
-    EXPECT_EQ(piplread::U32(props[i++].data, order), 0x00110601u);
+    EXPECT_EQ(framemeld::piplread::U16At(svr, 0, order), 13);
+    EXPECT_EQ(framemeld::piplread::U16At(svr, 2, order), 17);
+    EXPECT_EQ(framemeld::piplread::U32(props[i++].data, order), 0x00110601u);
     const Bytes &inf = props[i++].data;
     ASSERT_EQ(inf.size(), 2u);
-    EXPECT_EQ(piplread::U16At(inf, 0, order), 0);
-    EXPECT_EQ(piplread::U32(props[i++].data, order), 0x06000400u);
-    EXPECT_EQ(piplread::U32(props[i++].data, order), 0x00001400u);
-    EXPECT_EQ(piplread::Pascal(props[i++].data), "Tessaran Framemeld 2");
-    EXPECT_EQ(piplread::U32(props[i++].data, order), 0u);
+    EXPECT_EQ(framemeld::piplread::U16At(inf, 0, order), 0);
+    EXPECT_EQ(framemeld::piplread::U32(props[i++].data, order), 0x06000400u);
+    EXPECT_EQ(framemeld::piplread::U32(props[i++].data, order), 0x00001400u);
+    EXPECT_EQ(framemeld::piplread::Pascal(props[i++].data), "Tessaran Framemeld 2");
+    EXPECT_EQ(framemeld::piplread::U32(props[i++].data, order), 0u);
 
     // The values the host compares with its global setup call.
     const auto valueOf = [&](const char(&key)[5]) {
         for (const RawProperty &p : props) {
             if (p.key == Key(key)) {
-                return piplread::U32(p.data, order);
+                return framemeld::piplread::U32(p.data, order);
             }
         }
         throw std::runtime_error(std::string("no property ") + key);
@@ -99,19 +100,20 @@ void CheckProperties(const std::vector<RawProperty> &props, Order order,
 
 TEST(FramemeldPiPL, WindowsBytesCarryEveryProperty)
 {
-    const Bytes bytes = piplread::ReadFileBytes(FRAMEMELD_PIPL_WIN_BIN);
-    CheckProperties(piplread::ReadWindows(bytes), Order::Little, {"8664"});
+    const Bytes bytes = framemeld::piplread::ReadFileBytes(FRAMEMELD_PIPL_WIN_BIN);
+    CheckProperties(framemeld::piplread::ReadWindows(bytes), Order::Little, {"8664"});
 }
 
 TEST(FramemeldPiPL, ResourceScriptHoldsTheWindowsBytes)
 {
-    const Bytes script = piplread::ReadFileBytes(FRAMEMELD_PIPL_RC);
-    const auto resources = piplread::ReadResourceScript(std::string(script.begin(), script.end()));
+    const Bytes script = framemeld::piplread::ReadFileBytes(FRAMEMELD_PIPL_RC);
+    const auto resources =
+        framemeld::piplread::ReadResourceScript(std::string(script.begin(), script.end()));
     ASSERT_EQ(resources.size(), 1u);
     EXPECT_EQ(resources[0].type, "PIPL");
     EXPECT_EQ(resources[0].id, "16000");
     EXPECT_EQ(resources[0].language, 1033);
-    EXPECT_EQ(resources[0].data, piplread::ReadFileBytes(FRAMEMELD_PIPL_WIN_BIN));
+    EXPECT_EQ(resources[0].data, framemeld::piplread::ReadFileBytes(FRAMEMELD_PIPL_WIN_BIN));
 }
 
 TEST(FramemeldPiPL, ResourceCompilerAcceptsTheScript)
@@ -123,29 +125,30 @@ TEST(FramemeldPiPL, ResourceCompilerAcceptsTheScript)
     const std::string command = std::string("\"") + FRAMEMELD_WINDRES + "\" -i \"" +
                                 FRAMEMELD_PIPL_RC + "\" -O res -o \"" + res + "\"";
     ASSERT_EQ(std::system(command.c_str()), 0) << command;
-    const auto entries = piplread::ReadRes(piplread::ReadFileBytes(res));
+    const auto entries = framemeld::piplread::ReadRes(framemeld::piplread::ReadFileBytes(res));
     std::remove(res.c_str());
     ASSERT_EQ(entries.size(), 1u);
     EXPECT_EQ(entries[0].type, "PIPL");
     EXPECT_EQ(entries[0].name, "#16000");
     EXPECT_EQ(entries[0].language, 1033);
-    EXPECT_EQ(entries[0].data, piplread::ReadFileBytes(FRAMEMELD_PIPL_WIN_BIN));
+    EXPECT_EQ(entries[0].data, framemeld::piplread::ReadFileBytes(FRAMEMELD_PIPL_WIN_BIN));
 }
 
 TEST(FramemeldPiPL, MacResourceFileCarriesEveryProperty)
 {
-    const auto resources = piplread::ReadResourceFile(piplread::ReadFileBytes(FRAMEMELD_PIPL_RSRC));
+    const auto resources = framemeld::piplread::ReadResourceFile(
+        framemeld::piplread::ReadFileBytes(FRAMEMELD_PIPL_RSRC));
     ASSERT_EQ(resources.size(), 1u);
     EXPECT_EQ(resources[0].type, Key("PiPL"));
     EXPECT_EQ(resources[0].id, 16000);
-    CheckProperties(piplread::ReadMac(resources[0].data), Order::Big, {"mi64", "ma64"});
+    CheckProperties(framemeld::piplread::ReadMac(resources[0].data), Order::Big, {"mi64", "ma64"});
 }
 
 TEST(FramemeldPiPL, BundleFiles)
 {
-    EXPECT_EQ(piplread::ReadFileBytes(FRAMEMELD_PIPL_PKGINFO),
+    EXPECT_EQ(framemeld::piplread::ReadFileBytes(FRAMEMELD_PIPL_PKGINFO),
               (Bytes{'e', 'F', 'K', 'T', 'F', 'X', 'T', 'C'}));
-    const Bytes plistBytes = piplread::ReadFileBytes(FRAMEMELD_PIPL_INFO_PLIST);
+    const Bytes plistBytes = framemeld::piplread::ReadFileBytes(FRAMEMELD_PIPL_INFO_PLIST);
     const std::string plist(plistBytes.begin(), plistBytes.end());
     for (const char *pair : {"<key>CFBundleExecutable</key>\n\t<string>Framemeld</string>",
                              "<key>CFBundlePackageType</key>\n\t<string>eFKT</string>",

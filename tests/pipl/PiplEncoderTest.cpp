@@ -11,10 +11,10 @@
 
 namespace {
 
-using pipl::ByteOrder;
-using pipl::Encode;
-using pipl::FourCharCode;
-using pipl::Property;
+using framemeld::pipl::ByteOrder;
+using framemeld::pipl::Encode;
+using framemeld::pipl::FourCharCode;
+using framemeld::pipl::Property;
 using Bytes = std::vector<std::uint8_t>;
 
 // The bytes of the only property of a one-property list, after its 16-byte header.
@@ -26,8 +26,8 @@ Bytes Body(const Bytes &encoded, ByteOrder order)
 
 std::uint32_t Length(const Bytes &encoded, ByteOrder order)
 {
-    const auto props =
-        order == ByteOrder::Windows ? piplread::ReadWindows(encoded) : piplread::ReadMac(encoded);
+    const auto props = order == ByteOrder::Windows ? framemeld::piplread::ReadWindows(encoded)
+                                                   : framemeld::piplread::ReadMac(encoded);
     return props.at(0).length;
 }
 
@@ -85,7 +85,8 @@ TEST(PiplEncoder, WindowsCountsStringPaddingInTheLength)
     const auto win = ByteOrder::Windows;
     const Bytes name = Encode({Property::Pascal(FourCharCode("name"), "SDK_Invert_ProcAmp")}, win);
     EXPECT_EQ(Length(name, win), 20u);
-    EXPECT_EQ(piplread::Pascal(piplread::ReadWindows(name).at(0).data), "SDK_Invert_ProcAmp");
+    EXPECT_EQ(framemeld::piplread::Pascal(framemeld::piplread::ReadWindows(name).at(0).data),
+              "SDK_Invert_ProcAmp");
 
     const Bytes code = Encode({Property::CStr(FourCharCode("8664"), "EffectMain")}, win);
     EXPECT_EQ(Length(code, win), 12u);
@@ -101,7 +102,7 @@ TEST(PiplEncoder, WindowsCountsStringPaddingInTheLength)
 
 TEST(PiplEncoder, ListsRoundTripInOrderOnBothPlatforms)
 {
-    const pipl::PropertyList list = {
+    const framemeld::pipl::PropertyList list = {
         Property::FourChar(FourCharCode("kind"), FourCharCode("eFKT")),
         Property::Pascal(FourCharCode("name"), "A"),
         Property::CStr(FourCharCode("8664"), "Entry"),
@@ -112,22 +113,23 @@ TEST(PiplEncoder, ListsRoundTripInOrderOnBothPlatforms)
     };
     for (const auto order : {ByteOrder::Windows, ByteOrder::MacOS}) {
         const Bytes bytes = Encode(list, order);
-        const auto read =
-            order == ByteOrder::Windows ? piplread::ReadWindows(bytes) : piplread::ReadMac(bytes);
-        const auto o = order == ByteOrder::Windows ? piplread::Order::Little : piplread::Order::Big;
+        const auto read = order == ByteOrder::Windows ? framemeld::piplread::ReadWindows(bytes)
+                                                      : framemeld::piplread::ReadMac(bytes);
+        const auto o = order == ByteOrder::Windows ? framemeld::piplread::Order::Little
+                                                   : framemeld::piplread::Order::Big;
         ASSERT_EQ(read.size(), list.size());
         for (std::size_t i = 0; i < list.size(); ++i) {
-            EXPECT_EQ(read[i].vendor, piplread::Key("8BIM"));
+            EXPECT_EQ(read[i].vendor, framemeld::piplread::Key("8BIM"));
             EXPECT_EQ(read[i].key, list[i].key) << i;
             EXPECT_EQ(read[i].id, 0u);
         }
-        EXPECT_EQ(piplread::Pascal(read[1].data), "A");
-        EXPECT_EQ(piplread::CString(read[2].data), "Entry");
-        EXPECT_EQ(piplread::U16At(read[3].data, 0, o), 0x1234);
-        EXPECT_EQ(piplread::U16At(read[4].data, 0, o), 2);
-        EXPECT_EQ(piplread::U16At(read[4].data, 2, o), 1);
-        EXPECT_EQ(piplread::Pascal(read[5].data), "");
-        EXPECT_EQ(piplread::U32(read[6].data, o), 0xDEADBEEFu);
+        EXPECT_EQ(framemeld::piplread::Pascal(read[1].data), "A");
+        EXPECT_EQ(framemeld::piplread::CString(read[2].data), "Entry");
+        EXPECT_EQ(framemeld::piplread::U16At(read[3].data, 0, o), 0x1234);
+        EXPECT_EQ(framemeld::piplread::U16At(read[4].data, 0, o), 2);
+        EXPECT_EQ(framemeld::piplread::U16At(read[4].data, 2, o), 1);
+        EXPECT_EQ(framemeld::piplread::Pascal(read[5].data), "");
+        EXPECT_EQ(framemeld::piplread::U32(read[6].data, o), 0xDEADBEEFu);
     }
 }
 

@@ -5,7 +5,7 @@
 #include <sstream>
 #include <stdexcept>
 
-namespace piplread {
+namespace framemeld::piplread {
 namespace {
 
 [[noreturn]] void Fail(const std::string &what)
@@ -426,4 +426,4 @@ std::vector<std::uint8_t> ReadFileBytes(const std::string &path)
                                      std::istreambuf_iterator<char>());
 }
 
-} // namespace piplread
+} // namespace framemeld::piplread

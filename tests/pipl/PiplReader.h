@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-namespace piplread {
+namespace framemeld::piplread {
 
 enum class Order { Little, Big };
 
@@ -66,4 +66,4 @@ std::vector<ResEntry> ReadRes(const std::vector<std::uint8_t> &file);
 
 std::vector<std::uint8_t> ReadFileBytes(const std::string &path);
 
-} // namespace piplread
+} // namespace framemeld::piplread

@@ -32,7 +32,8 @@ Bytes Pattern(std::size_t size)
 TEST(ResourceFile, MatchesTheKnownLayoutForOnePiPL)
 {
     const Bytes data = Pattern(356);
-    const Bytes file = pipl::SingleResourceFile(pipl::FourCharCode("PiPL"), 16000, data);
+    const Bytes file =
+        framemeld::pipl::SingleResourceFile(framemeld::pipl::FourCharCode("PiPL"), 16000, data);
     ASSERT_EQ(file.size(), 666u);
     EXPECT_EQ(Bytes(file.begin(), file.begin() + 16),
               (Bytes{0, 0, 1, 0, 0, 0, 2, 0x68, 0, 0, 1, 0x68, 0, 0, 0, 0x32}));
@@ -50,10 +51,11 @@ TEST(ResourceFile, ReadsBackThroughAnIndependentReader)
 {
     for (const std::size_t size : {std::size_t{0}, std::size_t{5}, std::size_t{1000}}) {
         const Bytes data = Pattern(size);
-        const auto resources = piplread::ReadResourceFile(
-            pipl::SingleResourceFile(pipl::FourCharCode("PiPL"), 16000, data));
+        const auto resources =
+            framemeld::piplread::ReadResourceFile(framemeld::pipl::SingleResourceFile(
+                framemeld::pipl::FourCharCode("PiPL"), 16000, data));
         ASSERT_EQ(resources.size(), 1u);
-        EXPECT_EQ(resources[0].type, piplread::Key("PiPL"));
+        EXPECT_EQ(resources[0].type, framemeld::piplread::Key("PiPL"));
         EXPECT_EQ(resources[0].id, 16000);
         EXPECT_FALSE(resources[0].named);
         EXPECT_EQ(resources[0].attributes, 0);
@@ -68,7 +70,8 @@ TEST(ResourceScript, DeclaresOnePiplResourceHoldingExactlyTheBytes)
     for (std::size_t i = 0; i < data.size(); ++i) {
         data[i] = static_cast<std::uint8_t>(i);
     }
-    const auto resources = piplread::ReadResourceScript(pipl::WindowsResourceScript(data));
+    const auto resources =
+        framemeld::piplread::ReadResourceScript(framemeld::pipl::WindowsResourceScript(data));
     ASSERT_EQ(resources.size(), 1u);
     EXPECT_EQ(resources[0].id, "16000");
     EXPECT_EQ(resources[0].type, "PIPL");
@@ -87,7 +90,7 @@ Bytes CompileWithWindres(const std::string &script, const std::string &stem)
     if (std::system(command.c_str()) != 0) {
         throw std::runtime_error("windres failed: " + command);
     }
-    Bytes bytes = piplread::ReadFileBytes(res);
+    Bytes bytes = framemeld::piplread::ReadFileBytes(res);
     std::remove(rc.c_str());
     std::remove(res.c_str());
     return bytes;
@@ -99,8 +102,8 @@ TEST(ResourceScript, ResourceCompilerStoresExactlyTheBytes)
         GTEST_SKIP() << "no windres on this machine";
     }
     const Bytes data = Pattern(37); // odd size: nothing may be added at the end
-    const auto entries = piplread::ReadRes(
-        CompileWithWindres(pipl::WindowsResourceScript(data), "resource_script_test"));
+    const auto entries = framemeld::piplread::ReadRes(
+        CompileWithWindres(framemeld::pipl::WindowsResourceScript(data), "resource_script_test"));
     ASSERT_EQ(entries.size(), 1u);
     EXPECT_EQ(entries[0].type, "PIPL");
     EXPECT_EQ(entries[0].name, "#16000");
@@ -110,13 +113,13 @@ TEST(ResourceScript, ResourceCompilerStoresExactlyTheBytes)
 
 TEST(BundleFiles, PkgInfoIsEightBytesWithoutLineEnd)
 {
-    EXPECT_EQ(pipl::PkgInfo(), std::string("eFKTFXTC"));
+    EXPECT_EQ(framemeld::pipl::PkgInfo(), std::string("eFKTFXTC"));
 }
 
 TEST(BundleFiles, InfoPlistCarriesTypeSignatureAndIdentity)
 {
-    pipl::BundleInfo info{"Exe", "Display", "com.example.x", "1.2.3", "1.2.3.4"};
-    const std::string plist = pipl::InfoPlist(info);
+    framemeld::pipl::BundleInfo info{"Exe", "Display", "com.example.x", "1.2.3", "1.2.3.4"};
+    const std::string plist = framemeld::pipl::InfoPlist(info);
     for (const char *pair : {"<key>CFBundlePackageType</key>\n\t<string>eFKT</string>",
                              "<key>CFBundleSignature</key>\n\t<string>FXTC</string>",
                              "<key>CFBundleExecutable</key>\n\t<string>Exe</string>",
@@ -129,7 +132,7 @@ TEST(BundleFiles, InfoPlistCarriesTypeSignatureAndIdentity)
     EXPECT_EQ(plist.rfind("</dict>\n</plist>\n"), plist.size() - 17);
 
     info.name = "A & B";
-    EXPECT_THROW(pipl::InfoPlist(info), std::invalid_argument);
+    EXPECT_THROW(framemeld::pipl::InfoPlist(info), std::invalid_argument);
 }
 
 } // namespace

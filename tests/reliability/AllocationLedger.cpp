@@ -10,7 +10,7 @@
 #include <cstdlib>
 #include <new>
 
-namespace allocation_ledger {
+namespace framemeld::ledger {
 namespace {
 
 constexpr std::uint32_t kOtherTag = 0x4F544852;  // "OTHR"
@@ -185,9 +185,9 @@ void SetModuleBudget(std::int64_t bytes)
     g_budget.store(bytes > 0 ? bytes : 0);
 }
 
-} // namespace allocation_ledger
+} // namespace framemeld::ledger
 
-using allocation_ledger::AllocateOrThrow;
+using framemeld::ledger::AllocateOrThrow;
 
 namespace {
 constexpr std::size_t kPlain = alignof(std::max_align_t);
@@ -291,6 +291,6 @@ void operator delete[](void *p, std::align_val_t, const std::nothrow_t &) noexce
 namespace {
 void Release(void *pointer) noexcept
 {
-    allocation_ledger::Free(pointer);
+    framemeld::ledger::Free(pointer);
 }
 } // namespace

@@ -11,7 +11,7 @@
 #include <cstddef>
 #include <cstdint>
 
-namespace allocation_ledger {
+namespace framemeld::ledger {
 
 struct Books {
     std::int64_t liveBlocks = 0; // module blocks allocated and not yet freed
@@ -34,4 +34,4 @@ void ResetPeak();
 // (operator new then throws std::bad_alloc, the nothrow forms return null); 0 lifts the limit.
 void SetModuleBudget(std::int64_t bytes);
 
-} // namespace allocation_ledger
+} // namespace framemeld::ledger

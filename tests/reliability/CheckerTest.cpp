@@ -9,7 +9,7 @@
 
 #include "ReliabilityKit.h"
 
-namespace reliability {
+namespace framemeld::reliability {
 namespace {
 
 rn::World Filled(int width, int height, rn::PixelDepth depth, unsigned char byte)
@@ -86,4 +86,4 @@ TEST(Checker, HoldsARenderThatMustSucceedToIt)
 }
 
 } // namespace
-} // namespace reliability
+} // namespace framemeld::reliability

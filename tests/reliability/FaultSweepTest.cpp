@@ -14,7 +14,7 @@
 #include "AllocationLedger.h"
 #include "ReliabilityKit.h"
 
-namespace reliability {
+namespace framemeld::reliability {
 namespace {
 
 constexpr PF_Err kInjected = 0x4D2; // a code the plug-in never makes up itself
@@ -85,11 +85,11 @@ protected:
 TEST_P(RenderFaultSweep, EachHostCallFailingInTurnIsAnsweredCleanly)
 {
     host->faults() = base;
-    const allocation_ledger::Books before = allocation_ledger::Read();
+    const framemeld::ledger::Books before = framemeld::ledger::Read();
     const CheckedRender clean = RenderAndCheck(*host, *clip, Expect(true));
     ASSERT_TRUE(clean.ok()) << clean.Report();
     // The heap checks below mean something only if the ledger sees the module allocate.
-    ASSERT_GT(allocation_ledger::Read().totalBlocks, before.totalBlocks);
+    ASSERT_GT(framemeld::ledger::Read().totalBlocks, before.totalBlocks);
     const long calls = clean.result.record.calls.total;
     ASSERT_GT(calls, 30);
 
@@ -291,4 +291,4 @@ TEST(SetupFaultSweep, EachCallOfSetupAndAboutFailingInTurn)
 }
 
 } // namespace
-} // namespace reliability
+} // namespace framemeld::reliability

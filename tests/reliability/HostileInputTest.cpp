@@ -10,7 +10,7 @@
 
 #include "ReliabilityKit.h"
 
-namespace reliability {
+namespace framemeld::reliability {
 namespace {
 
 const rn::PixelDepth kDepths[] = {rn::PixelDepth::Bits8, rn::PixelDepth::Bits16,
@@ -124,4 +124,4 @@ TEST(HostileInput, RowsPaddedInEveryWay)
 }
 
 } // namespace
-} // namespace reliability
+} // namespace framemeld::reliability

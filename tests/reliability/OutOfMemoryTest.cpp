@@ -23,7 +23,7 @@
 #endif
 #endif
 
-namespace reliability {
+namespace framemeld::reliability {
 namespace {
 
 const rn::PixelDepth kDepths[] = {rn::PixelDepth::Bits8, rn::PixelDepth::Bits16,
@@ -36,8 +36,8 @@ std::string DepthName(rn::PixelDepth depth)
 
 class ModuleBudget {
 public:
-    explicit ModuleBudget(std::int64_t bytes) { allocation_ledger::SetModuleBudget(bytes); }
-    ~ModuleBudget() { allocation_ledger::SetModuleBudget(0); }
+    explicit ModuleBudget(std::int64_t bytes) { framemeld::ledger::SetModuleBudget(bytes); }
+    ~ModuleBudget() { framemeld::ledger::SetModuleBudget(0); }
     ModuleBudget(const ModuleBudget &) = delete;
     ModuleBudget &operator=(const ModuleBudget &) = delete;
 };
@@ -55,24 +55,24 @@ TEST(OutOfMemory, EveryBudgetBelowTheRendersPeakIsOutOfMemory)
         const rn::World plate = ExpectedPlate(*clip, stored);
         const ClipSnapshot footage(*clip);
 
-        const std::int64_t live = allocation_ledger::Read().liveBytes;
-        allocation_ledger::ResetPeak();
+        const std::int64_t live = framemeld::ledger::Read().liveBytes;
+        framemeld::ledger::ResetPeak();
         const CheckedRender clean =
             RenderAndCheck(*host, *clip, Expectation{&plate, kFill, true, &footage});
         ASSERT_TRUE(clean.ok()) << clean.Report();
-        const std::int64_t peak = allocation_ledger::Read().peakBytes - live;
+        const std::int64_t peak = framemeld::ledger::Read().peakBytes - live;
         ASSERT_GT(peak, 4096);
 
         for (std::int64_t budget : {std::int64_t{1}, peak / 8, peak / 2, peak - 1}) {
             SCOPED_TRACE("budget " + std::to_string(budget) + " of " + std::to_string(peak) +
                          " bytes");
-            const std::int64_t refused = allocation_ledger::Read().refused;
+            const std::int64_t refused = framemeld::ledger::Read().refused;
             CheckedRender run;
             {
                 ModuleBudget limit(live + budget);
                 run = RenderAndCheck(*host, *clip, Expectation{&plate, kFill, false, &footage});
             }
-            EXPECT_GT(allocation_ledger::Read().refused, refused);
+            EXPECT_GT(framemeld::ledger::Read().refused, refused);
             EXPECT_TRUE(run.ok()) << run.Report();
             EXPECT_EQ(run.result.err(), PF_Err_OUT_OF_MEMORY);
             if (budget == 1) {
@@ -165,4 +165,4 @@ TEST(OutOfMemory, AnAddressSpaceLimitIsOutOfMemory)
 }
 
 } // namespace
-} // namespace reliability
+} // namespace framemeld::reliability

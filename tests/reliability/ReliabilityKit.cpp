@@ -11,7 +11,7 @@
 #include "AllocationLedger.h"
 #include "host/FramemeldParams.h"
 
-namespace reliability {
+namespace framemeld::reliability {
 
 namespace {
 
@@ -99,8 +99,8 @@ bool BytesHold(const unsigned char *bytes, std::size_t count, unsigned char valu
 rn::EntryPoint Module()
 {
     static const rn::EntryPoint entry = [] {
-        const rn::EntryPoint loaded = render_test::ModuleEntryPoint();
-        if (!allocation_ledger::WatchModuleContaining(reinterpret_cast<const void *>(loaded))) {
+        const rn::EntryPoint loaded = framemeld::rendertest::ModuleEntryPoint();
+        if (!framemeld::ledger::WatchModuleContaining(reinterpret_cast<const void *>(loaded))) {
             throw std::runtime_error(
                 "the allocation ledger cannot find the plug-in module's image");
         }
@@ -171,8 +171,9 @@ std::unique_ptr<rn::InMemoryFrameSource> MakeHostileClip(int width, int height,
 
 rn::World ExpectedPlate(rn::FrameSource &clip, const Sliders &stored, const rn::FaultPlan &faults)
 {
-    return render_test::ExpectedPlate(render_test::SampledFrames(clip, stored, faults), stored,
-                                      clip.width(), clip.height(), clip.depth());
+    return framemeld::rendertest::ExpectedPlate(
+        framemeld::rendertest::SampledFrames(clip, stored, faults), stored, clip.width(),
+        clip.height(), clip.depth());
 }
 
 ClipSnapshot::ClipSnapshot(rn::FrameSource &clip)
@@ -309,9 +310,9 @@ CheckedRender RenderAndCheck(rn::Host &host, rn::FrameSource &clip, const Expect
                              const rn::RenderRequest &request)
 {
     Module();
-    const allocation_ledger::Books before = allocation_ledger::Read();
+    const framemeld::ledger::Books before = framemeld::ledger::Read();
     CheckedRender checked{host.render(clip, request), {}};
-    const allocation_ledger::Books after = allocation_ledger::Read();
+    const framemeld::ledger::Books after = framemeld::ledger::Read();
 
     checked.problems = rn::violations(checked.result.accounting);
     if (checked.result.accounting.preRenderDataAttached &&
@@ -342,4 +343,4 @@ CheckedRender RenderAndCheck(rn::Host &host, rn::FrameSource &clip, const Expect
     return checked;
 }
 
-} // namespace reliability
+} // namespace framemeld::reliability

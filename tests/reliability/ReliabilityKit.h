@@ -16,10 +16,10 @@
 #include "runner/Host.h"
 #include "runner/World.h"
 
-namespace reliability {
+namespace framemeld::reliability {
 
 namespace rn = framemeld::runner;
-using render_test::Sliders;
+using framemeld::rendertest::Sliders;
 
 // The byte the runner writes over every output world before the plug-in gets it.
 constexpr unsigned char kFill = 0xAB;
@@ -92,4 +92,4 @@ bool SameValue(const rn::World &a, int ax, int ay, const rn::World &b, int bx, i
 // Pixels of `output` that still hold the fill byte.
 long UndrawnPixels(const rn::World &output, unsigned char fill = kFill);
 
-} // namespace reliability
+} // namespace framemeld::reliability

@@ -10,7 +10,7 @@
 
 #include "ReliabilityKit.h"
 
-namespace reliability {
+namespace framemeld::reliability {
 namespace {
 
 constexpr PF_Err kInjected = 0x4D2;
@@ -197,4 +197,4 @@ TEST(ThreadedRender, ACancelAfterWorkerZerosLastRowStillReachesTheHost)
 }
 
 } // namespace
-} // namespace reliability
+} // namespace framemeld::reliability

@@ -27,7 +27,7 @@
 
 namespace {
 
-using namespace reliability;
+using namespace framemeld::reliability;
 
 struct SizeCase {
     std::string name;
@@ -106,14 +106,14 @@ int RunCase(const SizeCase &c)
     wanted.divergence = 3;
     const Sliders stored = SetSliders(*host, wanted);
 
-    allocation_ledger::ResetPeak();
+    framemeld::ledger::ResetPeak();
     const auto renderStart = std::chrono::steady_clock::now();
     Expectation expectation;
     expectation.complete = true;
     CheckedRender run = RenderAndCheck(*host, *clip, expectation);
     const double renderSeconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - renderStart).count();
-    const allocation_ledger::Books books = allocation_ledger::Read();
+    const framemeld::ledger::Books books = framemeld::ledger::Read();
 
     long mismatches = 0;
     if (run.result.err() == PF_Err_NONE) {

@@ -30,7 +30,7 @@
 
 namespace {
 
-using namespace reliability;
+using namespace framemeld::reliability;
 
 #ifdef FRAMEMELD_SANITIZED
 constexpr bool kResidentMemoryIsOurs = false;
@@ -79,7 +79,7 @@ long Option(int argc, char **argv, const char *name, long fallback)
 
 void Report(const char *when, long frame)
 {
-    const allocation_ledger::Books books = allocation_ledger::Read();
+    const framemeld::ledger::Books books = framemeld::ledger::Read();
     std::cout << "soak: " << when << " (frame " << frame << "): resident " << ResidentKiB()
               << " KiB, module heap " << books.liveBlocks << " blocks / " << books.liveBytes
               << " bytes, module peak " << books.peakBytes << " bytes\n";

@@ -5,7 +5,7 @@
 
 #include "RenderHarness.h"
 
-namespace render_test {
+namespace framemeld::rendertest {
 namespace {
 
 TEST(FloatBandStore, LaterBandsSeeNoSamplesOfEarlierOnes)
@@ -33,4 +33,4 @@ TEST(FloatBandStore, LaterBandsSeeNoSamplesOfEarlierOnes)
 }
 
 } // namespace
-} // namespace render_test
+} // namespace framemeld::rendertest

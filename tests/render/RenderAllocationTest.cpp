@@ -98,7 +98,7 @@ void operator delete[](void *p, const std::nothrow_t &) noexcept
     std::free(p);
 }
 
-namespace render_test {
+namespace framemeld::rendertest {
 namespace {
 
 TEST(RenderAllocation, EveryAllocationFailingInTurnIsReportedAsOutOfMemory)
@@ -173,4 +173,4 @@ TEST(RenderAllocation, AFloatRenderWithoutRowsAsksForNoSampleStore)
 }
 
 } // namespace
-} // namespace render_test
+} // namespace framemeld::rendertest

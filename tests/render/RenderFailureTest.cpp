@@ -8,7 +8,7 @@
 
 #include "RenderHarness.h"
 
-namespace render_test {
+namespace framemeld::rendertest {
 namespace {
 
 constexpr PF_Err kInjected = 0x4D2; // no code the effect makes up itself
@@ -134,4 +134,4 @@ TEST(RenderFailure, AFailedOutputCheckoutDrawsNothing)
 }
 
 } // namespace
-} // namespace render_test
+} // namespace framemeld::rendertest

@@ -9,7 +9,7 @@
 #include "host/FramemeldParams.h"
 #include "tests/engine/ConsensusOracle.h"
 
-namespace render_test {
+namespace framemeld::rendertest {
 
 namespace {
 
@@ -140,7 +140,7 @@ void FillExpected(const std::vector<SampledFrame> &frames, const FramemeldParame
             for (std::size_t k = 0; k < frames.size(); ++k) {
                 samples[k] = Sample<T, HostPixel>(frames[k], x, y);
             }
-            const Pixel<T> result = consensus_oracle::consensusPixel(samples.data(), parameter);
+            const Pixel<T> result = framemeld::oracle::consensusPixel(samples.data(), parameter);
             HostPixel &out = plate.at<HostPixel>(x, y);
             if constexpr (std::is_same<HostPixel, PF_Pixel16>::value) {
                 out.alpha = To16(result.alpha);
@@ -318,4 +318,4 @@ bool HoldsFill(const rn::World &world, int x, int y, unsigned char fill)
     return failure;
 }
 
-} // namespace render_test
+} // namespace framemeld::rendertest

@@ -14,7 +14,7 @@
 
 #include "runner/Host.h"
 
-namespace render_test {
+namespace framemeld::rendertest {
 
 namespace rn = framemeld::runner;
 
@@ -72,4 +72,4 @@ bool HoldsFill(const rn::World &world, int x, int y, unsigned char fill);
 // requested frames checked out, no exception escaped.
 ::testing::AssertionResult Balanced(const rn::Accounting &accounting);
 
-} // namespace render_test
+} // namespace framemeld::rendertest

@@ -7,7 +7,7 @@
 
 #include "RenderHarness.h"
 
-namespace render_test {
+namespace framemeld::rendertest {
 namespace {
 
 constexpr unsigned char kFill = 0xAB; // a byte pattern no plate pixel of these clips can have
@@ -169,4 +169,4 @@ TEST(RenderProgress, AnInterruptionInAFloatRenderEndsIt)
 }
 
 } // namespace
-} // namespace render_test
+} // namespace framemeld::rendertest

@@ -5,7 +5,7 @@
 
 #include "RenderHarness.h"
 
-namespace render_test {
+namespace framemeld::rendertest {
 namespace {
 
 constexpr unsigned char kFill = 0x5C;
@@ -68,4 +68,4 @@ TEST(RowBaseAddress, ARefusedRequestLeavesItsRowUnwritten)
 }
 
 } // namespace
-} // namespace render_test
+} // namespace framemeld::rendertest

@@ -7,7 +7,7 @@
 
 #include "RenderHarness.h"
 
-namespace render_test {
+namespace framemeld::rendertest {
 namespace {
 
 std::vector<A_long> RequestedFrames(const rn::RenderRecord &record)
@@ -183,4 +183,4 @@ TEST(SmartPreRender, AFailedCheckoutEndsTheRequestsButTheRecordIsStillFreed)
 }
 
 } // namespace
-} // namespace render_test
+} // namespace framemeld::rendertest

@@ -8,7 +8,7 @@
 
 #include "RenderHarness.h"
 
-namespace render_test {
+namespace framemeld::rendertest {
 namespace {
 
 const rn::PixelDepth kDepths[] = {rn::PixelDepth::Bits8, rn::PixelDepth::Bits16,
@@ -186,4 +186,4 @@ TEST(SmartRender, FramesWithoutPixelsForAPositionContributeTransparentBlack)
 }
 
 } // namespace
-} // namespace render_test
+} // namespace framemeld::rendertest

@@ -7,7 +7,7 @@
 #include "AE_EffectPixelFormat.h"
 #include "RenderHarness.h"
 
-namespace render_test {
+namespace framemeld::rendertest {
 namespace {
 
 constexpr unsigned char kFill = 0x5C;
@@ -77,4 +77,4 @@ TEST(UnusualHostAnswers, AnUndrawableFormatLeavesTheOutputAlone)
 }
 
 } // namespace
-} // namespace render_test
+} // namespace framemeld::rendertest

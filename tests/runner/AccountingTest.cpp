@@ -16,10 +16,10 @@ class Misbehaviour : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        scripted::reset();
+        framemeld::scripted::reset();
         source.addFrame();
     }
-    void TearDown() override { scripted::reset(); }
+    void TearDown() override { framemeld::scripted::reset(); }
 
     RenderResult render()
     {
@@ -34,7 +34,7 @@ protected:
         });
     }
 
-    Host host{&scripted::entry, HostOptions{2, {}, 0xAB}};
+    Host host{&framemeld::scripted::entry, HostOptions{2, {}, 0xAB}};
     InMemoryFrameSource source{3, 2, PixelDepth::Bits8};
 };
 
@@ -45,12 +45,12 @@ TEST_F(Misbehaviour, AWellBehavedRenderHasNoViolations)
     const RenderResult result = render();
     EXPECT_EQ(result.err(), PF_Err_NONE);
     EXPECT_TRUE(violations(result.accounting).empty());
-    EXPECT_EQ(scripted::g_deletes.load(), 1);
+    EXPECT_EQ(framemeld::scripted::g_deletes.load(), 1);
 }
 
 TEST_F(Misbehaviour, ASuiteAcquiredMoreOftenThanReleased)
 {
-    scripted::script().render = [](PF_InData *in, PF_OutData *, void *) {
+    framemeld::scripted::script().render = [](PF_InData *in, PF_OutData *, void *) {
         const void *suite = nullptr;
         in->pica_basicP->AcquireSuite(kPFWorldSuite, kPFWorldSuiteVersion2, &suite);
         in->pica_basicP->AcquireSuite(kPFWorldSuite, kPFWorldSuiteVersion2, &suite);
@@ -66,10 +66,10 @@ TEST_F(Misbehaviour, ASuiteAcquiredMoreOftenThanReleased)
 
 TEST_F(Misbehaviour, AParameterCheckedOutButNotCheckedIn)
 {
-    scripted::script().preRender = [](PF_InData *in, PF_OutData *out, void *extra) {
+    framemeld::scripted::script().preRender = [](PF_InData *in, PF_OutData *out, void *extra) {
         PF_ParamDef def{};
         PF_CHECKOUT_PARAM(in, 1, in->current_time, in->time_step, in->time_scale, &def);
-        return scripted::defaultPreRender(in, out, extra);
+        return framemeld::scripted::defaultPreRender(in, out, extra);
     };
     const auto found = violations(render().accounting);
     ASSERT_EQ(found.size(), 1U);
@@ -80,7 +80,7 @@ TEST_F(Misbehaviour, AParameterCheckedOutButNotCheckedIn)
 TEST_F(Misbehaviour, CheckingOutAnIdThatWasNeverRequestedOrTwice)
 {
     static PF_Err unrequested = PF_Err_NONE;
-    scripted::script().render = [](PF_InData *in, PF_OutData *, void *extra) {
+    framemeld::scripted::script().render = [](PF_InData *in, PF_OutData *, void *extra) {
         PF_EffectWorld *world = nullptr;
         Smart *smart = static_cast<Smart *>(extra);
         unrequested = smart->cb->checkout_layer_pixels(in->effect_ref, 7, &world);
@@ -98,8 +98,8 @@ TEST_F(Misbehaviour, CheckingOutAnIdThatWasNeverRequestedOrTwice)
 
 TEST_F(Misbehaviour, PreRenderDataWithoutADeleteFunction)
 {
-    scripted::script().preRender = [](PF_InData *in, PF_OutData *out, void *extra) {
-        const PF_Err err = scripted::defaultPreRender(in, out, extra);
+    framemeld::scripted::script().preRender = [](PF_InData *in, PF_OutData *out, void *extra) {
+        const PF_Err err = framemeld::scripted::defaultPreRender(in, out, extra);
         auto *output = static_cast<PF_PreRenderExtra *>(extra)->output;
         delete static_cast<int *>(output->pre_render_data);
         static int leaked = 0;
@@ -114,29 +114,29 @@ TEST_F(Misbehaviour, PreRenderDataWithoutADeleteFunction)
 
 TEST_F(Misbehaviour, DataAttachedByAFailedPreRenderIsStillDeletedOnceAndNoRenderFollows)
 {
-    scripted::script().preRender = [](PF_InData *, PF_OutData *, void *extra) -> PF_Err {
-        scripted::attachCountedData(static_cast<PF_PreRenderExtra *>(extra));
+    framemeld::scripted::script().preRender = [](PF_InData *, PF_OutData *, void *extra) -> PF_Err {
+        framemeld::scripted::attachCountedData(static_cast<PF_PreRenderExtra *>(extra));
         return PF_Err_OUT_OF_MEMORY;
     };
     const RenderResult result = render();
     EXPECT_EQ(result.err(), PF_Err_OUT_OF_MEMORY);
     EXPECT_FALSE(result.smartRender.sent);
-    EXPECT_EQ(scripted::g_deletes.load(), 1);
+    EXPECT_EQ(framemeld::scripted::g_deletes.load(), 1);
     EXPECT_EQ(result.accounting.preRenderDataDeletes, 1);
     EXPECT_TRUE(violations(result.accounting).empty());
 }
 
 TEST_F(Misbehaviour, ExceptionsLeavingThePluginAreCaughtRecordedAndFailTheCommand)
 {
-    scripted::script().render = [](PF_InData *, PF_OutData *, void *) -> PF_Err {
+    framemeld::scripted::script().render = [](PF_InData *, PF_OutData *, void *) -> PF_Err {
         throw std::runtime_error("render exploded");
     };
     const RenderResult result = render();
     EXPECT_EQ(result.smartRender.err, PF_Err_INTERNAL_STRUCT_DAMAGED);
     EXPECT_TRUE(mentions(violations(result.accounting), "render exploded"));
-    EXPECT_EQ(scripted::g_deletes.load(), 1);
+    EXPECT_EQ(framemeld::scripted::g_deletes.load(), 1);
 
-    scripted::script().render = [](PF_InData *in, PF_OutData *, void *) {
+    framemeld::scripted::script().render = [](PF_InData *in, PF_OutData *, void *) {
         return in->utils->iterate_generic(8, nullptr,
                                           [](void *, A_long, A_long i, A_long) -> PF_Err {
                                               if (i == 3) {
@@ -159,7 +159,7 @@ TEST_F(Misbehaviour, CallbacksTheRunnerDoesNotOfferFailAndAreRecorded)
         const void *suite = reinterpret_cast<const void *>(1);
     };
     static Seen seen;
-    scripted::script().render = [](PF_InData *in, PF_OutData *, void *) {
+    framemeld::scripted::script().render = [](PF_InData *in, PF_OutData *, void *) {
         seen.copy = in->utils->copy(in->effect_ref, nullptr, nullptr, nullptr, nullptr);
         seen.registerUi = in->inter.register_ui(in->effect_ref, nullptr);
         seen.platform = in->utils->get_platform_data(in->effect_ref, 0, nullptr);
@@ -197,15 +197,15 @@ TEST_F(Misbehaviour, CallbacksUsedOutsideTheirCommandOrWithAForeignReferenceAreR
     // Each command's callbacks are kept and tried during the other command.
     static PF_PreRenderCallbacks preCallbacks{};
     static PF_SmartRenderCallbacks smartCallbacks{};
-    scripted::script().preRender = [](PF_InData *in, PF_OutData *out, void *extra) {
+    framemeld::scripted::script().preRender = [](PF_InData *in, PF_OutData *out, void *extra) {
         preCallbacks = *static_cast<PF_PreRenderExtra *>(extra)->cb;
         PF_EffectWorld *world = nullptr;
         if (smartCallbacks.checkout_output) {
             seen.outputAtPreRender = smartCallbacks.checkout_output(in->effect_ref, &world);
         }
-        return scripted::defaultPreRender(in, out, extra);
+        return framemeld::scripted::defaultPreRender(in, out, extra);
     };
-    scripted::script().render = [](PF_InData *in, PF_OutData *, void *extra) {
+    framemeld::scripted::script().render = [](PF_InData *in, PF_OutData *, void *extra) {
         smartCallbacks = *static_cast<Smart *>(extra)->cb;
         PF_CheckoutResult answer{};
         seen.layerAtRender =
@@ -224,7 +224,7 @@ TEST_F(Misbehaviour, CallbacksUsedOutsideTheirCommandOrWithAForeignReferenceAreR
 
 TEST_F(Misbehaviour, OutputPixelsTheRenderLeavesAloneKeepTheFillByte)
 {
-    scripted::script().render = [](PF_InData *in, PF_OutData *, void *extra) {
+    framemeld::scripted::script().render = [](PF_InData *in, PF_OutData *, void *extra) {
         PF_EffectWorld *output = nullptr;
         return static_cast<Smart *>(extra)->cb->checkout_output(in->effect_ref, &output);
     };

@@ -3,7 +3,7 @@
 #include "ScriptedEffect.h"
 #include "TinyEffectFixture.h"
 
-using namespace runner_test;
+using namespace framemeld::runnertest;
 
 namespace {
 
@@ -145,14 +145,14 @@ TEST_F(Faults, CancelAfterKPollsCancelsFromThatPollOn)
 
 TEST(SmallerWorld, IsASeparateCopyOfTheFramesTopLeftCorner)
 {
-    scripted::reset();
+    framemeld::scripted::reset();
     struct Seen {
         A_long width = 0, height = 0;
         int red = -1;
         bool ownStorage = false;
     } seen;
     static const World *s_frame = nullptr;
-    scripted::script().render = [&](PF_InData *in, PF_OutData *, void *extraP) {
+    framemeld::scripted::script().render = [&](PF_InData *in, PF_OutData *, void *extraP) {
         auto *extra = static_cast<PF_SmartRenderExtra *>(extraP);
         PF_EffectWorld *world = nullptr;
         const PF_Err err = extra->cb->checkout_layer_pixels(in->effect_ref, 0, &world);
@@ -164,7 +164,7 @@ TEST(SmallerWorld, IsASeparateCopyOfTheFramesTopLeftCorner)
         }
         return err;
     };
-    Host host(&scripted::entry, HostOptions{1, {}, 0});
+    Host host(&framemeld::scripted::entry, HostOptions{1, {}, 0});
     ASSERT_TRUE(host.setup().ok());
     InMemoryFrameSource source(4, 3, PixelDepth::Bits8);
     addPatternFrames(source, 1);
@@ -176,7 +176,7 @@ TEST(SmallerWorld, IsASeparateCopyOfTheFramesTopLeftCorner)
     EXPECT_EQ(seen.height, 1);
     EXPECT_EQ(seen.red, pattern(0, 1, 0, 1));
     EXPECT_TRUE(seen.ownStorage);
-    scripted::reset();
+    framemeld::scripted::reset();
 }
 
 } // namespace

@@ -23,14 +23,14 @@ struct Worlds {
 // Runs `body` inside SMART_RENDER with frame 0 and the output checked out.
 class IterateFixture : public ::testing::Test {
 protected:
-    void SetUp() override { scripted::reset(); }
-    void TearDown() override { scripted::reset(); }
+    void SetUp() override { framemeld::scripted::reset(); }
+    void TearDown() override { framemeld::scripted::reset(); }
 
     RenderResult renderWith(unsigned threads, PixelDepth depth, int width, int height,
                             std::function<PF_Err(PF_InData *, Worlds)> body,
                             std::optional<PF_LRect> area = std::nullopt)
     {
-        scripted::script().render = [body](PF_InData *in, PF_OutData *, void *extraP) {
+        framemeld::scripted::script().render = [body](PF_InData *in, PF_OutData *, void *extraP) {
             auto *extra = static_cast<PF_SmartRenderExtra *>(extraP);
             Worlds worlds;
             PF_Err err = extra->cb->checkout_layer_pixels(in->effect_ref, 0, &worlds.frame);
@@ -39,7 +39,7 @@ protected:
             }
             return err ? err : body(in, worlds);
         };
-        host = std::make_unique<Host>(&scripted::entry, HostOptions{threads, {}, 0});
+        host = std::make_unique<Host>(&framemeld::scripted::entry, HostOptions{threads, {}, 0});
         host->faults() = plan;
         EXPECT_TRUE(host->setup().ok());
         InMemoryFrameSource source(width, height, depth);

@@ -2,7 +2,7 @@
 
 #include "TinyEffectFixture.h"
 
-using namespace runner_test;
+using namespace framemeld::runnertest;
 
 namespace {
 

@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-namespace scripted {
+namespace framemeld::scripted {
 
 std::atomic<int> g_deletes{0};
 
@@ -89,4 +89,4 @@ PF_Err entry(PF_Cmd cmd, PF_InData *in_data, PF_OutData *out_data, PF_ParamDef *
     }
 }
 
-} // namespace scripted
+} // namespace framemeld::scripted

@@ -10,7 +10,7 @@
 #include "AE_EffectCBSuites.h"
 #include "SPBasic.h"
 
-namespace scripted {
+namespace framemeld::scripted {
 
 using Command = std::function<PF_Err(PF_InData *, PF_OutData *, void *extra)>;
 
@@ -41,4 +41,4 @@ PF_Err defaultParamsSetup(PF_InData *in, PF_OutData *out, void *);
 PF_Err defaultPreRender(PF_InData *in, PF_OutData *, void *extra);
 void attachCountedData(PF_PreRenderExtra *extra);
 
-} // namespace scripted
+} // namespace framemeld::scripted

@@ -85,15 +85,15 @@ TEST_F(TinyEffectSetup, AboutUsesTheAnsiSuiteAndBalancesIt)
 
 class ScriptedSetup : public ::testing::Test {
 protected:
-    void SetUp() override { scripted::reset(); }
-    void TearDown() override { scripted::reset(); }
-    Host host{&scripted::entry, HostOptions{1, {}, 0}};
+    void SetUp() override { framemeld::scripted::reset(); }
+    void TearDown() override { framemeld::scripted::reset(); }
+    Host host{&framemeld::scripted::entry, HostOptions{1, {}, 0}};
 };
 
 TEST_F(ScriptedSetup, AModuleWithoutSmartRenderCannotBeDriven)
 {
-    scripted::script().globalSetup = [](PF_InData *in, PF_OutData *out, void *extra) {
-        scripted::defaultGlobalSetup(in, out, extra);
+    framemeld::scripted::script().globalSetup = [](PF_InData *in, PF_OutData *out, void *extra) {
+        framemeld::scripted::defaultGlobalSetup(in, out, extra);
         out->out_flags2 = PF_OutFlag2_FLOAT_COLOR_AWARE;
         return PF_Err_NONE;
     };
@@ -109,8 +109,8 @@ TEST_F(ScriptedSetup, AModuleWithoutSmartRenderCannotBeDriven)
 
 TEST_F(ScriptedSetup, AModuleThatNeverSetsItsVersionIsAProblem)
 {
-    scripted::script().globalSetup = [](PF_InData *in, PF_OutData *out, void *extra) {
-        scripted::defaultGlobalSetup(in, out, extra);
+    framemeld::scripted::script().globalSetup = [](PF_InData *in, PF_OutData *out, void *extra) {
+        framemeld::scripted::defaultGlobalSetup(in, out, extra);
         out->my_version = 0;
         return PF_Err_NONE;
     };
@@ -121,7 +121,7 @@ TEST_F(ScriptedSetup, AModuleThatNeverSetsItsVersionIsAProblem)
 
 TEST_F(ScriptedSetup, DeepRendersNeedTheFlagsThatAcceptThem)
 {
-    scripted::script().globalSetup = [](PF_InData *, PF_OutData *out, void *) {
+    framemeld::scripted::script().globalSetup = [](PF_InData *, PF_OutData *out, void *) {
         out->my_version = 1;
         out->out_flags2 = PF_OutFlag2_SUPPORTS_SMART_RENDER;
         return PF_Err_NONE;
@@ -140,7 +140,7 @@ TEST_F(ScriptedSetup, DeepRendersNeedTheFlagsThatAcceptThem)
 
 TEST_F(ScriptedSetup, AFailedGlobalSetupSkipsParameterSetup)
 {
-    scripted::script().globalSetup = [](PF_InData *, PF_OutData *, void *) -> PF_Err {
+    framemeld::scripted::script().globalSetup = [](PF_InData *, PF_OutData *, void *) -> PF_Err {
         return PF_Err_OUT_OF_MEMORY;
     };
     const SetupResult setup = host.setup();
@@ -152,8 +152,8 @@ TEST_F(ScriptedSetup, AFailedGlobalSetupSkipsParameterSetup)
 
 TEST_F(ScriptedSetup, AParameterCountThatDisagreesWithTheRegistrationsIsAProblem)
 {
-    scripted::script().paramsSetup = [](PF_InData *in, PF_OutData *out, void *extra) {
-        scripted::defaultParamsSetup(in, out, extra);
+    framemeld::scripted::script().paramsSetup = [](PF_InData *in, PF_OutData *out, void *extra) {
+        framemeld::scripted::defaultParamsSetup(in, out, extra);
         out->num_params = 3;
         return PF_Err_NONE;
     };
@@ -166,13 +166,13 @@ TEST_F(ScriptedSetup, AddParamIsRefusedOutsideParameterSetupAndAtAWrongIndex)
 {
     static PF_Err lateAdd = PF_Err_NONE;
     static PF_Err wrongIndex = PF_Err_NONE;
-    scripted::script().paramsSetup = [](PF_InData *in, PF_OutData *out, void *extra) {
+    framemeld::scripted::script().paramsSetup = [](PF_InData *in, PF_OutData *out, void *extra) {
         PF_ParamDef def{};
         def.param_type = PF_Param_CHECKBOX;
         wrongIndex = PF_ADD_PARAM(in, 5, &def);
-        return scripted::defaultParamsSetup(in, out, extra);
+        return framemeld::scripted::defaultParamsSetup(in, out, extra);
     };
-    scripted::script().other = [](PF_InData *in, PF_OutData *, void *) {
+    framemeld::scripted::script().other = [](PF_InData *in, PF_OutData *, void *) {
         PF_ParamDef def{};
         def.param_type = PF_Param_CHECKBOX;
         lateAdd = PF_ADD_PARAM(in, -1, &def);
@@ -189,7 +189,7 @@ TEST_F(ScriptedSetup, CheckoutParamHandsOutTheDefinitionWithTheCurrentValue)
 {
     static PF_ParamDef seen;
     static PF_Err badIndex = PF_Err_NONE;
-    scripted::script().other = [](PF_InData *in, PF_OutData *, void *) {
+    framemeld::scripted::script().other = [](PF_InData *in, PF_OutData *, void *) {
         std::memset(&seen, 0, sizeof seen);
         PF_Err err = PF_CHECKOUT_PARAM(in, 1, 0, 1, 25, &seen);
         PF_CHECKIN_PARAM(in, &seen);

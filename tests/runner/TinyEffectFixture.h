@@ -7,7 +7,7 @@
 
 #include "runner/Host.h"
 
-namespace runner_test {
+namespace framemeld::runnertest {
 
 using namespace framemeld::runner;
 
@@ -123,4 +123,4 @@ public:
     Host host;
 };
 
-} // namespace runner_test
+} // namespace framemeld::runnertest
