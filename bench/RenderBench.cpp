@@ -99,7 +99,7 @@ template <class Pixel> void BM_Render(benchmark::State &state)
     }
     for (auto _ : state) {
         const rn::RenderResult result = host.render(*clip);
-        benchmark::DoNotOptimize(result.output.rowBytes(0));
+        benchmark::DoNotOptimize(result.output.row(0));
     }
     state.counters["frames"] = frames;
 }

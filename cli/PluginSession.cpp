@@ -96,7 +96,7 @@ runner::World PluginSession::render(runner::FrameSource &source,
         throw CancelledError();
     }
     if (result.err() != PF_Err_NONE) {
-        const runner::CommandOutcome &failed =
+        const runner::CommandReply &failed =
             result.preRender.err != PF_Err_NONE ? result.preRender : result.smartRender;
         std::string detail = "error code " + std::to_string(failed.err);
         const std::string message = failed.message();

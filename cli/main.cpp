@@ -112,8 +112,8 @@ int run(const std::vector<std::string> &args)
     image.width = plate.width();
     image.height = plate.height();
     image.depth = plate.depth();
-    image.pixels = plate.rowBytes(0);
-    image.rowBytes = plate.rowbytes();
+    image.pixels = plate.row(0);
+    image.rowBytes = plate.rowStride();
     PlateFileOptions fileOptions;
     fileOptions.withAlpha = format.hasAlpha;
     fileOptions.unassociatedAlpha = format.unassociatedAlpha;

@@ -17,7 +17,7 @@ namespace {
 constexpr int kByteLanes = 16;
 constexpr int kFloatLanes = 4;
 
-// Loading at kLanePrefix + lanes - t gives all-ones in the first t lanes and zero in the rest.
+// Loading a prefix table at lanes - t gives all-ones in the first t lanes and zero in the rest.
 alignas(16) const unsigned char kBytePrefix[2 * kByteLanes] = {
     0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
 alignas(16) const std::int32_t kIntPrefix[2 * kFloatLanes] = {-1, -1, -1, -1};

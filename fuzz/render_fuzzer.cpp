@@ -77,7 +77,7 @@ double SliderWish(FuzzedDataProvider &input, double low, double high)
 void WriteChannel(rn::World &frame, int x, int y, int channel, std::uint32_t raw)
 {
     unsigned char *pixel =
-        frame.rowBytes(y) + static_cast<std::size_t>(x) * rn::bytesPerPixel(frame.depth());
+        frame.row(y) + static_cast<std::size_t>(x) * rn::bytesPerPixel(frame.depth());
     const std::size_t size = rn::bytesPerChannel(frame.depth());
     std::memcpy(pixel + static_cast<std::size_t>(channel) * size, &raw, size); // little-endian host
 }

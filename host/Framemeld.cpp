@@ -1,11 +1,10 @@
 #include "host/Framemeld.h"
 
 #include "host/AEGP_SuiteHandler.h"
+#include "host/ExceptionToErr.h"
 #include "host/FramemeldParams.h"
 #include "host/FramemeldVersion.h"
 #include "render/SmartRender.h"
-
-#include <new>
 
 PF_Err About(PF_InData *in_data, PF_OutData *out_data)
 {
@@ -55,9 +54,7 @@ extern "C" FRAMEMELD_EXPORT PF_Err EntryPointFunc(PF_Cmd cmd, PF_InData *in_data
         return Dispatch(cmd, in_data, out_data, extra);
     } catch (int err) {
         return err;
-    } catch (const std::bad_alloc &) {
-        return PF_Err_OUT_OF_MEMORY;
     } catch (...) {
-        return PF_Err_INTERNAL_STRUCT_DAMAGED;
+        return ErrFromCurrentException();
     }
 }

@@ -7,7 +7,6 @@
 #include <cstring>
 #include <limits>
 #include <memory>
-#include <new>
 
 #include "AE_Effect.h"
 #include "AE_EffectCBSuites.h"
@@ -15,6 +14,7 @@
 #include "engine/FramemeldEngine.h"
 #include "engine/PixelString.h"
 #include "host/AEGP_SuiteHandler.h"
+#include "host/ExceptionToErr.h"
 #include "render/PixelCallbacks.h"
 #include "render/RectUnion.h"
 
@@ -177,10 +177,8 @@ PF_Err FramemeldFuncFloatRow(void *refcon, A_long x, A_long y, PF_PixelFloat *in
                 *elements[k] = band.at(static_cast<std::size_t>(k), index);
             }
             data->engine_float->process(data->parameter, &samples, &result);
-        } catch (const std::bad_alloc &) {
-            return PF_Err_OUT_OF_MEMORY;
         } catch (...) {
-            return PF_Err_INTERNAL_STRUCT_DAMAGED;
+            return ErrFromCurrentException();
         }
         out->alpha = result.alpha;
         out->red = result.red;

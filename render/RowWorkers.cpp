@@ -7,13 +7,13 @@
 #include <cstdint>
 #include <cstring>
 #include <memory>
-#include <new>
 
 #include "AE_Effect.h"
 #include "AE_EffectCB.h"
 
 #include "engine/FramemeldEngine.h"
 #include "engine/PixelString.h"
+#include "host/ExceptionToErr.h"
 #include "render/Deep16Conversion.h"
 #include "render/PixelCallbacks.h"
 #include "render/WorldAddressing.h"
@@ -168,10 +168,8 @@ template <typename Depth> PF_Err RowWorker(void *refcon, A_long thread_index, A_
     PF_Err err = PF_Err_NONE;
     try {
         err = RenderRow<Depth>(data, row);
-    } catch (const std::bad_alloc &) {
-        err = PF_Err_OUT_OF_MEMORY;
     } catch (...) {
-        err = PF_Err_INTERNAL_STRUCT_DAMAGED;
+        err = ErrFromCurrentException();
     }
     if (thread_index == 0 && !err) {
         const A_long n = data->parameter->frameCount;

@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cstddef>
 #include <memory>
-#include <new>
 
 #include "AE_Effect.h"
 #include "AE_EffectCB.h"
@@ -12,6 +11,7 @@
 
 #include "host/AEFX_SuiteHelper.h"
 #include "host/AEGP_SuiteHandler.h"
+#include "host/ExceptionToErr.h"
 #include "render/PixelCallbacks.h"
 #include "render/PreRenderData.h"
 #include "render/SmartRender.h"
@@ -70,8 +70,8 @@ public:
     {
         try {
             *slot_ = FramemeldEngine<P>::create();
-        } catch (const std::bad_alloc &) {
-            return PF_Err_OUT_OF_MEMORY;
+        } catch (...) {
+            return ErrFromCurrentException();
         }
         return *slot_ != nullptr ? PF_Err_NONE : PF_Err_OUT_OF_MEMORY;
     }

@@ -22,10 +22,10 @@ std::string errText(PF_Err err)
 }
 
 // Sends one command; exceptions that leave the plug-in are recorded, never passed on.
-CommandOutcome send(Session &session, PF_Cmd command, PF_InData &inData, void *extra,
-                    PF_ParamDef **params)
+CommandReply send(Session &session, PF_Cmd command, PF_InData &inData, void *extra,
+                  PF_ParamDef **params)
 {
-    CommandOutcome outcome;
+    CommandReply outcome;
     outcome.command = command;
     outcome.sent = true;
     session.beginCommand(command);
@@ -65,7 +65,7 @@ std::string describeFlags(A_long flags)
 
 } // namespace
 
-std::string CommandOutcome::message() const
+std::string CommandReply::message() const
 {
     const void *end = std::memchr(out.return_msg, '\0', sizeof out.return_msg);
     const std::size_t length =
@@ -278,12 +278,12 @@ RenderResult Host::render(FrameSource &source, const RenderRequest &request)
     return result;
 }
 
-CommandResult Host::sendCommand(PF_Cmd command)
+CommandReport Host::sendCommand(PF_Cmd command)
 {
     if (command == PF_Cmd_SMART_PRE_RENDER || command == PF_Cmd_SMART_RENDER) {
         throw std::invalid_argument("smart render commands are sent by render()");
     }
-    CommandResult result;
+    CommandReport result;
     Session session(*state_);
     {
         ActiveSession active(session);

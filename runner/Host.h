@@ -35,7 +35,7 @@ struct HostOptions {
 };
 
 // One command as sent, and what the plug-in wrote back.
-struct CommandOutcome {
+struct CommandReply {
     PF_Cmd command = 0;
     bool sent = false;
     PF_Err err = PF_Err_NONE;
@@ -44,8 +44,8 @@ struct CommandOutcome {
 };
 
 struct SetupResult {
-    CommandOutcome globalSetup;
-    CommandOutcome paramsSetup;
+    CommandReply globalSetup;
+    CommandReply paramsSetup;
     A_u_long version = 0;
     PF_OutFlags outFlags = 0;
     PF_OutFlags2 outFlags2 = 0;
@@ -68,8 +68,8 @@ struct RenderRequest {
 };
 
 struct RenderResult {
-    CommandOutcome preRender;
-    CommandOutcome smartRender;
+    CommandReply preRender;
+    CommandReply smartRender;
     World output; // the world handed out by checkout_output; invalid if it was never checked out
     Accounting accounting;
     RenderRecord record;
@@ -81,8 +81,8 @@ struct RenderResult {
     }
 };
 
-struct CommandResult {
-    CommandOutcome outcome;
+struct CommandReport {
+    CommandReply outcome;
     Accounting accounting;
     RenderRecord record;
 };
@@ -113,7 +113,7 @@ public:
     // Sends any other command with no extra record (ABOUT, GLOBAL_SETDOWN, an unknown code...);
     // the smart render commands go through render() and are refused here
     // (std::invalid_argument).
-    CommandResult sendCommand(PF_Cmd command);
+    CommandReport sendCommand(PF_Cmd command);
 
     // Faults for the following operations; stays in force until changed.
     FaultPlan &faults() noexcept;

@@ -176,19 +176,19 @@ World World::cropped(int width, int height, RowPadding padding) const
     const std::size_t bytes = static_cast<std::size_t>(width) * bytesPerPixel(depth_);
     for (int y = 0; y < height; ++y) {
         if (bytes) {
-            std::memcpy(part.rowBytes(y), rowBytes(y), bytes);
+            std::memcpy(part.row(y), row(y), bytes);
         }
     }
     return part;
 }
 
-unsigned char *World::rowBytes(int y) noexcept
+unsigned char *World::row(int y) noexcept
 {
     return storage_.get() +
            static_cast<std::size_t>(y) * static_cast<std::size_t>(record_.rowbytes);
 }
 
-const unsigned char *World::rowBytes(int y) const noexcept
+const unsigned char *World::row(int y) const noexcept
 {
     return storage_.get() +
            static_cast<std::size_t>(y) * static_cast<std::size_t>(record_.rowbytes);

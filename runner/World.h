@@ -72,7 +72,7 @@ public:
     bool valid() const noexcept { return storage_ != nullptr; }
     int width() const noexcept { return record_.width; }
     int height() const noexcept { return record_.height; }
-    A_long rowbytes() const noexcept { return record_.rowbytes; }
+    A_long rowStride() const noexcept { return record_.rowbytes; }
     PixelDepth depth() const noexcept { return depth_; }
     std::size_t byteSize() const noexcept { return byteSize_; }
 
@@ -81,19 +81,20 @@ public:
     PF_EffectWorld *effectWorld() noexcept { return &record_; }
     const PF_EffectWorld *effectWorld() const noexcept { return &record_; }
 
-    unsigned char *rowBytes(int y) noexcept;
-    const unsigned char *rowBytes(int y) const noexcept;
+    // The first byte of row y; rows lie rowStride() bytes apart.
+    unsigned char *row(int y) noexcept;
+    const unsigned char *row(int y) const noexcept;
 
     // Typed access; throws std::logic_error when Pixel does not match the world's depth.
     template <class Pixel> Pixel *row(int y)
     {
         checkPixelType(depthOfPixel<Pixel>());
-        return reinterpret_cast<Pixel *>(rowBytes(y));
+        return reinterpret_cast<Pixel *>(row(y));
     }
     template <class Pixel> const Pixel *row(int y) const
     {
         checkPixelType(depthOfPixel<Pixel>());
-        return reinterpret_cast<const Pixel *>(rowBytes(y));
+        return reinterpret_cast<const Pixel *>(row(y));
     }
     template <class Pixel> Pixel &at(int x, int y) { return row<Pixel>(y)[x]; }
     template <class Pixel> const Pixel &at(int x, int y) const { return row<Pixel>(y)[x]; }

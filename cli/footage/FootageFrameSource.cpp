@@ -37,7 +37,7 @@ void FootageFrameSource::decode(const std::vector<int> &frames,
     }
     request.target = [&targets](std::size_t index) {
         runner::World &world = *targets[index];
-        return FrameTarget{world.rowBytes(0), world.rowbytes()};
+        return FrameTarget{world.row(0), world.rowStride()};
     };
     try {
         decodeFrames(request);

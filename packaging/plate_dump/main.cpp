@@ -74,7 +74,7 @@ std::string Render(const PluginModule &module, PixelDepth depth, const Setting &
     const std::size_t rowLength =
         static_cast<std::size_t>(result.output.width()) * bytesPerPixel(depth);
     for (int y = 0; y < result.output.height(); ++y) {
-        out.write(reinterpret_cast<const char *>(result.output.rowBytes(y)),
+        out.write(reinterpret_cast<const char *>(result.output.row(y)),
                   static_cast<std::streamsize>(rowLength));
     }
     out.close();

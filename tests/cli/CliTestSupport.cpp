@@ -94,9 +94,9 @@ template std::vector<std::uint16_t> readSamples(const std::string &, int &, int 
                                                 OIIO::TypeDesc *);
 template std::vector<float> readSamples(const std::string &, int &, int &, int &, OIIO::TypeDesc *);
 
-CommandResult runProgram(const std::vector<std::string> &args)
+CommandReport runProgram(const std::vector<std::string> &args)
 {
-    CommandResult result;
+    CommandReport result;
     int pipeEnds[2];
     if (pipe(pipeEnds) != 0) {
         ADD_FAILURE() << "pipe failed";
@@ -128,7 +128,7 @@ CommandResult runProgram(const std::vector<std::string> &args)
     return result;
 }
 
-CommandResult runFramemeld(const std::vector<std::string> &args)
+CommandReport runFramemeld(const std::vector<std::string> &args)
 {
     std::vector<std::string> full{framemeldPath()};
     full.insert(full.end(), args.begin(), args.end());

@@ -36,15 +36,15 @@ template <typename T>
 std::vector<T> readSamples(const std::string &path, int &width, int &height, int &channels,
                            OIIO::TypeDesc *storedType = nullptr);
 
-struct CommandResult {
+struct CommandReport {
     int exitStatus = -1; // the process's exit status; 128 + n when killed by signal n
     std::string output;  // stdout and stderr together
 };
 
 // Runs the framemeld program built with this tree.
-CommandResult runFramemeld(const std::vector<std::string> &args);
+CommandReport runFramemeld(const std::vector<std::string> &args);
 // Runs any program; args[0] is the program.
-CommandResult runProgram(const std::vector<std::string> &args);
+CommandReport runProgram(const std::vector<std::string> &args);
 
 std::string framemeldPath();
 std::string modulePath();

@@ -26,8 +26,8 @@ PlateImage viewOf(const World &world)
     plate.width = world.width();
     plate.height = world.height();
     plate.depth = world.depth();
-    plate.pixels = world.rowBytes(0);
-    plate.rowBytes = world.rowbytes();
+    plate.pixels = world.row(0);
+    plate.rowBytes = world.rowStride();
     return plate;
 }
 

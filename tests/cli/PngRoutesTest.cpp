@@ -78,7 +78,7 @@ std::vector<unsigned char> bytesOf(const World &world)
 {
     std::vector<unsigned char> bytes;
     for (int y = 0; y < world.height(); ++y) {
-        const unsigned char *row = world.rowBytes(y);
+        const unsigned char *row = world.row(y);
         bytes.insert(bytes.end(), row,
                      row + world.width() *
                                static_cast<int>(framemeld::runner::bytesPerPixel(world.depth())));
@@ -88,8 +88,8 @@ std::vector<unsigned char> bytesOf(const World &world)
 
 PlateImage viewOf(const World &world)
 {
-    return PlateImage{world.width(), world.height(), world.depth(), world.rowBytes(0),
-                      world.rowbytes()};
+    return PlateImage{world.width(), world.height(), world.depth(), world.row(0),
+                      world.rowStride()};
 }
 
 TEST(PngFootage, FramesAndFormatsMatchOpenImageIOForEveryLayoutAndDepth)
@@ -119,9 +119,9 @@ TEST(PngFootage, FramesAndFormatsMatchOpenImageIOForEveryLayoutAndDepth)
                 const DecodeRequest request = requestFor(clip, theirs, depth);
                 PngFrameReader reader;
                 ASSERT_TRUE(reader.decode(path, request,
-                                          FrameTarget{viaCodec.rowBytes(0), viaCodec.rowbytes()}));
+                                          FrameTarget{viaCodec.row(0), viaCodec.rowStride()}));
                 oiioModule().decodeStill(path, request,
-                                         FrameTarget{viaOiio.rowBytes(0), viaOiio.rowbytes()});
+                                         FrameTarget{viaOiio.row(0), viaOiio.rowStride()});
                 EXPECT_EQ(bytesOf(viaCodec), bytesOf(viaOiio))
                     << "render depth " << bitsPerChannel(depth);
             }
@@ -153,7 +153,7 @@ TEST(PngFootage, PngsTheCodecLeavesAloneGoToOpenImageIOUntouched)
         const std::vector<unsigned char> before = bytesOf(target);
         PngFrameReader reader;
         EXPECT_FALSE(reader.decode(path, requestFor(clip, format8, PixelDepth::Bits8),
-                                   FrameTarget{target.rowBytes(0), target.rowbytes()}));
+                                   FrameTarget{target.row(0), target.rowStride()}));
         EXPECT_EQ(bytesOf(target), before);
     }
 }
@@ -170,13 +170,13 @@ TEST(PngFootage, PlatesMatchWhatOpenImageIOWritesAndNameTheUsersFile)
                 static_cast<std::size_t>(kWidth) * framemeld::runner::bytesPerPixel(depth);
             const auto samples = noise<std::uint8_t>(rowBytes * kHeight, 99);
             for (int y = 0; y < kHeight; ++y) {
-                std::memcpy(plate.rowBytes(y),
-                            samples.data() + static_cast<std::size_t>(y) * rowBytes, rowBytes);
+                std::memcpy(plate.row(y), samples.data() + static_cast<std::size_t>(y) * rowBytes,
+                            rowBytes);
             }
             if (depth == PixelDepth::Bits16) {
                 // The host's 16-bit scale ends at 32768.
                 for (int y = 0; y < kHeight; ++y) {
-                    auto *row = reinterpret_cast<std::uint16_t *>(plate.rowBytes(y));
+                    auto *row = reinterpret_cast<std::uint16_t *>(plate.row(y));
                     for (int i = 0; i < kWidth * 4; ++i) {
                         row[i] = static_cast<std::uint16_t>(row[i] % 32769u);
                     }
@@ -230,10 +230,10 @@ TEST(PngFootage, APngRunNeverLoadsOpenImageIOAndOtherFormatsDo)
                                  dir.file("f%d.png"), "-o", dir.file(output), "-q", "--plugin",
                                  test::modulePath()});
     };
-    const test::CommandResult png = run("plate.png");
+    const test::CommandReport png = run("plate.png");
     ASSERT_EQ(png.exitStatus, 0) << png.output;
     EXPECT_THAT(png.output, Not(HasSubstr("libOpenImageIO")));
-    const test::CommandResult exr = run("plate.exr");
+    const test::CommandReport exr = run("plate.exr");
     ASSERT_EQ(exr.exitStatus, 0) << exr.output;
     EXPECT_THAT(exr.output, HasSubstr("libOpenImageIO"));
 }

@@ -28,24 +28,23 @@ TEST(Checker, FindsWrongUndrawnAndPaddingBytes)
         // Drawn as the plate, padding as the host left it.
         rn::World output = Filled(4, 3, depth, kFill);
         for (int y = 0; y < 3; ++y) {
-            std::memcpy(output.rowBytes(y), plate.rowBytes(y), 4 * rn::bytesPerPixel(depth));
+            std::memcpy(output.row(y), plate.row(y), 4 * rn::bytesPerPixel(depth));
         }
         Expectation expectation{&plate, kFill, true, nullptr};
         EXPECT_TRUE(OutputProblems(output, expectation).empty());
 
-        std::memset(output.rowBytes(1) + rn::bytesPerPixel(depth), kFill,
+        std::memset(output.row(1) + rn::bytesPerPixel(depth), kFill,
                     rn::bytesPerPixel(depth)); // (1, 1)
         EXPECT_EQ(UndrawnPixels(output), 1);
         EXPECT_EQ(OutputProblems(output, expectation).size(), 1u);
         expectation.complete = false;
         EXPECT_TRUE(OutputProblems(output, expectation).empty());
 
-        output.rowBytes(2)[0] ^= 0x01; // (0, 2): neither the plate nor untouched
+        output.row(2)[0] ^= 0x01; // (0, 2): neither the plate nor untouched
         EXPECT_EQ(OutputProblems(output, expectation).size(), 1u);
-        output.rowBytes(2)[0] ^= 0x01;
+        output.row(2)[0] ^= 0x01;
 
-        output.rowBytes(0)[static_cast<std::size_t>(output.rowbytes()) - 1] =
-            0x00; // row 0's padding
+        output.row(0)[static_cast<std::size_t>(output.rowStride()) - 1] = 0x00; // row 0's padding
         EXPECT_EQ(OutputProblems(output, expectation).size(), 1u);
     }
 }

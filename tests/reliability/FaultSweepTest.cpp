@@ -266,7 +266,7 @@ TEST(SetupFaultSweep, EachCallOfSetupAndAboutFailingInTurn)
         EXPECT_EQ(host.parameters().size(), clean.parameters().size());
     }
 
-    const rn::CommandResult about = clean.sendCommand(PF_Cmd_ABOUT);
+    const rn::CommandReport about = clean.sendCommand(PF_Cmd_ABOUT);
     ASSERT_EQ(about.outcome.err, PF_Err_NONE);
     const long aboutCalls = about.record.calls.total;
     ASSERT_GE(aboutCalls, 2); // acquire and release the ANSI suite
@@ -274,7 +274,7 @@ TEST(SetupFaultSweep, EachCallOfSetupAndAboutFailingInTurn)
         SCOPED_TRACE("About call " + std::to_string(k));
         clean.faults().failNthCall = k;
         clean.faults().failNthCallCode = kInjected;
-        const rn::CommandResult run = clean.sendCommand(PF_Cmd_ABOUT);
+        const rn::CommandReport run = clean.sendCommand(PF_Cmd_ABOUT);
         ASSERT_EQ(run.record.injectedFaults.size(), 1u);
         EXPECT_TRUE(rn::violations(run.accounting).empty());
         if (run.record.injectedFaults.front().function == rn::HostFunction::AcquireSuite) {

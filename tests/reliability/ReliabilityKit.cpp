@@ -180,7 +180,7 @@ ClipSnapshot::ClipSnapshot(rn::FrameSource &clip)
 {
     for (int f = 0; f < clip.frameCount(); ++f) {
         const rn::World &frame = clip.frame(f);
-        const unsigned char *bytes = frame.height() > 0 ? frame.rowBytes(0) : nullptr;
+        const unsigned char *bytes = frame.height() > 0 ? frame.row(0) : nullptr;
         frames_.emplace_back(bytes, bytes == nullptr ? bytes : bytes + frame.byteSize());
     }
 }
@@ -194,7 +194,7 @@ bool ClipSnapshot::Matches(rn::FrameSource &clip) const
         const rn::World &frame = clip.frame(f);
         const std::vector<unsigned char> &saved = frames_[static_cast<std::size_t>(f)];
         if (frame.byteSize() != saved.size() ||
-            (!saved.empty() && std::memcmp(frame.rowBytes(0), saved.data(), saved.size()) != 0)) {
+            (!saved.empty() && std::memcmp(frame.row(0), saved.data(), saved.size()) != 0)) {
             return false;
         }
     }
@@ -204,8 +204,8 @@ bool ClipSnapshot::Matches(rn::FrameSource &clip) const
 bool SameValue(const rn::World &a, int ax, int ay, const rn::World &b, int bx, int by)
 {
     const std::size_t size = rn::bytesPerPixel(a.depth());
-    const unsigned char *pa = a.rowBytes(ay) + static_cast<std::size_t>(ax) * size;
-    const unsigned char *pb = b.rowBytes(by) + static_cast<std::size_t>(bx) * size;
+    const unsigned char *pa = a.row(ay) + static_cast<std::size_t>(ax) * size;
+    const unsigned char *pb = b.row(by) + static_cast<std::size_t>(bx) * size;
     if (a.depth() != rn::PixelDepth::Float32) {
         return std::memcmp(pa, pb, size) == 0;
     }
@@ -228,9 +228,8 @@ long UndrawnPixels(const rn::World &output, unsigned char fill)
     const std::size_t size = rn::bytesPerPixel(output.depth());
     for (int y = 0; y < output.height(); ++y) {
         for (int x = 0; x < output.width(); ++x) {
-            count += BytesHold(output.rowBytes(y) + static_cast<std::size_t>(x) * size, size, fill)
-                         ? 1
-                         : 0;
+            count +=
+                BytesHold(output.row(y) + static_cast<std::size_t>(x) * size, size, fill) ? 1 : 0;
         }
     }
     return count;
@@ -260,10 +259,10 @@ std::vector<std::string> OutputProblems(const rn::World &output, const Expectati
     long paddingRows = 0;
     std::string first;
     for (int y = 0; y < output.height(); ++y) {
-        const unsigned char *row = output.rowBytes(y);
+        const unsigned char *row = output.row(y);
         // The last row ends with its pixels: the runner's allocation stops there.
         if (y + 1 < output.height()) {
-            const std::size_t padding = static_cast<std::size_t>(output.rowbytes()) - rowPixels;
+            const std::size_t padding = static_cast<std::size_t>(output.rowStride()) - rowPixels;
             paddingRows += BytesHold(row + rowPixels, padding, expectation.fill) ? 0 : 1;
         }
         for (int x = 0; x < output.width(); ++x) {

@@ -301,7 +301,7 @@ rn::World ExpectedPlate(const std::vector<SampledFrame> &frames, const Sliders &
 bool HoldsFill(const rn::World &world, int x, int y, unsigned char fill)
 {
     const std::size_t size = rn::bytesPerPixel(world.depth());
-    const unsigned char *bytes = world.rowBytes(y) + static_cast<std::size_t>(x) * size;
+    const unsigned char *bytes = world.row(y) + static_cast<std::size_t>(x) * size;
     return std::all_of(bytes, bytes + size, [fill](unsigned char b) { return b == fill; });
 }
 

@@ -73,7 +73,7 @@ TEST_F(TinyEffectSetup, ValuesAreClampedToTheValidRangeAsTheHostDoes)
 TEST_F(TinyEffectSetup, AboutUsesTheAnsiSuiteAndBalancesIt)
 {
     ASSERT_TRUE(host.setup().ok());
-    const CommandResult about = host.sendCommand(PF_Cmd_ABOUT);
+    const CommandReport about = host.sendCommand(PF_Cmd_ABOUT);
     EXPECT_EQ(about.outcome.err, PF_Err_NONE);
     EXPECT_EQ(about.outcome.message(), "Tiny effect 1.2");
     ASSERT_EQ(about.accounting.commands.size(), 1U);
@@ -199,7 +199,7 @@ TEST_F(ScriptedSetup, CheckoutParamHandsOutTheDefinitionWithTheCurrentValue)
     };
     ASSERT_TRUE(host.setup().ok());
     host.setParameter("Amount", 7.5);
-    const CommandResult result = host.sendCommand(PF_Cmd_USER_CHANGED_PARAM);
+    const CommandReport result = host.sendCommand(PF_Cmd_USER_CHANGED_PARAM);
     EXPECT_EQ(result.outcome.err, PF_Err_NONE);
     EXPECT_EQ(seen.param_type, PF_Param_FLOAT_SLIDER);
     EXPECT_STREQ(seen.name, "Amount");

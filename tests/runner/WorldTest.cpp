@@ -15,12 +15,12 @@ TEST_P(WorldLayout, RowsArePaddedByAnOddPixelCountPlusBytesThatKeepChannelsAlign
     const std::size_t pixel = bytesPerPixel(depth);
     for (std::size_t width : {1U, 2U, 7U, 64U}) {
         World world(static_cast<int>(width), 3, depth);
-        const auto rowbytes = static_cast<std::size_t>(world.rowbytes());
+        const auto rowbytes = static_cast<std::size_t>(world.rowStride());
         EXPECT_GT(rowbytes, width * pixel);
         // Not a whole number of pixels: stepping rows by rowbytes / pixel size goes wrong.
         EXPECT_NE(rowbytes % pixel, 0U) << "width " << width;
         EXPECT_EQ(rowbytes % bytesPerChannel(depth), 0U);
-        EXPECT_EQ(reinterpret_cast<std::uintptr_t>(world.rowBytes(2)) % bytesPerChannel(depth), 0U);
+        EXPECT_EQ(reinterpret_cast<std::uintptr_t>(world.row(2)) % bytesPerChannel(depth), 0U);
         // The block ends with the last pixel, so reading past it is an out-of-bounds access.
         EXPECT_EQ(world.byteSize(), 2 * rowbytes + width * pixel);
     }
@@ -33,7 +33,7 @@ TEST_P(WorldLayout, RecordDescribesThePixelsAndIsRecognisedThroughCopies)
     const PF_EffectWorld *record = world.effectWorld();
     EXPECT_EQ(record->width, 5);
     EXPECT_EQ(record->height, 4);
-    EXPECT_EQ(reinterpret_cast<const unsigned char *>(record->data), world.rowBytes(0));
+    EXPECT_EQ(reinterpret_cast<const unsigned char *>(record->data), world.row(0));
     EXPECT_EQ(PF_WORLD_IS_DEEP(record), depth != PixelDepth::Bits8);
     EXPECT_EQ(record->extent_hint.right, 5);
     EXPECT_EQ(record->extent_hint.bottom, 4);
@@ -64,7 +64,7 @@ TEST(World, StartsTransparentAndCopiesKeepTheirOwnPixels)
     world.at<PF_Pixel16>(2, 1).red = 32768;
 
     World copy = world.clone();
-    EXPECT_EQ(copy.rowbytes(), world.rowbytes());
+    EXPECT_EQ(copy.rowStride(), world.rowStride());
     EXPECT_EQ(copy.at<PF_Pixel16>(2, 1).red, 32768);
     copy.at<PF_Pixel16>(2, 1).red = 1;
     EXPECT_EQ(world.at<PF_Pixel16>(2, 1).red, 32768);
