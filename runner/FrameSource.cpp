@@ -7,6 +7,11 @@ namespace framemeld::runner {
 
 FrameSource::~FrameSource() = default;
 
+void FrameSource::fillArea(int index, const PF_LRect &area, World &into)
+{
+    copyPixels(frame(index), area, into, 0, 0);
+}
+
 InMemoryFrameSource::InMemoryFrameSource(int width, int height, PixelDepth depth,
                                          RowPadding padding)
     : width_(width), height_(height), depth_(depth), padding_(padding)

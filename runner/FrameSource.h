@@ -1,6 +1,8 @@
 // Where a render's footage comes from: frame f of the layer, already in the depth the render
-// runs at. The runner hands a source's own storage to the plug-in (no copy per checkout), so a
-// source keeps each frame it produced until it is destroyed.
+// runs at. For a request that covers the whole layer the runner hands a source's own storage to
+// the plug-in (no copy per checkout), so a source keeps each frame it produced until it is
+// destroyed. For a request that covers part of the layer (a strip of a plate rendered strip by
+// strip) the runner asks for just that part, into a world of its own.
 #pragma once
 
 #include <deque>
@@ -23,6 +25,14 @@ public:
     // only on the thread that sends commands. Throws (any std::exception) when the frame cannot
     // be produced; the runner then fails the plug-in's checkout and reports the message.
     virtual const World &frame(int index) = 0;
+
+    // Writes the pixels of frame `index` inside `area` (layer pixels, not empty, within the
+    // frame) into `into`, which has the area's size and the source's depth; `into`'s pixel (0, 0)
+    // is the frame's (area.left, area.top). Called only on the thread that sends commands; throws
+    // as frame() does. This default copies from frame(index); a source that can produce some rows
+    // of a frame without the rest overrides it, so a plate rendered in strips never needs whole
+    // frames in memory.
+    virtual void fillArea(int index, const PF_LRect &area, World &into);
 };
 
 // Frames held in memory, filled in by the caller; for tests and small tools.

@@ -44,17 +44,25 @@ struct Host::State {
 
 namespace detail {
 
+// A frame the pre-render requested: the clip frame (none outside the clip) and the part of it
+// the host answered with, which the pixels handed out at render cover.
+struct LayerCheckout {
+    std::optional<A_long> frame;
+    PF_LRect area{};
+};
+
 // Everything that only exists while a frame is rendered.
 struct RenderContext {
     FrameSource *source = nullptr;
     RenderRequest request;
     PF_LRect requestRect{};
     PF_LRect outputRect{};
-    std::map<A_long, std::optional<A_long>> requested; // checkout id -> clip frame
-    std::map<A_long, long> checkedOut;                 // checkout id -> times
-    std::deque<PF_EffectWorld> handedOut;              // records given to the plug-in
-    std::deque<World> extraWorlds;                     // transparent and shrunken frames
-    const World *transparent = nullptr;
+    std::map<A_long, LayerCheckout> requested; // by checkout id
+    std::map<A_long, long> checkedOut;         // checkout id -> times
+    std::deque<PF_EffectWorld> handedOut;      // records given to the plug-in
+    std::deque<World> extraWorlds;             // transparent, partial and shrunken frames
+    const World *transparent = nullptr;        // covers transparentArea
+    PF_LRect transparentArea{};
     World output;
 };
 

@@ -54,13 +54,15 @@ PF_Err checkoutLayer(PF_ProgPtr ref, PF_ParamIndex index, A_long checkoutId,
         }
         if (request.result == PF_Err_NONE) {
             request.frame = clipFrameAt(*render, whatTime, timeScale);
-            render->requested[checkoutId] = request.frame;
 
             // A time outside the clip still answers with the clip's rectangles: the host renders
             // the layer there as transparent pixels of the same size.
             const PF_LRect clip = clipRect(*render->source);
+            LayerCheckout &checkout = render->requested[checkoutId];
+            checkout.frame = request.frame;
+            checkout.area = req ? intersect(req->rect, clip) : clip;
             *result = PF_CheckoutResult{};
-            result->result_rect = req ? intersect(req->rect, clip) : clip;
+            result->result_rect = checkout.area;
             result->max_result_rect = clip;
             result->par.num = 1;
             result->par.den = 1;
@@ -86,35 +88,69 @@ PF_Err guidMixIn(PF_ProgPtr ref, A_u_long size, const void *buffer)
     });
 }
 
-// The frame behind a checkout id, or null after recording why there is none. Holds the mutex.
+bool sameArea(const PF_LRect &a, const PF_LRect &b) noexcept
+{
+    return a.left == b.left && a.top == b.top && a.right == b.right && a.bottom == b.bottom;
+}
+
+bool isWholeFrame(const PF_LRect &area, const FrameSource &source) noexcept
+{
+    return area.left == 0 && area.top == 0 && area.right == source.width() &&
+           area.bottom == source.height();
+}
+
+// The pixels behind a checkout id, covering the area answered at pre-render, or null after
+// recording why there are none. A whole frame is the source's own; part of one is filled into a
+// world of the area's size, as a host renders the layer only where it was asked to. Holds the
+// mutex.
 const World *frameFor(Session &session, RenderContext &render, A_long checkoutId, PF_Err &err)
 {
-    const std::optional<A_long> frame = render.requested.at(checkoutId);
+    const LayerCheckout &checkout = render.requested.at(checkoutId);
     FrameSource &source = *render.source;
-    if (!frame) {
-        if (!render.transparent) {
-            render.extraWorlds.emplace_back(source.width(), source.height(), source.depth());
+    const PF_LRect &area = checkout.area;
+    const int width = area.right - area.left;
+    const int height = area.bottom - area.top;
+    if (!checkout.frame) {
+        if (!render.transparent || !sameArea(render.transparentArea, area)) {
+            render.extraWorlds.emplace_back(width, height, source.depth());
             render.transparent = &render.extraWorlds.back();
+            render.transparentArea = area;
         }
         return render.transparent;
     }
+    const std::string name = "frame " + std::to_string(*checkout.frame);
     try {
-        const World &world = source.frame(*frame);
-        if (!world.valid() || world.width() != source.width() ||
-            world.height() != source.height() || world.depth() != source.depth()) {
-            session.record.hostErrors.push_back("frame " + std::to_string(*frame) +
-                                                " does not match the clip's size and depth");
+        if (isWholeFrame(area, source)) {
+            const World &world = source.frame(*checkout.frame);
+            if (!world.valid() || world.width() != width || world.height() != height ||
+                world.depth() != source.depth()) {
+                session.record.hostErrors.push_back(name +
+                                                    " does not match the clip's size and depth");
+                err = PF_Err_INTERNAL_STRUCT_DAMAGED;
+                return nullptr;
+            }
+            return &world;
+        }
+        render.extraWorlds.emplace_back(width, height, source.depth());
+        World &part = render.extraWorlds.back();
+        if (width > 0 && height > 0) {
+            source.fillArea(*checkout.frame, area, part);
+        }
+        // The source gets the world by reference and could have put another one in its place.
+        if (!part.valid() || part.width() != width || part.height() != height ||
+            part.depth() != source.depth()) {
+            session.record.hostErrors.push_back("rows " + std::to_string(area.top) + ".." +
+                                                std::to_string(area.bottom) + " of " + name +
+                                                " came back in another size or depth");
             err = PF_Err_INTERNAL_STRUCT_DAMAGED;
             return nullptr;
         }
-        return &world;
+        return &part;
     } catch (const std::bad_alloc &) {
-        session.record.hostErrors.push_back("out of memory loading frame " +
-                                            std::to_string(*frame));
+        session.record.hostErrors.push_back("out of memory loading " + name);
         err = PF_Err_OUT_OF_MEMORY;
     } catch (const std::exception &error) {
-        session.record.hostErrors.push_back("frame " + std::to_string(*frame) + ": " +
-                                            error.what());
+        session.record.hostErrors.push_back(name + ": " + error.what());
         err = PF_Err_INTERNAL_STRUCT_DAMAGED;
     }
     return nullptr;
@@ -162,6 +198,11 @@ PF_Err checkoutLayerPixels(PF_ProgPtr ref, A_long checkoutId, PF_EffectWorld **p
                     // Each checkout gets its own record, so whatever the plug-in does to it cannot
                     // reach the source's frame or another checkout.
                     render->handedOut.push_back(*world->effectWorld());
+                    // Where the world's first pixel sits in the layer, as the host marks every
+                    // smart-render checkout.
+                    const PF_LRect &area = render->requested.at(checkoutId).area;
+                    render->handedOut.back().origin_x = area.left;
+                    render->handedOut.back().origin_y = area.top;
                     *pixels = &render->handedOut.back();
                     checkout.gotWorld = true;
                 }

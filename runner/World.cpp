@@ -173,12 +173,7 @@ World World::cropped(int width, int height, RowPadding padding) const
         throw std::invalid_argument("a cropped world must fit inside the original");
     }
     World part(width, height, depth_, padding);
-    const std::size_t bytes = static_cast<std::size_t>(width) * bytesPerPixel(depth_);
-    for (int y = 0; y < height; ++y) {
-        if (bytes) {
-            std::memcpy(part.row(y), row(y), bytes);
-        }
-    }
+    copyPixels(*this, PF_LRect{0, 0, width, height}, part, 0, 0);
     return part;
 }
 
@@ -222,6 +217,32 @@ std::optional<PixelDepth> World::depthOf(const PF_EffectWorld *world) noexcept
     case static_cast<std::uintptr_t>(PixelDepth::Bits16) + 1U: return PixelDepth::Bits16;
     case static_cast<std::uintptr_t>(PixelDepth::Float32) + 1U: return PixelDepth::Float32;
     default: return std::nullopt;
+    }
+}
+
+void copyPixels(const World &from, const PF_LRect &area, World &to, int toLeft, int toTop)
+{
+    if (from.depth() != to.depth()) {
+        throw std::invalid_argument("pixels can only be copied between worlds of one depth");
+    }
+    if (area.right <= area.left || area.bottom <= area.top) {
+        return;
+    }
+    // 64-bit sums, so a rectangle near the A_long limits cannot wrap into range.
+    const std::int64_t width = static_cast<std::int64_t>(area.right) - area.left;
+    const std::int64_t height = static_cast<std::int64_t>(area.bottom) - area.top;
+    const bool fitsSource = area.left >= 0 && area.top >= 0 && area.right <= from.width() &&
+                            area.bottom <= from.height();
+    const bool fitsTarget =
+        toLeft >= 0 && toTop >= 0 && toLeft + width <= to.width() && toTop + height <= to.height();
+    if (!fitsSource || !fitsTarget) {
+        throw std::invalid_argument("the copied area must lie inside both worlds");
+    }
+    const std::size_t pixel = bytesPerPixel(from.depth());
+    const std::size_t bytes = static_cast<std::size_t>(width) * pixel;
+    for (int y = 0; y < height; ++y) {
+        std::memcpy(to.row(toTop + y) + static_cast<std::size_t>(toLeft) * pixel,
+                    from.row(area.top + y) + static_cast<std::size_t>(area.left) * pixel, bytes);
     }
 }
 

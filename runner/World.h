@@ -121,4 +121,9 @@ private:
     PixelDepth depth_ = PixelDepth::Bits8;
 };
 
+// Copies the pixels of `area` (in `from`'s own coordinates) into `to`, the area's top-left corner
+// landing on (toLeft, toTop). Throws std::invalid_argument when the depths differ or the area does
+// not lie inside both worlds; copies nothing for an empty area.
+void copyPixels(const World &from, const PF_LRect &area, World &to, int toLeft, int toTop);
+
 } // namespace framemeld::runner

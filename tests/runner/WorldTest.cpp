@@ -94,6 +94,44 @@ TEST(World, RefusesMismatchedPixelTypesAndImpossibleLayouts)
     EXPECT_EQ(empty.byteSize(), 0U);
 }
 
+TEST(World, CopiesAnAreaBetweenPlacesAndRefusesOneThatDoesNotFit)
+{
+    World from(5, 4, PixelDepth::Bits8);
+    for (int y = 0; y < 4; ++y) {
+        for (int x = 0; x < 5; ++x) {
+            from.at<PF_Pixel8>(x, y).red = static_cast<A_u_char>(10 * y + x);
+        }
+    }
+    World to(4, 4, PixelDepth::Bits8);
+    to.fillBytes(0xEE);
+    copyPixels(from, PF_LRect{2, 1, 5, 3}, to, 1, 2);
+    EXPECT_EQ(to.at<PF_Pixel8>(1, 2).red, 12);
+    EXPECT_EQ(to.at<PF_Pixel8>(3, 3).red, 24);
+    EXPECT_EQ(to.at<PF_Pixel8>(0, 2).red, 0xEE); // left of the area
+    EXPECT_EQ(to.at<PF_Pixel8>(1, 1).red, 0xEE); // above it
+
+    EXPECT_THROW(copyPixels(from, PF_LRect{3, 0, 6, 1}, to, 0, 0), std::invalid_argument);
+    EXPECT_THROW(copyPixels(from, PF_LRect{-1, 0, 1, 1}, to, 0, 0), std::invalid_argument);
+    EXPECT_THROW(copyPixels(from, PF_LRect{0, 0, 2, 2}, to, 3, 0), std::invalid_argument);
+    World deeper(4, 4, PixelDepth::Bits16);
+    EXPECT_THROW(copyPixels(from, PF_LRect{0, 0, 1, 1}, deeper, 0, 0), std::invalid_argument);
+    EXPECT_NO_THROW(copyPixels(from, PF_LRect{2, 2, 2, 9}, to, 0, 0)); // empty: nothing to copy
+}
+
+TEST(InMemoryFrameSource, GivesAnyAreaOfAFrame)
+{
+    InMemoryFrameSource source(4, 3, PixelDepth::Float32);
+    World &frame = source.addFrame();
+    frame.at<PF_PixelFloat>(3, 2).blue = 0.25f;
+    frame.at<PF_PixelFloat>(2, 1).blue = 0.5f;
+    World area(2, 2, PixelDepth::Float32);
+    source.fillArea(0, PF_LRect{2, 1, 4, 3}, area);
+    EXPECT_EQ(area.at<PF_PixelFloat>(0, 0).blue, 0.5f);
+    EXPECT_EQ(area.at<PF_PixelFloat>(1, 1).blue, 0.25f);
+    EXPECT_EQ(area.at<PF_PixelFloat>(1, 0).blue, 0.0f);
+    EXPECT_THROW(source.fillArea(1, PF_LRect{0, 0, 1, 1}, area), std::out_of_range);
+}
+
 TEST(InMemoryFrameSource, HoldsFramesOfOneFormatAtStableAddresses)
 {
     InMemoryFrameSource source(4, 3, PixelDepth::Bits8);
