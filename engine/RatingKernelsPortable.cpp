@@ -44,11 +44,11 @@ void rateFloats(const SamplePlanes<float> &samples, float tolerance, std::uint32
         const float alpha = samples.alpha[i];
         std::uint32_t partners = 0;
         for (int j = 0; j < i; ++j) {
-            const bool apart = (std::fabs(samples.red[j] - red) >= tolerance) |
-                               (std::fabs(samples.green[j] - green) >= tolerance) |
-                               (std::fabs(samples.blue[j] - blue) >= tolerance) |
-                               (std::fabs(samples.alpha[j] - alpha) >= tolerance);
-            const std::uint32_t agree = apart ? 0u : 1u;
+            const bool agrees = floatComponentAgrees(samples.red[j] - red, tolerance) &
+                                floatComponentAgrees(samples.green[j] - green, tolerance) &
+                                floatComponentAgrees(samples.blue[j] - blue, tolerance) &
+                                floatComponentAgrees(samples.alpha[j] - alpha, tolerance);
+            const std::uint32_t agree = agrees ? 1u : 0u;
             ratings[j] += agree;
             partners += agree;
         }
