@@ -187,6 +187,26 @@ inline float masked(float value, std::uint32_t mask)
     return result;
 }
 
+// Whether a sample may enter the mean (1) or not (0). A float sample with a NaN or an infinity in
+// any component never does: one such value makes the whole sum NaN or infinite, which a plate
+// must not show however the sample was rated. Such samples come from broken renders and scans;
+// the mean of the others is the plate. Tested on the exponent bits, without branches.
+inline std::uint32_t entersMean(unsigned char, unsigned char, unsigned char, unsigned char)
+{
+    return 1u;
+}
+inline std::uint32_t isFinite(float value)
+{
+    constexpr std::uint32_t kExponent = 0x7F800000u;
+    std::uint32_t bits;
+    std::memcpy(&bits, &value, sizeof bits);
+    return (bits & kExponent) != kExponent ? 1u : 0u;
+}
+inline std::uint32_t entersMean(float red, float green, float blue, float alpha)
+{
+    return isFinite(red) & isFinite(green) & isFinite(blue) & isFinite(alpha);
+}
+
 // A float sum may take +0.0 for a sample left out: a running sum that starts at +0.0 is never
 // -0.0, and x + 0.0 == x for every other x, NaN and infinities included.
 template <typename Accumulator, typename T>
@@ -201,7 +221,8 @@ Pixel<T> meanOfSelected(const Scratch<T> &scratch, const std::uint32_t *ratings,
     Accumulator sums[4] = {0, 0, 0, 0};
     std::uint32_t selected = 0;
     for (std::size_t k = 0; k < static_cast<std::size_t>(count); ++k) {
-        const std::uint32_t chosen = ratings[k] >= lowest ? 1u : 0u;
+        const std::uint32_t chosen =
+            (ratings[k] >= lowest ? 1u : 0u) & entersMean(red[k], green[k], blue[k], alpha[k]);
         const std::uint32_t mask = 0u - chosen;
         sums[0] += static_cast<Accumulator>(masked(red[k], mask));
         sums[1] += static_cast<Accumulator>(masked(green[k], mask));

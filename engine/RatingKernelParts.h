@@ -57,14 +57,19 @@ template <typename T> bool sameAlphaEverywhere(const SamplePlanes<T> &samples)
     return differences == 0;
 }
 
+// One component under the float rule, in the scalar form that the vector kernels mirror.
+inline bool floatComponentAgrees(float difference, float tolerance)
+{
+    return !std::isnan(difference) && !(std::fabs(difference) >= tolerance);
+}
+
 // Whether a float sample's alpha agrees with the same alpha under the float rule.
 inline bool alphaAgreesWithItself(const SamplePlanes<float> &samples, float tolerance)
 {
     if (samples.count < 1) {
         return true;
     }
-    const float difference = samples.alpha[0] - samples.alpha[0];
-    return !(std::fabs(difference) >= tolerance);
+    return floatComponentAgrees(samples.alpha[0] - samples.alpha[0], tolerance);
 }
 
 // The plain form of the selected sums, which the vector kernel sets without one of their own

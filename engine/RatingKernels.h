@@ -35,8 +35,10 @@ template <typename T> struct SamplePlanes {
 using ByteRating = void (*)(const SamplePlanes<unsigned char> &samples, unsigned char tolerance,
                             std::uint32_t *ratings, unsigned char *columns);
 
-// Float rule: a component agrees unless |a - b| >= tolerance, so a NaN difference agrees. Any
-// tolerance, NaN and infinities included. rows is scratch for the kernel.
+// Float rule: a component agrees unless its difference is NaN or |a - b| >= tolerance. A NaN
+// difference (a NaN sample, or equal infinities) must not agree: it would let a broken sample
+// collect partners. Any tolerance, NaN and infinities included; under a NaN tolerance every
+// other difference agrees. rows is scratch for the kernel.
 using FloatRating = void (*)(const SamplePlanes<float> &samples, float tolerance,
                              std::uint32_t *ratings, std::uint32_t *rows);
 

@@ -16,6 +16,7 @@
 
 #include <immintrin.h>
 
+#include <cmath>
 #include <cstring>
 
 #include "engine/RatingKernelParts.h"
@@ -269,18 +270,23 @@ FRAMEMELD_AVX2 void rateBytes(const SamplePlanes<unsigned char> &samples, unsign
     }
 }
 
-// All-ones in each lane whose sample is at least the tolerance away in some component. The
-// ordered comparison leaves NaN differences out, so they agree.
-template <int Components>
+// All-ones in each lane whose sample disagrees in some component: its difference is NaN or at
+// least the tolerance away. Both come from one unordered comparison, !(|d| < tolerance), except
+// under a NaN tolerance, where only a NaN difference disagrees.
+template <int Components, bool NaNTolerance>
 FRAMEMELD_AVX2 inline __m256i floatsApart(const __m256 *candidate, const float *const *planes,
                                           int offset, __m256 tolerance)
 {
     const __m256 magnitude = _mm256_castsi256_ps(_mm256_set1_epi32(0x7FFFFFFF));
     __m256 apart = _mm256_setzero_ps();
     for (int c = 0; c < Components; ++c) {
-        const __m256 difference = _mm256_and_ps(
-            _mm256_sub_ps(_mm256_loadu_ps(planes[c] + offset), candidate[c]), magnitude);
-        apart = _mm256_or_ps(apart, _mm256_cmp_ps(difference, tolerance, _CMP_GE_OQ));
+        const __m256 difference = _mm256_sub_ps(_mm256_loadu_ps(planes[c] + offset), candidate[c]);
+        if constexpr (NaNTolerance) {
+            apart = _mm256_or_ps(apart, _mm256_cmp_ps(difference, difference, _CMP_UNORD_Q));
+        } else {
+            apart = _mm256_or_ps(
+                apart, _mm256_cmp_ps(_mm256_and_ps(difference, magnitude), tolerance, _CMP_NLT_UQ));
+        }
     }
     return _mm256_castps_si256(apart);
 }
@@ -290,7 +296,7 @@ FRAMEMELD_AVX2 inline __m256i floatsApart(const __m256 *candidate, const float *
 // to rows[] and joins the ratings at the end: written into ratings[] at once, it would sit in
 // the middle of the vector that the next candidate loads, which the processor cannot forward
 // from a store and so makes it wait.
-template <int Components>
+template <int Components, bool NaNTolerance>
 FRAMEMELD_AVX2 void rateFloatsWith(const SamplePlanes<float> &samples, float tolerance,
                                    std::uint32_t *ratings, std::uint32_t *rows)
 {
@@ -310,16 +316,17 @@ FRAMEMELD_AVX2 void rateFloatsWith(const SamplePlanes<float> &samples, float tol
         __m256i row = _mm256_setzero_si256();
         for (int block = 0; block < fullBlocks; ++block) {
             const int offset = block * kFloatLanes;
-            const __m256i apart = floatsApart<Components>(candidate, planes, offset, limit);
+            const __m256i apart =
+                floatsApart<Components, NaNTolerance>(candidate, planes, offset, limit);
             store(ratings + offset, _mm256_add_epi32(load(ratings + offset), apart));
             row = _mm256_add_epi32(row, apart);
         }
         const int tail = i % kFloatLanes;
         if (tail != 0) {
             const int offset = fullBlocks * kFloatLanes;
-            const __m256i apart =
-                _mm256_and_si256(floatsApart<Components>(candidate, planes, offset, limit),
-                                 load(kIntPrefix + kFloatLanes - tail));
+            const __m256i apart = _mm256_and_si256(
+                floatsApart<Components, NaNTolerance>(candidate, planes, offset, limit),
+                load(kIntPrefix + kFloatLanes - tail));
             store(ratings + offset, _mm256_add_epi32(load(ratings + offset), apart));
             row = _mm256_add_epi32(row, apart);
         }
@@ -330,16 +337,27 @@ FRAMEMELD_AVX2 void rateFloatsWith(const SamplePlanes<float> &samples, float tol
     }
 }
 
+template <bool NaNTolerance>
+FRAMEMELD_AVX2 void rateFloatsUnder(const SamplePlanes<float> &samples, float tolerance,
+                                    std::uint32_t *ratings, std::uint32_t *rows)
+{
+    if (sameAlphaEverywhere(samples) && alphaAgreesWithItself(samples, tolerance)) {
+        rateFloatsWith<3, NaNTolerance>(samples, tolerance, ratings, rows);
+    } else {
+        rateFloatsWith<4, NaNTolerance>(samples, tolerance, ratings, rows);
+    }
+}
+
 // With one alpha for every sample, every pair's alpha difference is the same (0, or NaN for an
 // infinite or NaN alpha): alpha then agrees for all pairs or for none, and when it agrees for
 // all only the colour needs testing.
 FRAMEMELD_AVX2 void rateFloats(const SamplePlanes<float> &samples, float tolerance,
                                std::uint32_t *ratings, std::uint32_t *rows)
 {
-    if (sameAlphaEverywhere(samples) && alphaAgreesWithItself(samples, tolerance)) {
-        rateFloatsWith<3>(samples, tolerance, ratings, rows);
+    if (std::isnan(tolerance)) {
+        rateFloatsUnder<true>(samples, tolerance, ratings, rows);
     } else {
-        rateFloatsWith<4>(samples, tolerance, ratings, rows);
+        rateFloatsUnder<false>(samples, tolerance, ratings, rows);
     }
 }
 

@@ -34,6 +34,12 @@ void rateBytes(const SamplePlanes<unsigned char> &samples, unsigned char toleran
     }
 }
 
+// 1 when a float component agrees, else 0, so that the four tests combine without branches.
+inline std::uint32_t agreement(float difference, float tolerance)
+{
+    return floatComponentAgrees(difference, tolerance) ? 1u : 0u;
+}
+
 void rateFloats(const SamplePlanes<float> &samples, float tolerance, std::uint32_t *ratings,
                 std::uint32_t * /*rows*/)
 {
@@ -44,11 +50,10 @@ void rateFloats(const SamplePlanes<float> &samples, float tolerance, std::uint32
         const float alpha = samples.alpha[i];
         std::uint32_t partners = 0;
         for (int j = 0; j < i; ++j) {
-            const bool apart = (std::fabs(samples.red[j] - red) >= tolerance) |
-                               (std::fabs(samples.green[j] - green) >= tolerance) |
-                               (std::fabs(samples.blue[j] - blue) >= tolerance) |
-                               (std::fabs(samples.alpha[j] - alpha) >= tolerance);
-            const std::uint32_t agree = apart ? 0u : 1u;
+            const std::uint32_t agree = agreement(samples.red[j] - red, tolerance) &
+                                        agreement(samples.green[j] - green, tolerance) &
+                                        agreement(samples.blue[j] - blue, tolerance) &
+                                        agreement(samples.alpha[j] - alpha, tolerance);
             ratings[j] += agree;
             partners += agree;
         }

@@ -6,6 +6,7 @@
 
 #include <emmintrin.h>
 
+#include <cmath>
 #include <cstring>
 
 #include "engine/RatingKernelParts.h"
@@ -132,8 +133,10 @@ struct FloatCandidate {
     __m128 value[4];
 };
 
-// All-ones in each lane whose sample is at least the tolerance away in some component. The
-// ordered comparison leaves NaN differences out, so they agree.
+// All-ones in each lane whose sample disagrees in some component: its difference is NaN or at
+// least the tolerance away. Both come from one unordered comparison, !(|d| < tolerance), except
+// under a NaN tolerance, where only a NaN difference disagrees.
+template <bool NaNTolerance>
 __m128i floatsApart(const FloatCandidate &candidate, const SamplePlanes<float> &samples, int offset,
                     __m128 tolerance)
 {
@@ -141,9 +144,12 @@ __m128i floatsApart(const FloatCandidate &candidate, const SamplePlanes<float> &
     const float *planes[4] = {samples.red, samples.green, samples.blue, samples.alpha};
     __m128 apart = _mm_setzero_ps();
     for (int c = 0; c < 4; ++c) {
-        const __m128 difference =
-            _mm_and_ps(_mm_sub_ps(_mm_loadu_ps(planes[c] + offset), candidate.value[c]), magnitude);
-        apart = _mm_or_ps(apart, _mm_cmpge_ps(difference, tolerance));
+        const __m128 difference = _mm_sub_ps(_mm_loadu_ps(planes[c] + offset), candidate.value[c]);
+        if constexpr (NaNTolerance) {
+            apart = _mm_or_ps(apart, _mm_cmpunord_ps(difference, difference));
+        } else {
+            apart = _mm_or_ps(apart, _mm_cmpnlt_ps(_mm_and_ps(difference, magnitude), tolerance));
+        }
     }
     return _mm_castps_si128(apart);
 }
@@ -153,8 +159,9 @@ __m128i floatsApart(const FloatCandidate &candidate, const SamplePlanes<float> &
 // to rows[] and joins the ratings at the end: written into ratings[] at once, it would sit in
 // the middle of the vector that the next candidate loads, which the processor cannot forward
 // from a store and so makes it wait.
-void rateFloats(const SamplePlanes<float> &samples, float tolerance, std::uint32_t *ratings,
-                std::uint32_t *rows)
+template <bool NaNTolerance>
+void rateFloatsWith(const SamplePlanes<float> &samples, float tolerance, std::uint32_t *ratings,
+                    std::uint32_t *rows)
 {
     const int count = samples.count;
     const std::size_t padded = paddedCount(count);
@@ -172,15 +179,16 @@ void rateFloats(const SamplePlanes<float> &samples, float tolerance, std::uint32
         __m128i row = _mm_setzero_si128();
         for (int block = 0; block < fullBlocks; ++block) {
             const int offset = block * kFloatLanes;
-            const __m128i apart = floatsApart(candidate, samples, offset, limit);
+            const __m128i apart = floatsApart<NaNTolerance>(candidate, samples, offset, limit);
             store(ratings + offset, _mm_add_epi32(load(ratings + offset), apart));
             row = _mm_add_epi32(row, apart);
         }
         const int tail = i % kFloatLanes;
         if (tail != 0) {
             const int offset = fullBlocks * kFloatLanes;
-            const __m128i apart = _mm_and_si128(floatsApart(candidate, samples, offset, limit),
-                                                load(kIntPrefix + kFloatLanes - tail));
+            const __m128i apart =
+                _mm_and_si128(floatsApart<NaNTolerance>(candidate, samples, offset, limit),
+                              load(kIntPrefix + kFloatLanes - tail));
             store(ratings + offset, _mm_add_epi32(load(ratings + offset), apart));
             row = _mm_add_epi32(row, apart);
         }
@@ -188,6 +196,16 @@ void rateFloats(const SamplePlanes<float> &samples, float tolerance, std::uint32
     }
     for (int k = 0; k < count; ++k) {
         ratings[k] += rows[k];
+    }
+}
+
+void rateFloats(const SamplePlanes<float> &samples, float tolerance, std::uint32_t *ratings,
+                std::uint32_t *rows)
+{
+    if (std::isnan(tolerance)) {
+        rateFloatsWith<true>(samples, tolerance, ratings, rows);
+    } else {
+        rateFloatsWith<false>(samples, tolerance, ratings, rows);
     }
 }
 

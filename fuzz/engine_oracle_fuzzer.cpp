@@ -1,6 +1,7 @@
 // libFuzzer target: the consensus engine against the step-by-step oracle, bit for bit, on pixel
 // strings and parameters made from the input: any length up to past the engine's stack buffer,
-// values clustered around the tolerance or taken raw (NaN, infinities, denormals at float), and
+// values clustered around the tolerance or taken raw (NaN, infinities, denormals at float), whole
+// samples broken to NaN or infinity as bad frames deliver them, and
 // "Divergence" and "Rating Range" inside their slider ranges, fractional, or any float at all.
 // Runs the engine through create()/process() and every set of rating kernels this processor
 // has, and checks that process() leaves the string and the parameter record alone.
@@ -9,6 +10,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <limits>
 #include <memory>
 #include <vector>
 
@@ -54,10 +56,25 @@ template <> unsigned char Component(FuzzedDataProvider &input, unsigned char bas
     return static_cast<unsigned char>(value < 0 ? 0 : (value > 255 ? 255 : value));
 }
 
-template <> float Component(FuzzedDataProvider &input, float base, float tolerance)
+// NaN of either sign and payload, or an infinity: a random bit pattern is one of these only once
+// in 256 tries.
+float NonFinite(FuzzedDataProvider &input)
 {
     switch (input.ConsumeIntegralInRange(0, 3)) {
+    case 0: return std::numeric_limits<float>::infinity();
+    case 1: return -std::numeric_limits<float>::infinity();
+    case 2: return std::numeric_limits<float>::quiet_NaN();
+    default: // any NaN: exponent all ones, a mantissa that is not zero
+        return FloatFromBits(0x7F800000u | (input.ConsumeIntegral<std::uint32_t>() & 0x807FFFFFu) |
+                             1u);
+    }
+}
+
+template <> float Component(FuzzedDataProvider &input, float base, float tolerance)
+{
+    switch (input.ConsumeIntegralInRange(0, 4)) {
     case 0: return FloatFromBits(input.ConsumeIntegral<std::uint32_t>());
+    case 4: return NonFinite(input);
     case 1:
         return base +
                tolerance * static_cast<float>(input.ConsumeIntegralInRange(-2, 2)); // on the edge
@@ -134,6 +151,12 @@ template <typename T> void Check(FuzzedDataProvider &input)
         sample = Pixel<T>{
             Component(input, centre.red, tolerance), Component(input, centre.green, tolerance),
             Component(input, centre.blue, tolerance), Component(input, centre.alpha, tolerance)};
+        if constexpr (!eightBit) {
+            if (input.ConsumeIntegralInRange(0, 7) == 0) { // a broken frame
+                const float value = NonFinite(input);
+                sample = Pixel<T>{value, value, value, value};
+            }
+        }
     }
 
     PixelString<Pixel<T>> string(3, 4, parameter.frameCount);

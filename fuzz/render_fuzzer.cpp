@@ -5,7 +5,8 @@
 // faults: null or smaller sampled frames, the k-th host call failing, a cancel after k polls, a
 // withheld suite, a failed output checkout. Every render must keep the runner's books, give
 // back the module's heap, leave the footage alone, draw nothing but plate pixels, and answer
-// with a code that its faults explain; a render without faults must draw the whole plate.
+// with a code that its faults explain; a render without faults must draw the whole plate, and no
+// float plate may hold a NaN.
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -96,13 +97,28 @@ std::unique_ptr<rn::InMemoryFrameSource> MakeClip(FuzzedDataProvider &input)
         input.ConsumeIntegralInRange(0, 3) * static_cast<int>(rn::bytesPerChannel(depth));
     auto clip = MakeHostileClip(width, height, depth, frames,
                                 input.ConsumeIntegral<std::uint32_t>(), padding);
-    // Raw values over the generated footage.
+    // Raw values over the generated footage: any bits, or at float a NaN or an infinity in one
+    // channel or in the whole pixel, as broken frames carry them.
     const int overrides = width * height > 0 ? input.ConsumeIntegralInRange(0, 24) : 0;
     for (int i = 0; i < overrides; ++i) {
         rn::World &frame = clip->frameForWriting(input.ConsumeIntegralInRange(0, frames - 1));
-        WriteChannel(frame, input.ConsumeIntegralInRange(0, width - 1),
-                     input.ConsumeIntegralInRange(0, height - 1),
-                     input.ConsumeIntegralInRange(0, 3), input.ConsumeIntegral<std::uint32_t>());
+        const int x = input.ConsumeIntegralInRange(0, width - 1);
+        const int y = input.ConsumeIntegralInRange(0, height - 1);
+        const int channel = input.ConsumeIntegralInRange(0, 3);
+        if (depth != rn::PixelDepth::Float32 || input.ConsumeBool()) {
+            WriteChannel(frame, x, y, channel, input.ConsumeIntegral<std::uint32_t>());
+            continue;
+        }
+        const std::uint32_t nonFinite[] = {0x7FC00000u, 0xFFC00000u, 0x7F800001u, 0x7F800000u,
+                                           0xFF800000u};
+        const std::uint32_t raw = nonFinite[input.ConsumeIntegralInRange(0, 4)];
+        if (input.ConsumeBool()) {
+            WriteChannel(frame, x, y, channel, raw);
+        } else {
+            for (int c = 0; c < 4; ++c) {
+                WriteChannel(frame, x, y, c, raw);
+            }
+        }
     }
     return clip;
 }
@@ -113,6 +129,22 @@ int SampledCount(const Sliders &s)
     const long end = std::max(start, static_cast<long>(s.end));
     const long step = std::max(1L, static_cast<long>(s.every));
     return static_cast<int>((end - start) / step + 1);
+}
+
+// Whether any pixel of a float output holds a NaN: no footage, however broken, and no slider may
+// put one there (the fill pattern is a finite number).
+bool HoldsNaN(const rn::World &output)
+{
+    for (int y = 0; y < output.height(); ++y) {
+        for (int x = 0; x < output.width(); ++x) {
+            const PF_PixelFloat &p = output.at<PF_PixelFloat>(x, y);
+            if (std::isnan(p.alpha) || std::isnan(p.red) || std::isnan(p.green) ||
+                std::isnan(p.blue)) {
+                return true;
+            }
+        }
+    }
+    return false;
 }
 
 [[noreturn]] void Fail(const std::string &what, const CheckedRender &run)
@@ -194,6 +226,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     ++g_tally.renders;
     if (!run.ok()) {
         Fail("a rule was broken", run);
+    }
+    if (run.result.output.valid() && run.result.output.depth() == rn::PixelDepth::Float32 &&
+        HoldsNaN(run.result.output)) {
+        Fail("a NaN reached the float plate", run);
     }
 
     const rn::RenderRecord &record = run.result.record;

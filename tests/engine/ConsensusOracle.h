@@ -61,7 +61,12 @@ Pixel<T> consensusPixel(const Pixel<T> *samples, const FramemeldParameter &param
             const int difference = static_cast<int>(a) - static_cast<int>(b);
             return std::abs(difference) < byteTolerance;
         } else {
+            // A NaN difference never agrees; any other keeps the comparison below, which under
+            // a NaN tolerance lets every other difference agree.
             const float difference = a - b;
+            if (std::isnan(difference)) {
+                return false;
+            }
             return !(std::fabs(difference) >= floatTolerance);
         }
     };
@@ -98,12 +103,22 @@ Pixel<T> consensusPixel(const Pixel<T> *samples, const FramemeldParameter &param
         rating[static_cast<std::size_t>(i)] = c;
     }
 
+    // A float sample with a NaN or an infinity in any component never enters the mean.
+    auto mayEnterMean = [](const Pixel<T> &sample) -> bool {
+        if constexpr (eightBit) {
+            return true;
+        } else {
+            return std::isfinite(sample.red) && std::isfinite(sample.green) &&
+                   std::isfinite(sample.blue) && std::isfinite(sample.alpha);
+        }
+    };
+
     // Step 6: selection, summed in index order in single precision.
     const float cutoff = highest - parameter.ratingRange;
     float sum[4] = {0.0f, 0.0f, 0.0f, 0.0f};
     float selected = 0.0f;
     for (int k = 0; k < n; ++k) {
-        if (rating[static_cast<std::size_t>(k)] > cutoff) {
+        if (rating[static_cast<std::size_t>(k)] > cutoff && mayEnterMean(samples[k])) {
             const T component[4] = {samples[k].red, samples[k].green, samples[k].blue,
                                     samples[k].alpha};
             for (int c = 0; c < 4; ++c) {

@@ -215,23 +215,6 @@ TEST(FramemeldCoreEngine, FloatToleranceIsTheDivergenceScaledInDoublePrecision)
                 1.0f);
 }
 
-TEST(FramemeldCoreEngine, NaNDifferenceAgreesInFloat)
-{
-    // The NaN sample agrees with both others, which do not agree with each other: it alone is best.
-    const std::vector<PixelF> samples = {
-        {0.2f, 0.5f, 0.5f, 1.0f}, {0.8f, 0.5f, 0.5f, 1.0f}, {kNaN, 0.5f, 0.5f, 1.0f}};
-    const PixelF result = consensus(parameterFor(kFloat, 2.0f, 1.0f, 0), samples);
-    EXPECT_TRUE(std::isnan(result.red));
-    EXPECT_FLOAT_EQ(result.green, 0.5f);
-    EXPECT_FLOAT_EQ(result.alpha, 1.0f);
-
-    // Equal infinities differ by NaN and so agree; an infinity and a finite value never do.
-    const std::vector<PixelF> infinities = {
-        {kInfinity, 0.0f, 0.0f, 1.0f}, {kInfinity, 0.0f, 0.0f, 1.0f}, {1.0f, 0.0f, 0.0f, 1.0f}};
-    expectPixel(consensus(parameterFor(kFloat, 100.0f, 1.0f, 0), infinities), kInfinity, 0.0f, 0.0f,
-                1.0f);
-}
-
 TEST(FramemeldCoreEngine, FloatValuesOutsideFullScaleAreAveragedUnclamped)
 {
     const std::vector<PixelF> samples = {

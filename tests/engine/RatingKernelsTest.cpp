@@ -2,6 +2,7 @@
 // on both sides of every vector width, the tail blocks, padding that would agree if it were
 // counted, and counts large enough to make the narrow lane counters wrap if they were not
 // emptied in time.
+#include <cmath>
 #include <cstdint>
 #include <cstring>
 #include <limits>
@@ -34,31 +35,37 @@ std::vector<const RatingKernels *> availableKernels()
     return kernels;
 }
 
-// The samples as planes, with the padding filled by a copy of sample 0 (or a NaN in float), so
-// that any padding lane a kernel counted would show up as an extra partner.
+// A sample that agrees with itself under any positive tolerance, so that a padding lane that a
+// kernel counted would show up as an extra partner: the first float sample free of NaN and
+// infinities (which agree with nothing), or the first byte sample; zeros when there is none.
+template <typename T> Pixel<T> paddingSample(const std::vector<Pixel<T>> &samples)
+{
+    for (const Pixel<T> &sample : samples) {
+        if (std::isfinite(static_cast<double>(sample.red)) &&
+            std::isfinite(static_cast<double>(sample.green)) &&
+            std::isfinite(static_cast<double>(sample.blue)) &&
+            std::isfinite(static_cast<double>(sample.alpha))) {
+            return sample;
+        }
+    }
+    return Pixel<T>{};
+}
+
+// The samples as planes, with the padding filled by copies of paddingSample().
 template <typename T> struct Planes {
     explicit Planes(const std::vector<Pixel<T>> &samples) : count(static_cast<int>(samples.size()))
     {
         const std::size_t padded = framemeld::rating::paddedCount(count);
-        T filler = std::numeric_limits<T>::quiet_NaN();
-        if (samples.empty() || std::numeric_limits<T>::is_integer) {
-            filler = samples.empty() ? T{} : samples[0].red;
-        }
-        for (auto *plane : {&red, &green, &blue, &alpha}) {
-            plane->assign(padded, filler);
-        }
+        const Pixel<T> filler = paddingSample(samples);
+        red.assign(padded, filler.red);
+        green.assign(padded, filler.green);
+        blue.assign(padded, filler.blue);
+        alpha.assign(padded, filler.alpha);
         for (std::size_t k = 0; k < samples.size(); ++k) {
             red[k] = samples[k].red;
             green[k] = samples[k].green;
             blue[k] = samples[k].blue;
             alpha[k] = samples[k].alpha;
-        }
-        if (!samples.empty() && std::numeric_limits<T>::is_integer) {
-            for (std::size_t k = samples.size(); k < padded; ++k) {
-                green[k] = samples[0].green;
-                blue[k] = samples[0].blue;
-                alpha[k] = samples[0].alpha;
-            }
         }
     }
     framemeld::rating::SamplePlanes<T> view() const

@@ -1,6 +1,7 @@
 // Seeded generators of pixel strings for comparing the engine with the oracle: strings that look
 // like footage (a background, a few passing objects, outliers) as well as noise, lattices whose
-// differences fall exactly on the tolerance, alpha splits, tied groups and non-finite values.
+// differences fall exactly on the tolerance, alpha splits, tied groups, non-finite values and
+// whole broken frames.
 #pragma once
 
 #include <algorithm>
@@ -16,7 +17,16 @@
 
 namespace framemeld::samples {
 
-enum class Kind { Footage, NarrowNoise, WideNoise, Lattice, AlphaSplit, TiedGroups, Extremes };
+enum class Kind {
+    Footage,
+    NarrowNoise,
+    WideNoise,
+    Lattice,
+    AlphaSplit,
+    TiedGroups,
+    Extremes,
+    BrokenFrames
+};
 
 inline const char *kindName(Kind kind)
 {
@@ -28,12 +38,14 @@ inline const char *kindName(Kind kind)
     case Kind::AlphaSplit: return "alpha split";
     case Kind::TiedGroups: return "tied groups";
     case Kind::Extremes: return "extremes";
+    case Kind::BrokenFrames: return "broken frames";
     }
     return "?";
 }
 
-constexpr Kind kAllKinds[] = {Kind::Footage,    Kind::NarrowNoise, Kind::WideNoise, Kind::Lattice,
-                              Kind::AlphaSplit, Kind::TiedGroups,  Kind::Extremes};
+constexpr Kind kAllKinds[] = {Kind::Footage,  Kind::NarrowNoise, Kind::WideNoise,
+                              Kind::Lattice,  Kind::AlphaSplit,  Kind::TiedGroups,
+                              Kind::Extremes, Kind::BrokenFrames};
 
 // Draws only from std::mt19937's raw output, whose sequence the standard fixes, so a seed names
 // the same strings on every platform.
@@ -57,6 +69,7 @@ public:
         case Kind::AlphaSplit: alphaSplit(samples, n); break;
         case Kind::TiedGroups: tiedGroups(samples, n); break;
         case Kind::Extremes: extremes(samples, n); break;
+        case Kind::BrokenFrames: brokenFrames(samples, n); break;
         }
         return samples;
     }
@@ -202,6 +215,34 @@ private:
             for (T *value : {&sample.red, &sample.green, &sample.blue, &sample.alpha}) {
                 if (below(5) == 0) {
                     *value = extremeValue();
+                }
+            }
+        }
+    }
+
+    // Footage in which some frames are broken as a whole: a NaN or infinite pixel, or one with a
+    // single NaN or infinite component, several alike so that equal infinities meet. Bytes get
+    // black and white frames.
+    void brokenFrames(std::vector<Pixel<T>> &samples, int n)
+    {
+        footage(samples, n);
+        for (Pixel<T> &sample : samples) {
+            if (below(4) != 0) {
+                continue;
+            }
+            if constexpr (kEightBit) {
+                const T level = below(2) == 0 ? 0 : 255;
+                sample = Pixel<T>{level, level, level, level};
+            } else {
+                const T broken[] = {std::numeric_limits<float>::quiet_NaN(),
+                                    std::numeric_limits<float>::infinity(),
+                                    -std::numeric_limits<float>::infinity()};
+                const T value = broken[below(3)];
+                if (below(2) == 0) {
+                    sample = Pixel<T>{value, value, value, value};
+                } else {
+                    T *components[] = {&sample.red, &sample.green, &sample.blue, &sample.alpha};
+                    *components[below(4)] = value;
                 }
             }
         }
