@@ -64,6 +64,7 @@ TEST(ModuleCalls, EveryCommandIsInFlightWhileTheModuleRunsItOnAnyThread)
     // The workers' calls count as the render's.
     EXPECT_THAT(seen, ElementsAre("PF_Cmd_GLOBAL_SETUP", "PF_Cmd_SMART_RENDER"));
     framemeld::scripted::reset();
+    s_noteOnWorker = nullptr;
 }
 
 TEST(ModuleCalls, ScopesNestAndLoadingAModuleIsACallIntoIt)
