@@ -21,8 +21,10 @@ struct GuardedSignal {
 };
 
 GuardedSignal g_signals[] = {
-    {SIGSEGV, "(SIGSEGV, invalid memory access)", {}}, {SIGBUS, "(SIGBUS, bus error)", {}},
-    {SIGILL, "(SIGILL, illegal instruction)", {}},     {SIGFPE, "(SIGFPE, arithmetic error)", {}},
+    {SIGSEGV, "(SIGSEGV, invalid memory access)", {}},
+    {SIGBUS, "(SIGBUS, bus error)", {}},
+    {SIGILL, "(SIGILL, illegal instruction)", {}},
+    {SIGFPE, "(SIGFPE, arithmetic error)", {}},
     {SIGABRT, "(SIGABRT, aborted)", {}},
 };
 

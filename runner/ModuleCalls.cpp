@@ -5,7 +5,8 @@
 namespace framemeld::runner {
 namespace {
 
-static_assert(std::atomic<int>::is_always_lock_free && std::atomic<const char *>::is_always_lock_free,
+static_assert(std::atomic<int>::is_always_lock_free &&
+                  std::atomic<const char *>::is_always_lock_free,
               "signal handlers may only read lock-free atomics");
 
 std::atomic<int> g_depth{0};

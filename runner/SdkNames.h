@@ -1,5 +1,5 @@
-// The SDK's names for its command and error codes, for messages a person reads: "PF_Err_OUT_OF_MEMORY
-// (out of memory; code 4)" says what "4" does not.
+// The SDK's names for its command and error codes, for messages a person reads:
+// "PF_Err_OUT_OF_MEMORY (out of memory; code 4)" says what "4" does not.
 #pragma once
 
 #include <string>

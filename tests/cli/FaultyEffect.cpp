@@ -1,6 +1,6 @@
 // An effect module that fails the way a broken module does: it passes for a Framemeld module (the
-// five sliders the tool looks for), then crashes, ends the process or fails during one command. Built
-// several times with FAULTY_COMMAND (the PF_Cmd that fails) and FAULTY_KIND (how).
+// five sliders the tool looks for), then crashes, ends the process or fails during one command.
+// Built several times with FAULTY_COMMAND (the PF_Cmd that fails) and FAULTY_KIND (how).
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -91,8 +91,8 @@ PF_Err paramsSetup(PF_InData *in, PF_OutData *out)
 } // namespace
 
 extern "C" __attribute__((visibility("default"))) PF_Err
-EntryPointFunc(PF_Cmd cmd, PF_InData *in_data, PF_OutData *out_data, PF_ParamDef *[],
-               PF_LayerDef *, void *)
+EntryPointFunc(PF_Cmd cmd, PF_InData *in_data, PF_OutData *out_data, PF_ParamDef *[], PF_LayerDef *,
+               void *)
 {
     if (cmd == FAULTY_COMMAND) {
         return failNow(in_data);

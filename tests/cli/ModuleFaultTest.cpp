@@ -45,8 +45,8 @@ std::string truncatedModule(const TempDir &dir, double keepShare)
                                   std::istreambuf_iterator<char>());
     const std::string path = dir.file("Framemeld-cut.so");
     std::ofstream cut(path, std::ios::binary);
-    cut.write(bytes.data(), static_cast<std::streamsize>(static_cast<double>(bytes.size()) *
-                                                         keepShare));
+    cut.write(bytes.data(),
+              static_cast<std::streamsize>(static_cast<double>(bytes.size()) * keepShare));
     return path;
 }
 
@@ -71,8 +71,8 @@ TEST(ModuleFaults, ACrashOrExitInsideTheModuleIsTheModulesFailure)
         const std::string module = faultyModule(fault.module);
         const auto run = runFramemeld({footage, "-o", out.file("plate.png"), "--plugin", module});
         EXPECT_EQ(run.exitStatus, kModuleFaultStatus) << fault.module << ":\n" << run.output;
-        EXPECT_THAT(run.output, HasSubstr("framemeld: the plug-in module " + module + " " +
-                                          fault.how))
+        EXPECT_THAT(run.output,
+                    HasSubstr("framemeld: the plug-in module " + module + " " + fault.how))
             << fault.module;
         EXPECT_THAT(run.output, HasSubstr(fault.command)) << fault.module;
         EXPECT_THAT(out.entries(), IsEmpty()) << fault.module << " left output";

@@ -45,8 +45,8 @@ TEST(ModuleCalls, EveryCommandIsInFlightWhileTheModuleRunsItOnAnyThread)
         const void *table = nullptr;
         in->pica_basicP->AcquireSuite(kPFIterate8Suite, kPFIterate8SuiteVersion1, &table);
         const auto *iterate = static_cast<const PF_Iterate8Suite1 *>(table);
-        const PF_Err err = iterate->iterate_generic(
-            4, nullptr, [](void *, A_long, A_long, A_long) -> PF_Err {
+        const PF_Err err =
+            iterate->iterate_generic(4, nullptr, [](void *, A_long, A_long, A_long) -> PF_Err {
                 s_noteOnWorker();
                 return PF_Err_NONE;
             });
