@@ -9,9 +9,10 @@ namespace framemeld::cli {
 
 enum ExitStatus : int {
     kExitOk = 0,
-    kExitFailure = 1,    // footage, module, rendering or output problems
-    kExitUsage = 2,      // the command line itself is wrong
-    kExitCancelled = 130 // interrupted (128 + SIGINT), as shells report it
+    kExitFailure = 1,     // footage, module, rendering or output problems
+    kExitUsage = 2,       // the command line itself is wrong
+    kExitModuleFault = 3, // the plug-in module crashed or exited during one of its calls
+    kExitCancelled = 130  // interrupted (128 + SIGINT), as shells report it
 };
 
 class CliError : public std::runtime_error {

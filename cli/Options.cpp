@@ -187,6 +187,7 @@ std::string helpText(const std::string &program, const HelpDefaults &defaults)
             "has.\n"
          << "\n"
          << "Exit status: 0 done, 1 failed (footage, module or output), 2 wrong command line,\n"
+         << "3 the plug-in module crashed or exited while running one of its commands,\n"
          << "130 cancelled with Ctrl-C. A failed or cancelled run leaves no output file.\n";
     return text.str();
 }

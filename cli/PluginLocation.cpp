@@ -44,7 +44,9 @@ std::string locatePlugin(const std::string &requested)
         if (!fs::is_regular_file(requested, error)) {
             throw RunError(requested + ": no such plug-in module (--plugin)");
         }
-        return requested;
+        // The file checked is the file loaded: the loader would look a name without a slash up
+        // on the library search path, not in the current folder.
+        return requested.find('/') == std::string::npos ? "./" + requested : requested;
     }
     std::string looked;
     for (const std::string &candidate : defaultPluginCandidates()) {

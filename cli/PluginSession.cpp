@@ -3,6 +3,7 @@
 #include <exception>
 
 #include "cli/CliError.h"
+#include "runner/SdkNames.h"
 
 namespace framemeld::cli {
 namespace {
@@ -18,6 +19,8 @@ runner::PluginModule loadModule(const std::string &path)
 {
     try {
         return runner::PluginModule(path);
+    } catch (const runner::ModuleLoadError &error) {
+        throw RunError(error.what()); // names the module and the loader's reason
     } catch (const std::exception &error) {
         throw RunError("cannot load the plug-in module: " + std::string(error.what()));
     }
@@ -98,7 +101,8 @@ runner::World PluginSession::render(runner::FrameSource &source,
     if (result.err() != PF_Err_NONE) {
         const runner::CommandReply &failed =
             result.preRender.err != PF_Err_NONE ? result.preRender : result.smartRender;
-        std::string detail = "error code " + std::to_string(failed.err);
+        std::string detail = runner::describeCommand(failed.command) + " returned " +
+                             runner::describeError(failed.err);
         const std::string message = failed.message();
         if (!message.empty()) {
             detail += ": " + message;

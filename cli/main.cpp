@@ -9,6 +9,8 @@
 
 #include "cli/CancelSignal.h"
 #include "cli/CliError.h"
+#include "cli/ModuleDefaultsProbe.h"
+#include "cli/ModuleFaultGuard.h"
 #include "cli/Options.h"
 #include "cli/PluginLocation.h"
 #include "cli/PluginSession.h"
@@ -25,17 +27,20 @@ namespace runner = framemeld::runner;
 
 namespace {
 
-// --help shows the plug-in's own slider defaults when the module is at hand.
+// --help shows the plug-in's own slider defaults when the module is at hand and gives them
+// safely; the help is still worth showing without them.
 HelpDefaults helpDefaults(const Options &options)
 {
     HelpDefaults defaults;
+    std::string modulePath;
     try {
-        PluginSession session(locatePlugin(options.plugin), 1);
-        const SliderRanges ranges = session.sliderRanges();
-        defaults.divergence = ranges.divergence.defaultValue;
-        defaults.ratingRange = ranges.ratingRange.defaultValue;
+        modulePath = locatePlugin(options.plugin);
     } catch (const std::exception &) {
-        // The help is still worth showing without them.
+        return defaults;
+    }
+    if (const auto fromModule = probeModuleDefaults(modulePath, std::chrono::seconds(10))) {
+        defaults.divergence = fromModule->divergence;
+        defaults.ratingRange = fromModule->ratingRange;
     }
     return defaults;
 }
@@ -76,7 +81,9 @@ int run(const std::vector<std::string> &args)
 
     // Cheap checks first, so that a typo does not cost a long decode.
     checkOutputPath(options.output);
-    PluginSession session(locatePlugin(options.plugin), options.threads);
+    const std::string modulePath = locatePlugin(options.plugin);
+    guardModuleFaults(modulePath);
+    PluginSession session(modulePath, options.threads);
     const SliderRanges ranges = session.sliderRanges();
     checkSliderRanges(options, ranges);
 

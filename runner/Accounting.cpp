@@ -2,30 +2,15 @@
 
 #include <string>
 
+#include "runner/SdkNames.h"
+
 namespace framemeld::runner {
-
-namespace {
-
-std::string commandName(PF_Cmd command)
-{
-    switch (command) {
-    case PF_Cmd_ABOUT: return "ABOUT";
-    case PF_Cmd_GLOBAL_SETUP: return "GLOBAL_SETUP";
-    case PF_Cmd_GLOBAL_SETDOWN: return "GLOBAL_SETDOWN";
-    case PF_Cmd_PARAMS_SETUP: return "PARAMS_SETUP";
-    case PF_Cmd_SMART_PRE_RENDER: return "SMART_PRE_RENDER";
-    case PF_Cmd_SMART_RENDER: return "SMART_RENDER";
-    default: return "command " + std::to_string(command);
-    }
-}
-
-} // namespace
 
 std::vector<std::string> violations(const Accounting &accounting)
 {
     std::vector<std::string> found;
     for (const CommandTally &tally : accounting.commands) {
-        const std::string where = " during " + commandName(tally.command);
+        const std::string where = " during " + describeCommand(tally.command);
         for (const SuiteUse &suite : tally.suites) {
             if (suite.acquired != suite.released) {
                 found.push_back("suite \"" + suite.name + "\" version " +

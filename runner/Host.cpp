@@ -7,6 +7,8 @@
 #include <stdexcept>
 
 #include "runner/HostState.h"
+#include "runner/ModuleCalls.h"
+#include "runner/SdkNames.h"
 
 namespace framemeld::runner {
 
@@ -15,11 +17,6 @@ namespace {
 using detail::ActiveSession;
 using detail::RenderContext;
 using detail::Session;
-
-std::string errText(PF_Err err)
-{
-    return std::to_string(err);
-}
 
 // Sends one command; exceptions that leave the plug-in are recorded, never passed on.
 CommandReply send(Session &session, PF_Cmd command, PF_InData &inData, void *extra,
@@ -30,6 +27,8 @@ CommandReply send(Session &session, PF_Cmd command, PF_InData &inData, void *ext
     outcome.sent = true;
     session.beginCommand(command);
     const EntryPoint entry = session.host.entry;
+    const char *name = commandName(command);
+    const ModuleCallScope inFlight(name ? name : "a command unknown to the SDK");
     outcome.err = detail::guardedCall(
         session, [&] { return entry(command, &inData, &outcome.out, params, nullptr, extra); },
         PF_Err_INTERNAL_STRUCT_DAMAGED);
@@ -102,8 +101,8 @@ SetupResult Host::setup()
         state_->outFlags = global.out_flags;
         state_->outFlags2 = global.out_flags2;
         if (result.globalSetup.err != PF_Err_NONE) {
-            result.problems.push_back("GLOBAL_SETUP returned error " +
-                                      errText(result.globalSetup.err));
+            result.problems.push_back("GLOBAL_SETUP returned " +
+                                      describeError(result.globalSetup.err));
         } else {
             if (global.my_version == 0) {
                 // The host compares it with the PiPL's version; zero means it was never set.
@@ -122,8 +121,8 @@ SetupResult Host::setup()
             session.paramsSetupOpen = false;
             result.numParams = result.paramsSetup.out.num_params;
             if (result.paramsSetup.err != PF_Err_NONE) {
-                result.problems.push_back("PARAMS_SETUP returned error " +
-                                          errText(result.paramsSetup.err));
+                result.problems.push_back("PARAMS_SETUP returned " +
+                                          describeError(result.paramsSetup.err));
             } else if (result.numParams != state_->params.count() + 1) {
                 result.problems.push_back("PARAMS_SETUP reported num_params " +
                                           std::to_string(result.numParams) + " but registered " +
@@ -259,6 +258,7 @@ RenderResult Host::render(FrameSource &source, const RenderRequest &request)
         }
 
         if (data && deleteData) {
+            const ModuleCallScope inFlight("the delete function of the pre-render data");
             detail::guardedCall(
                 session,
                 [&]() -> PF_Err {

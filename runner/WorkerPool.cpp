@@ -1,5 +1,7 @@
 #include "runner/WorkerPool.h"
 
+#include "runner/SignalStack.h"
+
 #include <chrono>
 
 #if defined(__x86_64__) || defined(_M_X64) || defined(_M_AMD64) || defined(__i386__)
@@ -111,6 +113,9 @@ void WorkerPool::runOnEveryWorker(const std::function<void(unsigned)> &task)
 
 void WorkerPool::workerLoop(unsigned index)
 {
+    // Workers run the module's iterate callbacks, whose crashes must reach the process's handlers
+    // even when they overflowed this thread's stack.
+    const SignalStack signalStack;
     t_pool = this;
     t_index = index;
     std::uint64_t seen = 0;

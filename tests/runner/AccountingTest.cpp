@@ -73,7 +73,7 @@ TEST_F(Misbehaviour, AParameterCheckedOutButNotCheckedIn)
     };
     const auto found = violations(render().accounting);
     ASSERT_EQ(found.size(), 1U);
-    EXPECT_NE(found[0].find("1 parameter checkouts but 0 checkins during SMART_PRE_RENDER"),
+    EXPECT_NE(found[0].find("1 parameter checkouts but 0 checkins during PF_Cmd_SMART_PRE_RENDER"),
               std::string::npos);
 }
 
