@@ -53,6 +53,13 @@ void writeText(const char *text) noexcept
 // status of a module fault.
 [[noreturn]] void reportAndExit(const char *event, const char *detail, const char *what) noexcept
 {
+    // Several workers may fault at once; one report, and the others wait for its _exit.
+    static std::atomic<bool> reporting{false};
+    if (reporting.exchange(true)) {
+        for (;;) {
+            pause();
+        }
+    }
     writeText("framemeld: the plug-in module ");
     writeText(g_modulePath);
     writeText(" ");
