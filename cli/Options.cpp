@@ -225,7 +225,7 @@ std::string helpText(const std::string &program, const HelpDefaults &defaults)
 {
     std::ostringstream text;
     text << "Usage: " << program << " INPUT -o OUTPUT [options]\n"
-         << "       " << program << " --help [INPUT] | --version\n"
+         << "  or:  " << program << " --help [INPUT] | --version\n"
          << "\n"
          << "Builds a clean plate, the static background of a shot, from the frames of INPUT with\n"
          << "the Framemeld plug-in: each pixel is the mean of the sampled values that most other\n"

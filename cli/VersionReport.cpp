@@ -20,8 +20,8 @@ const char *toolVersion()
 
 std::string moduleVersionText(A_u_long packed)
 {
-    std::string text = std::to_string(PF_Version_VERS(packed)) + "." +
-                       std::to_string(PF_Version_SUBVERS(packed));
+    std::string text =
+        std::to_string(PF_Version_VERS(packed)) + "." + std::to_string(PF_Version_SUBVERS(packed));
     if (PF_Version_BUGFIX(packed) != 0) {
         text += "." + std::to_string(PF_Version_BUGFIX(packed));
     }

@@ -24,6 +24,10 @@ std::vector<std::string> moduleCandidates()
     const fs::path self = fs::read_symlink("/proc/self/exe", error);
     if (!error) {
         candidates.push_back((self.parent_path() / FRAMEMELD_OIIO_MODULE_FILE_NAME).string());
+        // Installed: bin/framemeld finds lib/framemeld/, wherever the tree was put.
+        candidates.push_back((self.parent_path().parent_path() / "lib" / "framemeld" /
+                              FRAMEMELD_OIIO_MODULE_FILE_NAME)
+                                 .string());
     }
 #ifdef FRAMEMELD_OIIO_MODULE_BUILD_PATH
     candidates.push_back(FRAMEMELD_OIIO_MODULE_BUILD_PATH);

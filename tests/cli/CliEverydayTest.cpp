@@ -42,9 +42,8 @@ CommandReport checkJson(const std::vector<std::string> &args, int expectedStatus
     for (const std::string &arg : args) {
         command += " " + quoted(arg);
     }
-    command += " 2>/dev/null > \"$0\"; status=$?; [ $status -eq " +
-               std::to_string(expectedStatus) + " ] || { echo status $status; exit 1; }; " +
-               "python3 -c " +
+    command += " 2>/dev/null > \"$0\"; status=$?; [ $status -eq " + std::to_string(expectedStatus) +
+               " ] || { echo status $status; exit 1; }; " + "python3 -c " +
                quoted("import json,sys; d=json.load(open(sys.argv[1])); " + pythonChecks) +
                " \"$0\"";
     TempDir scratch;
@@ -72,8 +71,8 @@ TEST(CliEveryday, VersionNamesTheToolTheModuleAndOpenImageIO)
 TEST(CliEveryday, AFullStdoutIsAFailure)
 {
     for (const char *option : {"--help", "--version"}) {
-        const auto run = runProgram(
-            {"sh", "-c", quoted(framemeldPath()) + " " + option + " >/dev/full"});
+        const auto run =
+            runProgram({"sh", "-c", quoted(framemeldPath()) + " " + option + " >/dev/full"});
         EXPECT_EQ(run.exitStatus, 1) << option;
         EXPECT_THAT(run.output, HasSubstr("cannot write to standard output")) << option;
     }

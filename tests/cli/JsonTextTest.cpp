@@ -26,9 +26,11 @@ TEST(JsonText, EscapesWhatJsonCannotHoldAsItIs)
     // UTF-8 passes through; bytes that are not UTF-8 become U+FFFD one by one.
     EXPECT_EQ(jsonString("caf\xc3\xa9 \xe2\x82\xac \xf0\x9f\x8e\xac"),
               "\"caf\xc3\xa9 \xe2\x82\xac \xf0\x9f\x8e\xac\"");
-    EXPECT_EQ(jsonString("a\xff" "b"), "\"a\\ufffdb\"");
-    EXPECT_EQ(jsonString("\xc3"), "\"\\ufffd\"");                 // cut short at the end
-    EXPECT_EQ(jsonString("\xc0\xaf"), "\"\\ufffd\\ufffd\"");      // overlong "/"
+    EXPECT_EQ(jsonString("a\xff"
+                         "b"),
+              "\"a\\ufffdb\"");
+    EXPECT_EQ(jsonString("\xc3"), "\"\\ufffd\"");                       // cut short at the end
+    EXPECT_EQ(jsonString("\xc0\xaf"), "\"\\ufffd\\ufffd\"");            // overlong "/"
     EXPECT_EQ(jsonString("\xed\xa0\x80"), "\"\\ufffd\\ufffd\\ufffd\""); // a lone surrogate
 }
 
@@ -65,13 +67,13 @@ TEST(JsonText, AnAwkwardDocumentParsesWithPython)
         std::fputs(outer.text().c_str(), out);
         std::fclose(out);
     }
-    const auto check = runProgram(
-        {"python3", "-c",
-         "import json,sys; d=json.load(open(sys.argv[1], encoding='utf-8'));"
-         "assert d['name'] == 'we\"ird\\\\\\n\\x01\\ufffd name', repr(d['name']);"
-         "assert d['list'] == [1, 2.5, 'three'] and d['empty'] == [];"
-         "assert d['inner'] == {'x': 0.1, 'none': None} and d['nan'] is None",
-         file});
+    const auto check =
+        runProgram({"python3", "-c",
+                    "import json,sys; d=json.load(open(sys.argv[1], encoding='utf-8'));"
+                    "assert d['name'] == 'we\"ird\\\\\\n\\x01\\ufffd name', repr(d['name']);"
+                    "assert d['list'] == [1, 2.5, 'three'] and d['empty'] == [];"
+                    "assert d['inner'] == {'x': 0.1, 'none': None} and d['nan'] is None",
+                    file});
     EXPECT_EQ(check.exitStatus, 0) << check.output;
 }
 
