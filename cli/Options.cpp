@@ -1,10 +1,13 @@
 #include "cli/Options.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <sstream>
+
+#include <CLI/CLI.hpp>
 
 #include "cli/CliError.h"
 
@@ -39,6 +42,24 @@ double parseFrameNumber(const std::string &option, const std::string &text)
     return parseWholeNumber(option, text);
 }
 
+// The spelling of a two-named option that the user typed last, for messages about its value.
+std::string spelledAs(const std::vector<std::string> &args, const char *shortName,
+                      const char *longName)
+{
+    std::string typed = longName;
+    for (const std::string &word : args) {
+        if (word == "--") {
+            break;
+        }
+        if (word == shortName) {
+            typed = shortName;
+        } else if (word.rfind(longName, 0) == 0) {
+            typed = longName;
+        }
+    }
+    return typed;
+}
+
 std::string formatDefault(const std::optional<double> &value)
 {
     if (!value) {
@@ -51,84 +72,139 @@ std::string formatDefault(const std::optional<double> &value)
 
 } // namespace
 
+namespace {
+
+// The options that take a value, in every spelling; CLI11 reports a missing value under the
+// option's long name, the message names what the user typed.
+const std::vector<std::string> kValueOptions = {
+    "-o",           "--output",       "--start", "--end",     "--every",
+    "--divergence", "--rating-range", "--depth", "--threads", "--plugin"};
+const std::vector<std::string> kFlagOptions = {"-h",      "--help",    "-q",
+                                               "--quiet", "--version", "--json"};
+
+bool isOneOf(const std::string &name, const std::vector<std::string> &names)
+{
+    return std::find(names.begin(), names.end(), name) != names.end();
+}
+
+// Checks what CLI11 takes without a word: "--quiet=yes" would set the flag from the value, and a
+// value option as the last word (or followed by another option) would be named by its long name.
+void checkOptionShapes(const std::vector<std::string> &args)
+{
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string &word = args[i];
+        if (word == "--") {
+            return;
+        }
+        const auto equals = word.find('=');
+        if (word.rfind("--", 0) == 0 && equals != std::string::npos &&
+            isOneOf(word.substr(0, equals), kFlagOptions)) {
+            throw UsageError(word.substr(0, equals) + " takes no value");
+        }
+        if (isOneOf(word, kValueOptions)) {
+            const bool last = i + 1 >= args.size();
+            const bool nextIsOption =
+                !last && (isOneOf(args[i + 1], kValueOptions) ||
+                          isOneOf(args[i + 1], kFlagOptions) || args[i + 1] == "--");
+            if (last || nextIsOption) {
+                throw UsageError(word + " needs a value");
+            }
+            ++i;
+        }
+    }
+}
+
+} // namespace
+
 Options parseOptions(const std::vector<std::string> &args)
 {
+    checkOptionShapes(args);
+
+    // Values are taken as text and converted here, so every message names the option the way
+    // the documentation does, whatever CLI11 would have said.
+    CLI::App app("framemeld");
+    app.set_help_flag();
+    app.allow_extras();
+    // An option given twice: the last one counts, as with most tools.
+    app.option_defaults()->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
     Options options;
+    std::optional<std::string> output, start, end, every, divergence, ratingRange, depth, threads,
+        plugin;
     std::vector<std::string> positional;
+    app.add_flag("-h,--help", options.help);
+    app.add_flag("-q,--quiet", options.quiet);
+    app.add_flag("--version", options.version);
+    app.add_flag("--json", options.json);
+    app.add_option("-o,--output", output);
+    app.add_option("--start", start);
+    app.add_option("--end", end);
+    app.add_option("--every", every);
+    app.add_option("--divergence", divergence);
+    app.add_option("--rating-range", ratingRange);
+    app.add_option("--depth", depth);
+    app.add_option("--threads", threads);
+    app.add_option("--plugin", plugin);
+    app.add_option("INPUT", positional);
 
-    for (std::size_t i = 0; i < args.size(); ++i) {
-        std::string name = args[i];
-        std::optional<std::string> inlineValue;
-        if (name.rfind("--", 0) == 0) {
-            const auto equals = name.find('=');
-            if (equals != std::string::npos) {
-                inlineValue = name.substr(equals + 1);
-                name = name.substr(0, equals);
-            }
-        }
-        auto value = [&]() -> std::string {
-            if (inlineValue) {
-                return *inlineValue;
-            }
-            if (i + 1 >= args.size()) {
-                throw UsageError(name + " needs a value");
-            }
-            return args[++i];
-        };
-        auto noValue = [&]() {
-            if (inlineValue) {
-                throw UsageError(name + " takes no value");
-            }
-        };
-
-        if (name == "-h" || name == "--help") {
-            noValue();
-            options.help = true;
-        } else if (name == "-q" || name == "--quiet") {
-            noValue();
-            options.quiet = true;
-        } else if (name == "-o" || name == "--output") {
-            options.output = value();
-            if (options.output.empty()) {
-                throw UsageError(name + " needs a file name");
-            }
-        } else if (name == "--start") {
-            options.start = parseFrameNumber(name, value());
-        } else if (name == "--end") {
-            options.end = parseFrameNumber(name, value());
-        } else if (name == "--every") {
-            options.every = parseFrameNumber(name, value());
-        } else if (name == "--divergence") {
-            options.divergence = parseNumber(name, value());
-        } else if (name == "--rating-range") {
-            options.ratingRange = parseNumber(name, value());
-        } else if (name == "--depth") {
-            const std::string text = value();
-            const int depth = parseWholeNumber(name, text);
-            if (depth != 8 && depth != 16 && depth != 32) {
-                throw UsageError("--depth must be 8, 16 or 32, not \"" + text + "\"");
-            }
-            options.depth = depth;
-        } else if (name == "--threads") {
-            const std::string text = value();
-            const int threads = parseWholeNumber(name, text);
-            if (threads < 1 || threads > 1024) {
-                throw UsageError("--threads must be between 1 and 1024, not \"" + text + "\"");
-            }
-            options.threads = threads;
-        } else if (name == "--plugin") {
-            options.plugin = value();
-            if (options.plugin.empty()) {
-                throw UsageError("--plugin needs a path");
-            }
-        } else if (name.size() > 1 && name[0] == '-') {
-            throw UsageError("unknown option " + name + " (see --help)");
-        } else {
-            positional.push_back(args[i]);
+    std::vector<std::string> reversed(args.rbegin(), args.rend());
+    try {
+        app.parse(reversed);
+    } catch (const CLI::ParseError &error) {
+        throw UsageError(error.what() + std::string(" (see --help)"));
+    }
+    for (const std::string &extra : app.remaining()) {
+        // CLI11 keeps the "--" that ended the options among the words it did not take.
+        if (extra.size() > 1 && extra[0] == '-' && extra != "--") {
+            throw UsageError("unknown option " + extra.substr(0, extra.find('=')) +
+                             " (see --help)");
         }
     }
 
-    if (options.help) {
+    if (output) {
+        if (output->empty()) {
+            throw UsageError(spelledAs(args, "-o", "--output") + " needs a file name");
+        }
+        options.output = *output;
+    }
+    if (start) {
+        options.start = parseFrameNumber("--start", *start);
+    }
+    if (end) {
+        options.end = parseFrameNumber("--end", *end);
+    }
+    if (every) {
+        options.every = parseFrameNumber("--every", *every);
+    }
+    if (divergence) {
+        options.divergence = parseNumber("--divergence", *divergence);
+    }
+    if (ratingRange) {
+        options.ratingRange = parseNumber("--rating-range", *ratingRange);
+    }
+    if (depth) {
+        const int bits = parseWholeNumber("--depth", *depth);
+        if (bits != 8 && bits != 16 && bits != 32) {
+            throw UsageError("--depth must be 8, 16 or 32, not \"" + *depth + "\"");
+        }
+        options.depth = bits;
+    }
+    if (threads) {
+        const int count = parseWholeNumber("--threads", *threads);
+        if (count < 1 || count > 1024) {
+            throw UsageError("--threads must be between 1 and 1024, not \"" + *threads + "\"");
+        }
+        options.threads = count;
+    }
+    if (plugin) {
+        if (plugin->empty()) {
+            throw UsageError("--plugin needs a path");
+        }
+        options.plugin = *plugin;
+    }
+
+    if (options.help || options.version) {
+        // With --help, an INPUT tells which numbering --start and --end take for it.
+        options.input = positional.empty() ? std::string() : positional[0];
         return options;
     }
     if (positional.empty()) {
@@ -149,6 +225,7 @@ std::string helpText(const std::string &program, const HelpDefaults &defaults)
 {
     std::ostringstream text;
     text << "Usage: " << program << " INPUT -o OUTPUT [options]\n"
+         << "  or:  " << program << " --help [INPUT] | --version\n"
          << "\n"
          << "Builds a clean plate, the static background of a shot, from the frames of INPUT with\n"
          << "the Framemeld plug-in: each pixel is the mean of the sampled values that most other\n"
@@ -156,13 +233,15 @@ std::string helpText(const std::string &program, const HelpDefaults &defaults)
          << "\n"
          << "INPUT is an image sequence (shot.####.exr, shot.%04d.png; quote the pattern), a "
             "folder\n"
-         << "of frames (taken in name order) or a movie file. Frame 0 is the clip's first frame,\n"
-         << "whatever number its file name carries.\n"
+         << "of frames (taken in name order) or a movie file. Frame numbers: --start and --end\n"
+         << "take the numbers in the file names of an image sequence (--start 1001 is\n"
+         << "shot.1001.exr); a folder of frames and a movie count from 0. --help INPUT tells\n"
+         << "which numbering INPUT has and its first and last number.\n"
          << "\n"
          << "Options:\n"
          << "  -o, --output FILE     the clean plate; the format follows the extension\n"
          << "                        (EXR, TIFF, PNG, DPX, JPEG, ...). Required.\n"
-         << "      --start N         first frame to sample (default: 0)\n"
+         << "      --start N         first frame to sample (default: the clip's first frame)\n"
          << "      --end N           last frame to sample (default: the clip's last frame)\n"
          << "      --every N         sample every N-th frame from --start (default: 1)\n"
          << "      --divergence D    values agree when they differ by less than D levels of 255\n"
@@ -176,10 +255,16 @@ std::string helpText(const std::string &program, const HelpDefaults &defaults)
          << "                        the frames: to 8 and 16 bits with rounding, values outside\n"
          << "                        0..1 clipped; to 32 bits exactly.\n"
          << "      --threads N       threads for decoding and rendering (default: one per core)\n"
-         << "      --plugin PATH     the Framemeld module to load (default: the one built with\n"
-         << "                        this program)\n"
-         << "  -q, --quiet           no progress bar\n"
+         << "      --plugin PATH     the Framemeld module to load (default: the one installed or\n"
+         << "                        built with this program)\n"
+         << "  -q, --quiet           no progress bar and no summary line\n"
+         << "      --json            print one JSON object on stdout at the end: input, frames\n"
+         << "                        sampled, settings, output, plate, phase times, exit status\n"
+         << "                        and message (failures too)\n"
+         << "      --version         the tool's version, the plug-in module's version and where\n"
+         << "                        it was loaded from, and the OpenImageIO version\n"
          << "  -h, --help            show this help\n"
+         << "      --                end of the options: what follows is INPUT, even \"-x\"\n"
          << "\n"
          << "The plate keeps the render depth where the format allows it: TIFF holds 8-bit,\n"
          << "16-bit and float plates as they are, EXR stores 8-bit plates as half and the others\n"

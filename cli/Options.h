@@ -22,10 +22,13 @@ struct Options {
     std::string plugin;       // empty: the module built with this program
     bool quiet = false;
     bool help = false;
+    bool version = false;
+    bool json = false; // one JSON object on stdout at the end, failures included
 };
 
 // Parses the arguments after the program name. Throws UsageError naming the offending option.
-// With --help anywhere, only the other options' syntax is checked; INPUT and -o are not required.
+// With --help or --version anywhere, only the other options' syntax is checked; INPUT and -o are
+// not required. "--" ends the options: every word after it is an INPUT, even "-x".
 Options parseOptions(const std::vector<std::string> &args);
 
 // The plug-in's own defaults for the two sliders that --help shows; unset when the module could

@@ -30,6 +30,9 @@ std::vector<std::string> defaultPluginCandidates()
     if (!folder.empty()) {
         candidates.push_back((folder / FRAMEMELD_PLUGIN_FILE_NAME).string());
         candidates.push_back((folder.parent_path() / FRAMEMELD_PLUGIN_FILE_NAME).string());
+        // Installed: bin/framemeld finds lib/framemeld/, wherever the tree was put.
+        candidates.push_back(
+            (folder.parent_path() / "lib" / "framemeld" / FRAMEMELD_PLUGIN_FILE_NAME).string());
     }
 #ifdef FRAMEMELD_PLUGIN_BUILD_PATH
     candidates.push_back(FRAMEMELD_PLUGIN_BUILD_PATH);

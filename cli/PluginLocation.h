@@ -1,6 +1,7 @@
 #pragma once
 // Where the Framemeld module comes from: --plugin when given, else the module that sits next to
-// (or one folder above) the program, else the one this build produced.
+// (or one folder above) the program, else the installed one in ../lib/framemeld/ from the
+// program's folder, else the one this build produced.
 
 #include <string>
 #include <vector>

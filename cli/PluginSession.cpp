@@ -48,6 +48,7 @@ PluginSession::PluginSession(const std::string &modulePath, int threads)
         throw RunError(modulePath +
                        ": the plug-in module failed its setup: " + joined(setup.problems));
     }
+    moduleVersion_ = setup.version;
 }
 
 SliderRanges PluginSession::sliderRanges() const

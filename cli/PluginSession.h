@@ -39,9 +39,13 @@ public:
 
     const std::string &modulePath() const { return module_.path(); }
 
+    // The version the module reported at setup, packed as PF_VERSION packs it.
+    A_u_long moduleVersion() const { return moduleVersion_; }
+
 private:
     runner::PluginModule module_;
     std::unique_ptr<runner::Host> host_;
+    A_u_long moduleVersion_ = 0;
 };
 
 } // namespace framemeld::cli

@@ -29,11 +29,41 @@ double checkedValue(const char *option, const std::optional<double> &given,
     return *given;
 }
 
-std::string clipExtent(int clipLength)
+std::string clipExtent(const FrameNumbering &numbering)
 {
-    return "the clip has " + std::to_string(clipLength) +
-           (clipLength == 1 ? " frame (frame 0)"
-                            : " frames (0 to " + std::to_string(clipLength - 1) + ")");
+    const std::string first = std::to_string(numbering.first);
+    const std::string last = std::to_string(numbering.last());
+    if (numbering.fileNumbers) {
+        return "the clip has " + std::to_string(numbering.frameCount) +
+               (numbering.frameCount == 1 ? " frame (file number " + first + ")"
+                                          : " frames (file numbers " + first + " to " + last + ")");
+    }
+    return "the clip has " + std::to_string(numbering.frameCount) +
+           (numbering.frameCount == 1 ? " frame (frame 0)" : " frames (0 to " + last + ")");
+}
+
+// The layer frame that the clip's frame `given` is, checked against the clip and the slider.
+int layerFrame(const char *option, double given, const SliderRange &range,
+               const FrameNumbering &numbering)
+{
+    const std::string named = std::string(option) + " " + formatNumber(given);
+    if (numbering.fileNumbers && given < static_cast<double>(numbering.first)) {
+        throw UsageError(named +
+                         " is a number no file of the clip carries: " + clipExtent(numbering));
+    }
+    const double layer = given - static_cast<double>(numbering.first);
+    if (layer < range.validMin || layer > range.validMax) {
+        throw UsageError(named +
+                         (numbering.fileNumbers
+                              ? " (frame " + formatNumber(layer) + " of the layer, counted from 0)"
+                              : std::string()) +
+                         " is outside the valid range of \"" + range.label + "\": " +
+                         formatNumber(range.validMin) + " to " + formatNumber(range.validMax));
+    }
+    if (layer > static_cast<double>(numbering.frameCount - 1)) {
+        throw UsageError(named + " is past the end of the clip: " + clipExtent(numbering));
+    }
+    return static_cast<int>(layer);
 }
 
 } // namespace
@@ -50,43 +80,41 @@ std::vector<int> sampledFrames(int start, int end, int every)
     return frames;
 }
 
+std::string FrameNumbering::describe() const
+{
+    const std::string span = std::to_string(first) + " to " + std::to_string(last());
+    return fileNumbers ? "file numbers " + span : "frames counted from 0: " + span;
+}
+
 void checkSliderRanges(const Options &options, const SliderRanges &ranges)
 {
-    checkedValue("--start", options.start, ranges.start, 0.0);
-    checkedValue("--end", options.end, ranges.end, 0.0);
     checkedValue("--every", options.every, ranges.every, 0.0);
     checkedValue("--divergence", options.divergence, ranges.divergence, 0.0);
     checkedValue("--rating-range", options.ratingRange, ranges.ratingRange, 0.0);
 }
 
-SamplingPlan planSampling(const Options &options, const SliderRanges &ranges, int clipLength)
+SamplingPlan planSampling(const Options &options, const SliderRanges &ranges,
+                          const FrameNumbering &numbering)
 {
     SamplingPlan plan;
-    const int lastFrame = clipLength - 1;
-
-    plan.start = static_cast<int>(checkedValue("--start", options.start, ranges.start, 0.0));
+    plan.start = options.start ? layerFrame("--start", *options.start, ranges.start, numbering) : 0;
     // The "End Frame" slider stops at its valid maximum, so a longer clip is cut there.
-    const double defaultEnd = std::min(static_cast<double>(lastFrame), ranges.end.validMax);
-    plan.end = static_cast<int>(checkedValue("--end", options.end, ranges.end, defaultEnd));
+    plan.end = options.end
+                   ? layerFrame("--end", *options.end, ranges.end, numbering)
+                   : static_cast<int>(std::min(static_cast<double>(numbering.frameCount - 1),
+                                               ranges.end.validMax));
     plan.every = static_cast<int>(checkedValue("--every", options.every, ranges.every, 1.0));
     plan.divergence = checkedValue("--divergence", options.divergence, ranges.divergence,
                                    ranges.divergence.defaultValue);
     plan.ratingRange = checkedValue("--rating-range", options.ratingRange, ranges.ratingRange,
                                     ranges.ratingRange.defaultValue);
 
-    if (plan.start > lastFrame) {
-        throw UsageError("--start " + std::to_string(plan.start) +
-                         " is past the end of the clip: " + clipExtent(clipLength));
-    }
-    if (plan.end > lastFrame) {
-        throw UsageError("--end " + std::to_string(plan.end) +
-                         " is past the end of the clip: " + clipExtent(clipLength));
-    }
     // The plug-in would quietly sample only the start frame here; on the command line a
     // reversed range is far more likely a typo than a wish for a one-frame plate.
     if (plan.start > plan.end) {
-        throw UsageError("--start " + std::to_string(plan.start) + " comes after --end " +
-                         std::to_string(plan.end) + ": the range has no frames");
+        throw UsageError("--start " + std::to_string(numbering.first + plan.start) +
+                         " comes after --end " + std::to_string(numbering.first + plan.end) +
+                         ": the range has no frames");
     }
     plan.frames = sampledFrames(plan.start, plan.end, plan.every);
     return plan;

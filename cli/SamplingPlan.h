@@ -26,6 +26,21 @@ struct SliderRanges {
     SliderRange ratingRange;
 };
 
+// How the command line names the clip's frames. Users of sequence tools expect --start 1001 to
+// be the file shot.1001.exr, so a numbered image sequence goes by the numbers its files carry;
+// a folder of frames and a movie count from 0. The plug-in's sliders count layer frames from 0
+// whatever the footage, so the plan maps one to the other.
+struct FrameNumbering {
+    int frameCount = 0;
+    long long first = 0; // the number of the clip's first frame
+    bool fileNumbers = false;
+
+    long long last() const { return first + frameCount - 1; }
+    // "file numbers 1001 to 1100" or "frames counted from 0: 0 to 794", for the summary line.
+    std::string describe() const;
+};
+
+// The slider values are the plug-in's: layer frames counted from 0.
 struct SamplingPlan {
     int start = 0;
     int end = 0;
@@ -36,11 +51,14 @@ struct SamplingPlan {
 };
 
 // Throws UsageError when a given slider value lies outside its valid range, naming the range.
+// --start and --end wait for the clip, since their numbers depend on its numbering.
 void checkSliderRanges(const Options &options, const SliderRanges &ranges);
 
-// Throws as checkSliderRanges does, and also when a frame lies past the clip (naming its length),
-// or when --start comes after --end.
-SamplingPlan planSampling(const Options &options, const SliderRanges &ranges, int clipLength);
+// Throws as checkSliderRanges does, and also when --start or --end names a frame the clip does
+// not have (naming its first and last number and the numbering in force), or when --start comes
+// after --end.
+SamplingPlan planSampling(const Options &options, const SliderRanges &ranges,
+                          const FrameNumbering &numbering);
 
 // The frames the plug-in requests for these slider values: start, start + every, ... up to and
 // including end.

@@ -1,7 +1,10 @@
 // framemeld: footage in, clean plate out, through the host runner and the Framemeld module.
 
+#include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
+#include <cstring>
 #include <exception>
 #include <string>
 #include <thread>
@@ -15,8 +18,10 @@
 #include "cli/PluginLocation.h"
 #include "cli/PluginSession.h"
 #include "cli/ProgressBar.h"
+#include "cli/RunReport.h"
 #include "cli/SamplingPlan.h"
 #include "cli/ThirdPartyLeaks.h"
+#include "cli/VersionReport.h"
 #include "cli/footage/FootageDecoder.h"
 #include "cli/footage/FootageDiscovery.h"
 #include "cli/footage/FootageFrameSource.h"
@@ -71,29 +76,73 @@ double secondsSince(std::chrono::steady_clock::time_point start)
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 }
 
-int run(const std::vector<std::string> &args)
+// A full disk or a closed pipe must not pass for success: pipelines and `make` read the status.
+void writeToStdout(const std::string &text)
 {
-    const Options options = parseOptions(args);
+    errno = 0;
+    const bool written = std::fputs(text.c_str(), stdout) >= 0 && std::fflush(stdout) == 0;
+    if (!written || std::ferror(stdout)) {
+        const int error = errno;
+        throw RunError(std::string("cannot write to standard output: ") +
+                       (error != 0 ? std::strerror(error) : "write error"));
+    }
+}
+
+// Only when INPUT is given with --help: which numbering --start and --end use for it.
+std::string clipNumberingNote(const Options &options)
+{
+    if (options.input.empty()) {
+        return {};
+    }
+    try {
+        const Clip clip = discoverClip(options.input);
+        const FrameNumbering numbering{clip.frameCount, clip.firstNumber, clip.fileNumbers};
+        return "\n" + options.input + ": --start and --end take " + numbering.describe() + "\n";
+    } catch (const std::exception &error) {
+        return "\n" + options.input + ": " + error.what() + "\n";
+    }
+}
+
+int run(const Options &options, RunReport &report)
+{
     if (options.help) {
-        std::fputs(helpText("framemeld", helpDefaults(options)).c_str(), stdout);
+        writeToStdout(helpText("framemeld", helpDefaults(options)) + clipNumberingNote(options));
         return kExitOk;
     }
+    if (options.version) {
+        std::string firstLine;
+        try {
+            writeToStdout(versionReport(options.plugin, firstLine));
+        } catch (const RunError &) {
+            // The tool's own version is still worth telling when the module is what broke.
+            std::fputs(firstLine.c_str(), stdout);
+            throw;
+        }
+        return kExitOk;
+    }
+    report.input = options.input;
+    report.output = options.output;
 
     // Cheap checks first, so that a typo does not cost a long decode.
     checkOutputPath(options.output);
     const std::string modulePath = locatePlugin(options.plugin);
     guardModuleFaults(modulePath);
     PluginSession session(modulePath, options.threads);
+    report.plugin = session.modulePath();
+    // From here on Ctrl-C cancels: opening a movie and loading OpenImageIO take a while.
+    CancelSignal onCtrlC(session.cancelFlag());
     const SliderRanges ranges = session.sliderRanges();
     checkSliderRanges(options, ranges);
 
     const Clip clip = discoverClip(options.input);
+    report.numbering = FrameNumbering{clip.frameCount, clip.firstNumber, clip.fileNumbers};
     const FootageFormat format = probeFootage(clip);
-    const SamplingPlan plan = planSampling(options, ranges, clip.frameCount);
+    const SamplingPlan plan = planSampling(options, ranges, *report.numbering);
+    report.plan = plan;
     const Depth depth =
         options.depth ? *runner::depthFromBits(*options.depth) : format.naturalDepth;
+    report.renderBits = runner::bitsPerChannel(depth);
 
-    CancelSignal onCtrlC(session.cancelFlag());
     ProgressBar bar(stderr, !options.quiet && isTerminal(stderr));
 
     // Where the time goes, for users weighing --every, --threads or another footage format.
@@ -102,8 +151,7 @@ int run(const std::vector<std::string> &args)
     bar.startPhase("Reading frames", static_cast<long long>(plan.frames.size()));
     source.decode(plan.frames,
                   [&bar](long long done, long long total) { bar.update(done, total); });
-
-    const double readSeconds = secondsSince(phaseStart);
+    report.phaseSeconds.emplace_back("read", secondsSince(phaseStart));
 
     phaseStart = std::chrono::steady_clock::now();
     session.apply(plan);
@@ -112,7 +160,7 @@ int run(const std::vector<std::string> &args)
         session.render(source, [&bar](long done, long total) { bar.update(done, total); });
     bar.update(1, 1);
     bar.finish();
-    const double renderSeconds = secondsSince(phaseStart);
+    report.phaseSeconds.emplace_back("render", secondsSince(phaseStart));
 
     phaseStart = std::chrono::steady_clock::now();
     PlateImage image;
@@ -125,19 +173,60 @@ int run(const std::vector<std::string> &args)
     fileOptions.withAlpha = format.hasAlpha;
     fileOptions.unassociatedAlpha = format.unassociatedAlpha;
     writePlate(options.output, image, fileOptions, &session.cancelFlag());
-    const double writeSeconds = secondsSince(phaseStart);
+    report.phaseSeconds.emplace_back("write", secondsSince(phaseStart));
+    report.plateWidth = image.width;
+    report.plateHeight = image.height;
 
     if (!options.quiet) {
-        std::fprintf(
-            stderr,
-            "framemeld: wrote %s (%dx%d, %d-bit render) from %zu of %d frames (%s, %d to %d)\n",
-            options.output.c_str(), image.width, image.height, runner::bitsPerChannel(depth),
-            plan.frames.size(), clip.frameCount, everyText(plan.every).c_str(), plan.start,
-            plan.end);
-        std::fprintf(stderr, "framemeld: read %.2f s, render %.2f s, write %.2f s\n", readSeconds,
-                     renderSeconds, writeSeconds);
+        const long long first = report.numbering->first;
+        std::fprintf(stderr,
+                     "framemeld: wrote %s (%dx%d, %d-bit render) from %zu of %d frames (%s, %lld "
+                     "to %lld; %s)\n",
+                     options.output.c_str(), image.width, image.height, report.renderBits,
+                     plan.frames.size(), clip.frameCount, everyText(plan.every).c_str(),
+                     first + plan.start, first + plan.end, report.numbering->describe().c_str());
+        std::fprintf(stderr, "framemeld: read %.2f s, render %.2f s, write %.2f s\n",
+                     report.phaseSeconds[0].second, report.phaseSeconds[1].second,
+                     report.phaseSeconds[2].second);
     }
     return kExitOk;
+}
+
+// --json is honoured even when the command line around it is wrong, so look for it by hand.
+bool wantsJson(const std::vector<std::string> &args)
+{
+    for (const std::string &word : args) {
+        if (word == "--") {
+            return false;
+        }
+        if (word == "--json") {
+            return true;
+        }
+    }
+    return false;
+}
+
+// Runs the tool and returns its exit status; failures are printed here, as every layer leaves
+// them to its caller.
+int runReported(const std::vector<std::string> &args, RunReport &report)
+{
+    try {
+        return run(parseOptions(args), report);
+    } catch (const CancelledError &) {
+        report.message = "cancelled; no output written";
+        report.exitStatus = kExitCancelled;
+    } catch (const CliError &error) {
+        report.message = error.what();
+        report.exitStatus = error.exitStatus();
+    } catch (const std::bad_alloc &) {
+        report.message = "out of memory (sample fewer frames with --every or --end)";
+        report.exitStatus = kExitFailure;
+    } catch (const std::exception &error) {
+        report.message = error.what();
+        report.exitStatus = kExitFailure;
+    }
+    std::fprintf(stderr, "framemeld: %s\n", report.message.c_str());
+    return report.exitStatus;
 }
 
 } // namespace
@@ -155,20 +244,16 @@ extern "C" const char *__lsan_default_options()
 int main(int argc, char **argv)
 {
     const std::vector<std::string> args(argv + 1, argv + argc);
-    try {
-        return run(args);
-    } catch (const CancelledError &) {
-        std::fputs("framemeld: cancelled; no output written\n", stderr);
-        return kExitCancelled;
-    } catch (const CliError &error) {
-        std::fprintf(stderr, "framemeld: %s\n", error.what());
-        return error.exitStatus();
-    } catch (const std::bad_alloc &) {
-        std::fputs("framemeld: out of memory (sample fewer frames with --every or --end)\n",
-                   stderr);
-        return kExitFailure;
-    } catch (const std::exception &error) {
-        std::fprintf(stderr, "framemeld: %s\n", error.what());
-        return kExitFailure;
+    RunReport report;
+    report.exitStatus = runReported(args, report);
+    if (wantsJson(args) && !std::count(args.begin(), args.end(), "--help") &&
+        !std::count(args.begin(), args.end(), "-h") &&
+        !std::count(args.begin(), args.end(), "--version")) {
+        if (std::fputs(report.json().c_str(), stdout) < 0 || std::fflush(stdout) != 0) {
+            std::fprintf(stderr, "framemeld: cannot write the JSON report to standard output: %s\n",
+                         std::strerror(errno));
+            return report.exitStatus != kExitOk ? report.exitStatus : kExitFailure;
+        }
     }
+    return report.exitStatus;
 }

@@ -9,7 +9,7 @@ packages=(
   libopenimageio-dev openimageio-tools ffmpeg opencv-doc
   g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64 wine wine64 libxml2-utils
   clang libclang-rt-14-dev clang-format
-  libdeflate-dev pngcheck
+  libdeflate-dev pngcheck libcli11-dev dpkg-dev help2man
 )
 # The plate benchmark (bench/plate-bench.sh) also times peers; only `setup.sh --bench` adds them.
 if [[ "${1:-}" == "--bench" ]]; then packages+=(hyperfine ffmpeg imagemagick time); fi

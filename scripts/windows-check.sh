@@ -2,7 +2,9 @@
 # Builds the Windows module framemeldAE.aex with the mingw-w64 cross compiler and checks it:
 #   1. the PE check: x64 DLL, exports exactly EntryPointFunc, imports only Windows' own DLLs,
 #      and a PIPL resource (id 16000, language 1033) holding the PiPL generator's bytes;
-#   2. the render check: the same render-dump program, built for Linux and for Windows, renders a
+#   2. the package: cpack makes Framemeld-<version>-win64.zip with framemeldAE.aex (which passes
+#      the PE check too) and INSTALL.txt;
+#   3. the render check: the same render-dump program, built for Linux and for Windows, renders a
 #      generated clip at 8, 16 and 32 bits through Framemeld.so and (under Wine) through
 #      framemeldAE.aex; every output file must be byte for byte the same.
 # Exits non-zero on any failure and says what differs.
@@ -39,12 +41,11 @@ cmake -S . -B "$linux_dir" -G Ninja -DCMAKE_BUILD_TYPE=Release -DFRAMEMELD_WERRO
 cmake --build "$linux_dir" -j "$jobs" --target Framemeld framemeld_plate_dump framemeld_aex_check
 
 echo "== cross build: framemeldAE.aex and the render-dump program for Windows"
-# Tests and the command-line tool need libraries that have no Windows build here; the packaging
-# folder brings in the runner on its own.
+# The toolchain file alone: the build leaves out by itself the tests and the command-line tool,
+# which need libraries that have no Windows build here.
 cmake -S . -B "$cross_dir" -G Ninja -DCMAKE_BUILD_TYPE=Release -DFRAMEMELD_WERROR=ON \
-      -DCMAKE_TOOLCHAIN_FILE="$root/packaging/mingw-w64-x86_64.cmake" \
-      -DFRAMEMELD_BUILD_TESTS=OFF -DFRAMEMELD_BUILD_TOOLS=OFF >/dev/null
-cmake --build "$cross_dir" -j "$jobs" --target Framemeld framemeld_plate_dump
+      -DCMAKE_TOOLCHAIN_FILE="$root/packaging/mingw-w64-x86_64.cmake" >/dev/null
+cmake --build "$cross_dir" -j "$jobs"
 
 aex="$cross_dir/framemeldAE.aex"
 pipl="$cross_dir/pipl/FramemeldPiPL.bin"
@@ -58,6 +59,27 @@ fi
 if ! "$linux_dir/packaging/framemeld_aex_check" "$aex" "$pipl"; then
   fail "framemeldAE.aex is not what the host needs (see above)"
 fi
+
+echo "== package: the .zip for Windows"
+version=$(sed -n 's/^project(Framemeld VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
+zip="$cross_dir/Framemeld-$version-win64.zip"
+rm -f "$zip"
+(cd "$cross_dir" && cpack >/dev/null) || fail "cpack failed in $cross_dir"
+unpacked=$(mktemp -d "${TMPDIR:-/tmp}/framemeld-winzip.XXXXXX")
+if [[ -f $zip ]] && (cd "$unpacked" && cmake -E tar xf "$zip"); then
+  [[ -f $unpacked/INSTALL.txt ]] || fail "$zip has no INSTALL.txt"
+  grep -q 'Tessaran' "$unpacked/INSTALL.txt" || fail "INSTALL.txt does not say how to find the effect"
+  if [[ ! -f $unpacked/framemeldAE.aex ]]; then
+    fail "$zip has no framemeldAE.aex"
+  elif ! "$linux_dir/packaging/framemeld_aex_check" "$unpacked/framemeldAE.aex" "$pipl"; then
+    fail "the framemeldAE.aex in $zip is not what the host needs (see above)"
+  else
+    echo "   $(basename "$zip"): framemeldAE.aex and INSTALL.txt"
+  fi
+else
+  fail "no readable $zip"
+fi
+rm -rf "$unpacked"
 
 echo "== render check under Wine"
 wine=${WINE:-wine}

@@ -1,14 +1,16 @@
 /* The callback suites: the utility callbacks again, as versioned tables acquired by name through
  * SPBasicSuite. Suite names are matched exactly, lower-case "i" included.
  *
- * The pixel format values are not pulled in here: include AE_EffectPixelFormat.h for them, so code
- * that builds against this stand-in does not lean on an include the real header may not make. */
+ * Includes what the host's header includes (the pixel formats and the basic suite), so code
+ * written against the real headers finds the same names through this one. */
 
 #ifndef FRAMEMELD_SDK_AE_EFFECTCBSUITES_H
 #define FRAMEMELD_SDK_AE_EFFECTCBSUITES_H
 
 #include "AE_Effect.h"
 #include "AE_EffectCB.h"
+#include "AE_EffectPixelFormat.h"
+#include "SPBasic.h"
 
 /* clang reports a packing change made inside an included file; here it is the point. */
 #if defined(__clang__)

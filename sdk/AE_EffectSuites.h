@@ -6,6 +6,7 @@
 
 #include "A.h"
 #include "AE_Effect.h"
+#include "SPBasic.h"
 
 /* clang reports a packing change made inside an included file; here it is the point. */
 #if defined(__clang__)

@@ -153,6 +153,8 @@ Clip discoverSequence(const std::string &input, const SequencePattern &pattern)
         ++expected;
     }
     clip.frameCount = static_cast<int>(clip.frameFiles.size());
+    clip.fileNumbers = true;
+    clip.firstNumber = first;
     return clip;
 }
 

@@ -55,10 +55,13 @@ public:
     // (the file the user asked for, when `file` is its temporary stand-in).
     virtual void writePlate(const std::string &file, const std::string &shownAs,
                             const PlateImage &plate, const PlateFileOptions &options) const = 0;
+
+    // The OpenImageIO release the module was built against, for `framemeld --version`.
+    virtual std::string libraryVersion() const = 0;
 };
 
 // Raised when the module's interface changes, so a stale module is refused, not misused.
-inline constexpr int kOiioModuleInterface = 1;
+inline constexpr int kOiioModuleInterface = 2;
 
 // The module's one export: the interface for `interfaceVersion`, or null for another version.
 using OiioModuleEntry = const OiioModule *(*)(int interfaceVersion);
@@ -67,5 +70,8 @@ inline constexpr const char *kOiioModuleEntryName = "framemeld_oiio_footage";
 // Loads the module on first use (safe from any thread). Throws RunError saying where it looked
 // when it cannot be loaded.
 const OiioModule &oiioModule();
+
+// The file oiioModule() loaded; loads it first, throwing as oiioModule() does.
+std::string oiioModulePath();
 
 } // namespace framemeld::cli

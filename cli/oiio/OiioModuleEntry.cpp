@@ -1,6 +1,8 @@
 // The OpenImageIO module's one export: the tool's OiioModule interface over the readers and
 // the writer of this folder.
 
+#include <OpenImageIO/oiioversion.h>
+
 #include "cli/oiio/OiioFileKinds.h"
 #include "cli/oiio/OiioFootageReader.h"
 #include "cli/oiio/OiioModule.h"
@@ -29,6 +31,7 @@ public:
     {
         oiio::writePlate(file, shownAs, plate, options);
     }
+    std::string libraryVersion() const override { return OIIO_VERSION_STRING; }
 };
 
 } // namespace

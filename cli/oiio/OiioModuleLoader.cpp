@@ -24,6 +24,10 @@ std::vector<std::string> moduleCandidates()
     const fs::path self = fs::read_symlink("/proc/self/exe", error);
     if (!error) {
         candidates.push_back((self.parent_path() / FRAMEMELD_OIIO_MODULE_FILE_NAME).string());
+        // Installed: bin/framemeld finds lib/framemeld/, wherever the tree was put.
+        candidates.push_back((self.parent_path().parent_path() / "lib" / "framemeld" /
+                              FRAMEMELD_OIIO_MODULE_FILE_NAME)
+                                 .string());
     }
 #ifdef FRAMEMELD_OIIO_MODULE_BUILD_PATH
     candidates.push_back(FRAMEMELD_OIIO_MODULE_BUILD_PATH);
@@ -31,7 +35,7 @@ std::vector<std::string> moduleCandidates()
     return candidates;
 }
 
-const OiioModule *load(std::string &failure)
+const OiioModule *load(std::string &failure, std::string &loadedFrom)
 {
     for (const std::string &candidate : moduleCandidates()) {
         std::error_code error;
@@ -50,6 +54,7 @@ const OiioModule *load(std::string &failure)
         auto entry = reinterpret_cast<OiioModuleEntry>(dlsym(handle, kOiioModuleEntryName));
         const OiioModule *footage = entry ? entry(kOiioModuleInterface) : nullptr;
         if (footage != nullptr) {
+            loadedFrom = candidate;
             return footage;
         }
         failure +=
@@ -58,6 +63,8 @@ const OiioModule *load(std::string &failure)
     return nullptr;
 }
 
+std::string loadedModulePath;
+
 } // namespace
 
 const OiioModule &oiioModule()
@@ -65,13 +72,19 @@ const OiioModule &oiioModule()
     static std::once_flag once;
     static const OiioModule *footage = nullptr;
     static std::string failure;
-    std::call_once(once, [] { footage = load(failure); });
+    std::call_once(once, [] { footage = load(failure, loadedModulePath); });
     if (footage == nullptr) {
         throw RunError("cannot load the OpenImageIO module " FRAMEMELD_OIIO_MODULE_FILE_NAME
                        ", which reads and writes every format but PNG (" +
                        failure + ")");
     }
     return *footage;
+}
+
+std::string oiioModulePath()
+{
+    oiioModule();
+    return loadedModulePath;
 }
 
 } // namespace framemeld::cli

@@ -4,7 +4,10 @@
 #ifndef FRAMEMELD_SDK_SPBASIC_H
 #define FRAMEMELD_SDK_SPBASIC_H
 
+#include <stddef.h>
+
 #include "SPConfig.h"
+#include "SPErrorCodes.h"
 #include "SPTypes.h"
 
 /* clang reports a packing change made inside an included file; here it is the point. */

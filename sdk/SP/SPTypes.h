@@ -7,6 +7,7 @@
 #include <stdint.h>
 
 #include "SPConfig.h"
+#include "SPErrorCodes.h"
 
 /* Calling-convention slot in every suite declaration; empty on every current compiler. */
 #define SPAPI

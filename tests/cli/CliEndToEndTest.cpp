@@ -78,12 +78,14 @@ double sceneAlpha(int frame, int x, int y)
     return ((x + y + frame) % 11 == 0) ? 0.5 : 1.0;
 }
 
+// `firstNumber` names the clip's first frame on the command line: the first file's number for a
+// numbered sequence, 0 for a folder or a movie; the sliders above count from it.
 std::vector<std::string> cliArgs(const std::string &input, const std::string &output,
-                                 std::vector<std::string> extra = {})
+                                 long long firstNumber = 0)
 {
     std::vector<std::string> args{input, "-o", output, "--quiet"};
     args.insert(args.end(), kSliderArgs.begin(), kSliderArgs.end());
-    args.insert(args.end(), extra.begin(), extra.end());
+    args[5] = std::to_string(firstNumber + std::stoll(args[5]));
     return args;
 }
 
@@ -109,7 +111,7 @@ TEST(CliEndToEnd, PngSequenceMatchesTheDirectRenderAtEightBits)
     }
     const World expected = directPlate(source, Sliders{});
 
-    const auto run = runFramemeld(cliArgs(in.file("shot.%d.png"), out.file("plate.png")));
+    const auto run = runFramemeld(cliArgs(in.file("shot.%d.png"), out.file("plate.png"), 101));
     ASSERT_EQ(run.exitStatus, 0) << run.output;
     EXPECT_EQ(run.output, "") << "--quiet prints nothing";
     int w = 0, h = 0, c = 0;
@@ -218,7 +220,7 @@ TEST(CliEndToEnd, FloatExrSequenceMatchesTheDirectRenderUnclipped)
     }
     const World expected = directPlate(source, Sliders{});
 
-    const auto run = runFramemeld(cliArgs(in.file("cg.####.exr"), out.file("plate.exr")));
+    const auto run = runFramemeld(cliArgs(in.file("cg.####.exr"), out.file("plate.exr"), 10));
     ASSERT_EQ(run.exitStatus, 0) << run.output;
     int w = 0, h = 0, c = 0;
     OIIO::TypeDesc stored;
@@ -410,10 +412,16 @@ TEST(CliEndToEnd, WrongOptionsAreUsageErrorsWithTheValidRange)
                  {{input, "-o", plate, "--every", "0"}, 2, "\"Every n-th Frame\": 1 to 100"},
                  {{input, "-o", plate, "--rating-range", "0"}, 2, "\"Rating Range\": 0.1 to 9999"},
                  {{input, "-o", plate, "--divergence", "101"}, 2, "\"Divergence\": 0 to 100"},
-                 {{input, "-o", plate, "--end", "6"},
+                 {{input, "-o", plate, "--end", "1006"},
                   2,
-                  "past the end of the clip: the clip has 6 frames (0 to 5)"},
-                 {{input, "-o", plate, "--start", "4", "--end", "2"}, 2, "the range has no frames"},
+                  "past the end of the clip: the clip has 6 frames (file numbers 1000 to 1005)"},
+                 {{input, "-o", plate, "--start", "4"},
+                  2,
+                  "--start 4 is a number no file of the clip carries: the clip has 6 frames "
+                  "(file numbers 1000 to 1005)"},
+                 {{input, "-o", plate, "--start", "1004", "--end", "1002"},
+                  2,
+                  "the range has no frames"},
                  {{input, "-o", plate, "--depth", "10"}, 2, "--depth must be 8, 16 or 32"},
              });
 }
@@ -448,13 +456,14 @@ TEST(CliEndToEnd, TheSummaryNamesTheSampledFrames)
     TempDir in, out;
     writeSmallSequence(in, "ok", 6);
     const auto run = runFramemeld(
-        {in.file("ok.####.png"), "-o", out.file("p.png"), "--every", "2", "--start", "1"});
+        {in.file("ok.####.png"), "-o", out.file("p.png"), "--every", "2", "--start", "1001"});
     ASSERT_EQ(run.exitStatus, 0) << run.output;
     // Not a terminal, so no progress bar; the summary still comes.
     EXPECT_THAT(run.output, testing::Not(HasSubstr("Rendering")));
     EXPECT_THAT(run.output, HasSubstr("wrote " + out.file("p.png") +
                                       " (8x6, 8-bit render) from 3 of "
-                                      "6 frames (every 2nd frame, 1 to 5)"));
+                                      "6 frames (every 2nd frame, 1001 to 1005; file numbers "
+                                      "1000 to 1005)"));
     EXPECT_THAT(run.output,
                 testing::ContainsRegex("read [0-9]+\\.[0-9]+ s, render [0-9]+\\.[0-9]+ s, "
                                        "write [0-9]+\\.[0-9]+ s"));

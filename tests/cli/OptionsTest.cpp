@@ -64,6 +64,28 @@ TEST(Options, HelpNeedsNeitherInputNorOutput)
     EXPECT_THAT(usageErrorOf({"--help", "--every", "x"}), HasSubstr("--every needs a number"));
 }
 
+TEST(Options, DoubleDashEndsTheOptions)
+{
+    const Options options = parseOptions({"-o", "p.png", "--", "-x"});
+    EXPECT_EQ(options.input, "-x");
+    EXPECT_EQ(options.output, "p.png");
+    // After "--" an option's name is a file name too, so two INPUTs here.
+    EXPECT_THAT(usageErrorOf({"--", "in.mov", "-o", "p.png"}), HasSubstr("one INPUT expected"));
+    EXPECT_THAT(usageErrorOf({"-o", "--"}), HasSubstr("-o needs a value"));
+}
+
+TEST(Options, TheLastOfARepeatedOptionCountsAndFlagsMayComeAnywhere)
+{
+    const Options options = parseOptions({"--json", "in.mov", "-o", "a.png", "--output=b.png",
+                                          "--every", "2", "--every=3", "--start", "-5"});
+    EXPECT_EQ(options.output, "b.png");
+    EXPECT_EQ(options.every, 3.0);
+    EXPECT_EQ(options.start, -5.0); // refused later against the clip, with its numbers
+    EXPECT_TRUE(options.json);
+    EXPECT_TRUE(parseOptions({"--version"}).version);
+    EXPECT_THAT(usageErrorOf({"--version=1"}), HasSubstr("--version takes no value"));
+}
+
 TEST(Options, RefusesWrongCommandLinesNamingTheOption)
 {
     const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
@@ -95,10 +117,12 @@ TEST(Options, HelpListsEveryOptionWithItsDefault)
     const std::string withModule = helpText("framemeld", HelpDefaults{2.0, 1.5});
     for (const char *option :
          {"-o, --output", "--start N", "--end N", "--every N", "--divergence D", "--rating-range R",
-          "--depth 8|16|32", "--threads N", "--plugin PATH", "--quiet", "--help"}) {
+          "--depth 8|16|32", "--threads N", "--plugin PATH", "--quiet", "--help", "--json",
+          "--version"}) {
         EXPECT_THAT(withModule, HasSubstr(option));
     }
-    EXPECT_THAT(withModule, HasSubstr("(default: 0)"));
+    EXPECT_THAT(withModule, HasSubstr("(default: the clip's first frame)"));
+    EXPECT_THAT(withModule, HasSubstr("numbers in the file names"));
     EXPECT_THAT(withModule, HasSubstr("(default: the clip's last frame)"));
     EXPECT_THAT(withModule, HasSubstr("(default: 1)"));
     EXPECT_THAT(withModule, HasSubstr("(default: 2)"));   // divergence, from the module

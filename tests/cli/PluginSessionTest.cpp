@@ -37,7 +37,7 @@ TEST(PluginSession, RendersWithThePlannedSlidersAndReportsProgress)
     InMemoryFrameSource source = greySource(4);
     Options options;
     options.every = 2;
-    session.apply(planSampling(options, session.sliderRanges(), 4));
+    session.apply(planSampling(options, session.sliderRanges(), FrameNumbering{4}));
     // Reports may come from the render's worker threads.
     std::atomic<long> lastDone{0}, lastTotal{0};
     const auto plate = session.render(source, [&](long done, long total) {
@@ -54,7 +54,7 @@ TEST(PluginSession, ACancelDuringTheRenderStopsIt)
 {
     PluginSession session(test::modulePath(), 2);
     InMemoryFrameSource source = greySource(6);
-    session.apply(planSampling(Options{}, session.sliderRanges(), 6));
+    session.apply(planSampling(Options{}, session.sliderRanges(), FrameNumbering{6}));
     std::atomic<long> reports{0};
     EXPECT_THROW(session.render(source,
                                 [&](long, long) {

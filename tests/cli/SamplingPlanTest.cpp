@@ -24,10 +24,10 @@ SliderRanges pluginLikeRanges()
     return ranges;
 }
 
-std::string usageErrorOf(const Options &options, int clipLength)
+std::string usageErrorOf(const Options &options, const FrameNumbering &numbering)
 {
     try {
-        planSampling(options, pluginLikeRanges(), clipLength);
+        planSampling(options, pluginLikeRanges(), numbering);
     } catch (const UsageError &error) {
         return error.what();
     }
@@ -37,7 +37,7 @@ std::string usageErrorOf(const Options &options, int clipLength)
 
 TEST(SamplingPlan, DefaultsTakeTheWholeClipAndThePluginsSliderDefaults)
 {
-    const SamplingPlan plan = planSampling(Options{}, pluginLikeRanges(), 6);
+    const SamplingPlan plan = planSampling(Options{}, pluginLikeRanges(), FrameNumbering{6});
     EXPECT_EQ(plan.start, 0); // not the slider's default of 1: the whole clip
     EXPECT_EQ(plan.end, 5);
     EXPECT_EQ(plan.every, 1);
@@ -56,7 +56,8 @@ TEST(SamplingPlan, FramesFollowThePluginsGrid)
     Options options;
     options.start = 3;
     options.every = 8;
-    EXPECT_THAT(planSampling(options, pluginLikeRanges(), 30).frames, ElementsAre(3, 11, 19, 27));
+    EXPECT_THAT(planSampling(options, pluginLikeRanges(), FrameNumbering{30}).frames,
+                ElementsAre(3, 11, 19, 27));
 }
 
 TEST(SamplingPlan, ValuesOutsideASlidersRangeAreRefusedWithTheRange)
@@ -64,20 +65,22 @@ TEST(SamplingPlan, ValuesOutsideASlidersRangeAreRefusedWithTheRange)
     Options every;
     every.every = 0;
     EXPECT_THAT(
-        usageErrorOf(every, 10),
+        usageErrorOf(every, FrameNumbering{10}),
         HasSubstr("--every 0 is outside the valid range of \"Every n-th Frame\": 1 to 100"));
     Options rating;
     rating.ratingRange = 0.05;
-    EXPECT_THAT(usageErrorOf(rating, 10), HasSubstr("\"Rating Range\": 0.1 to 9999"));
+    EXPECT_THAT(usageErrorOf(rating, FrameNumbering{10}),
+                HasSubstr("\"Rating Range\": 0.1 to 9999"));
     Options divergence;
     divergence.divergence = 100.5;
-    EXPECT_THAT(usageErrorOf(divergence, 10), HasSubstr("\"Divergence\": 0 to 100"));
+    EXPECT_THAT(usageErrorOf(divergence, FrameNumbering{10}),
+                HasSubstr("\"Divergence\": 0 to 100"));
     Options start;
     start.start = -1;
-    EXPECT_THAT(usageErrorOf(start, 10), HasSubstr("\"Start Frame\": 0 to 9999"));
+    EXPECT_THAT(usageErrorOf(start, FrameNumbering{10}), HasSubstr("\"Start Frame\": 0 to 9999"));
     Options end;
     end.end = 10000;
-    EXPECT_THAT(usageErrorOf(end, 20000), HasSubstr("\"End Frame\": 0 to 9999"));
+    EXPECT_THAT(usageErrorOf(end, FrameNumbering{20000}), HasSubstr("\"End Frame\": 0 to 9999"));
 
     // The range check alone, as main() runs it before touching the footage.
     EXPECT_THROW(checkSliderRanges(every, pluginLikeRanges()), UsageError);
@@ -88,11 +91,59 @@ TEST(SamplingPlan, FramesPastTheClipNameItsLength)
 {
     Options end;
     end.end = 795;
-    EXPECT_THAT(usageErrorOf(end, 795), HasSubstr("--end 795 is past the end of the clip: the clip "
-                                                  "has 795 frames (0 to 794)"));
+    EXPECT_THAT(usageErrorOf(end, FrameNumbering{795}),
+                HasSubstr("--end 795 is past the end of the clip: the clip "
+                          "has 795 frames (0 to 794)"));
     Options start;
     start.start = 3;
-    EXPECT_THAT(usageErrorOf(start, 1), HasSubstr("the clip has 1 frame (frame 0)"));
+    EXPECT_THAT(usageErrorOf(start, FrameNumbering{1}),
+                HasSubstr("the clip has 1 frame (frame 0)"));
+}
+
+// A sequence shot.1001.png ... shot.1100.png: --start and --end take the files' numbers and the
+// plug-in gets layer frames from 0.
+TEST(SamplingPlan, ANumberedSequenceGoesByItsFileNumbers)
+{
+    const FrameNumbering shot{100, 1001, true};
+    const SamplingPlan whole = planSampling(Options{}, pluginLikeRanges(), shot);
+    EXPECT_EQ(whole.start, 0);
+    EXPECT_EQ(whole.end, 99);
+
+    Options options;
+    options.start = 1001;
+    options.end = 1010;
+    options.every = 3;
+    const SamplingPlan plan = planSampling(options, pluginLikeRanges(), shot);
+    EXPECT_EQ(plan.start, 0);
+    EXPECT_EQ(plan.end, 9);
+    EXPECT_THAT(plan.frames, ElementsAre(0, 3, 6, 9));
+    EXPECT_EQ(shot.describe(), "file numbers 1001 to 1100");
+    EXPECT_EQ(FrameNumbering{795}.describe(), "frames counted from 0: 0 to 794");
+
+    Options before;
+    before.start = 5; // a frame number counted from 0, on a clip that goes by file numbers
+    EXPECT_THAT(usageErrorOf(before, shot),
+                HasSubstr("--start 5 is a number no file of the clip carries: the clip has 100 "
+                          "frames (file numbers 1001 to 1100)"));
+    Options after;
+    after.end = 1101;
+    EXPECT_THAT(usageErrorOf(after, shot),
+                HasSubstr("--end 1101 is past the end of the clip: the clip has 100 frames "
+                          "(file numbers 1001 to 1100)"));
+    Options reversed;
+    reversed.start = 1050;
+    reversed.end = 1020;
+    EXPECT_THAT(usageErrorOf(reversed, shot), HasSubstr("--start 1050 comes after --end 1020"));
+    Options one;
+    one.end = 8;
+    EXPECT_THAT(usageErrorOf(one, FrameNumbering{1, 7, true}),
+                HasSubstr("the clip has 1 frame (file number 7)"));
+    // The slider's limit applies to the layer frame the number maps to.
+    Options far;
+    far.end = 20000;
+    EXPECT_THAT(usageErrorOf(far, FrameNumbering{30000, 1000, true}),
+                HasSubstr("--end 20000 (frame 19000 of the layer, counted from 0) is outside the "
+                          "valid range of \"End Frame\": 0 to 9999"));
 }
 
 TEST(SamplingPlan, AReversedRangeHasNoFrames)
@@ -100,12 +151,13 @@ TEST(SamplingPlan, AReversedRangeHasNoFrames)
     Options options;
     options.start = 8;
     options.end = 2;
-    EXPECT_THAT(usageErrorOf(options, 10), HasSubstr("--start 8 comes after --end 2"));
+    EXPECT_THAT(usageErrorOf(options, FrameNumbering{10}),
+                HasSubstr("--start 8 comes after --end 2"));
 }
 
 TEST(SamplingPlan, AClipLongerThanTheEndSliderIsCutAtItsMaximum)
 {
-    const SamplingPlan plan = planSampling(Options{}, pluginLikeRanges(), 12000);
+    const SamplingPlan plan = planSampling(Options{}, pluginLikeRanges(), FrameNumbering{12000});
     EXPECT_EQ(plan.end, 9999);
     EXPECT_EQ(plan.frames.size(), 10000u);
 }
