@@ -12,12 +12,14 @@
 #include "cli/Options.h"
 #include "cli/PluginLocation.h"
 #include "cli/PluginSession.h"
+#include "cli/PrintableText.h"
 #include "cli/ProgressBar.h"
 #include "cli/SamplingPlan.h"
 #include "cli/ThirdPartyLeaks.h"
 #include "cli/footage/FootageDecoder.h"
 #include "cli/footage/FootageDiscovery.h"
 #include "cli/footage/FootageFrameSource.h"
+#include "cli/plate/OutputPath.h"
 #include "cli/plate/PlateWriter.h"
 
 using namespace framemeld::cli;
@@ -81,6 +83,7 @@ int run(const std::vector<std::string> &args)
     checkSliderRanges(options, ranges);
 
     const Clip clip = discoverClip(options.input);
+    checkOutputIsNoInput(options.output, clip);
     const FootageFormat format = probeFootage(clip);
     const SamplingPlan plan = planSampling(options, ranges, clip.frameCount);
     const Depth depth =
@@ -124,9 +127,9 @@ int run(const std::vector<std::string> &args)
         std::fprintf(
             stderr,
             "framemeld: wrote %s (%dx%d, %d-bit render) from %zu of %d frames (%s, %d to %d)\n",
-            options.output.c_str(), image.width, image.height, runner::bitsPerChannel(depth),
-            plan.frames.size(), clip.frameCount, everyText(plan.every).c_str(), plan.start,
-            plan.end);
+            printableText(options.output).c_str(), image.width, image.height,
+            runner::bitsPerChannel(depth), plan.frames.size(), clip.frameCount,
+            everyText(plan.every).c_str(), plan.start, plan.end);
         std::fprintf(stderr, "framemeld: read %.2f s, render %.2f s, write %.2f s\n", readSeconds,
                      renderSeconds, writeSeconds);
     }
@@ -154,14 +157,14 @@ int main(int argc, char **argv)
         std::fputs("framemeld: cancelled; no output written\n", stderr);
         return kExitCancelled;
     } catch (const CliError &error) {
-        std::fprintf(stderr, "framemeld: %s\n", error.what());
+        std::fprintf(stderr, "framemeld: %s\n", printableText(error.what()).c_str());
         return error.exitStatus();
     } catch (const std::bad_alloc &) {
         std::fputs("framemeld: out of memory (sample fewer frames with --every or --end)\n",
                    stderr);
         return kExitFailure;
     } catch (const std::exception &error) {
-        std::fprintf(stderr, "framemeld: %s\n", error.what());
+        std::fprintf(stderr, "framemeld: %s\n", printableText(error.what()).c_str());
         return kExitFailure;
     }
 }
