@@ -140,12 +140,17 @@ void readBack(int fd, const std::string &formatName, const std::string &shownAs,
     if (spec.width != plate.width || spec.height != plate.height) {
         fail("it is " + std::to_string(spec.width) + "x" + std::to_string(spec.height));
     }
+    const bool tiled = spec.tile_width > 0 && spec.tile_height > 0;
+    const int bandRows = tiled ? spec.tile_height : kRowsPerChunk;
     const auto rowBytes = spec.scanline_bytes(true);
-    std::vector<unsigned char> rows(rowBytes * static_cast<std::size_t>(kRowsPerChunk));
-    for (int y0 = 0; y0 < spec.height; y0 += kRowsPerChunk) {
-        const int y1 = std::min(spec.height, y0 + kRowsPerChunk);
-        if (!input->read_scanlines(0, 0, y0, y1, 0, 0, spec.nchannels, OIIO::TypeUnknown,
-                                   rows.data())) {
+    std::vector<unsigned char> rows(rowBytes * static_cast<std::size_t>(bandRows));
+    for (int y0 = 0; y0 < spec.height; y0 += bandRows) {
+        const int y1 = std::min(spec.height, y0 + bandRows);
+        const bool read = tiled ? input->read_tiles(0, 0, 0, spec.width, y0, y1, 0, 1, 0,
+                                                    spec.nchannels, OIIO::TypeUnknown, rows.data())
+                                : input->read_scanlines(0, 0, y0, y1, 0, 0, spec.nchannels,
+                                                        OIIO::TypeUnknown, rows.data());
+        if (!read) {
             fail(reasonOf(input->geterror(), fd, shownAs));
         }
     }
@@ -213,13 +218,16 @@ void writePlate(int fd, const std::string &shownAs, const PlateImage &plate,
     const OIIO::TypeDesc sent = exact ? nativeType(plate.depth) : OIIO::TypeDesc::FLOAT;
     const auto rowSamples =
         static_cast<std::size_t>(plate.width) * static_cast<std::size_t>(channels);
-    const auto chunkRows = static_cast<std::size_t>(std::min(kRowsPerChunk, plate.height));
+    // Some writers (IFF) take only tiles: then whole rows of tiles go at a time.
+    const bool tiled = output->spec().tile_width > 0 && output->spec().tile_height > 0;
+    const int bandRows = tiled ? output->spec().tile_height : kRowsPerChunk;
+    const auto chunkRows = static_cast<std::size_t>(std::min(bandRows, plate.height));
     std::vector<std::uint8_t> chunk8(sent == OIIO::TypeDesc::UINT8 ? rowSamples * chunkRows : 0);
     std::vector<std::uint16_t> chunk16(sent == OIIO::TypeDesc::UINT16 ? rowSamples * chunkRows : 0);
     std::vector<float> chunkFloat(sent == OIIO::TypeDesc::FLOAT ? rowSamples * chunkRows : 0);
 
-    for (int y0 = 0; y0 < plate.height; y0 += kRowsPerChunk) {
-        const int y1 = std::min(plate.height, y0 + kRowsPerChunk);
+    for (int y0 = 0; y0 < plate.height; y0 += bandRows) {
+        const int y1 = std::min(plate.height, y0 + bandRows);
         for (int y = y0; y < y1; ++y) {
             const std::size_t offset = static_cast<std::size_t>(y - y0) * rowSamples;
             convertRow(plate, y, channels, exact, chunk8.data() + (chunk8.empty() ? 0 : offset),
@@ -230,7 +238,9 @@ void writePlate(int fd, const std::string &shownAs, const PlateImage &plate,
                            : sent == OIIO::TypeDesc::UINT16
                                ? static_cast<const void *>(chunk16.data())
                                : static_cast<const void *>(chunkFloat.data());
-        if (!output->write_scanlines(y0, y1, 0, sent, data) || proxy.failure() != 0) {
+        const bool written = tiled ? output->write_tiles(0, plate.width, y0, y1, 0, 1, sent, data)
+                                   : output->write_scanlines(y0, y1, 0, sent, data);
+        if (!written || proxy.failure() != 0) {
             const std::string failure = output->geterror();
             output->close();
             failWrite(shownAs, proxy, failure, fd);

@@ -113,14 +113,18 @@ TemporaryPlateFile::TemporaryPlateFile(const std::string &target, const std::str
     // 64 random bits make a clash all but impossible; a few tries cover a planted name anyway.
     for (int attempt = 0; attempt < 8; ++attempt) {
         std::string candidate = folder + "/" + temporaryPlateName(fileName, randomHex());
-        const int fd = open(candidate.c_str(),
-                            O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+        // Known before it exists, so that a signal right after the file appears removes it.
+        setPending(candidate);
+        const int fd =
+            open(candidate.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
         if (fd >= 0) {
             fd_ = fd;
             path_ = std::move(candidate);
-            setPending(path_);
             return;
         }
+        const int failure = errno;
+        clearPending(candidate);
+        errno = failure;
         if (errno != EEXIST) {
             throw cannotWrite(shownAs_, errno);
         }
