@@ -3,17 +3,30 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include "cli/plate/TemporaryPlateFile.h"
+
 namespace framemeld::cli {
 namespace {
 
 static_assert(std::atomic<bool>::is_always_lock_free,
               "a signal handler may only touch lock-free atomics");
+static_assert(std::atomic<int>::is_always_lock_free);
+
+constexpr int kSignals[] = {SIGINT, SIGTERM, SIGHUP};
 
 std::atomic<std::atomic<bool> *> g_flag{nullptr};
-struct sigaction g_previous {};
+std::atomic<int> g_received{0};
+struct sigaction g_previous[sizeof kSignals / sizeof kSignals[0]]{};
 
-extern "C" void onInterrupt(int)
+extern "C" void onCancelSignal(int signalNumber)
 {
+    if (g_received.fetch_add(1) > 0) {
+        // Asked twice: stop now, but never leave a partial plate behind.
+        removeTemporaryPlateFileNow();
+        signal(signalNumber, SIG_DFL);
+        raise(signalNumber);
+        return;
+    }
     if (std::atomic<bool> *flag = g_flag.load()) {
         flag->store(true);
     }
@@ -28,16 +41,27 @@ extern "C" void onInterrupt(int)
 CancelSignal::CancelSignal(std::atomic<bool> &flag)
 {
     g_flag.store(&flag);
+    g_received.store(0);
     struct sigaction action {};
-    action.sa_handler = onInterrupt;
+    action.sa_handler = onCancelSignal;
     sigemptyset(&action.sa_mask);
-    action.sa_flags = static_cast<int>(SA_RESETHAND); // the next Ctrl-C gets the default action
-    sigaction(SIGINT, &action, &g_previous);
+    for (const int signalNumber : kSignals) {
+        sigaddset(&action.sa_mask, signalNumber); // one handler at a time
+    }
+    for (std::size_t i = 0; i < sizeof kSignals / sizeof kSignals[0]; ++i) {
+        sigaction(kSignals[i], &action, &g_previous[i]);
+        // A run under nohup (or any parent that ignores a signal) keeps ignoring it.
+        if (g_previous[i].sa_handler == SIG_IGN) {
+            sigaction(kSignals[i], &g_previous[i], nullptr);
+        }
+    }
 }
 
 CancelSignal::~CancelSignal()
 {
-    sigaction(SIGINT, &g_previous, nullptr);
+    for (std::size_t i = 0; i < sizeof kSignals / sizeof kSignals[0]; ++i) {
+        sigaction(kSignals[i], &g_previous[i], nullptr);
+    }
     g_flag.store(nullptr);
 }
 

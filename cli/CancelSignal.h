@@ -1,8 +1,9 @@
 #pragma once
-// Ctrl-C asks for cancellation instead of killing the process: the handler only sets an atomic
-// flag, which the decoders check between frames and the host runner turns into the plug-in's
-// abort answer, so the run can stop at a safe point and remove its temporary output. A second
-// Ctrl-C falls back to the default action and ends the process at once.
+// Ctrl-C (SIGINT), SIGTERM and SIGHUP ask for cancellation instead of killing the process: the
+// handler only sets an atomic flag, which the decoders check between frames and the host runner
+// turns into the plug-in's abort answer, so the run can stop at a safe point and remove its
+// temporary output. A second signal removes the temporary plate file, if one is being written,
+// and ends the process at once by the signal's default action.
 
 #include <atomic>
 
@@ -10,7 +11,8 @@ namespace framemeld::cli {
 
 class CancelSignal {
 public:
-    // Routes SIGINT to `flag` until destroyed; `flag` must outlive this object and be lock-free.
+    // Routes the signals to `flag` until destroyed; `flag` must outlive this object and be
+    // lock-free.
     explicit CancelSignal(std::atomic<bool> &flag);
     ~CancelSignal();
 

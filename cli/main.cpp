@@ -17,6 +17,7 @@
 #include "cli/Options.h"
 #include "cli/PluginLocation.h"
 #include "cli/PluginSession.h"
+#include "cli/PrintableText.h"
 #include "cli/ProgressBar.h"
 #include "cli/RunReport.h"
 #include "cli/SamplingPlan.h"
@@ -25,6 +26,7 @@
 #include "cli/footage/FootageDecoder.h"
 #include "cli/footage/FootageDiscovery.h"
 #include "cli/footage/FootageFrameSource.h"
+#include "cli/plate/OutputPath.h"
 #include "cli/plate/PlateWriter.h"
 
 using namespace framemeld::cli;
@@ -136,6 +138,7 @@ int run(const Options &options, RunReport &report)
 
     const Clip clip = discoverClip(options.input);
     report.numbering = FrameNumbering{clip.frameCount, clip.firstNumber, clip.fileNumbers};
+    checkOutputIsNoInput(options.output, clip);
     const FootageFormat format = probeFootage(clip);
     const SamplingPlan plan = planSampling(options, ranges, *report.numbering);
     report.plan = plan;
@@ -182,9 +185,10 @@ int run(const Options &options, RunReport &report)
         std::fprintf(stderr,
                      "framemeld: wrote %s (%dx%d, %d-bit render) from %zu of %d frames (%s, %lld "
                      "to %lld; %s)\n",
-                     options.output.c_str(), image.width, image.height, report.renderBits,
-                     plan.frames.size(), clip.frameCount, everyText(plan.every).c_str(),
-                     first + plan.start, first + plan.end, report.numbering->describe().c_str());
+                     printableText(options.output).c_str(), image.width, image.height,
+                     report.renderBits, plan.frames.size(), clip.frameCount,
+                     everyText(plan.every).c_str(), first + plan.start, first + plan.end,
+                     report.numbering->describe().c_str());
         std::fprintf(stderr, "framemeld: read %.2f s, render %.2f s, write %.2f s\n",
                      report.phaseSeconds[0].second, report.phaseSeconds[1].second,
                      report.phaseSeconds[2].second);
@@ -225,7 +229,7 @@ int runReported(const std::vector<std::string> &args, RunReport &report)
         report.message = error.what();
         report.exitStatus = kExitFailure;
     }
-    std::fprintf(stderr, "framemeld: %s\n", report.message.c_str());
+    std::fprintf(stderr, "framemeld: %s\n", printableText(report.message).c_str());
     return report.exitStatus;
 }
 

@@ -48,20 +48,23 @@ public:
     // Decodes request.frames of the movie request.clip (see decodeFrames).
     virtual void decodeMovie(const DecodeRequest &request) const = 0;
 
-    // Whether the extension of `path` names a format OpenImageIO writes.
+    // Whether the extension of `path` names a format OpenImageIO writes a plate in (its pseudo
+    // formats and those that cannot fail cleanly are left out).
     virtual bool writesFormatOf(const std::string &path) const = 0;
 
-    // Writes the plate to `file`, in the format its extension names; messages name `shownAs`
-    // (the file the user asked for, when `file` is its temporary stand-in).
-    virtual void writePlate(const std::string &file, const std::string &shownAs,
-                            const PlateImage &plate, const PlateFileOptions &options) const = 0;
+    // Writes the plate, in the format the extension of `shownAs` names, to the open, empty,
+    // readable and writable file `fd` (left open), then reads it back whole through the library.
+    // Throws RunError naming `shownAs` (the file the user asked for) when any step fails,
+    // with the system's reason where a system call failed.
+    virtual void writePlate(int fd, const std::string &shownAs, const PlateImage &plate,
+                            const PlateFileOptions &options) const = 0;
 
     // The OpenImageIO release the module was built against, for `framemeld --version`.
     virtual std::string libraryVersion() const = 0;
 };
 
 // Raised when the module's interface changes, so a stale module is refused, not misused.
-inline constexpr int kOiioModuleInterface = 2;
+inline constexpr int kOiioModuleInterface = 3;
 
 // The module's one export: the interface for `interfaceVersion`, or null for another version.
 using OiioModuleEntry = const OiioModule *(*)(int interfaceVersion);

@@ -26,10 +26,10 @@ public:
     {
         return oiio::writesFormatOf(path);
     }
-    void writePlate(const std::string &file, const std::string &shownAs, const PlateImage &plate,
+    void writePlate(int fd, const std::string &shownAs, const PlateImage &plate,
                     const PlateFileOptions &options) const override
     {
-        oiio::writePlate(file, shownAs, plate, options);
+        oiio::writePlate(fd, shownAs, plate, options);
     }
     std::string libraryVersion() const override { return OIIO_VERSION_STRING; }
 };

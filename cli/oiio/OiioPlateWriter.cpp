@@ -4,9 +4,11 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cstring>
 #include <vector>
 
 #include "cli/CliError.h"
+#include "cli/oiio/OiioFdProxy.h"
 #include "cli/oiio/OiioMessages.h"
 #include "cli/pixels/PixelConversion.h"
 
@@ -82,23 +84,104 @@ void convertRow(const PlateImage &plate, int y, int channels, bool exact, std::u
     }
 }
 
+// OpenImageIO's text, with the descriptor's name (when the library opened the file through it)
+// replaced by the file the user asked for, and never empty.
+std::string reasonOf(const std::string &message, int fd, const std::string &shownAs)
+{
+    std::string reason = cleanOiioMessage(message);
+    const std::string stand = descriptorPath(fd);
+    for (std::size_t pos = reason.find(stand); pos != std::string::npos;
+         pos = reason.find(stand, pos + shownAs.size())) {
+        reason.replace(pos, stand.size(), shownAs);
+    }
+    return reason.empty() ? "the image library gave no reason" : reason;
+}
+
+// A failed system call says more than the library's wording of it ("No space left on device").
+[[noreturn]] void failWrite(const std::string &shownAs, const FdProxy &proxy,
+                            const std::string &message, int fd)
+{
+    const std::string reason =
+        proxy.failure() != 0 ? std::strerror(proxy.failure()) : reasonOf(message, fd, shownAs);
+    throw RunError(shownAs + ": cannot write the output (" + reason + ")");
+}
+
+// Some writers report no failed write at all (FITS and SGI, through files of their own), so the
+// file is read back whole through the library before it may replace anything.
+void readBack(int fd, const std::string &formatName, const std::string &shownAs,
+              const PlateImage &plate)
+{
+    auto fail = [&](const std::string &reason) {
+        throw RunError(shownAs + ": cannot write the output (the written file does not read " +
+                       "back: " + reason + ")");
+    };
+    auto input = OIIO::ImageInput::create(formatName);
+    if (!input) {
+        fail(reasonOf(OIIO::geterror(), fd, shownAs));
+    }
+    // Readers take only the library's own proxies: the file's bytes go through its memory reader.
+    FdProxy file(fd, shownAs, FdProxy::Read);
+    std::vector<unsigned char> bytes(file.size());
+    if (file.pread(bytes.data(), bytes.size(), 0) != bytes.size()) {
+        fail(file.failure() != 0 ? std::strerror(file.failure()) : "it shrank");
+    }
+    OIIO::Filesystem::IOMemReader proxy(bytes.data(), bytes.size());
+    std::string name = shownAs;
+    if (input->supports("ioproxy")) {
+        input->set_ioproxy(&proxy);
+    } else {
+        name = descriptorPath(fd);
+        bytes = {};
+    }
+    OIIO::ImageSpec spec;
+    if (!input->open(name, spec)) {
+        fail(reasonOf(input->geterror(), fd, shownAs));
+    }
+    if (spec.width != plate.width || spec.height != plate.height) {
+        fail("it is " + std::to_string(spec.width) + "x" + std::to_string(spec.height));
+    }
+    const bool tiled = spec.tile_width > 0 && spec.tile_height > 0;
+    const int bandRows = tiled ? spec.tile_height : kRowsPerChunk;
+    const auto rowBytes = spec.scanline_bytes(true);
+    std::vector<unsigned char> rows(rowBytes * static_cast<std::size_t>(bandRows));
+    for (int y0 = 0; y0 < spec.height; y0 += bandRows) {
+        const int y1 = std::min(spec.height, y0 + bandRows);
+        const bool read = tiled ? input->read_tiles(0, 0, 0, spec.width, y0, y1, 0, 1, 0,
+                                                    spec.nchannels, OIIO::TypeUnknown, rows.data())
+                                : input->read_scanlines(0, 0, y0, y1, 0, 0, spec.nchannels,
+                                                        OIIO::TypeUnknown, rows.data());
+        if (!read) {
+            fail(reasonOf(input->geterror(), fd, shownAs));
+        }
+    }
+    input->close();
+}
+
+// OpenImageIO's pseudo formats ("null" discards, "term" draws on the terminal), Zfile (one
+// channel of depth only) and HEIF (its encoder never returns from a failing write) make no plate.
+bool offered(const std::string &formatName)
+{
+    return formatName != "null" && formatName != "term" && formatName != "zfile" &&
+           formatName != "heif";
+}
+
 } // namespace
 
 bool writesFormatOf(const std::string &path)
 {
     auto output = OIIO::ImageOutput::create(path);
     if (output) {
-        return true;
+        return offered(output->format_name());
     }
     OIIO::geterror(); // not kept: the caller words the failure
     return false;
 }
 
-void writePlate(const std::string &file, const std::string &shownAs, const PlateImage &plate,
+void writePlate(int fd, const std::string &shownAs, const PlateImage &plate,
                 const PlateFileOptions &options)
 {
-    auto output = OIIO::ImageOutput::create(file);
-    if (!output) {
+    auto output = OIIO::ImageOutput::create(shownAs);
+    if (!output || !offered(output->format_name())) {
         throw RunError(shownAs + ": unknown image format for the output (" +
                        cleanOiioMessage(OIIO::geterror()) + ")");
     }
@@ -117,22 +200,34 @@ void writePlate(const std::string &file, const std::string &shownAs, const Plate
         spec.attribute("compression", "zip:4");
     }
 
-    if (!output->open(file, spec)) {
-        throw RunError(shownAs + ": cannot write the output (" +
-                       cleanOiioMessage(output->geterror()) + ")");
+    // Through the descriptor: the proxy where the writer takes one (it is then given the
+    // user's name, which some writers read the flavour from: .j2k is a bare codestream), else
+    // the descriptor's own name.
+    FdProxy proxy(fd, shownAs, FdProxy::Write);
+    std::string name = shownAs;
+    if (output->supports("ioproxy")) {
+        output->set_ioproxy(&proxy);
+    } else {
+        name = descriptorPath(fd);
+    }
+    if (!output->open(name, spec)) {
+        failWrite(shownAs, proxy, output->geterror(), fd);
     }
 
     const bool exact = stored == nativeType(plate.depth);
     const OIIO::TypeDesc sent = exact ? nativeType(plate.depth) : OIIO::TypeDesc::FLOAT;
     const auto rowSamples =
         static_cast<std::size_t>(plate.width) * static_cast<std::size_t>(channels);
-    const auto chunkRows = static_cast<std::size_t>(std::min(kRowsPerChunk, plate.height));
+    // Some writers (IFF) take only tiles: then whole rows of tiles go at a time.
+    const bool tiled = output->spec().tile_width > 0 && output->spec().tile_height > 0;
+    const int bandRows = tiled ? output->spec().tile_height : kRowsPerChunk;
+    const auto chunkRows = static_cast<std::size_t>(std::min(bandRows, plate.height));
     std::vector<std::uint8_t> chunk8(sent == OIIO::TypeDesc::UINT8 ? rowSamples * chunkRows : 0);
     std::vector<std::uint16_t> chunk16(sent == OIIO::TypeDesc::UINT16 ? rowSamples * chunkRows : 0);
     std::vector<float> chunkFloat(sent == OIIO::TypeDesc::FLOAT ? rowSamples * chunkRows : 0);
 
-    for (int y0 = 0; y0 < plate.height; y0 += kRowsPerChunk) {
-        const int y1 = std::min(plate.height, y0 + kRowsPerChunk);
+    for (int y0 = 0; y0 < plate.height; y0 += bandRows) {
+        const int y1 = std::min(plate.height, y0 + bandRows);
         for (int y = y0; y < y1; ++y) {
             const std::size_t offset = static_cast<std::size_t>(y - y0) * rowSamples;
             convertRow(plate, y, channels, exact, chunk8.data() + (chunk8.empty() ? 0 : offset),
@@ -143,16 +238,18 @@ void writePlate(const std::string &file, const std::string &shownAs, const Plate
                            : sent == OIIO::TypeDesc::UINT16
                                ? static_cast<const void *>(chunk16.data())
                                : static_cast<const void *>(chunkFloat.data());
-        if (!output->write_scanlines(y0, y1, 0, sent, data)) {
-            const std::string failure = cleanOiioMessage(output->geterror());
+        const bool written = tiled ? output->write_tiles(0, plate.width, y0, y1, 0, 1, sent, data)
+                                   : output->write_scanlines(y0, y1, 0, sent, data);
+        if (!written || proxy.failure() != 0) {
+            const std::string failure = output->geterror();
             output->close();
-            throw RunError(shownAs + ": cannot write the output (" + failure + ")");
+            failWrite(shownAs, proxy, failure, fd);
         }
     }
-    if (!output->close()) {
-        throw RunError(shownAs + ": cannot write the output (" +
-                       cleanOiioMessage(output->geterror()) + ")");
+    if (!output->close() || proxy.failure() != 0) {
+        failWrite(shownAs, proxy, output->geterror(), fd);
     }
+    readBack(fd, formatName, shownAs, plate);
 }
 
 } // namespace framemeld::cli::oiio

@@ -10,7 +10,7 @@ namespace framemeld::cli::oiio {
 bool writesFormatOf(const std::string &path);
 
 // See OiioModule::writePlate.
-void writePlate(const std::string &file, const std::string &shownAs, const PlateImage &plate,
+void writePlate(int fd, const std::string &shownAs, const PlateImage &plate,
                 const PlateFileOptions &options);
 
 } // namespace framemeld::cli::oiio

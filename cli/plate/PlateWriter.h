@@ -1,7 +1,8 @@
 #pragma once
 // Writes the rendered plate to an image file whose format follows the extension. The file
-// appears whole or not at all: it is written under a hidden temporary name in the target folder
-// and renamed into place only when complete.
+// appears whole or not at all: it is written to a temporary file of its own in the target folder
+// (see TemporaryPlateFile.h), checked, synced and renamed into place only when complete. An
+// output that is a symbolic link updates the file the link points to.
 
 #include <atomic>
 #include <string>
@@ -11,7 +12,8 @@
 namespace framemeld::cli {
 
 // Checks before any work is done that the output can be written: a known format by extension
-// (UsageError otherwise) and an existing, writable folder (RunError otherwise).
+// (UsageError otherwise), an existing, writable folder, and no existing file (or file a link
+// points to) that the user may not write (RunError otherwise).
 void checkOutputPath(const std::string &path);
 
 // Throws RunError naming the file when it cannot be written, CancelledError when `cancel` was

@@ -1,6 +1,9 @@
 #include "CliTestSupport.h"
 
+#include <grp.h>
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -94,7 +97,7 @@ template std::vector<std::uint16_t> readSamples(const std::string &, int &, int 
                                                 OIIO::TypeDesc *);
 template std::vector<float> readSamples(const std::string &, int &, int &, int &, OIIO::TypeDesc *);
 
-CommandReport runProgram(const std::vector<std::string> &args)
+CommandReport runProgram(const std::vector<std::string> &args, const RunConditions &how)
 {
     CommandReport result;
     int pipeEnds[2];
@@ -108,6 +111,18 @@ CommandReport runProgram(const std::vector<std::string> &args)
         dup2(pipeEnds[1], STDERR_FILENO);
         close(pipeEnds[0]);
         close(pipeEnds[1]);
+        if (how.fileSizeLimit > 0) {
+            signal(SIGXFSZ, SIG_IGN);
+            const auto limit = static_cast<rlim_t>(how.fileSizeLimit);
+            const rlimit fileSize{limit, limit};
+            if (setrlimit(RLIMIT_FSIZE, &fileSize) != 0) {
+                _exit(126);
+            }
+        }
+        if (how.asNobody &&
+            (setgroups(0, nullptr) != 0 || setgid(65534) != 0 || setuid(65534) != 0)) {
+            _exit(126);
+        }
         std::vector<char *> argv;
         for (const std::string &arg : args) {
             argv.push_back(const_cast<char *>(arg.c_str()));
@@ -128,11 +143,11 @@ CommandReport runProgram(const std::vector<std::string> &args)
     return result;
 }
 
-CommandReport runFramemeld(const std::vector<std::string> &args)
+CommandReport runFramemeld(const std::vector<std::string> &args, const RunConditions &how)
 {
     std::vector<std::string> full{framemeldPath()};
     full.insert(full.end(), args.begin(), args.end());
-    return runProgram(full);
+    return runProgram(full, how);
 }
 
 std::string framemeldPath()

@@ -41,10 +41,16 @@ struct CommandReport {
     std::string output;  // stdout and stderr together
 };
 
+// How the program runs, for the tests of what it does when the system says no.
+struct RunConditions {
+    long long fileSizeLimit = 0; // > 0: RLIMIT_FSIZE, SIGXFSZ ignored, so writes fail with EFBIG
+    bool asNobody = false;       // run as the user nobody (a test run as root cannot be refused)
+};
+
 // Runs the framemeld program built with this tree.
-CommandReport runFramemeld(const std::vector<std::string> &args);
+CommandReport runFramemeld(const std::vector<std::string> &args, const RunConditions &how = {});
 // Runs any program; args[0] is the program.
-CommandReport runProgram(const std::vector<std::string> &args);
+CommandReport runProgram(const std::vector<std::string> &args, const RunConditions &how = {});
 
 std::string framemeldPath();
 std::string modulePath();

@@ -7,8 +7,16 @@
 #include <cstdint>
 #include <fstream>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <climits>
+#include <filesystem>
+
 #include "CliTestSupport.h"
 #include "cli/CliError.h"
+#include "cli/PrintableText.h"
+#include "cli/plate/TemporaryPlateFile.h"
 
 using namespace framemeld::cli;
 using framemeld::cli::test::TempDir;
@@ -127,6 +135,53 @@ TEST(PlateWriter, NothingIsLeftWhenCancelledOrUnwritable)
     test::readSamples<std::uint8_t>(dir.file("old.png"), w, h, c);
     EXPECT_EQ(w, 3);
     EXPECT_THAT(dir.entries(), ElementsAre("file", "old.png"));
+}
+
+// The temporary file's name was once ".<stem>.framemeld-<pid>.<ext>": a link planted there made
+// the run overwrite the link's target. However it is named now, a planted link is never followed.
+TEST(PlateWriter, ALinkAtTheTemporaryNameIsNeverFollowed)
+{
+    TempDir dir;
+    World plate(3, 2, PixelDepth::Bits8);
+    std::ofstream(dir.file("victim")) << "precious";
+    for (const char *name : {"p.png", "p.tif"}) {
+        const std::string stem = std::filesystem::path(name).stem().string();
+        const std::string ext = std::filesystem::path(name).extension().string();
+        std::filesystem::create_symlink(
+            dir.file("victim"),
+            dir.file("." + stem + ".framemeld-" + std::to_string(getpid()) + ext));
+        const mode_t mask = umask(027);
+        writePlate(dir.file(name), viewOf(plate), {}, nullptr);
+        umask(mask);
+        struct stat status {};
+        ASSERT_EQ(lstat(dir.file(name).c_str(), &status), 0);
+        EXPECT_TRUE(S_ISREG(status.st_mode)) << name;
+        EXPECT_EQ(status.st_mode & 0777, 0640u) << name << ": 0666 less the umask";
+    }
+    std::ifstream victim(dir.file("victim"));
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(victim), {}), "precious");
+    EXPECT_EQ(dir.entries().size(), 5u) << "the plates, the victim and the two links";
+}
+
+TEST(PlateWriter, TemporaryNamesStayWithinTheNameLimitAndAreEscapedInMessages)
+{
+    const std::string random(16, 'a');
+    EXPECT_EQ(temporaryPlateName("plate.exr", random), ".plate.framemeld-" + random + ".exr");
+    const std::string longest = std::string(251, 'p') + ".exr";
+    const std::string shortened = temporaryPlateName(longest, random);
+    EXPECT_EQ(shortened.size(), static_cast<std::size_t>(NAME_MAX));
+    EXPECT_EQ(shortened.substr(shortened.size() - 4), ".exr");
+    // Two-byte characters are never cut in half.
+    std::string wide;
+    for (int i = 0; i < 125; ++i) {
+        wide += "\xc3\xa9";
+    }
+    const std::string cut = temporaryPlateName(wide + ".png", random);
+    EXPECT_LE(cut.size(), static_cast<std::size_t>(NAME_MAX));
+    EXPECT_EQ(cut.substr(1, cut.find(".framemeld-") - 1).size() % 2, 0u);
+
+    EXPECT_EQ(printableText("a\nb\tc\x1b[0m\x7f\xc2\x9b\xc3\xa9"),
+              "a\\nb\\tc\\x1b[0m\\x7f\\xc2\\x9b\xc3\xa9");
 }
 
 TEST(PlateWriter, TheOutputIsCheckedBeforeAnyWork)

@@ -188,8 +188,12 @@ TEST(PngFootage, PlatesMatchWhatOpenImageIOWritesAndNameTheUsersFile)
                 ASSERT_TRUE(ours);
                 writePngPlate(ours.get(), dir.file("ours.png"), viewOf(plate), options);
             }
-            oiioModule().writePlate(dir.file("theirs.png"), dir.file("theirs.png"), viewOf(plate),
-                                    options);
+            {
+                UniqueFile theirs(std::fopen(dir.file("theirs.png").c_str(), "w+b"));
+                ASSERT_TRUE(theirs);
+                oiioModule().writePlate(fileno(theirs.get()), dir.file("theirs.png"), viewOf(plate),
+                                        options);
+            }
             int w = 0, h = 0, c = 0, w2 = 0, h2 = 0, c2 = 0;
             OIIO::TypeDesc ours, theirs;
             const auto a = test::readSamples<std::uint16_t>(dir.file("ours.png"), w, h, c, &ours);

@@ -1,0 +1,19 @@
+#pragma once
+// Where the plate really goes, and the checks that keep it from destroying the footage.
+
+#include <string>
+
+#include "cli/footage/Clip.h"
+
+namespace framemeld::cli {
+
+// `path` with a symbolic link at its last part followed (link after link), so that a linked
+// output updates the file the link points to instead of replacing the link. Throws RunError for
+// a loop of links.
+std::string resolvedOutputPath(const std::string &path);
+
+// Throws RunError when the output is the same file (device and inode, through links and other
+// spellings of the name) as a frame of the clip or its movie: the plate would replace it.
+void checkOutputIsNoInput(const std::string &output, const Clip &clip);
+
+} // namespace framemeld::cli
