@@ -7,6 +7,7 @@
 #include <sstream>
 
 #include "cli/CliError.h"
+#include "cli/MemoryBudget.h"
 
 namespace framemeld::cli {
 namespace {
@@ -116,6 +117,8 @@ Options parseOptions(const std::vector<std::string> &args)
                 throw UsageError("--threads must be between 1 and 1024, not \"" + text + "\"");
             }
             options.threads = threads;
+        } else if (name == "--memory") {
+            options.memory = parseMemorySize(name, value());
         } else if (name == "--plugin") {
             options.plugin = value();
             if (options.plugin.empty()) {
@@ -176,6 +179,10 @@ std::string helpText(const std::string &program, const HelpDefaults &defaults)
          << "                        the frames: to 8 and 16 bits with rounding, values outside\n"
          << "                        0..1 clipped; to 32 bits exactly.\n"
          << "      --threads N       threads for decoding and rendering (default: one per core)\n"
+         << "      --memory SIZE     memory budget (512M, 4G, ...; default: half of what is\n"
+         << "                        available, the cgroup's limit included). Footage that does\n"
+         << "                        not fit is decoded once into a scratch file in $TMPDIR and\n"
+         << "                        the plate rendered in strips of rows that fit.\n"
          << "      --plugin PATH     the Framemeld module to load (default: the one built with\n"
          << "                        this program)\n"
          << "  -q, --quiet           no progress bar\n"
