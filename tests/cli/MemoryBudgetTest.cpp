@@ -88,9 +88,8 @@ TEST(MemoryBudget, CgroupVersionOneReadsTheMemoryControllerOnly)
 TEST(MemoryBudget, AvailableMemoryComesFromMemAvailable)
 {
     TempDir dir;
-    writeFile(dir.file("meminfo"),
-              "MemTotal:       32000000 kB\nMemFree:          100000 kB\n"
-              "MemAvailable:   21875436 kB\nBuffers:           12 kB\n");
+    writeFile(dir.file("meminfo"), "MemTotal:       32000000 kB\nMemFree:          100000 kB\n"
+                                   "MemAvailable:   21875436 kB\nBuffers:           12 kB\n");
     EXPECT_EQ(availableMemory(dir.file("meminfo")), 21875436ull * 1024);
     writeFile(dir.file("old"), "MemTotal:       32000000 kB\n");
     EXPECT_EQ(availableMemory(dir.file("old")), std::nullopt);
@@ -136,8 +135,7 @@ TEST(StripPlan, AClipThatFitsStaysWholeAndOneThatDoesNotGetsTheTallestStrips)
 
 TEST(StripPlan, ABudgetBelowOneRowOfEveryFrameNamesTheSmallestThatWorks)
 {
-    const StripPlan smallest =
-        planStrips(input(4000, 3000, PixelDepth::Float32, 200, 1ull << 40));
+    const StripPlan smallest = planStrips(input(4000, 3000, PixelDepth::Float32, 200, 1ull << 40));
     const std::uint64_t minimum = smallest.minimumBudget;
     const StripPlan atMinimum = planStrips(input(4000, 3000, PixelDepth::Float32, 200, minimum));
     EXPECT_FALSE(atMinimum.wholeClip);

@@ -52,15 +52,15 @@ void writeSequence(const TempDir &dir, const std::string &extension)
             samples.push_back(static_cast<float>((i * 37 + f * 11) % 256) / 200.0f - 0.1f);
         }
         if (extension == "exr") {
-            test::writeImage(name, kWidth, kHeight, 4, OIIO::TypeDesc::FLOAT,
-                             OIIO::TypeDesc::FLOAT, samples.data());
+            test::writeImage(name, kWidth, kHeight, 4, OIIO::TypeDesc::FLOAT, OIIO::TypeDesc::FLOAT,
+                             samples.data());
         } else {
             std::vector<std::uint8_t> bytes;
             for (int i = 0; i < kWidth * kHeight * 4; ++i) {
                 bytes.push_back(static_cast<std::uint8_t>((i * 37 + f * 11) % 256));
             }
-            test::writeImage(name, kWidth, kHeight, 4, OIIO::TypeDesc::UINT8,
-                             OIIO::TypeDesc::UINT8, bytes.data());
+            test::writeImage(name, kWidth, kHeight, 4, OIIO::TypeDesc::UINT8, OIIO::TypeDesc::UINT8,
+                             bytes.data());
         }
     }
 }
@@ -174,7 +174,8 @@ TEST(ScratchFrameSource, ADiskTooSmallIsSaidBeforeDecoding)
                               scratch.path());
     struct rlimit previous {};
     ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &previous), 0);
-    struct sigaction ignore {}, previousAction {};
+    struct sigaction ignore {
+    }, previousAction{};
     ignore.sa_handler = SIG_IGN;
     sigaction(SIGXFSZ, &ignore, &previousAction);
     struct rlimit small = previous;
