@@ -53,8 +53,8 @@ void writeClip(const TempDir &dir, const std::string &extension)
         for (int y = 0; y < kHeight; ++y) {
             for (int x = 0; x < kWidth; ++x) {
                 for (int c = 0; c < 4; ++c) {
-                    const float v = c == 3 ? 1.0f - static_cast<float>((x + f) % 5) / 10
-                                           : sample(f, x, y, c);
+                    const float v =
+                        c == 3 ? 1.0f - static_cast<float>((x + f) % 5) / 10 : sample(f, x, y, c);
                     values.push_back(v);
                     bytes.push_back(static_cast<std::uint8_t>(std::lround(v * 255)));
                 }
@@ -127,9 +127,9 @@ TEST(BigFootage, StripsThroughTheScratchFileGiveTheWholeFramePlate)
         std::string plate;
     };
     const std::vector<Case> cases = {
-        {"png", "8", PixelDepth::Bits8, "png"},      {"png", "16", PixelDepth::Bits16, "tif"},
-        {"png", "32", PixelDepth::Float32, "tif"},   {"exr", "32", PixelDepth::Float32, "exr"},
-        {"exr", "16", PixelDepth::Bits16, "png"},    {"exr", "8", PixelDepth::Bits8, "tif"},
+        {"png", "8", PixelDepth::Bits8, "png"},    {"png", "16", PixelDepth::Bits16, "tif"},
+        {"png", "32", PixelDepth::Float32, "tif"}, {"exr", "32", PixelDepth::Float32, "exr"},
+        {"exr", "16", PixelDepth::Bits16, "png"},  {"exr", "8", PixelDepth::Bits8, "tif"},
     };
     TempDir pngIn, exrIn;
     writeClip(pngIn, "png");
@@ -140,21 +140,20 @@ TEST(BigFootage, StripsThroughTheScratchFileGiveTheWholeFramePlate)
         const std::string input = in.file("shot.%d." + c.input);
         TempDir out;
         ScratchFolder scratch;
-        const std::vector<std::string> common = {input,   "--depth",      c.depth, "--every",
-                                                 "1",     "--divergence", "4",     "--threads",
-                                                 "2"};
+        const std::vector<std::string> common = {
+            input, "--depth", c.depth, "--every", "1", "--divergence", "4", "--threads", "2"};
         auto whole = common;
         whole.insert(whole.end(), {"-o", out.file("whole." + c.plate), "-q"});
         auto strips = common;
-        strips.insert(strips.end(), {"-o", out.file("strips." + c.plate), "--memory",
-                                     stripBudget(c.pixels)});
+        strips.insert(strips.end(),
+                      {"-o", out.file("strips." + c.plate), "--memory", stripBudget(c.pixels)});
 
         const auto wholeRun = runFramemeld(whole);
         ASSERT_EQ(wholeRun.exitStatus, 0) << wholeRun.output;
         const auto stripRun = runFramemeld(strips);
         ASSERT_EQ(stripRun.exitStatus, 0) << stripRun.output;
-        EXPECT_THAT(stripRun.output, HasSubstr("rendered in strips of " +
-                                               std::to_string(kRowsPerStrip) + " rows"));
+        EXPECT_THAT(stripRun.output,
+                    HasSubstr("rendered in strips of " + std::to_string(kRowsPerStrip) + " rows"));
 
         // Sample for sample first, for a message that says where; then the files themselves.
         int w = 0, h = 0, ch = 0;
@@ -190,18 +189,17 @@ TEST(BigFootage, ABudgetTooSmallIsSaidBeforeAnyDecodingWithTheSmallestThatWorks)
     input.budget = std::uint64_t{1} << 40;
     const std::uint64_t minimum = planStrips(input).minimumBudget;
 
-    const auto run = runFramemeld({in.file("shot.%d.png"), "-o", out.file("plate.png"),
-                                   "--every", "1", "--threads", "1", "--memory",
-                                   std::to_string(minimum - 1)});
+    const auto run = runFramemeld({in.file("shot.%d.png"), "-o", out.file("plate.png"), "--every",
+                                   "1", "--threads", "1", "--memory", std::to_string(minimum - 1)});
     EXPECT_EQ(run.exitStatus, 1) << run.output;
     EXPECT_THAT(run.output, HasSubstr("cannot hold one row of each of the 7 sampled frames"));
     EXPECT_THAT(run.output, HasSubstr("at least " + memoryText(minimum)));
     EXPECT_THAT(out.entries(), IsEmpty());
 
     // The quoted budget is enough (up to the broken frame, which then shows).
-    const auto enough = runFramemeld({in.file("shot.%d.png"), "-o", out.file("plate.png"),
-                                      "--every", "1", "--threads", "1", "--memory",
-                                      std::to_string(minimum)});
+    const auto enough =
+        runFramemeld({in.file("shot.%d.png"), "-o", out.file("plate.png"), "--every", "1",
+                      "--threads", "1", "--memory", std::to_string(minimum)});
     EXPECT_EQ(enough.exitStatus, 1);
     EXPECT_THAT(enough.output, HasSubstr(in.file("shot.14.png")));
 }
@@ -211,8 +209,8 @@ TEST(BigFootage, BadBudgetsAreUsageErrors)
     TempDir in, out;
     writeClip(in, "png");
     for (const char *bad : {"0", "-5M", "12Q", "lots", ""}) {
-        const auto run = runFramemeld(
-            {in.file("shot.%d.png"), "-o", out.file("plate.png"), "--memory", bad});
+        const auto run =
+            runFramemeld({in.file("shot.%d.png"), "-o", out.file("plate.png"), "--memory", bad});
         EXPECT_EQ(run.exitStatus, 2) << bad << ": " << run.output;
         EXPECT_THAT(run.output, HasSubstr("--memory needs a size such as 512M or 4G")) << bad;
     }
@@ -225,12 +223,37 @@ TEST(BigFootage, AFailedRunLeavesNoScratchFileNorOutput)
     ScratchFolder scratch;
     writeClip(in, "png");
     std::ofstream(in.file("shot.15.png"), std::ios::trunc) << "broken";
-    const auto run = runFramemeld({in.file("shot.%d.png"), "-o", out.file("plate.png"),
-                                   "--every", "1", "--memory", stripBudget(PixelDepth::Bits8)});
+    const auto run = runFramemeld({in.file("shot.%d.png"), "-o", out.file("plate.png"), "--every",
+                                   "1", "--memory", stripBudget(PixelDepth::Bits8)});
     EXPECT_EQ(run.exitStatus, 1);
     EXPECT_THAT(run.output, HasSubstr(in.file("shot.15.png")));
     EXPECT_THAT(out.entries(), IsEmpty());
     EXPECT_THAT(scratch.dir().entries(), IsEmpty());
+}
+
+// A budget the machine cannot honour (here an address-space limit well below it): the run ends
+// with a message and no output, not with a crash.
+TEST(BigFootage, AnAllocationThatFailsAnywayIsReportedNotACrash)
+{
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+    GTEST_SKIP() << "the sanitizers reserve more address space than the limit leaves";
+#else
+    TempDir in, out;
+    const int side = 1000;
+    const std::vector<std::uint8_t> grey(static_cast<std::size_t>(side * side * 3), 77);
+    for (int f = 0; f < 30; ++f) {
+        writeImage(in.file("big." + std::to_string(f) + ".png"), side, side, 3,
+                   OIIO::TypeDesc::UINT8, OIIO::TypeDesc::UINT8, grey.data());
+    }
+    // 30 frames of 16 MB at 32 bits fit the 4 GiB budget, not the 400 MB of address space.
+    const std::string command = "ulimit -v 400000; exec '" + framemeldPath() + "' '" +
+                                in.file("big.%d.png") + "' -o '" + out.file("plate.png") +
+                                "' --depth 32 --threads 1 --memory 4G -q";
+    const auto run = runProgram({"sh", "-c", command});
+    EXPECT_EQ(run.exitStatus, 1) << run.output;
+    EXPECT_THAT(run.output, HasSubstr("out of memory"));
+    EXPECT_THAT(out.entries(), IsEmpty());
+#endif
 }
 
 // The scratch file among the process's open files, as /proc shows it: under `folder`, deleted.

@@ -109,6 +109,40 @@ TEST(ScratchFrameSource, AreasMatchTheInMemoryFramesAtEveryDepth)
     }
 }
 
+TEST(ScratchFrameSource, MovieFramesGoThroughTheFileInOnePass)
+{
+    if (!test::haveProgram("ffmpeg")) {
+        GTEST_SKIP() << "ffmpeg is not installed; movies not tested";
+    }
+    TempDir in, scratch;
+    writeSequence(in, "png");
+    // PNG inside a QuickTime movie: lossless, so every decoded value can be checked.
+    ASSERT_EQ(test::runProgram({"ffmpeg", "-nostdin", "-loglevel", "error", "-framerate", "10",
+                                "-start_number", "100", "-i", in.file("seq.%d.png"), "-c:v", "png",
+                                in.file("clip.mov")})
+                  .exitStatus,
+              0);
+    const Footage footage = open(in.file("clip.mov"));
+    ASSERT_EQ(footage.clip.kind, ClipKind::Movie);
+    FootageFrameSource memory(footage.clip, footage.format, PixelDepth::Bits16, 1, nullptr);
+    ScratchFrameSource source(footage.clip, footage.format, PixelDepth::Bits16, 2, nullptr,
+                              scratch.path());
+    long long lastDone = 0;
+    source.decode({5, 1, 3}, [&](long long done, long long) {
+        EXPECT_EQ(done, lastDone + 1) << "one forward pass";
+        lastDone = done;
+    });
+    EXPECT_EQ(lastDone, 5);
+    for (const int f : {1, 3, 5}) {
+        World part(kWidth, 2, PixelDepth::Bits16);
+        source.fillArea(f, PF_LRect{0, 2, kWidth, 4}, part);
+        const World &whole = memory.frame(f);
+        for (int y = 2; y < 4; ++y) {
+            ASSERT_TRUE(sameRow(whole, y, 0, part, y - 2, kWidth)) << "frame " << f;
+        }
+    }
+}
+
 TEST(ScratchFrameSource, DecodesEachFrameOnceWithOneBufferPerThread)
 {
     TempDir in, scratch;
