@@ -84,8 +84,8 @@ std::uint64_t parseMemorySize(const std::string &option, const std::string &text
     }
     const std::string suffix = lowered(std::string(end));
     static const std::vector<std::pair<std::string, int>> kUnits = {
-        {"", 0},    {"b", 0},   {"k", 1},   {"kb", 1},  {"kib", 1}, {"m", 2},   {"mb", 2},
-        {"mib", 2}, {"g", 3},   {"gb", 3},  {"gib", 3}, {"t", 4},   {"tb", 4},  {"tib", 4}};
+        {"", 0},    {"b", 0}, {"k", 1},  {"kb", 1},  {"kib", 1}, {"m", 2},  {"mb", 2},
+        {"mib", 2}, {"g", 3}, {"gb", 3}, {"gib", 3}, {"t", 4},   {"tb", 4}, {"tib", 4}};
     const auto unit = std::find_if(kUnits.begin(), kUnits.end(),
                                    [&](const auto &entry) { return entry.first == suffix; });
     if (unit == kUnits.end()) {

@@ -39,38 +39,42 @@ std::uint64_t worldBytes(int width, int rows, runner::PixelDepth depth)
 StripPlan planStrips(const StripPlanInput &input)
 {
     const auto frames = static_cast<std::uint64_t>(std::max(1, input.frames));
+    const auto threads = static_cast<std::uint64_t>(std::max(1, input.threads));
+    const std::uint64_t pixels = static_cast<std::uint64_t>(std::max(0, input.width)) *
+                                 static_cast<std::uint64_t>(std::max(0, input.height));
     const std::uint64_t plate = worldBytes(input.width, input.height, input.depth);
     const std::uint64_t row = worldBytes(input.width, 1, input.depth);
     const std::uint64_t engine = engineBytes(input);
+    const std::uint64_t decoder =
+        2 * pixels * static_cast<std::uint64_t>(std::max(1, input.fileBytesPerPixel));
+    const std::uint64_t packedFrame = pixels * runner::bytesPerPixel(input.depth);
 
     StripPlan plan;
-    plan.wholeClipBytes = frames * plate + plate + engine;
-    // A strip holds its rows of every frame and of its output, beside the whole plate.
-    plan.minimumBudget = plate + (frames + 1) * row + engine;
+    plan.wholeClipBytes = frames * plate + std::max(threads * decoder, plate + engine);
+    plan.stripFixedBytes = plate + engine;
+    plan.stripRowBytes = (frames + 1) * row; // the strip's output row too
+    plan.minimumBudget = std::max(packedFrame + decoder, plan.stripFixedBytes + plan.stripRowBytes);
 
     if (input.budget >= plan.wholeClipBytes) {
         plan.wholeClip = true;
         plan.rowsPerStrip = std::max(1, input.height);
-        plan.decodeThreads = std::max(1, input.threads);
+        plan.decodeThreads = static_cast<int>(threads);
         return plan;
     }
     if (input.budget < plan.minimumBudget) {
-        throw RunError("a memory budget of " + memoryText(input.budget) + " cannot hold one row of " +
-                       "each of the " + std::to_string(frames) + " sampled frames beside the " +
-                       std::to_string(input.width) + "x" + std::to_string(input.height) +
-                       " plate; it takes at least " + memoryText(plan.minimumBudget) +
+        throw RunError("a memory budget of " + memoryText(input.budget) +
+                       " cannot hold one row of " + "each of the " + std::to_string(frames) +
+                       " sampled frames beside the " + std::to_string(input.width) + "x" +
+                       std::to_string(input.height) +
+                       " plate, and decode one frame at a time; it takes at least " +
+                       memoryText(plan.minimumBudget) +
                        " (--memory), or sample fewer frames (--every, --start, --end)");
     }
-    const std::uint64_t rows = (input.budget - plate - engine) / ((frames + 1) * row);
-    plan.rowsPerStrip = static_cast<int>(std::min<std::uint64_t>(
-        rows, static_cast<std::uint64_t>(std::max(1, input.height))));
-    // Decode buffers are gone before the plate is made, so they share the whole budget.
-    const std::uint64_t packedFrame = static_cast<std::uint64_t>(input.width) *
-                                      static_cast<std::uint64_t>(input.height) *
-                                      runner::bytesPerPixel(input.depth);
-    const std::uint64_t buffers = packedFrame == 0 ? 1 : input.budget / packedFrame;
+    const std::uint64_t rows = (input.budget - plan.stripFixedBytes) / plan.stripRowBytes;
+    plan.rowsPerStrip = static_cast<int>(
+        std::min<std::uint64_t>(rows, static_cast<std::uint64_t>(std::max(1, input.height))));
     plan.decodeThreads = static_cast<int>(
-        std::clamp<std::uint64_t>(buffers, 1, static_cast<std::uint64_t>(std::max(1, input.threads))));
+        std::clamp<std::uint64_t>(input.budget / (packedFrame + decoder), 1, threads));
     return plan;
 }
 

@@ -163,6 +163,8 @@ int run(const std::vector<std::string> &args)
     planInput.frames =
         static_cast<int>(std::set<int>(plan.frames.begin(), plan.frames.end()).size());
     planInput.threads = threadCount(options);
+    planInput.fileBytesPerPixel =
+        format.channels * static_cast<int>(runner::bytesPerChannel(format.naturalDepth));
     planInput.budget = memoryBudget(options.memory);
     const StripPlan strips = planStrips(planInput);
 

@@ -57,13 +57,12 @@ void ScratchFile::reserve(std::uint64_t bytes)
     const int error = ::posix_fallocate(fd_, 0, static_cast<off_t>(bytes));
     if (error == ENOSPC || error == EFBIG || error == EDQUOT) {
         throw RunError("not enough disk space in " + folder_ + " for the scratch file of " +
-                       std::to_string(bytes / (1024 * 1024) + 1) +
-                       " MiB that this budget needs (" + systemError(error) +
-                       "); set TMPDIR to a larger disk or raise --memory");
+                       std::to_string(bytes / (1024 * 1024) + 1) + " MiB that this budget needs (" +
+                       systemError(error) + "); set TMPDIR to a folder on a larger disk");
     }
     if (error != 0) {
-        throw RunError("cannot reserve the scratch file in " + folder_ + " (" +
-                       systemError(error) + ")");
+        throw RunError("cannot reserve the scratch file in " + folder_ + " (" + systemError(error) +
+                       ")");
     }
 }
 
@@ -79,8 +78,7 @@ void ScratchFile::writeAt(std::uint64_t offset, const void *data, std::size_t si
             const int error = written < 0 ? errno : ENOSPC;
             throw RunError("cannot write the scratch file in " + folder_ + " (" +
                            systemError(error) + ")" +
-                           (error == ENOSPC ? "; set TMPDIR to a larger disk or raise --memory"
-                                            : ""));
+                           (error == ENOSPC ? "; set TMPDIR to a folder on a larger disk" : ""));
         }
         bytes += written;
         size -= static_cast<std::size_t>(written);

@@ -151,8 +151,8 @@ void ScratchFrameSource::fillArea(int index, const PF_LRect &area, runner::World
     const std::uint64_t frameStart = slotOffset(index);
     const std::uint64_t pixel = runner::bytesPerPixel(depth_);
     const std::uint64_t rowBytes = static_cast<std::uint64_t>(format_.width) * pixel;
-    const std::size_t readBytes = static_cast<std::size_t>(
-        static_cast<std::uint64_t>(area.right - area.left) * pixel);
+    const std::size_t readBytes =
+        static_cast<std::size_t>(static_cast<std::uint64_t>(area.right - area.left) * pixel);
     for (int y = area.top; y < area.bottom; ++y) {
         const std::uint64_t offset = frameStart + static_cast<std::uint64_t>(y) * rowBytes +
                                      static_cast<std::uint64_t>(area.left) * pixel;

@@ -14,6 +14,7 @@
 
 using namespace framemeld::cli;
 using framemeld::cli::test::TempDir;
+using framemeld::runner::bytesPerPixel;
 using framemeld::runner::PixelDepth;
 using testing::HasSubstr;
 
@@ -105,62 +106,86 @@ StripPlanInput input(int width, int height, PixelDepth depth, int frames, std::u
     in.depth = depth;
     in.frames = frames;
     in.threads = 2;
+    in.fileBytesPerPixel = 3; // 8-bit RGB files
     in.budget = budget;
     return in;
 }
 
+std::uint64_t roomy(StripPlanInput in, std::uint64_t StripPlan::*field)
+{
+    in.budget = std::uint64_t{1} << 50;
+    return planStrips(in).*field;
+}
+
 TEST(StripPlan, AClipThatFitsStaysWholeAndOneThatDoesNotGetsTheTallestStrips)
 {
-    const StripPlanInput whole = input(100, 50, PixelDepth::Bits8, 10, 64 * kMiB);
-    const StripPlan fits = planStrips(whole);
+    const StripPlan fits = planStrips(input(100, 50, PixelDepth::Bits8, 10, 64 * kMiB));
     EXPECT_TRUE(fits.wholeClip);
     EXPECT_EQ(fits.rowsPerStrip, 50);
     EXPECT_EQ(fits.decodeThreads, 2);
+    // Ten frames held whole, whatever else the run needs.
+    EXPECT_GE(fits.wholeClipBytes, 10 * worldBytes(100, 50, PixelDepth::Bits8));
 
     for (const PixelDepth depth : {PixelDepth::Bits8, PixelDepth::Bits16, PixelDepth::Float32}) {
-        StripPlanInput tight = input(100, 50, depth, 10, 0);
-        tight.budget = planStrips(input(100, 50, depth, 10, 1ull << 40)).wholeClipBytes - 1;
+        StripPlanInput tight = input(1000, 500, depth, 40, 0);
+        tight.budget = roomy(tight, &StripPlan::wholeClipBytes) / 2;
         const StripPlan plan = planStrips(tight);
         EXPECT_FALSE(plan.wholeClip);
         ASSERT_GE(plan.rowsPerStrip, 1);
-        EXPECT_LT(plan.rowsPerStrip, 50);
+        EXPECT_LT(plan.rowsPerStrip, 500);
+        // A row of a strip is a row of every frame and of the output.
+        EXPECT_EQ(plan.stripRowBytes, 41 * worldBytes(1000, 1, depth));
+        EXPECT_GE(plan.stripFixedBytes, worldBytes(1000, 500, depth)) << "the plate is counted";
         // The strip height is the largest within the budget: one row more would not fit.
-        const std::uint64_t row = worldBytes(100, 1, depth);
-        const std::uint64_t fixed = plan.minimumBudget - 11 * row;
-        EXPECT_LE(fixed + 11 * row * static_cast<std::uint64_t>(plan.rowsPerStrip), tight.budget);
-        EXPECT_GT(fixed + 11 * row * static_cast<std::uint64_t>(plan.rowsPerStrip + 1),
-                  tight.budget);
+        const auto rows = static_cast<std::uint64_t>(plan.rowsPerStrip);
+        EXPECT_LE(plan.stripFixedBytes + rows * plan.stripRowBytes, tight.budget);
+        EXPECT_GT(plan.stripFixedBytes + (rows + 1) * plan.stripRowBytes, tight.budget);
     }
 }
 
-TEST(StripPlan, ABudgetBelowOneRowOfEveryFrameNamesTheSmallestThatWorks)
+TEST(StripPlan, ABudgetBelowTheSmallestPlanNamesTheSmallestThatWorks)
 {
-    const StripPlan smallest = planStrips(input(4000, 3000, PixelDepth::Float32, 200, 1ull << 40));
-    const std::uint64_t minimum = smallest.minimumBudget;
-    const StripPlan atMinimum = planStrips(input(4000, 3000, PixelDepth::Float32, 200, minimum));
-    EXPECT_FALSE(atMinimum.wholeClip);
-    EXPECT_EQ(atMinimum.rowsPerStrip, 1);
-    try {
-        planStrips(input(4000, 3000, PixelDepth::Float32, 200, minimum - 1));
-        FAIL() << "a budget one byte short was taken";
-    } catch (const RunError &error) {
-        EXPECT_THAT(error.what(), HasSubstr("cannot hold one row of each of the 200 sampled"));
-        EXPECT_THAT(error.what(), HasSubstr("at least " + memoryText(minimum)));
+    // Many frames: one row of each outweighs decoding one frame.
+    StripPlanInput many = input(4000, 3000, PixelDepth::Float32, 2000, 0);
+    // Few large frames: decoding one frame (file, decoded image, buffer) outweighs a strip.
+    StripPlanInput few = input(4000, 3000, PixelDepth::Bits8, 3, 0);
+    few.fileBytesPerPixel = 8; // 16-bit RGBA files
+    for (StripPlanInput in : {many, few}) {
+        const std::uint64_t minimum = roomy(in, &StripPlan::minimumBudget);
+        in.budget = minimum;
+        const StripPlan atMinimum = planStrips(in);
+        EXPECT_FALSE(atMinimum.wholeClip);
+        EXPECT_GE(atMinimum.rowsPerStrip, 1);
+        EXPECT_LE(
+            static_cast<std::uint64_t>(atMinimum.decodeThreads) * 4000 * 3000 *
+                (bytesPerPixel(in.depth) + 2 * static_cast<std::uint64_t>(in.fileBytesPerPixel)),
+            minimum)
+            << "decode buffers within the budget";
+        in.budget = minimum - 1;
+        try {
+            planStrips(in);
+            ADD_FAILURE() << "a budget one byte short was taken";
+        } catch (const RunError &error) {
+            EXPECT_THAT(error.what(), HasSubstr("cannot hold one row of each of the " +
+                                                std::to_string(in.frames) + " sampled frames"));
+            EXPECT_THAT(error.what(), HasSubstr("at least " + memoryText(minimum)));
+        }
     }
+    const std::uint64_t fewMinimum = roomy(few, &StripPlan::minimumBudget);
+    EXPECT_GE(fewMinimum, 4000ull * 3000 * (4 + 2 * 8)) << "buffer, file and decoded image";
+    EXPECT_EQ(roomy(many, &StripPlan::minimumBudget),
+              roomy(many, &StripPlan::stripFixedBytes) + roomy(many, &StripPlan::stripRowBytes));
 }
 
-TEST(StripPlan, DecodingThreadsShareTheBudgetFrameByFrame)
+TEST(StripPlan, DecodingThreadsShareTheBudget)
 {
     StripPlanInput in = input(1000, 1000, PixelDepth::Bits8, 100, 0);
     in.threads = 8;
-    StripPlanInput roomy = in;
-    roomy.budget = 1ull << 40;
-    in.budget = planStrips(roomy).minimumBudget;
-    const StripPlan plan = planStrips(in);
-    const std::uint64_t frame = 1000ull * 1000 * 4;
-    EXPECT_EQ(static_cast<std::uint64_t>(plan.decodeThreads), in.budget / frame);
-    EXPECT_LE(static_cast<std::uint64_t>(plan.decodeThreads) * frame, in.budget);
-    in.budget = 1ull << 40;
+    const std::uint64_t perThread = 1000ull * 1000 * (4 + 2 * 3);
+    in.budget = 3 * perThread + 10;
+    ASSERT_FALSE(planStrips(in).wholeClip);
+    EXPECT_EQ(planStrips(in).decodeThreads, 3);
+    in.budget = std::uint64_t{1} << 40;
     in.frames = 1000000; // too many to hold whole, yet every thread gets its buffer
     EXPECT_EQ(planStrips(in).decodeThreads, 8);
 }
