@@ -10,6 +10,7 @@
 #include <CLI/CLI.hpp>
 
 #include "cli/CliError.h"
+#include "cli/MemoryBudget.h"
 
 namespace framemeld::cli {
 namespace {
@@ -77,8 +78,8 @@ namespace {
 // The options that take a value, in every spelling; CLI11 reports a missing value under the
 // option's long name, the message names what the user typed.
 const std::vector<std::string> kValueOptions = {
-    "-o",           "--output",       "--start", "--end",     "--every",
-    "--divergence", "--rating-range", "--depth", "--threads", "--plugin"};
+    "-o",      "--output",  "--start",  "--end",   "--every", "--divergence", "--rating-range",
+    "--depth", "--threads", "--memory", "--plugin"};
 const std::vector<std::string> kFlagOptions = {"-h",      "--help",    "-q",
                                                "--quiet", "--version", "--json"};
 
@@ -129,7 +130,7 @@ Options parseOptions(const std::vector<std::string> &args)
     app.option_defaults()->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
     Options options;
     std::optional<std::string> output, start, end, every, divergence, ratingRange, depth, threads,
-        plugin;
+        memory, plugin;
     std::vector<std::string> positional;
     app.add_flag("-h,--help", options.help);
     app.add_flag("-q,--quiet", options.quiet);
@@ -143,6 +144,7 @@ Options parseOptions(const std::vector<std::string> &args)
     app.add_option("--rating-range", ratingRange);
     app.add_option("--depth", depth);
     app.add_option("--threads", threads);
+    app.add_option("--memory", memory);
     app.add_option("--plugin", plugin);
     app.add_option("INPUT", positional);
 
@@ -187,6 +189,9 @@ Options parseOptions(const std::vector<std::string> &args)
             throw UsageError("--depth must be 8, 16 or 32, not \"" + *depth + "\"");
         }
         options.depth = bits;
+    }
+    if (memory) {
+        options.memory = parseMemorySize("--memory", *memory);
     }
     if (threads) {
         const int count = parseWholeNumber("--threads", *threads);
@@ -255,6 +260,10 @@ std::string helpText(const std::string &program, const HelpDefaults &defaults)
          << "                        the frames: to 8 and 16 bits with rounding, values outside\n"
          << "                        0..1 clipped; to 32 bits exactly.\n"
          << "      --threads N       threads for decoding and rendering (default: one per core)\n"
+         << "      --memory SIZE     memory budget (512M, 4G, ...; default: half of what is\n"
+         << "                        available, the cgroup's limit included). Footage that does\n"
+         << "                        not fit is decoded once into a scratch file in $TMPDIR and\n"
+         << "                        the plate rendered in strips of rows that fit.\n"
          << "      --plugin PATH     the Framemeld module to load (default: the one installed or\n"
          << "                        built with this program)\n"
          << "  -q, --quiet           no progress bar and no summary line\n"

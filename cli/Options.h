@@ -3,6 +3,7 @@
 // slider ranges come from the loaded module and clip bounds from the footage, so those checks
 // live in SamplingPlan.
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
@@ -17,9 +18,10 @@ struct Options {
     std::optional<double> every;
     std::optional<double> divergence;
     std::optional<double> ratingRange;
-    std::optional<int> depth; // 8, 16 or 32; unset: the footage's own depth
-    int threads = 0;          // 0: one per core
-    std::string plugin;       // empty: the module built with this program
+    std::optional<int> depth;            // 8, 16 or 32; unset: the footage's own depth
+    int threads = 0;                     // 0: one per core
+    std::optional<std::uint64_t> memory; // bytes; unset: a share of the memory available
+    std::string plugin;                  // empty: the module built with this program
     bool quiet = false;
     bool help = false;
     bool version = false;

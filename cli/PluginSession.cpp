@@ -4,6 +4,7 @@
 
 #include "cli/CliError.h"
 #include "runner/SdkNames.h"
+#include "runner/StripRender.h"
 
 namespace framemeld::cli {
 namespace {
@@ -33,6 +34,23 @@ std::string joined(const std::vector<std::string> &lines)
         text += (text.empty() ? "" : "; ") + line;
     }
     return text;
+}
+
+std::string failureDetail(const runner::CommandReply &preRender,
+                          const runner::CommandReply &smartRender,
+                          const runner::RenderRecord &record)
+{
+    const runner::CommandReply &failed = preRender.err != PF_Err_NONE ? preRender : smartRender;
+    std::string detail =
+        runner::describeCommand(failed.command) + " returned " + runner::describeError(failed.err);
+    const std::string message = failed.message();
+    if (!message.empty()) {
+        detail += ": " + message;
+    }
+    if (!record.hostErrors.empty()) {
+        detail += "; " + joined(record.hostErrors);
+    }
+    return detail;
 }
 
 } // namespace
@@ -100,23 +118,57 @@ runner::World PluginSession::render(runner::FrameSource &source,
         throw CancelledError();
     }
     if (result.err() != PF_Err_NONE) {
-        const runner::CommandReply &failed =
-            result.preRender.err != PF_Err_NONE ? result.preRender : result.smartRender;
-        std::string detail = runner::describeCommand(failed.command) + " returned " +
-                             runner::describeError(failed.err);
-        const std::string message = failed.message();
-        if (!message.empty()) {
-            detail += ": " + message;
-        }
-        if (!result.record.hostErrors.empty()) {
-            detail += "; " + joined(result.record.hostErrors);
-        }
-        throw RunError("the plug-in failed to render the plate (" + detail + ")");
+        throw RunError("the plug-in failed to render the plate (" +
+                       failureDetail(result.preRender, result.smartRender, result.record) + ")");
     }
     if (!result.output.valid()) {
         throw RunError("the plug-in finished without checking out its output; no plate to write");
     }
     return std::move(result.output);
+}
+
+runner::World PluginSession::renderInStrips(runner::FrameSource &source, int rowsPerStrip,
+                                            const std::function<void(double done)> &progress)
+{
+    const auto strips = static_cast<double>(
+        runner::stripAreas(source.width(), source.height(), rowsPerStrip).size());
+    runner::World plate(source.width(), source.height(), source.depth());
+    std::atomic<int> finished{0};
+    const auto report = [&progress](double done) {
+        if (progress) {
+            progress(done);
+        }
+    };
+    host_->setProgressHook([&](A_long done, A_long total) {
+        const double within =
+            total > 0 ? static_cast<double>(done) / static_cast<double>(total) : 0;
+        report((finished.load() + within) / strips);
+    });
+    runner::StripsOutcome outcome;
+    try {
+        outcome = runner::renderInStrips(*host_, source, rowsPerStrip,
+                                         [&](const PF_LRect &area, runner::World &output) {
+                                             runner::stitchStrip(plate, area, output);
+                                             report((finished.fetch_add(1) + 1) / strips);
+                                         });
+    } catch (...) {
+        host_->setProgressHook({});
+        throw;
+    }
+    host_->setProgressHook({});
+
+    if (host_->cancelFlag().load()) {
+        throw CancelledError();
+    }
+    if (!outcome.complete) {
+        std::string detail = outcome.problem;
+        if (!outcome.strips.empty() && outcome.err() != PF_Err_NONE) {
+            const runner::StripReport &failed = outcome.strips.back();
+            detail += ": " + failureDetail(failed.preRender, failed.smartRender, failed.record);
+        }
+        throw RunError("the plug-in failed to render the plate (" + detail + ")");
+    }
+    return plate;
 }
 
 } // namespace framemeld::cli

@@ -33,6 +33,13 @@ public:
     runner::World render(runner::FrameSource &source,
                          const std::function<void(long done, long total)> &progress);
 
+    // Renders the plate strip by strip, `rowsPerStrip` rows at a time (see runner/StripRender.h),
+    // so that `source` is asked only for each strip's rows of its frames. `progress` gets the
+    // share of the plate done, 0 to 1 (from any thread). Throws as render() does, naming the
+    // strip that failed.
+    runner::World renderInStrips(runner::FrameSource &source, int rowsPerStrip,
+                                 const std::function<void(double done)> &progress);
+
     // Set it (from anywhere, a signal handler included) to make the plug-in's next abort poll
     // answer "cancel".
     std::atomic<bool> &cancelFlag() { return host_->cancelFlag(); }

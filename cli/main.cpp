@@ -3,15 +3,18 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <exception>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "cli/CancelSignal.h"
 #include "cli/CliError.h"
+#include "cli/MemoryBudget.h"
 #include "cli/ModuleDefaultsProbe.h"
 #include "cli/ModuleFaultGuard.h"
 #include "cli/Options.h"
@@ -21,11 +24,14 @@
 #include "cli/ProgressBar.h"
 #include "cli/RunReport.h"
 #include "cli/SamplingPlan.h"
+#include "cli/StripPlan.h"
 #include "cli/ThirdPartyLeaks.h"
 #include "cli/VersionReport.h"
+#include "cli/files/ScratchFile.h"
 #include "cli/footage/FootageDecoder.h"
 #include "cli/footage/FootageDiscovery.h"
 #include "cli/footage/FootageFrameSource.h"
+#include "cli/footage/ScratchFrameSource.h"
 #include "cli/plate/OutputPath.h"
 #include "cli/plate/PlateWriter.h"
 
@@ -105,6 +111,68 @@ std::string clipNumberingNote(const Options &options)
     }
 }
 
+struct Rendered {
+    runner::World plate;
+    double readSeconds = 0;
+    double renderSeconds = 0;
+    std::uint64_t scratchBytes = 0;
+};
+
+// Every sampled frame in memory and one render: the fastest way when the clip fits.
+Rendered renderWholeClip(PluginSession &session, const Clip &clip, const FootageFormat &format,
+                         Depth depth, const SamplingPlan &plan, const Options &options,
+                         ProgressBar &bar)
+{
+    Rendered rendered;
+    // Where the time goes, for users weighing --every, --threads or another footage format.
+    auto phaseStart = std::chrono::steady_clock::now();
+    FootageFrameSource source(clip, format, depth, threadCount(options), &session.cancelFlag());
+    bar.startPhase("Reading frames", static_cast<long long>(plan.frames.size()));
+    source.decode(plan.frames,
+                  [&bar](long long done, long long total) { bar.update(done, total); });
+    rendered.readSeconds = secondsSince(phaseStart);
+
+    phaseStart = std::chrono::steady_clock::now();
+    session.apply(plan);
+    bar.startPhase("Rendering", 1);
+    rendered.plate =
+        session.render(source, [&bar](long done, long total) { bar.update(done, total); });
+    bar.update(1, 1);
+    bar.finish();
+    rendered.renderSeconds = secondsSince(phaseStart);
+    return rendered;
+}
+
+// Each sampled frame decoded once into a scratch file, then the plate rendered strip by strip
+// from its rows there. One progress job: decoding fills the first half of the bar, the strips
+// the second.
+Rendered renderThroughScratch(PluginSession &session, const Clip &clip, const FootageFormat &format,
+                              Depth depth, const SamplingPlan &plan, const StripPlan &strips,
+                              ProgressBar &bar)
+{
+    constexpr long long kTicks = 1000;
+    Rendered rendered;
+    auto phaseStart = std::chrono::steady_clock::now();
+    ScratchFrameSource source(clip, format, depth, strips.decodeThreads, &session.cancelFlag(),
+                              ScratchFile::defaultFolder());
+    bar.startPhase("Reading and rendering", kTicks);
+    source.decode(plan.frames, [&bar](long long done, long long total) {
+        bar.update(total > 0 ? done * (kTicks / 2) / total : 0);
+    });
+    rendered.readSeconds = secondsSince(phaseStart);
+    rendered.scratchBytes = source.scratchBytes();
+
+    phaseStart = std::chrono::steady_clock::now();
+    session.apply(plan);
+    rendered.plate = session.renderInStrips(source, strips.rowsPerStrip, [&bar](double done) {
+        bar.update(kTicks / 2 + static_cast<long long>(done * static_cast<double>(kTicks / 2)));
+    });
+    bar.update(kTicks);
+    bar.finish();
+    rendered.renderSeconds = secondsSince(phaseStart);
+    return rendered;
+}
+
 int run(const Options &options, RunReport &report)
 {
     if (options.help) {
@@ -146,26 +214,29 @@ int run(const Options &options, RunReport &report)
         options.depth ? *runner::depthFromBits(*options.depth) : format.naturalDepth;
     report.renderBits = runner::bitsPerChannel(depth);
 
+    // Sized before any decoding, so a budget too small for even one row of every frame is said
+    // at once.
+    StripPlanInput planInput;
+    planInput.width = format.width;
+    planInput.height = format.height;
+    planInput.depth = depth;
+    planInput.frames =
+        static_cast<int>(std::set<int>(plan.frames.begin(), plan.frames.end()).size());
+    planInput.threads = threadCount(options);
+    planInput.fileBytesPerPixel =
+        format.channels * static_cast<int>(runner::bytesPerChannel(format.naturalDepth));
+    planInput.budget = memoryBudget(options.memory);
+    const StripPlan strips = planStrips(planInput);
+
     ProgressBar bar(stderr, !options.quiet && isTerminal(stderr));
+    const Rendered rendered =
+        strips.wholeClip ? renderWholeClip(session, clip, format, depth, plan, options, bar)
+                         : renderThroughScratch(session, clip, format, depth, plan, strips, bar);
+    const runner::World &plate = rendered.plate;
+    report.phaseSeconds.emplace_back("read", rendered.readSeconds);
+    report.phaseSeconds.emplace_back("render", rendered.renderSeconds);
 
-    // Where the time goes, for users weighing --every, --threads or another footage format.
     auto phaseStart = std::chrono::steady_clock::now();
-    FootageFrameSource source(clip, format, depth, threadCount(options), &session.cancelFlag());
-    bar.startPhase("Reading frames", static_cast<long long>(plan.frames.size()));
-    source.decode(plan.frames,
-                  [&bar](long long done, long long total) { bar.update(done, total); });
-    report.phaseSeconds.emplace_back("read", secondsSince(phaseStart));
-
-    phaseStart = std::chrono::steady_clock::now();
-    session.apply(plan);
-    bar.startPhase("Rendering", 1);
-    const runner::World plate =
-        session.render(source, [&bar](long done, long total) { bar.update(done, total); });
-    bar.update(1, 1);
-    bar.finish();
-    report.phaseSeconds.emplace_back("render", secondsSince(phaseStart));
-
-    phaseStart = std::chrono::steady_clock::now();
     PlateImage image;
     image.width = plate.width();
     image.height = plate.height();
@@ -189,6 +260,13 @@ int run(const Options &options, RunReport &report)
                      report.renderBits, plan.frames.size(), clip.frameCount,
                      everyText(plan.every).c_str(), first + plan.start, first + plan.end,
                      report.numbering->describe().c_str());
+        if (!strips.wholeClip) {
+            std::fprintf(stderr,
+                         "framemeld: within a budget of %s: %s of frames in a scratch file, "
+                         "rendered in strips of %d rows\n",
+                         memoryText(planInput.budget).c_str(),
+                         memoryText(rendered.scratchBytes).c_str(), strips.rowsPerStrip);
+        }
         std::fprintf(stderr, "framemeld: read %.2f s, render %.2f s, write %.2f s\n",
                      report.phaseSeconds[0].second, report.phaseSeconds[1].second,
                      report.phaseSeconds[2].second);
@@ -223,7 +301,8 @@ int runReported(const std::vector<std::string> &args, RunReport &report)
         report.message = error.what();
         report.exitStatus = error.exitStatus();
     } catch (const std::bad_alloc &) {
-        report.message = "out of memory (sample fewer frames with --every or --end)";
+        report.message = "out of memory; no output written (give a smaller --memory, or sample "
+                         "fewer frames with --every or --end)";
         report.exitStatus = kExitFailure;
     } catch (const std::exception &error) {
         report.message = error.what();

@@ -78,6 +78,20 @@ StripsOutcome renderInStrips(Host &host, FrameSource &source, int rowsPerStrip,
     return outcome;
 }
 
+void stitchStrip(World &plate, const PF_LRect &area, World &output)
+{
+    const std::size_t rowBytes =
+        static_cast<std::size_t>(plate.width()) * bytesPerPixel(plate.depth());
+    for (A_long y = area.top; y < area.bottom; ++y) {
+        if (rowBytes != 0) {
+            std::memset(plate.row(y), 0, rowBytes);
+        }
+    }
+    const PF_EffectWorld &placed = *output.effectWorld();
+    copyPixels(output, PF_LRect{0, 0, output.width(), output.height()}, plate, placed.origin_x,
+               placed.origin_y);
+}
+
 StripsOutcome renderPlateInStrips(Host &host, FrameSource &source, World &plate, int rowsPerStrip,
                                   const RenderRequest &request)
 {
@@ -85,17 +99,8 @@ StripsOutcome renderPlateInStrips(Host &host, FrameSource &source, World &plate,
         plate.depth() != source.depth()) {
         throw std::invalid_argument("the plate must have the layer's size and the source's depth");
     }
-    const std::size_t rowBytes =
-        static_cast<std::size_t>(plate.width()) * bytesPerPixel(plate.depth());
-    const auto stitch = [&](const PF_LRect &area, World &output) {
-        for (A_long y = area.top; y < area.bottom; ++y) {
-            if (rowBytes != 0) {
-                std::memset(plate.row(y), 0, rowBytes);
-            }
-        }
-        const PF_EffectWorld &placed = *output.effectWorld();
-        copyPixels(output, PF_LRect{0, 0, output.width(), output.height()}, plate, placed.origin_x,
-                   placed.origin_y);
+    const auto stitch = [&plate](const PF_LRect &area, World &output) {
+        stitchStrip(plate, area, output);
     };
     return renderInStrips(host, source, rowsPerStrip, stitch, request);
 }

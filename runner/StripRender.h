@@ -54,6 +54,10 @@ using StripSink = std::function<void(const PF_LRect &area, World &output)>;
 StripsOutcome renderInStrips(Host &host, FrameSource &source, int rowsPerStrip,
                              const StripSink &sink, const RenderRequest &request = {});
 
+// Writes a strip's output into the plate at its place: the rows of `area` whole, pixels the
+// output does not cover transparent black, as a host composites them.
+void stitchStrip(World &plate, const PF_LRect &area, World &output);
+
 // The same, stitched into `plate`, which has the layer's size and the source's depth (else
 // std::invalid_argument). Each rendered strip's rows are written whole: pixels the plug-in's
 // output does not cover are transparent black, as a host composites them. Rows of strips not

@@ -43,7 +43,11 @@ void decodeSequence(const DecodeRequest &request)
                 const int frame = request.frames[index];
                 const std::string &path =
                     request.clip->frameFiles.at(static_cast<std::size_t>(frame));
-                decodeStill(path, request, request.target(index), pngReader);
+                const FrameTarget target = request.target(index);
+                decodeStill(path, request, target, pngReader);
+                if (request.decoded) {
+                    request.decoded(index, target);
+                }
                 if (request.progress) {
                     request.progress(static_cast<long long>(finished.fetch_add(1) + 1),
                                      static_cast<long long>(count));

@@ -34,6 +34,10 @@ struct DecodeRequest {
     // Called once per entry of `frames` (by index into it), possibly from several threads at
     // once, before that frame is decoded; returns storage for width x height host pixels.
     std::function<FrameTarget(std::size_t index)> target;
+    // When set, called once per entry of `frames`, on the thread that decoded it, as soon as the
+    // frame is whole in its target; after it returns the decoder no longer touches that storage,
+    // so a caller that moves frames elsewhere can hand the same storage out again.
+    std::function<void(std::size_t index, const FrameTarget &target)> decoded;
     // Reports work done out of a total (frames, including those a movie passes through), possibly
     // from several threads at once.
     std::function<void(long long done, long long total)> progress;

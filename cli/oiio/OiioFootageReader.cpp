@@ -186,7 +186,11 @@ void decodeMovie(const DecodeRequest &request)
         }
         if (next < order.size() && request.frames[order[next]] == frame) {
             for (; next < order.size() && request.frames[order[next]] == frame; ++next) {
-                decodeInto(*input, frame, what, request, request.target(order[next]));
+                const FrameTarget target = request.target(order[next]);
+                decodeInto(*input, frame, what, request, target);
+                if (request.decoded) {
+                    request.decoded(order[next], target);
+                }
             }
         } else {
             // One row makes the reader decode the frame, which keeps the pass going forward.

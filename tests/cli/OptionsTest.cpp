@@ -28,10 +28,26 @@ std::string usageErrorOf(const std::vector<std::string> &args)
 
 TEST(Options, TakesEveryOptionInBothSpellings)
 {
-    const Options options =
-        parseOptions({"--start", "3", "shot.####.exr", "--end=40", "--every", "4", "-o",
-                      "plate.exr", "--divergence", "2.5", "--rating-range=1.5", "--depth", "16",
-                      "--threads", "3", "--plugin", "/x/Framemeld.so", "-q"});
+    const Options options = parseOptions({"--start",
+                                          "3",
+                                          "shot.####.exr",
+                                          "--end=40",
+                                          "--every",
+                                          "4",
+                                          "-o",
+                                          "plate.exr",
+                                          "--divergence",
+                                          "2.5",
+                                          "--rating-range=1.5",
+                                          "--depth",
+                                          "16",
+                                          "--threads",
+                                          "3",
+                                          "--plugin",
+                                          "/x/Framemeld.so",
+                                          "-q",
+                                          "--memory",
+                                          "1.5G"});
     EXPECT_EQ(options.input, "shot.####.exr");
     EXPECT_EQ(options.output, "plate.exr");
     EXPECT_EQ(options.start, 3.0);
@@ -42,6 +58,7 @@ TEST(Options, TakesEveryOptionInBothSpellings)
     EXPECT_EQ(options.depth, 16);
     EXPECT_EQ(options.threads, 3);
     EXPECT_EQ(options.plugin, "/x/Framemeld.so");
+    EXPECT_EQ(options.memory, 1536ull << 20);
     EXPECT_TRUE(options.quiet);
     EXPECT_FALSE(options.help);
 }
@@ -50,7 +67,7 @@ TEST(Options, LeavesUnsetWhatWasNotGiven)
 {
     const Options options = parseOptions({"clip.mov", "--output", "plate.png"});
     EXPECT_FALSE(options.start || options.end || options.every || options.divergence ||
-                 options.ratingRange || options.depth);
+                 options.ratingRange || options.depth || options.memory);
     EXPECT_EQ(options.threads, 0);
     EXPECT_TRUE(options.plugin.empty());
     EXPECT_FALSE(options.quiet);
@@ -100,6 +117,9 @@ TEST(Options, RefusesWrongCommandLinesNamingTheOption)
         {{"in.mov", "-o", "p.png", "--depth", "12"}, "--depth must be 8, 16 or 32"},
         {{"in.mov", "-o", "p.png", "--threads", "0"}, "--threads must be between 1 and 1024"},
         {{"in.mov", "-o", "p.png", "--quiet=yes"}, "--quiet takes no value"},
+        {{"in.mov", "-o", "p.png", "--memory", "0"}, "--memory needs a size"},
+        {{"in.mov", "-o", "p.png", "--memory=lots"}, "--memory needs a size such as 512M"},
+        {{"in.mov", "-o", "p.png", "--memory"}, "--memory needs a value"},
         {{"in.mov", "-o", "p.png", "--frames", "3"}, "unknown option --frames"},
         {{"-o", "p.png"}, "no INPUT given"},
         {{"a.0001.png", "a.0002.png", "-o", "p.png"}, "quote it"},
@@ -117,8 +137,8 @@ TEST(Options, HelpListsEveryOptionWithItsDefault)
     const std::string withModule = helpText("framemeld", HelpDefaults{2.0, 1.5});
     for (const char *option :
          {"-o, --output", "--start N", "--end N", "--every N", "--divergence D", "--rating-range R",
-          "--depth 8|16|32", "--threads N", "--plugin PATH", "--quiet", "--help", "--json",
-          "--version"}) {
+          "--depth 8|16|32", "--threads N", "--memory SIZE", "--plugin PATH", "--quiet", "--help",
+          "--json", "--version"}) {
         EXPECT_THAT(withModule, HasSubstr(option));
     }
     EXPECT_THAT(withModule, HasSubstr("(default: the clip's first frame)"));

@@ -1,0 +1,326 @@
+// Footage rendered within a memory budget: through the scratch file and in strips, the plate is
+// the whole-frame render's, byte for byte; the scratch file leaves nothing behind on any exit; a
+// budget too small is said before any decoding.
+#include <dirent.h>
+#include <fcntl.h>
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cmath>
+#include <cstdint>
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <thread>
+
+#include "CliTestSupport.h"
+#include "cli/MemoryBudget.h"
+#include "cli/StripPlan.h"
+
+using framemeld::runner::PixelDepth;
+using namespace framemeld::cli;
+using namespace framemeld::cli::test;
+using testing::HasSubstr;
+using testing::IsEmpty;
+
+namespace {
+
+constexpr int kWidth = 40;
+constexpr int kHeight = 30;
+constexpr int kFrames = 7;
+constexpr int kRowsPerStrip = 3;
+
+// A still background, a block that moves across it and grain that differs per frame: a plate
+// with consensus work in every row.
+float sample(int frame, int x, int y, int channel)
+{
+    if (x >= frame * 5 && x < frame * 5 + 9 && y > 4 && y < 20) {
+        return 0.9f - 0.1f * static_cast<float>(channel);
+    }
+    const float grain = static_cast<float>((x * 7 + y * 13 + frame * 29 + channel * 3) % 11) / 400;
+    return 0.2f + 0.02f * static_cast<float>(channel) + static_cast<float>(y) / 60 + grain;
+}
+
+void writeClip(const TempDir &dir, const std::string &extension)
+{
+    for (int f = 0; f < kFrames; ++f) {
+        std::vector<float> values;
+        std::vector<std::uint8_t> bytes;
+        for (int y = 0; y < kHeight; ++y) {
+            for (int x = 0; x < kWidth; ++x) {
+                for (int c = 0; c < 4; ++c) {
+                    const float v =
+                        c == 3 ? 1.0f - static_cast<float>((x + f) % 5) / 10 : sample(f, x, y, c);
+                    values.push_back(v);
+                    bytes.push_back(static_cast<std::uint8_t>(std::lround(v * 255)));
+                }
+            }
+        }
+        const std::string name = dir.file("shot." + std::to_string(10 + f) + "." + extension);
+        if (extension == "exr") {
+            writeImage(name, kWidth, kHeight, 4, OIIO::TypeDesc::HALF, OIIO::TypeDesc::FLOAT,
+                       values.data());
+        } else {
+            writeImage(name, kWidth, kHeight, 4, OIIO::TypeDesc::UINT8, OIIO::TypeDesc::UINT8,
+                       bytes.data());
+        }
+    }
+}
+
+StripPlanInput clipPlan(PixelDepth depth, int fileBytesPerPixel)
+{
+    StripPlanInput input;
+    input.width = kWidth;
+    input.height = kHeight;
+    input.depth = depth;
+    input.frames = kFrames;
+    input.threads = 2;
+    input.fileBytesPerPixel = fileBytesPerPixel;
+    input.budget = std::uint64_t{1} << 40;
+    return input;
+}
+
+// The budget for the clip above whose strips have kRowsPerStrip rows, or as few as the smallest
+// budget allows; and that strip height.
+std::pair<std::string, int> stripBudget(PixelDepth depth, int fileBytesPerPixel)
+{
+    StripPlanInput input = clipPlan(depth, fileBytesPerPixel);
+    const StripPlan roomy = planStrips(input);
+    input.budget =
+        std::max(roomy.minimumBudget, roomy.stripFixedBytes + kRowsPerStrip * roomy.stripRowBytes);
+    return {std::to_string(input.budget), planStrips(input).rowsPerStrip};
+}
+
+std::string fileBytes(const std::string &path)
+{
+    std::ifstream file(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+}
+
+// Points TMPDIR of the programs this test runs at a folder of its own.
+class ScratchFolder {
+public:
+    ScratchFolder()
+    {
+        const char *previous = std::getenv("TMPDIR");
+        previous_ = previous != nullptr ? previous : "";
+        hadPrevious_ = previous != nullptr;
+        setenv("TMPDIR", dir_.path().c_str(), 1);
+    }
+    ~ScratchFolder()
+    {
+        if (hadPrevious_) {
+            setenv("TMPDIR", previous_.c_str(), 1);
+        } else {
+            unsetenv("TMPDIR");
+        }
+    }
+    const TempDir &dir() const { return dir_; }
+
+private:
+    TempDir dir_;
+    std::string previous_;
+    bool hadPrevious_ = false;
+};
+
+TEST(BigFootage, StripsThroughTheScratchFileGiveTheWholeFramePlate)
+{
+    struct Case {
+        std::string input;
+        std::string depth;
+        PixelDepth pixels;
+        std::string plate;
+    };
+    const std::vector<Case> cases = {
+        {"png", "8", PixelDepth::Bits8, "png"},    {"png", "16", PixelDepth::Bits16, "tif"},
+        {"png", "32", PixelDepth::Float32, "tif"}, {"exr", "32", PixelDepth::Float32, "exr"},
+        {"exr", "16", PixelDepth::Bits16, "png"},  {"exr", "8", PixelDepth::Bits8, "tif"},
+    };
+    TempDir pngIn, exrIn;
+    writeClip(pngIn, "png");
+    writeClip(exrIn, "exr");
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.input + " at " + c.depth + " bits to " + c.plate);
+        const TempDir &in = c.input == "png" ? pngIn : exrIn;
+        // RGBA: 8-bit PNG, half EXR (which the plan counts at its float depth)
+        const auto [budget, rows] = stripBudget(c.pixels, c.input == "png" ? 4 : 16);
+        ASSERT_LT(rows, kHeight) << "one strip tests nothing";
+        const std::string input = in.file("shot.%d." + c.input);
+        TempDir out;
+        ScratchFolder scratch;
+        const std::vector<std::string> common = {
+            input, "--depth", c.depth, "--every", "1", "--divergence", "4", "--threads", "2"};
+        auto whole = common;
+        whole.insert(whole.end(), {"-o", out.file("whole." + c.plate), "-q"});
+        auto strips = common;
+        strips.insert(strips.end(), {"-o", out.file("strips." + c.plate), "--memory", budget});
+
+        const auto wholeRun = runFramemeld(whole);
+        ASSERT_EQ(wholeRun.exitStatus, 0) << wholeRun.output;
+        const auto stripRun = runFramemeld(strips);
+        ASSERT_EQ(stripRun.exitStatus, 0) << stripRun.output;
+        EXPECT_THAT(stripRun.output,
+                    HasSubstr("rendered in strips of " + std::to_string(rows) + " rows"));
+
+        // Sample for sample first, for a message that says where; then the files themselves.
+        int w = 0, h = 0, ch = 0;
+        const auto expected = readSamples<float>(out.file("whole." + c.plate), w, h, ch);
+        const auto actual = readSamples<float>(out.file("strips." + c.plate), w, h, ch);
+        ASSERT_EQ(actual.size(), expected.size());
+        for (std::size_t i = 0; i < expected.size(); ++i) {
+            ASSERT_EQ(actual[i], expected[i])
+                << "sample " << i % static_cast<std::size_t>(ch) << " of pixel "
+                << i / static_cast<std::size_t>(ch) % kWidth << ","
+                << i / static_cast<std::size_t>(ch) / kWidth;
+        }
+        if (c.plate == "png") { // TIFF headers carry the time of writing
+            EXPECT_TRUE(fileBytes(out.file("strips." + c.plate)) ==
+                        fileBytes(out.file("whole." + c.plate)));
+        }
+        EXPECT_THAT(scratch.dir().entries(), IsEmpty()) << "scratch left after success";
+    }
+}
+
+TEST(BigFootage, ABudgetTooSmallIsSaidBeforeAnyDecodingWithTheSmallestThatWorks)
+{
+    TempDir in, out;
+    writeClip(in, "png");
+    // Frame 4 is broken: a run that decoded anything would say so instead.
+    std::ofstream(in.file("shot.14.png"), std::ios::trunc) << "broken";
+    StripPlanInput input = clipPlan(PixelDepth::Bits8, 4);
+    input.threads = 1;
+    const std::uint64_t minimum = planStrips(input).minimumBudget;
+
+    const auto run = runFramemeld({in.file("shot.%d.png"), "-o", out.file("plate.png"), "--every",
+                                   "1", "--threads", "1", "--memory", std::to_string(minimum - 1)});
+    EXPECT_EQ(run.exitStatus, 1) << run.output;
+    EXPECT_THAT(run.output, HasSubstr("cannot hold one row of each of the 7 sampled frames"));
+    EXPECT_THAT(run.output, HasSubstr("at least " + memoryText(minimum)));
+    EXPECT_THAT(out.entries(), IsEmpty());
+
+    // The quoted budget is enough (up to the broken frame, which then shows).
+    const auto enough =
+        runFramemeld({in.file("shot.%d.png"), "-o", out.file("plate.png"), "--every", "1",
+                      "--threads", "1", "--memory", std::to_string(minimum)});
+    EXPECT_EQ(enough.exitStatus, 1);
+    EXPECT_THAT(enough.output, HasSubstr(in.file("shot.14.png")));
+}
+
+TEST(BigFootage, BadBudgetsAreUsageErrors)
+{
+    TempDir in, out;
+    writeClip(in, "png");
+    for (const char *bad : {"0", "-5M", "12Q", "lots", ""}) {
+        const auto run =
+            runFramemeld({in.file("shot.%d.png"), "-o", out.file("plate.png"), "--memory", bad});
+        EXPECT_EQ(run.exitStatus, 2) << bad << ": " << run.output;
+        EXPECT_THAT(run.output, HasSubstr("--memory needs a size such as 512M or 4G")) << bad;
+    }
+    EXPECT_THAT(out.entries(), IsEmpty());
+}
+
+TEST(BigFootage, AFailedRunLeavesNoScratchFileNorOutput)
+{
+    TempDir in, out;
+    ScratchFolder scratch;
+    writeClip(in, "png");
+    std::ofstream(in.file("shot.15.png"), std::ios::trunc) << "broken";
+    const auto run = runFramemeld({in.file("shot.%d.png"), "-o", out.file("plate.png"), "--every",
+                                   "1", "--memory", stripBudget(PixelDepth::Bits8, 4).first});
+    EXPECT_EQ(run.exitStatus, 1);
+    EXPECT_THAT(run.output, HasSubstr(in.file("shot.15.png")));
+    EXPECT_THAT(out.entries(), IsEmpty());
+    EXPECT_THAT(scratch.dir().entries(), IsEmpty());
+}
+
+// A budget the machine cannot honour (here an address-space limit well below it): the run ends
+// with a message and no output, not with a crash.
+TEST(BigFootage, AnAllocationThatFailsAnywayIsReportedNotACrash)
+{
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+    GTEST_SKIP() << "the sanitizers reserve more address space than the limit leaves";
+#else
+    TempDir in, out;
+    const int side = 1000;
+    const std::vector<std::uint8_t> grey(static_cast<std::size_t>(side * side * 3), 77);
+    for (int f = 0; f < 30; ++f) {
+        writeImage(in.file("big." + std::to_string(f) + ".png"), side, side, 3,
+                   OIIO::TypeDesc::UINT8, OIIO::TypeDesc::UINT8, grey.data());
+    }
+    // 30 frames of 16 MB at 32 bits fit the 4 GiB budget, not the 400 MB of address space.
+    const std::string command = "ulimit -v 400000; exec '" + framemeldPath() + "' '" +
+                                in.file("big.%d.png") + "' -o '" + out.file("plate.png") +
+                                "' --depth 32 --threads 1 --memory 4G -q";
+    const auto run = runProgram({"sh", "-c", command});
+    EXPECT_EQ(run.exitStatus, 1) << run.output;
+    EXPECT_THAT(run.output, HasSubstr("out of memory"));
+    EXPECT_THAT(out.entries(), IsEmpty());
+#endif
+}
+
+// The scratch file among the process's open files, as /proc shows it: under `folder`, deleted.
+bool holdsScratchFileIn(pid_t pid, const std::string &folder)
+{
+    const std::string fds = "/proc/" + std::to_string(pid) + "/fd";
+    DIR *dir = opendir(fds.c_str());
+    if (dir == nullptr) {
+        return false;
+    }
+    bool found = false;
+    while (const dirent *entry = readdir(dir)) {
+        char target[4096];
+        const std::string link = fds + "/" + entry->d_name;
+        const ssize_t size = readlink(link.c_str(), target, sizeof target - 1);
+        if (size > 0) {
+            const std::string path(target, static_cast<std::size_t>(size));
+            found = found || (path.rfind(folder + "/", 0) == 0 &&
+                              path.find("(deleted)") != std::string::npos);
+        }
+    }
+    closedir(dir);
+    return found;
+}
+
+TEST(BigFootage, SigtermMidRunLeavesNoScratchFile)
+{
+    const char *const movie = "/usr/share/doc/opencv-doc/examples/data/vtest.avi";
+    if (!fileExists(movie)) {
+        GTEST_SKIP() << movie << " is missing (package opencv-doc)";
+    }
+    TempDir out, scratch;
+    const pid_t child = fork();
+    if (child == 0) {
+        setenv("TMPDIR", scratch.path().c_str(), 1);
+        const int devNull = open("/dev/null", O_WRONLY);
+        dup2(devNull, STDERR_FILENO);
+        const std::string program = framemeldPath();
+        const std::string plate = out.file("plate.png");
+        // Every frame of the clip within 16 MiB: seconds of decoding into the scratch file.
+        execl(program.c_str(), program.c_str(), movie, "-o", plate.c_str(), "--every", "1",
+              "--memory", "16M", "--quiet", static_cast<char *>(nullptr));
+        _exit(127);
+    }
+    bool seen = false;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (!seen && std::chrono::steady_clock::now() < deadline) {
+        seen = holdsScratchFileIn(child, scratch.path());
+        if (!seen) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+    }
+    EXPECT_TRUE(seen) << "the run never opened its scratch file";
+    EXPECT_THAT(scratch.entries(), IsEmpty()) << "the scratch file has a name while in use";
+    ASSERT_EQ(kill(child, SIGTERM), 0);
+    int status = 0;
+    waitpid(child, &status, 0);
+    // SIGTERM cancels like Ctrl-C.
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 130) << status;
+    EXPECT_THAT(scratch.entries(), IsEmpty());
+    EXPECT_THAT(out.entries(), IsEmpty());
+}
+
+} // namespace
