@@ -59,12 +59,24 @@ private:
     std::size_t offset_ = 0;
 };
 
-PngProbe leave(std::string reason)
+PngProbe verdict(PngSupport support, std::string reason)
 {
     PngProbe probe;
-    probe.support = PngSupport::LeaveToGeneral;
+    probe.support = support;
     probe.reason = std::move(reason);
     return probe;
+}
+
+PngProbe leave(std::string reason)
+{
+    return verdict(PngSupport::LeaveToGeneral, std::move(reason));
+}
+
+// Handing a damaged file on would let another reader trust what it claims (libpng allocates a
+// text chunk's stated length before it finds the file too short).
+PngProbe damaged(std::string reason)
+{
+    return verdict(PngSupport::Damaged, std::move(reason));
 }
 
 template <typename Source> PngProbe probe(Source &source)
@@ -78,19 +90,19 @@ template <typename Source> PngProbe probe(Source &source)
     // IHDR: length, name, 13 bytes, CRC, all in one piece.
     std::uint8_t header[8 + format::kHeaderLength + 4];
     if (!source.read(header, sizeof header)) {
-        return leave("truncated file");
+        return damaged("truncated file");
     }
     if (format::readBigEndian32(header) != format::kHeaderLength ||
         !format::isChunk(header + 4, "IHDR")) {
-        return leave("no IHDR chunk first");
+        return damaged("no IHDR chunk first");
     }
     if (format::chunkCrc(header + 4, format::kHeaderLength) !=
         format::readBigEndian32(header + 8 + format::kHeaderLength)) {
-        return leave("CRC mismatch in IHDR chunk");
+        return damaged("CRC mismatch in IHDR chunk");
     }
     const format::HeaderCheck check = format::checkHeader(header + 8);
     if (!check.invalid.empty()) {
-        return leave(check.invalid);
+        return damaged(check.invalid);
     }
     if (!check.unsupported.empty()) {
         return leave(check.unsupported);
@@ -99,16 +111,16 @@ template <typename Source> PngProbe probe(Source &source)
     for (;;) {
         std::uint8_t chunk[8];
         if (!source.read(chunk, sizeof chunk)) {
-            return leave("truncated file");
+            return damaged("truncated file");
         }
         const std::uint32_t length = format::readBigEndian32(chunk);
         const std::uint8_t *name = chunk + 4;
         if (length > format::kMaxChunkLength) {
-            return leave("damaged chunk length");
+            return damaged("damaged chunk length");
         }
         const format::ChunkCheck kind = format::checkChunkKind(name, check.info);
         if (!kind.invalid.empty()) {
-            return leave(kind.invalid);
+            return damaged(kind.invalid);
         }
         if (!kind.unsupported.empty()) {
             return leave(kind.unsupported);
@@ -117,10 +129,10 @@ template <typename Source> PngProbe probe(Source &source)
             break;
         }
         if (format::isChunk(name, "IEND")) {
-            return leave("no image data");
+            return damaged("no image data");
         }
         if (!source.skip(std::uint64_t{length} + 4)) {
-            return leave("truncated file");
+            return damaged("truncated file");
         }
     }
 
@@ -136,7 +148,7 @@ PngProbe probePng(const std::string &path)
 {
     UniqueFile file(std::fopen(path.c_str(), "rb"));
     if (!file) {
-        return leave(std::string("cannot open: ") + std::strerror(errno));
+        return verdict(PngSupport::Unreadable, std::strerror(errno));
     }
     FileSource source(file.get());
     return probe(source);
