@@ -110,6 +110,28 @@ TEST(SequencePattern, UnpaddedNumbersSortByValue)
     EXPECT_EQ(baseNames(clip)[10], "f11.png");
 }
 
+TEST(SequencePattern, FramesBeforeZeroKeepTheirPlaceInNumericOrder)
+{
+    TempDir dir;
+    for (const char *name :
+         {"f_-002.png", "f_-001.png", "f_000.png", "f_001.png", "f_002.png", "f_-000.png"}) {
+        writeTinyPng(dir.file(name));
+    }
+    const Clip clip = discoverClip(dir.file("f_###.png"));
+    EXPECT_THAT(baseNames(clip),
+                ElementsAre("f_-002.png", "f_-001.png", "f_000.png", "f_001.png", "f_002.png"));
+    EXPECT_EQ(discoverClip(dir.file("f_%03d.png")).frameFiles, clip.frameFiles);
+
+    // A gap among them is named as the file would be.
+    std::filesystem::remove(dir.file("f_-001.png"));
+    EXPECT_THAT(runErrorOf(dir.file("f_###.png")),
+                HasSubstr(dir.file("f_-001.png") + ": frame missing"));
+
+    SequencePattern pattern;
+    ASSERT_TRUE(parseSequencePattern("f_%03d.png", pattern));
+    EXPECT_EQ(pattern.fileNameFor(-7), "f_-007.png");
+}
+
 TEST(SequencePattern, AGapNamesTheMissingFile)
 {
     TempDir dir;
@@ -148,6 +170,17 @@ TEST(FolderOfFrames, TakesImagesInNameOrderAndSkipsTheRest)
     std::filesystem::create_directory(dir.file("sub.png"));
     const Clip clip = discoverClip(dir.path());
     EXPECT_THAT(baseNames(clip), ElementsAre("frame1.PNG", "frame9.png", "frame10.png"));
+}
+
+TEST(SingleFile, OnlyRegularFilesAreFootage)
+{
+    // A device never ends and a FIFO blocks: both are refused before any reader sees them.
+    TempDir dir;
+    ASSERT_EQ(runProgram({"mkfifo", dir.file("pipe.exr")}).exitStatus, 0);
+    for (const std::string &input : {std::string("/dev/zero"), dir.file("pipe.exr")}) {
+        EXPECT_EQ(runErrorOf(input), input + ": not a regular file; footage is an image or movie "
+                                             "file, a numbered sequence or a folder of frames");
+    }
 }
 
 TEST(FolderOfFrames, AnEmptyFolderIsAnError)
