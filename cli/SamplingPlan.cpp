@@ -65,8 +65,16 @@ SamplingPlan planSampling(const Options &options, const SliderRanges &ranges, in
     const int lastFrame = clipLength - 1;
 
     plan.start = static_cast<int>(checkedValue("--start", options.start, ranges.start, 0.0));
-    // The "End Frame" slider stops at its valid maximum, so a longer clip is cut there.
-    const double defaultEnd = std::min(static_cast<double>(lastFrame), ranges.end.validMax);
+    // The "End Frame" slider stops at its valid maximum: the plug-in cannot reach the frames of a
+    // longer clip, and ending there unasked would pass a part of the clip off as all of it.
+    if (!options.end && lastFrame > ranges.end.validMax) {
+        throw UsageError(clipExtent(clipLength) + ", more than the plug-in's \"" +
+                         ranges.end.label + "\" reaches (up to " +
+                         formatNumber(ranges.end.validMax) + "); give --end " +
+                         formatNumber(ranges.end.validMax) +
+                         " or less to use the frames up to it, or split the clip");
+    }
+    const double defaultEnd = lastFrame;
     plan.end = static_cast<int>(checkedValue("--end", options.end, ranges.end, defaultEnd));
     plan.every = static_cast<int>(checkedValue("--every", options.every, ranges.every, 1.0));
     plan.divergence = checkedValue("--divergence", options.divergence, ranges.divergence,
