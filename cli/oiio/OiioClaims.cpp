@@ -1,11 +1,14 @@
 #include "cli/oiio/OiioClaims.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <system_error>
 
 #include "cli/CliError.h"
+#include "cli/files/FileHandle.h"
 
 namespace framemeld::cli::oiio {
 namespace {
@@ -64,10 +67,38 @@ std::string sizeText(double width, double height)
     return text;
 }
 
+// Where a DPX file's pixels end, from the header's offset to them and the layout OpenImageIO
+// read (rows start on 32-bit words; 10-bit samples filled three to a word); 0 when unknown.
+// DPX is stored uncompressed, so a file that ends before this has lost pixels, which the DPX
+// reader would hand out as they happened to lie in memory.
+double dpxPixelsEnd(const std::string &path, const OIIO::ImageSpec &spec)
+{
+    UniqueFile file(std::fopen(path.c_str(), "rb"));
+    unsigned char head[8] = {};
+    if (!file || std::fread(head, 1, sizeof head, file.get()) != sizeof head) {
+        return 0.0;
+    }
+    double offset = 0.0;
+    if (std::memcmp(head, "SDPX", 4) == 0) {
+        offset = head[4] * 16777216.0 + head[5] * 65536.0 + head[6] * 256.0 + head[7];
+    } else if (std::memcmp(head, "XPDS", 4) == 0) {
+        offset = head[7] * 16777216.0 + head[6] * 65536.0 + head[5] * 256.0 + head[4];
+    } else {
+        return 0.0;
+    }
+    const int bits = spec.get_int_attribute("oiio:BitsPerSample", 0);
+    const double samples = static_cast<double>(spec.width) * spec.nchannels;
+    double rowWords = std::ceil(samples * bits / 32.0);
+    if (bits == 10 && spec.get_string_attribute("dpx:Packing", "") != "Packed") {
+        rowWords = std::ceil(samples / 3.0);
+    }
+    const double padding = spec.get_int_attribute("dpx:EndOfLinePadding", 0);
+    return offset + (rowWords * 4.0 + padding) * spec.height;
+}
+
 } // namespace
 
-double mostPixelBytesHeldBy(std::uint64_t fileBytes, const std::string &compression,
-                            bool rawFormat)
+double mostPixelBytesHeldBy(std::uint64_t fileBytes, const std::string &compression, bool rawFormat)
 {
     const auto bytes = static_cast<double>(fileBytes);
     if (rawFormat || compression == "none") {
@@ -94,8 +125,8 @@ void refuseUnbackedImage(const std::string &path, const OIIO::ImageInput &input)
 
     const double width = spec.width;
     const double height = spec.height;
-    const double claimed = width * height * std::max(1.0, static_cast<double>(spec.depth)) *
-                           bitsPerPixel / 8.0;
+    const double claimed =
+        width * height * std::max(1.0, static_cast<double>(spec.depth)) * bitsPerPixel / 8.0;
     const std::string stored = compression == "none" ? std::string(" uncompressed")
                                : compression.empty() ? std::string()
                                                      : " (" + compression + ")";
@@ -103,6 +134,12 @@ void refuseUnbackedImage(const std::string &path, const OIIO::ImageInput &input)
         throw RunError(path + ": the header claims " + sizeText(width, height) +
                        " pixels, more than the file's " + std::to_string(bytes) +
                        " bytes can hold" + stored + "; the file is damaged or cut short");
+    }
+    const double dpxEnd = input.format_name() == std::string("dpx") ? dpxPixelsEnd(path, spec) : 0;
+    if (static_cast<double>(bytes) < dpxEnd) {
+        throw RunError(path + ": the file ends " +
+                       std::to_string(static_cast<long long>(dpxEnd - static_cast<double>(bytes))) +
+                       " bytes before its last pixel; it is cut short");
     }
     const double displayPixels =
         static_cast<double>(spec.full_width) * static_cast<double>(spec.full_height);
@@ -132,9 +169,10 @@ void refuseUncountableMovie(const std::string &path, const OIIO::ImageSpec &spec
         return;
     }
     const std::string name = std::filesystem::path(path).filename().string();
-    throw RunError(path + ": the movie has no frame rate (a bare video stream, or a file cut "
-                          "short), so its frames cannot be counted; put the stream in a "
-                          "container without re-encoding, e.g. ffmpeg -i " +
+    throw RunError(path +
+                   ": the movie has no frame rate (a bare video stream, or a file cut "
+                   "short), so its frames cannot be counted; put the stream in a "
+                   "container without re-encoding, e.g. ffmpeg -i " +
                    name + " -c copy clip.mp4");
 }
 

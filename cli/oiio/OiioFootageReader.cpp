@@ -51,7 +51,9 @@ std::unique_ptr<OIIO::ImageInput> openFrame(const std::string &path)
 std::string readFailure(OIIO::ImageInput &input)
 {
     std::string message = cleanOiioMessage(input.geterror());
-    return message.empty() ? std::string("the reader gave no reason") : message;
+    return message.empty() ? std::string("the reader stopped without a reason; the file may be "
+                                         "cut short or damaged")
+                           : message;
 }
 
 // The frame is the display window. Stored pixels (the data window) are placed where they belong

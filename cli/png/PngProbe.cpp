@@ -104,10 +104,12 @@ template <typename Source> PngProbe probe(Source &source)
     if (!check.invalid.empty()) {
         return damaged(check.invalid);
     }
-    if (!check.unsupported.empty()) {
-        return leave(check.unsupported);
-    }
 
+    // A PNG for the general reader is walked to its end chunk by chunk lengths (seeks, no reads
+    // of the data): its reader trusts those lengths, and one past the end of the file is damage
+    // to refuse here rather than a libpng error. The codec checks its own files as it decodes.
+    std::string leaveReason = check.unsupported;
+    bool seenImageData = false;
     for (;;) {
         std::uint8_t chunk[8];
         if (!source.read(chunk, sizeof chunk)) {
@@ -122,14 +124,20 @@ template <typename Source> PngProbe probe(Source &source)
         if (!kind.invalid.empty()) {
             return damaged(kind.invalid);
         }
-        if (!kind.unsupported.empty()) {
-            return leave(kind.unsupported);
+        if (leaveReason.empty()) {
+            leaveReason = kind.unsupported;
         }
         if (format::isChunk(name, "IDAT")) {
-            break;
+            seenImageData = true;
+            if (leaveReason.empty()) {
+                break;
+            }
         }
         if (format::isChunk(name, "IEND")) {
-            return damaged("no image data");
+            if (!seenImageData) {
+                return damaged("no image data");
+            }
+            return leave(leaveReason);
         }
         if (!source.skip(std::uint64_t{length} + 4)) {
             return damaged("truncated file");

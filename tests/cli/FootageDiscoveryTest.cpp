@@ -172,17 +172,6 @@ TEST(FolderOfFrames, TakesImagesInNameOrderAndSkipsTheRest)
     EXPECT_THAT(baseNames(clip), ElementsAre("frame1.PNG", "frame9.png", "frame10.png"));
 }
 
-TEST(SingleFile, OnlyRegularFilesAreFootage)
-{
-    // A device never ends and a FIFO blocks: both are refused before any reader sees them.
-    TempDir dir;
-    ASSERT_EQ(runProgram({"mkfifo", dir.file("pipe.exr")}).exitStatus, 0);
-    for (const std::string &input : {std::string("/dev/zero"), dir.file("pipe.exr")}) {
-        EXPECT_EQ(runErrorOf(input), input + ": not a regular file; footage is an image or movie "
-                                             "file, a numbered sequence or a folder of frames");
-    }
-}
-
 TEST(FolderOfFrames, AnEmptyFolderIsAnError)
 {
     TempDir dir;

@@ -70,13 +70,23 @@ void cutTo(const std::string &from, const std::string &to, std::size_t keep)
 CommandReport runLimited(const std::string &input, const std::string &plate,
                          std::vector<std::string> extra = {})
 {
-    std::vector<std::string> args{"timeout", "60", "sh", "-c",
-                                  kSanitized ? std::string("exec \"$@\"")
-                                             : "ulimit -v " +
-                                                   std::to_string(kAddressSpaceMiB * 1024) +
-                                                   " && exec \"$@\"",
-                                  "sh", framemeldPath(), input, "-o", plate, "-q", "--threads",
-                                  "1", "--plugin", modulePath()};
+    std::vector<std::string> args{
+        "timeout",
+        "60",
+        "sh",
+        "-c",
+        kSanitized ? std::string("exec \"$@\"")
+                   : "ulimit -v " + std::to_string(kAddressSpaceMiB * 1024) + " && exec \"$@\"",
+        "sh",
+        framemeldPath(),
+        input,
+        "-o",
+        plate,
+        "-q",
+        "--threads",
+        "1",
+        "--plugin",
+        modulePath()};
     args.insert(args.end(), extra.begin(), extra.end());
     return runProgram(args);
 }
@@ -126,7 +136,8 @@ void patchTiffSize(const std::string &path, std::uint32_t width, std::uint32_t h
         const bool isShort = get16(at + 2) == 3;
         ASSERT_TRUE(!isShort || value < 65536);
         for (int b = 0; b < (isShort ? 2 : 4); ++b) {
-            bytes[at + 8 + static_cast<std::size_t>(b)] = static_cast<std::uint8_t>(value >> (8 * b));
+            bytes[at + 8 + static_cast<std::size_t>(b)] =
+                static_cast<std::uint8_t>(value >> (8 * b));
         }
         ++patched;
     }
@@ -166,6 +177,23 @@ TEST(HostileFootage, DamagedPngsAreRefusedWithTheProbesReasonNeverHandedOn)
                   in.file("s1.png") + ": cannot decode the frame (truncated file)", out);
 }
 
+TEST(HostileFootage, PngsForOpenImageIOAreRefusedWhenCut)
+{
+    if (!haveProgram("ffmpeg")) {
+        GTEST_SKIP() << "ffmpeg makes the palette file";
+    }
+    // A palette PNG goes to OpenImageIO, whose libpng wrote its own complaint to stderr.
+    TempDir in, out;
+    ASSERT_EQ(runProgram({"ffmpeg", "-nostdin", "-loglevel", "error", "-f", "lavfi", "-i",
+                          "testsrc=size=64x48", "-frames:v", "1", "-pix_fmt", "pal8",
+                          in.file("whole.png")})
+                  .exitStatus,
+              0);
+    cutTo(in.file("whole.png"), in.file("cut.png"), readBytes(in.file("whole.png")).size() - 40);
+    expectRefused(runLimited(in.file("cut.png"), out.file("plate.png")),
+                  in.file("cut.png") + ": cannot decode the frame (truncated file)", out);
+}
+
 TEST(HostileFootage, TiffsClaimingMorePixelsThanTheyHoldAreRefused)
 {
     TempDir in, out;
@@ -197,6 +225,23 @@ TEST(HostileFootage, CutFilesFailNamingTheFileInsteadOfGoingBlack)
         {"frame.dpx", nullptr, "more than the file's"},
         {"frame.exr", "zip", "cannot decode the frame ("},
     };
+    // 10-bit DPX: three samples to a 32-bit word, weighed to the byte.
+    {
+        OIIO::ImageSpec spec(97, 5, 3, OIIO::TypeDesc::UINT16);
+        spec.attribute("oiio:BitsPerSample", 10);
+        const std::vector<std::uint16_t> samples(97 * 5 * 3, 700);
+        auto dpx = OIIO::ImageOutput::create("dpx");
+        ASSERT_TRUE(dpx && dpx->open(in.file("whole10.dpx"), spec) &&
+                    dpx->write_image(OIIO::TypeDesc::UINT16, samples.data()) && dpx->close());
+        const auto whole = runLimited(in.file("whole10.dpx"), out.file("plate.png"));
+        EXPECT_EQ(whole.exitStatus, 0) << whole.output;
+        std::filesystem::remove(out.file("plate.png"));
+        cutTo(in.file("whole10.dpx"), in.file("cut10.dpx"),
+              readBytes(in.file("whole10.dpx")).size() - 100);
+        expectRefused(runLimited(in.file("cut10.dpx"), out.file("plate.png")),
+                      in.file("cut10.dpx") + ": the file ends 100 bytes before its last pixel",
+                      out);
+    }
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
         const std::string whole = in.file(std::string("whole-") + c.name);
@@ -244,7 +289,9 @@ TEST(HostileFootage, UnreadableFramesSayWhy)
         request.clip = &clip;
         request.format = format;
         request.frames = {frame};
-        request.target = [&](std::size_t) { return FrameTarget{target.row(0), target.rowStride()}; };
+        request.target = [&](std::size_t) {
+            return FrameTarget{target.row(0), target.rowStride()};
+        };
         try {
             decodeFrames(request);
             ADD_FAILURE() << "a missing frame decoded";
@@ -288,9 +335,8 @@ TEST(HostileFootage, ExrDataWindowsArePlacedInTheDisplayWindow)
         int x, y, width, height;
     };
     const Case cases[] = {
-        {"inside.exr", 2, 1, 4, 3},      {"whole.exr", 0, 0, 8, 6},
-        {"overscan.exr", -2, -1, 12, 8}, {"corner.exr", 6, 4, 5, 5},
-        {"outside.exr", 20, 20, 2, 2},
+        {"inside.exr", 2, 1, 4, 3}, {"whole.exr", 0, 0, 8, 6},     {"overscan.exr", -2, -1, 12, 8},
+        {"corner.exr", 6, 4, 5, 5}, {"outside.exr", 20, 20, 2, 2},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
@@ -309,14 +355,15 @@ TEST(HostileFootage, ExrDataWindowsArePlacedInTheDisplayWindow)
         request.format = format;
         request.frames = {0};
         request.depth = PixelDepth::Float32;
-        request.target = [&](std::size_t) { return FrameTarget{target.row(0), target.rowStride()}; };
+        request.target = [&](std::size_t) {
+            return FrameTarget{target.row(0), target.rowStride()};
+        };
         decodeFrames(request);
 
         for (int y = 0; y < 6; ++y) {
             const auto *row = reinterpret_cast<const float *>(target.row(y));
             for (int x = 0; x < 8; ++x) {
-                const bool stored =
-                    x >= c.x && x < c.x + c.width && y >= c.y && y < c.y + c.height;
+                const bool stored = x >= c.x && x < c.x + c.width && y >= c.y && y < c.y + c.height;
                 const float first =
                     stored ? 1.0f + static_cast<float>(((y - c.y) * c.width + (x - c.x)) * 4)
                            : 0.0f;
@@ -338,9 +385,10 @@ TEST(HostileFootage, MoviesWhoseFramesCannotBeCountedAreRefused)
     }
     TempDir in, out;
     auto ffmpeg = [&](std::vector<std::string> tail) {
-        std::vector<std::string> args{"ffmpeg", "-nostdin", "-loglevel", "error", "-f", "lavfi",
-                                      "-i",     "testsrc=size=64x48:rate=10",       "-frames:v",
-                                      "30"};
+        std::vector<std::string> args{
+            "ffmpeg",    "-nostdin", "-loglevel", "error",
+            "-f",        "lavfi",    "-i",        "testsrc=size=64x48:rate=10",
+            "-frames:v", "30"};
         args.insert(args.end(), tail.begin(), tail.end());
         ASSERT_EQ(runProgram(args).exitStatus, 0);
     };
@@ -367,8 +415,8 @@ TEST(HostileFootage, MoviesWhoseFramesCannotBeCountedAreRefused)
         writeBytes(headless, bytes);
         const auto run = runLimited(headless, out.file("plate.png"), {"--end", "0"});
         expectRefused(run, headless + ": the movie ", out);
-        EXPECT_THAT(run.output, testing::AnyOf(HasSubstr("more than its"),
-                                               HasSubstr("has no frame rate")));
+        EXPECT_THAT(run.output,
+                    testing::AnyOf(HasSubstr("more than its"), HasSubstr("has no frame rate")));
     }
 }
 

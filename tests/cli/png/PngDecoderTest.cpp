@@ -190,6 +190,14 @@ TEST(PngReader, LeavesWhatItDoesNotDecodeToTheGeneralReader)
         const PngProbe probe = probePng(path);
         EXPECT_EQ(probe.support, PngSupport::LeaveToGeneral) << c.name;
         EXPECT_EQ(probe.reason, c.reason) << c.name;
+        // Cut inside its image data, it is damaged: the general reader must not see it.
+        const std::vector<std::uint8_t> whole = test::encodeWithLibpng(c.image, c.options);
+        const std::vector<std::uint8_t> cut(whole.begin(), whole.end() - 16);
+        test::writeFile(path, cut);
+        const PngProbe cutProbe = probePng(path);
+        EXPECT_EQ(cutProbe.support, PngSupport::Damaged) << c.name;
+        EXPECT_EQ(cutProbe.reason, "truncated file") << c.name;
+        test::writeFile(path, whole);
         PngDecoder decoder;
         try {
             test::decodeFile(decoder, path, [](int, const void *) {});
