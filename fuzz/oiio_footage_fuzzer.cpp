@@ -80,8 +80,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
         request.format = format;
         request.frames = {0};
         request.depth = Depth::Float32;
-        const auto samples = static_cast<std::size_t>(format.width) *
-                             static_cast<std::size_t>(format.height) * 4;
+        const auto samples =
+            static_cast<std::size_t>(format.width) * static_cast<std::size_t>(format.height) * 4;
         std::vector<float> pixels(samples);
         const FrameTarget target{reinterpret_cast<unsigned char *>(pixels.data()),
                                  static_cast<std::ptrdiff_t>(format.width) * 4 *

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <map>
 #include <system_error>
 
 #include "cli/CliError.h"
@@ -96,7 +97,195 @@ double dpxPixelsEnd(const std::string &path, const OIIO::ImageSpec &spec)
     return offset + (rowWords * 4.0 + padding) * spec.height;
 }
 
+// Reads a NUL-terminated name of at most `longest` characters; false at the end of the file or
+// for a longer one (which OpenEXR would cut there and read on from, out of step with the file).
+bool readExrName(std::FILE *file, std::size_t longest, std::string &name)
+{
+    name.clear();
+    for (int c = std::fgetc(file); c != 0; c = std::fgetc(file)) {
+        if (c == EOF || name.size() >= longest) {
+            return false;
+        }
+        name.push_back(static_cast<char>(c));
+    }
+    return true;
+}
+
+// The stored size of OpenEXR's fixed-size attribute types. OpenEXR reads these by their type and
+// not by the size the file states, so a size that differs puts it out of step with the file.
+std::size_t fixedExrAttributeSize(const std::string &type)
+{
+    static const std::map<std::string, std::size_t> sizes = {
+        {"box2i", 16},
+        {"box2f", 16},
+        {"compression", 1},
+        {"double", 8},
+        {"envmap", 1},
+        {"float", 4},
+        {"int", 4},
+        {"keycode", 28},
+        {"lineOrder", 1},
+        {"m33f", 36},
+        {"m33d", 72},
+        {"m44f", 64},
+        {"m44d", 128},
+        {"rational", 8},
+        {"tiledesc", 9},
+        {"timecode", 8},
+        {"v2i", 8},
+        {"v2f", 8},
+        {"v2d", 16},
+        {"v3i", 12},
+        {"v3f", 12},
+        {"v3d", 24},
+        {"chromaticities", 32},
+        {"deepImageState", 1},
+    };
+    const auto found = sizes.find(type);
+    return found == sizes.end() ? 0 : found->second;
+}
+
+// Whether a channel list fills exactly its stated `length`: OpenEXR reads it entry by entry up
+// to an empty name, whatever the length says.
+bool exrChannelListFits(std::FILE *file, std::uint32_t length, std::size_t longestName)
+{
+    std::uint64_t used = 0;
+    std::string name;
+    for (;;) {
+        if (!readExrName(file, longestName, name)) {
+            return false;
+        }
+        used += name.size() + 1;
+        if (name.empty()) {
+            return used == length;
+        }
+        unsigned char entry[16];
+        if (std::fread(entry, 1, sizeof entry, file) != sizeof entry) {
+            return false;
+        }
+        used += sizeof entry;
+        if (used > length) {
+            return false;
+        }
+    }
+}
+
+// Whether a preview image's stated width and height fit its stated `length`: OpenEXR allocates
+// width x height pixels from them.
+bool exrPreviewFits(std::FILE *file, std::uint32_t length)
+{
+    unsigned char size[8];
+    if (length < sizeof size || std::fread(size, 1, sizeof size, file) != sizeof size) {
+        return false;
+    }
+    const auto word = [&](int at) {
+        return std::uint64_t{size[at]} | (std::uint64_t{size[at + 1]} << 8) |
+               (std::uint64_t{size[at + 2]} << 16) | (std::uint64_t{size[at + 3]} << 24);
+    };
+    return std::fseek(file, -8, SEEK_CUR) == 0 && 8 + word(0) * word(4) * 4 == length;
+}
+
 } // namespace
+
+namespace {
+
+// The DPX reader reads the user data block whole, by the size the header states (0xFFFFFFFF,
+// DPX's "undefined", included).
+void refuseUnbackedDpxHeader(const std::string &path, const unsigned char *head,
+                             std::uint64_t bytes)
+{
+    const bool bigEndian = std::memcmp(head, "SDPX", 4) == 0;
+    const auto field = [&](int at) {
+        const unsigned char *p = head + at;
+        return bigEndian ? (std::uint64_t{p[0]} << 24) | (std::uint64_t{p[1]} << 16) |
+                               (std::uint64_t{p[2]} << 8) | p[3]
+                         : (std::uint64_t{p[3]} << 24) | (std::uint64_t{p[2]} << 16) |
+                               (std::uint64_t{p[1]} << 8) | p[0];
+    };
+    const std::uint64_t pixelsAt = field(4);
+    const std::uint64_t userBytes = field(32);
+    if (pixelsAt > bytes) {
+        throw RunError(path + ": damaged DPX header (pixels at byte " + std::to_string(pixelsAt) +
+                       ", past the end of the file)");
+    }
+    if (userBytes != 0 && userBytes > bytes) {
+        throw RunError(path + ": damaged DPX header (user data of " + std::to_string(userBytes) +
+                       " bytes, more than the file holds)");
+    }
+}
+
+void refuseUnbackedExrHeader(const std::string &path, std::FILE *file, const unsigned char *start,
+                             std::uint64_t bytes)
+{
+    const bool multiPart = (start[5] & 0x10) != 0;
+    const std::size_t longestName = (start[5] & 0x04) != 0 ? 255 : 31;
+    auto damaged = [&](const std::string &what) {
+        return RunError(path + ": damaged EXR header (" + what + ")");
+    };
+    std::string name;
+    std::string type;
+    for (bool firstHeader = true;; firstHeader = false) {
+        // Each header is a list of attributes closed by an empty name; several parts end with
+        // an empty header.
+        int attributes = 0;
+        for (;; ++attributes) {
+            if (!readExrName(file, longestName, name)) {
+                throw damaged("truncated file or overlong attribute name");
+            }
+            if (name.empty()) {
+                break;
+            }
+            unsigned char size[4];
+            if (!readExrName(file, longestName, type) ||
+                std::fread(size, 1, sizeof size, file) != sizeof size) {
+                throw damaged("truncated file or overlong attribute type");
+            }
+            const std::uint32_t length = std::uint32_t{size[0]} | (std::uint32_t{size[1]} << 8) |
+                                         (std::uint32_t{size[2]} << 16) |
+                                         (std::uint32_t{size[3]} << 24);
+            const long at = std::ftell(file);
+            // OpenEXR allocates an attribute's stated size before it reads a byte of it.
+            if (at < 0 || length > 0x7FFFFFFFu || static_cast<std::uint64_t>(at) + length > bytes) {
+                throw damaged("attribute " + name + " claims " + std::to_string(length) +
+                              " bytes past the end of the file");
+            }
+            const std::size_t fixed = fixedExrAttributeSize(type);
+            if (fixed != 0 && fixed != length) {
+                throw damaged("attribute " + name + " of type " + type + " stated as " +
+                              std::to_string(length) + " bytes");
+            }
+            if ((type == "chlist" && !exrChannelListFits(file, length, longestName)) ||
+                (type == "preview" && !exrPreviewFits(file, length))) {
+                throw damaged("attribute " + name + " does not fit its stated size");
+            }
+            if (std::fseek(file, at + static_cast<long>(length), SEEK_SET) != 0) {
+                throw damaged("truncated file");
+            }
+        }
+        if (!multiPart || (attributes == 0 && !firstHeader)) {
+            return;
+        }
+    }
+}
+
+} // namespace
+
+void refuseUnbackedHeader(const std::string &path)
+{
+    UniqueFile file(std::fopen(path.c_str(), "rb"));
+    unsigned char head[36] = {};
+    if (!file || std::fread(head, 1, sizeof head, file.get()) != sizeof head) {
+        return; // too short for either: the readers say what they make of it
+    }
+    const std::uint64_t bytes = fileSize(path);
+    if (head[0] == 0x76 && head[1] == 0x2F && head[2] == 0x31 && head[3] == 0x01) {
+        if (std::fseek(file.get(), 8, SEEK_SET) == 0) {
+            refuseUnbackedExrHeader(path, file.get(), head, bytes);
+        }
+    } else if (std::memcmp(head, "SDPX", 4) == 0 || std::memcmp(head, "XPDS", 4) == 0) {
+        refuseUnbackedDpxHeader(path, head, bytes);
+    }
+}
 
 double mostPixelBytesHeldBy(std::uint64_t fileBytes, const std::string &compression, bool rawFormat)
 {

@@ -16,6 +16,11 @@ namespace framemeld::cli::oiio {
 double mostPixelBytesHeldBy(std::uint64_t fileBytes, const std::string &compression,
                             bool rawFormat);
 
+// Throws RunError naming `path` for an EXR or DPX file whose header claims more bytes than the
+// file has, or is out of step with itself, where the reader would allocate the claim before
+// reading it (EXR attributes, DPX user data); nothing for other files.
+void refuseUnbackedHeader(const std::string &path);
+
 // Throws RunError naming `path` when the current subimage of `input` claims more pixels (in its
 // data window, or a display window larger than it) than the file at `path` can hold.
 void refuseUnbackedImage(const std::string &path, const OIIO::ImageInput &input);

@@ -63,6 +63,7 @@ std::string extensionOf(const std::string &path)
 
 std::unique_ptr<OIIO::ImageInput> openFootageFile(const std::string &path, std::string &failure)
 {
+    refuseUnbackedHeader(path);
     auto input = OIIO::ImageInput::open(path);
     if (input) {
         return input;

@@ -35,6 +35,7 @@ Depth depthOf(OIIO::TypeDesc type)
 // plate's colours are averages of the file's own values.
 std::unique_ptr<OIIO::ImageInput> openFrame(const std::string &path)
 {
+    refuseUnbackedHeader(path);
     OIIO::ImageSpec config;
     config.attribute("oiio:UnassociatedAlpha", 1);
     auto input = OIIO::ImageInput::open(path, &config);

@@ -5,6 +5,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <filesystem>
@@ -208,6 +209,42 @@ TEST(HostileFootage, TiffsClaimingMorePixelsThanTheyHoldAreRefused)
         EXPECT_THAT(run.output, HasSubstr(std::to_string(side) + "x" + std::to_string(side)));
         EXPECT_THAT(run.output, HasSubstr("can hold (zip)"));
     }
+}
+
+TEST(HostileFootage, ExrHeaderAttributesClaimingMoreThanTheFileAreRefused)
+{
+    // OpenEXR allocates an attribute's stated size before reading it (found by the fuzzer).
+    TempDir in, out;
+    writeRampImage(in.file("frame.exr"), 4, 4, "zip");
+    std::vector<std::uint8_t> bytes = readBytes(in.file("frame.exr"));
+    const std::string attribute("screenWindowWidth\0float\0", 24);
+    const auto at = std::search(bytes.begin(), bytes.end(), attribute.begin(), attribute.end());
+    ASSERT_NE(at, bytes.end());
+    const auto size = at + static_cast<std::ptrdiff_t>(attribute.size());
+    ASSERT_EQ(*size, 4);
+    *(size + 3) = 0x70; // 0x70000004 bytes
+    writeBytes(in.file("claim.exr"), bytes);
+    expectRefused(runLimited(in.file("claim.exr"), out.file("plate.png")),
+                  in.file("claim.exr") + ": damaged EXR header (attribute screenWindowWidth "
+                                         "claims 1879048196 bytes past the end of the file)",
+                  out);
+}
+
+TEST(HostileFootage, DpxUserDataClaimingMoreThanTheFileIsRefused)
+{
+    // OpenImageIO's DPX reader reads the user data by its stated size, "undefined" (all ones)
+    // included: 4 GiB for a file of a few kilobytes (found by the fuzzer).
+    TempDir in, out;
+    writeRampImage(in.file("frame.dpx"), 4, 4, nullptr);
+    std::vector<std::uint8_t> bytes = readBytes(in.file("frame.dpx"));
+    for (std::size_t i = 32; i < 36; ++i) {
+        bytes[i] = 0xFF;
+    }
+    writeBytes(in.file("claim.dpx"), bytes);
+    expectRefused(runLimited(in.file("claim.dpx"), out.file("plate.png")),
+                  in.file("claim.dpx") + ": damaged DPX header (user data of 4294967295 bytes, "
+                                         "more than the file holds)",
+                  out);
 }
 
 TEST(HostileFootage, CutFilesFailNamingTheFileInsteadOfGoingBlack)
