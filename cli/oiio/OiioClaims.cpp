@@ -274,15 +274,14 @@ void refuseUnbackedHeader(const std::string &path)
 {
     UniqueFile file(std::fopen(path.c_str(), "rb"));
     unsigned char head[36] = {};
-    if (!file || std::fread(head, 1, sizeof head, file.get()) != sizeof head) {
-        return; // too short for either: the readers say what they make of it
-    }
-    const std::uint64_t bytes = fileSize(path);
-    if (head[0] == 0x76 && head[1] == 0x2F && head[2] == 0x31 && head[3] == 0x01) {
+    const std::size_t got = file ? std::fread(head, 1, sizeof head, file.get()) : 0;
+    const std::uint64_t bytes = got > 0 ? fileSize(path) : 0;
+    if (got >= 8 && head[0] == 0x76 && head[1] == 0x2F && head[2] == 0x31 && head[3] == 0x01) {
         if (std::fseek(file.get(), 8, SEEK_SET) == 0) {
             refuseUnbackedExrHeader(path, file.get(), head, bytes);
         }
-    } else if (std::memcmp(head, "SDPX", 4) == 0 || std::memcmp(head, "XPDS", 4) == 0) {
+    } else if (got == sizeof head &&
+               (std::memcmp(head, "SDPX", 4) == 0 || std::memcmp(head, "XPDS", 4) == 0)) {
         refuseUnbackedDpxHeader(path, head, bytes);
     }
 }
