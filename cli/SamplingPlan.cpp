@@ -98,11 +98,18 @@ SamplingPlan planSampling(const Options &options, const SliderRanges &ranges,
 {
     SamplingPlan plan;
     plan.start = options.start ? layerFrame("--start", *options.start, ranges.start, numbering) : 0;
-    // The "End Frame" slider stops at its valid maximum, so a longer clip is cut there.
-    plan.end = options.end
-                   ? layerFrame("--end", *options.end, ranges.end, numbering)
-                   : static_cast<int>(std::min(static_cast<double>(numbering.frameCount - 1),
-                                               ranges.end.validMax));
+    // The "End Frame" slider stops at its valid maximum: the plug-in cannot reach the frames of a
+    // longer clip, and ending there unasked would pass a part of the clip off as all of it.
+    const double lastLayerFrame = static_cast<double>(numbering.frameCount - 1);
+    if (!options.end && lastLayerFrame > ranges.end.validMax) {
+        const double lastReachable = static_cast<double>(numbering.first) + ranges.end.validMax;
+        throw UsageError(clipExtent(numbering) + ", more than the plug-in's \"" + ranges.end.label +
+                         "\" reaches (up to layer frame " + formatNumber(ranges.end.validMax) +
+                         "); give --end " + formatNumber(lastReachable) +
+                         " or less to use the frames up to it, or split the clip");
+    }
+    plan.end = options.end ? layerFrame("--end", *options.end, ranges.end, numbering)
+                           : static_cast<int>(lastLayerFrame);
     plan.every = static_cast<int>(checkedValue("--every", options.every, ranges.every, 1.0));
     plan.divergence = checkedValue("--divergence", options.divergence, ranges.divergence,
                                    ranges.divergence.defaultValue);

@@ -63,7 +63,7 @@ if ((fuzz)); then
   step "libFuzzer: each target for $fuzz_seconds s"
   # Warnings stay warnings here: clang warns where gcc does not, in code this check does not own.
   CC=clang CXX=clang++ configure_and_build build/rel-fuzz \
-    "framemeld_fuzz_engine_oracle framemeld_fuzz_render framemeld_fuzz_png_reader" \
+    "framemeld_fuzz_engine_oracle framemeld_fuzz_render framemeld_fuzz_png_reader framemeld_fuzz_oiio_footage" \
     -DFRAMEMELD_BUILD_FUZZERS=ON -DFRAMEMELD_SANITIZE=address,undefined -DCMAKE_BUILD_TYPE=RelWithDebInfo
   fuzz/run.sh build/rel-fuzz "$fuzz_seconds"
 fi

@@ -37,8 +37,12 @@ std::string extensionOf(const fs::path &path)
     return lowercase(ext);
 }
 
+// PNG names are settled without OpenImageIO, so a folder of PNG frames never loads the module.
 bool isStillImageName(const fs::path &path)
 {
+    if (hasPngExtension(path.string())) {
+        return true;
+    }
     return oiioModule().extensions().stills.count(extensionOf(path)) != 0;
 }
 
@@ -89,8 +93,12 @@ bool matchSequenceName(const SequencePattern &pattern, const std::string &name, 
         0) {
         return false;
     }
-    const std::string digits = name.substr(pattern.prefix.size(), name.size() - fixed);
-    if (digits.size() > 12 || !std::all_of(digits.begin(), digits.end(), isDigit)) {
+    const std::string field = name.substr(pattern.prefix.size(), name.size() - fixed);
+    // Frames before a shot's first (handles, pre-roll) are numbered below zero: f_-002.
+    const bool negative = field[0] == '-';
+    const std::string digits = negative ? field.substr(1) : field;
+    if (digits.empty() || digits.size() > 12 ||
+        !std::all_of(digits.begin(), digits.end(), isDigit)) {
         return false;
     }
     const auto width = static_cast<int>(digits.size());
@@ -104,6 +112,12 @@ bool matchSequenceName(const SequencePattern &pattern, const std::string &name, 
         }
     }
     number = std::stoll(digits);
+    if (negative) {
+        if (number == 0) {
+            return false; // "-0000" names no frame of its own
+        }
+        number = -number;
+    }
     return true;
 }
 
@@ -174,11 +188,12 @@ Clip discoverFile(const std::string &path)
 
 std::string SequencePattern::fileNameFor(long long number) const
 {
-    std::string digits = std::to_string(number);
+    // The padding counts digits; a minus sign comes before them.
+    std::string digits = std::to_string(number < 0 ? -number : number);
     if (static_cast<int>(digits.size()) < padding) {
         digits.insert(0, static_cast<std::size_t>(padding) - digits.size(), '0');
     }
-    return prefix + digits + suffix;
+    return prefix + (number < 0 ? "-" : "") + digits + suffix;
 }
 
 bool parseSequencePattern(const std::string &path, SequencePattern &pattern)
@@ -291,6 +306,11 @@ Clip discoverClip(const std::string &input)
     }
     if (fs::is_directory(status)) {
         return discoverFolder(input);
+    }
+    // A device or a pipe never ends (/dev/zero) or blocks (a FIFO): readers would spin or wait.
+    if (!fs::is_regular_file(status)) {
+        throw RunError(input + ": not a regular file; footage is an image or movie file, a "
+                               "numbered sequence or a folder of frames");
     }
     return discoverFile(input);
 }

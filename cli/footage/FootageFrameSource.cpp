@@ -6,8 +6,7 @@ namespace framemeld::cli {
 
 FootageFrameSource::FootageFrameSource(const Clip &clip, const FootageFormat &format, Depth depth,
                                        int threads, const std::atomic<bool> *cancel)
-    : clip_(clip), format_(format), depth_(depth), threads_(threads), cancel_(cancel),
-      frames_(static_cast<std::size_t>(clip.frameCount))
+    : clip_(clip), format_(format), depth_(depth), threads_(threads), cancel_(cancel)
 {}
 
 void FootageFrameSource::decode(const std::vector<int> &frames,
@@ -27,7 +26,7 @@ void FootageFrameSource::decode(const std::vector<int> &frames,
         if (frame < 0 || frame >= clip_.frameCount) {
             throw std::out_of_range("frame " + std::to_string(frame) + " is not in the clip");
         }
-        auto &slot = frames_[static_cast<std::size_t>(frame)];
+        auto &slot = frames_[frame];
         if (slot) {
             continue;
         }
@@ -44,7 +43,7 @@ void FootageFrameSource::decode(const std::vector<int> &frames,
     } catch (...) {
         // A frame that did not finish must not pass for decoded footage later.
         for (const int frame : request.frames) {
-            frames_[static_cast<std::size_t>(frame)].reset();
+            frames_.erase(frame);
         }
         throw;
     }
@@ -55,19 +54,20 @@ const runner::World &FootageFrameSource::frame(int index)
     if (index < 0 || index >= clip_.frameCount) {
         throw std::out_of_range("frame " + std::to_string(index) + " is not in the clip");
     }
-    auto &slot = frames_[static_cast<std::size_t>(index)];
-    if (!slot) {
+    auto found = frames_.find(index);
+    if (found == frames_.end() || !found->second) {
         decode({index});
+        found = frames_.find(index);
     }
-    return *slot;
+    return *found->second;
 }
 
 std::size_t FootageFrameSource::decodedBytes() const
 {
     std::size_t bytes = 0;
-    for (const auto &world : frames_) {
-        if (world) {
-            bytes += world->byteSize();
+    for (const auto &entry : frames_) {
+        if (entry.second) {
+            bytes += entry.second->byteSize();
         }
     }
     return bytes;

@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <functional>
+#include <map>
 #include <memory>
 #include <vector>
 
@@ -43,7 +44,9 @@ private:
     Depth depth_;
     int threads_;
     const std::atomic<bool> *cancel_;
-    std::vector<std::unique_ptr<runner::World>> frames_; // by clip frame; null until decoded
+    // By clip frame, holding only the frames asked for: a clip's length is what its file claims,
+    // and nothing is sized by a claim.
+    std::map<int, std::unique_ptr<runner::World>> frames_;
 };
 
 } // namespace framemeld::cli

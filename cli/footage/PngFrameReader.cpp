@@ -1,7 +1,9 @@
 #include "cli/footage/PngFrameReader.h"
 
 #include <cctype>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 
 #include "cli/CliError.h"
 #include "cli/files/FileHandle.h"
@@ -16,20 +18,39 @@ namespace {
 constexpr int kRowsPerCancelCheck = 64;
 
 // Reads the whole file when it starts with the PNG signature. False (and nothing read beyond the
-// signature) for any other file, and for a file that cannot be read: the general reader then
-// reports it in its own words.
+// signature) for any other file. A file that cannot be opened or read fails here, with the
+// system's reason, whatever its format: no other reader would say it better.
 bool readPngFile(const std::string &path, std::vector<std::uint8_t> &bytes)
 {
     UniqueFile file(std::fopen(path.c_str(), "rb"));
     if (!file) {
-        return false;
+        throw RunError(path + ": cannot open the frame (" + std::strerror(errno) + ")");
     }
     bytes.resize(png::format::kSignatureSize);
     if (std::fread(bytes.data(), 1, bytes.size(), file.get()) != bytes.size() ||
         !png::format::hasSignature(bytes.data(), bytes.size())) {
+        if (std::ferror(file.get()) != 0) {
+            throw RunError(path + ": cannot read the frame (" + std::strerror(errno) + ")");
+        }
         return false;
     }
-    return readWholeFile(file.get(), bytes).empty();
+    const std::string failure = readWholeFile(file.get(), bytes);
+    if (!failure.empty()) {
+        throw RunError(path + ": cannot read the frame (" + failure + ")");
+    }
+    return true;
+}
+
+// Damaged and unreadable PNGs stop here with the probe's reason; valid ones the codec leaves
+// alone go on to the general reader.
+void refuseBrokenPng(const std::string &path, const png::PngProbe &probe)
+{
+    if (probe.support == png::PngSupport::Damaged) {
+        throw RunError(path + ": cannot decode the frame (" + probe.reason + ")");
+    }
+    if (probe.support == png::PngSupport::Unreadable) {
+        throw RunError(path + ": cannot open the frame (" + probe.reason + ")");
+    }
 }
 
 template <typename FileSample, typename Host>
@@ -67,6 +88,7 @@ bool hasPngExtension(const std::string &path)
 std::optional<FootageFormat> probePngFootage(const std::string &path)
 {
     const png::PngProbe probe = png::probePng(path);
+    refuseBrokenPng(path, probe);
     if (probe.support != png::PngSupport::Decodable) {
         return std::nullopt;
     }
@@ -91,6 +113,7 @@ bool PngFrameReader::decode(const std::string &path, const DecodeRequest &reques
     // The verdict comes from the bytes about to be decoded, so a file replaced in between
     // cannot slip a different shape past it.
     const png::PngProbe probe = png::probePngBytes(file_.data(), file_.size());
+    refuseBrokenPng(path, probe);
     if (probe.support != png::PngSupport::Decodable) {
         return false;
     }

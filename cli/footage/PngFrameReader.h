@@ -15,16 +15,17 @@
 namespace framemeld::cli {
 
 // The format of a PNG the codec decodes, as OpenImageIO would describe it; nothing when the file
-// is not one (or cannot be read).
+// is no PNG, or a valid one the codec leaves to OpenImageIO. Throws RunError naming the file when
+// it cannot be opened or is a damaged PNG.
 std::optional<FootageFormat> probePngFootage(const std::string &path);
 
 // Decodes PNG frames into host pixels; one per thread, keeping its buffers between frames.
 class PngFrameReader {
 public:
     // Decodes `path` into `target` at request.depth and returns true, or returns false without
-    // touching `target` when the file is not a PNG the codec takes. Throws RunError for a PNG
-    // that is damaged or of another size than the clip, CancelledError when request.cancel is
-    // set between rows.
+    // touching `target` when the file is not a PNG the codec takes. Throws RunError for a file
+    // that cannot be read and for a PNG that is damaged or of another size than the clip,
+    // CancelledError when request.cancel is set between rows.
     bool decode(const std::string &path, const DecodeRequest &request, const FrameTarget &target);
 
 private:

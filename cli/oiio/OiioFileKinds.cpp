@@ -4,6 +4,7 @@
 #include <filesystem>
 
 #include "cli/CliError.h"
+#include "cli/oiio/OiioClaims.h"
 #include "cli/oiio/OiioMessages.h"
 
 namespace framemeld::cli::oiio {
@@ -62,6 +63,7 @@ std::string extensionOf(const std::string &path)
 
 std::unique_ptr<OIIO::ImageInput> openFootageFile(const std::string &path, std::string &failure)
 {
+    refuseUnbackedHeader(path);
     auto input = OIIO::ImageInput::open(path);
     if (input) {
         return input;
@@ -103,12 +105,14 @@ Clip openClipFile(const std::string &path)
         clip.frameCount = 1;
         return clip;
     }
+    refuseUncountableMovie(path, spec);
     clip.kind = ClipKind::Movie;
     clip.moviePath = path;
     clip.frameCount = spec.get_int_attribute("oiio:subimages", 0);
     if (clip.frameCount <= 0) {
         throw RunError(path + ": the movie has no video frames");
     }
+    refuseUnbackedFrameCount(path, clip.frameCount);
     return clip;
 }
 

@@ -17,7 +17,7 @@ std::string extensionOf(const std::string &path);
 
 // Opens a still image or a movie. Returns null and sets `failure` when nothing reads it; for an
 // extension OpenImageIO's movie reader does not take (.mkv, .webm, ...) the failure says which it
-// does take.
+// does take. Throws RunError for an EXR or DPX whose header claims more than the file holds.
 std::unique_ptr<OIIO::ImageInput> openFootageFile(const std::string &path, std::string &failure);
 
 // See OiioModule::openFile.

@@ -4,10 +4,12 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cstring>
 #include <memory>
 #include <vector>
 
 #include "cli/CliError.h"
+#include "cli/oiio/OiioClaims.h"
 #include "cli/oiio/OiioFileKinds.h"
 #include "cli/oiio/OiioMessages.h"
 #include "cli/pixels/PixelConversion.h"
@@ -33,6 +35,7 @@ Depth depthOf(OIIO::TypeDesc type)
 // plate's colours are averages of the file's own values.
 std::unique_ptr<OIIO::ImageInput> openFrame(const std::string &path)
 {
+    refuseUnbackedHeader(path);
     OIIO::ImageSpec config;
     config.attribute("oiio:UnassociatedAlpha", 1);
     auto input = OIIO::ImageInput::open(path, &config);
@@ -40,42 +43,79 @@ std::unique_ptr<OIIO::ImageInput> openFrame(const std::string &path)
         throw RunError(path + ": cannot read the frame (" + cleanOiioMessage(OIIO::geterror()) +
                        ")");
     }
+    refuseUnbackedImage(path, *input);
     return input;
 }
 
+// A reader may report a fault (a strip past the end of a cut file) and still return success,
+// having filled the rows it could not read with black.
+std::string readFailure(OIIO::ImageInput &input)
+{
+    std::string message = cleanOiioMessage(input.geterror());
+    return message.empty() ? std::string("the reader stopped without a reason; the file may be "
+                                         "cut short or damaged")
+                           : message;
+}
+
+// The frame is the display window. Stored pixels (the data window) are placed where they belong
+// in it; pixels outside the data window are transparent, and stored pixels outside the display
+// window (overscan) are left out.
 template <typename File, typename Host>
 void decodeRows(OIIO::ImageInput &input, int subimage, const std::string &what,
                 const FootageFormat &format, const FrameTarget &target,
                 const std::atomic<bool> *cancel)
 {
     const OIIO::ImageSpec &spec = input.spec();
-    checkFrameSize(what, spec.width, spec.height, format);
+    checkFrameSize(what, spec.full_width, spec.full_height, format);
     const ChannelMap map = channelMapFor(spec.nchannels, spec.alpha_channel);
     // Only the channels up to the last one used are read (EXR files may carry many more).
     const int channelEnd = std::max({map.red, map.green, map.blue, map.alpha}) + 1;
     ChannelMap chunkMap = map;
     chunkMap.fileChannels = channelEnd;
 
+    const int x0 = std::max(spec.x, spec.full_x);
+    const int x1 = std::min(spec.x + spec.width, spec.full_x + spec.full_width);
+    const int top = std::max(spec.y, spec.full_y);
+    const int bottom = std::min(spec.y + spec.height, spec.full_y + spec.full_height);
+    const bool covers = x0 == spec.full_x && x1 == spec.full_x + spec.full_width &&
+                        top == spec.full_y && bottom == spec.full_y + spec.full_height;
+    if (!covers) {
+        const std::size_t rowBytes = static_cast<std::size_t>(spec.full_width) * 4 * sizeof(Host);
+        for (int y = 0; y < spec.full_height; ++y) {
+            std::memset(target.pixels + y * target.rowBytes, 0, rowBytes);
+        }
+    }
+    if (x0 >= x1 || top >= bottom) {
+        return; // nothing stored inside the frame
+    }
+
     const auto rowSamples =
         static_cast<std::size_t>(spec.width) * static_cast<std::size_t>(channelEnd);
+    const auto skipSamples =
+        static_cast<std::size_t>(x0 - spec.x) * static_cast<std::size_t>(channelEnd);
+    const int hostOffset = (x0 - spec.full_x) * 4;
+    const int runWidth = x1 - x0;
     std::vector<File> chunk(rowSamples *
-                            static_cast<std::size_t>(std::min(kRowsPerChunk, spec.height)));
+                            static_cast<std::size_t>(std::min(kRowsPerChunk, bottom - top)));
     const OIIO::TypeDesc readType = OIIO::BaseTypeFromC<File>::value;
 
-    for (int y0 = 0; y0 < spec.height; y0 += kRowsPerChunk) {
+    for (int y0 = top; y0 < bottom; y0 += kRowsPerChunk) {
         if (cancel != nullptr && cancel->load()) {
             throw CancelledError();
         }
-        const int y1 = std::min(spec.height, y0 + kRowsPerChunk);
-        if (!input.read_scanlines(subimage, 0, spec.y + y0, spec.y + y1, spec.z, 0, channelEnd,
-                                  readType, chunk.data())) {
-            throw RunError(what + ": cannot decode the frame (" +
-                           cleanOiioMessage(input.geterror()) + ")");
+        const int y1 = std::min(bottom, y0 + kRowsPerChunk);
+        if (!input.read_scanlines(subimage, 0, y0, y1, spec.z, 0, channelEnd, readType,
+                                  chunk.data()) ||
+            input.has_error()) {
+            throw RunError(what + ": cannot decode the frame (" + readFailure(input) + ")");
         }
         for (int y = y0; y < y1; ++y) {
-            const File *fileRow = chunk.data() + static_cast<std::size_t>(y - y0) * rowSamples;
-            auto *hostRow = reinterpret_cast<Host *>(target.pixels + y * target.rowBytes);
-            fileRowToHost(fileRow, chunkMap, spec.width, hostRow);
+            const File *fileRow =
+                chunk.data() + static_cast<std::size_t>(y - y0) * rowSamples + skipSamples;
+            auto *hostRow =
+                reinterpret_cast<Host *>(target.pixels + (y - spec.full_y) * target.rowBytes) +
+                hostOffset;
+            fileRowToHost(fileRow, chunkMap, runWidth, hostRow);
         }
     }
 }
@@ -129,12 +169,12 @@ FootageFormat probeFootage(const Clip &clip)
         input = openFrame(what);
     }
     const OIIO::ImageSpec &spec = input->spec();
-    if (spec.width <= 0 || spec.height <= 0 || spec.nchannels <= 0) {
+    if (spec.full_width <= 0 || spec.full_height <= 0 || spec.nchannels <= 0) {
         throw RunError(what + ": the image has no pixels");
     }
     FootageFormat format;
-    format.width = spec.width;
-    format.height = spec.height;
+    format.width = spec.full_width;
+    format.height = spec.full_height;
     format.channels = spec.nchannels;
     format.hasAlpha = spec.alpha_channel >= 0 && spec.alpha_channel < spec.nchannels;
     format.unassociatedAlpha = spec.get_int_attribute("oiio:UnassociatedAlpha", 0) != 0;

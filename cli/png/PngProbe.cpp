@@ -59,12 +59,24 @@ private:
     std::size_t offset_ = 0;
 };
 
-PngProbe leave(std::string reason)
+PngProbe verdict(PngSupport support, std::string reason)
 {
     PngProbe probe;
-    probe.support = PngSupport::LeaveToGeneral;
+    probe.support = support;
     probe.reason = std::move(reason);
     return probe;
+}
+
+PngProbe leave(std::string reason)
+{
+    return verdict(PngSupport::LeaveToGeneral, std::move(reason));
+}
+
+// Handing a damaged file on would let another reader trust what it claims (libpng allocates a
+// text chunk's stated length before it finds the file too short).
+PngProbe damaged(std::string reason)
+{
+    return verdict(PngSupport::Damaged, std::move(reason));
 }
 
 template <typename Source> PngProbe probe(Source &source)
@@ -78,49 +90,57 @@ template <typename Source> PngProbe probe(Source &source)
     // IHDR: length, name, 13 bytes, CRC, all in one piece.
     std::uint8_t header[8 + format::kHeaderLength + 4];
     if (!source.read(header, sizeof header)) {
-        return leave("truncated file");
+        return damaged("truncated file");
     }
     if (format::readBigEndian32(header) != format::kHeaderLength ||
         !format::isChunk(header + 4, "IHDR")) {
-        return leave("no IHDR chunk first");
+        return damaged("no IHDR chunk first");
     }
     if (format::chunkCrc(header + 4, format::kHeaderLength) !=
         format::readBigEndian32(header + 8 + format::kHeaderLength)) {
-        return leave("CRC mismatch in IHDR chunk");
+        return damaged("CRC mismatch in IHDR chunk");
     }
     const format::HeaderCheck check = format::checkHeader(header + 8);
     if (!check.invalid.empty()) {
-        return leave(check.invalid);
-    }
-    if (!check.unsupported.empty()) {
-        return leave(check.unsupported);
+        return damaged(check.invalid);
     }
 
+    // A PNG for the general reader is walked to its end chunk by chunk lengths (seeks, no reads
+    // of the data): its reader trusts those lengths, and one past the end of the file is damage
+    // to refuse here rather than a libpng error. The codec checks its own files as it decodes.
+    std::string leaveReason = check.unsupported;
+    bool seenImageData = false;
     for (;;) {
         std::uint8_t chunk[8];
         if (!source.read(chunk, sizeof chunk)) {
-            return leave("truncated file");
+            return damaged("truncated file");
         }
         const std::uint32_t length = format::readBigEndian32(chunk);
         const std::uint8_t *name = chunk + 4;
         if (length > format::kMaxChunkLength) {
-            return leave("damaged chunk length");
+            return damaged("damaged chunk length");
         }
         const format::ChunkCheck kind = format::checkChunkKind(name, check.info);
         if (!kind.invalid.empty()) {
-            return leave(kind.invalid);
+            return damaged(kind.invalid);
         }
-        if (!kind.unsupported.empty()) {
-            return leave(kind.unsupported);
+        if (leaveReason.empty()) {
+            leaveReason = kind.unsupported;
         }
         if (format::isChunk(name, "IDAT")) {
-            break;
+            seenImageData = true;
+            if (leaveReason.empty()) {
+                break;
+            }
         }
         if (format::isChunk(name, "IEND")) {
-            return leave("no image data");
+            if (!seenImageData) {
+                return damaged("no image data");
+            }
+            return leave(leaveReason);
         }
         if (!source.skip(std::uint64_t{length} + 4)) {
-            return leave("truncated file");
+            return damaged("truncated file");
         }
     }
 
@@ -136,7 +156,7 @@ PngProbe probePng(const std::string &path)
 {
     UniqueFile file(std::fopen(path.c_str(), "rb"));
     if (!file) {
-        return leave(std::string("cannot open: ") + std::strerror(errno));
+        return verdict(PngSupport::Unreadable, std::strerror(errno));
     }
     FileSource source(file.get());
     return probe(source);

@@ -110,6 +110,28 @@ TEST(SequencePattern, UnpaddedNumbersSortByValue)
     EXPECT_EQ(baseNames(clip)[10], "f11.png");
 }
 
+TEST(SequencePattern, FramesBeforeZeroKeepTheirPlaceInNumericOrder)
+{
+    TempDir dir;
+    for (const char *name :
+         {"f_-002.png", "f_-001.png", "f_000.png", "f_001.png", "f_002.png", "f_-000.png"}) {
+        writeTinyPng(dir.file(name));
+    }
+    const Clip clip = discoverClip(dir.file("f_###.png"));
+    EXPECT_THAT(baseNames(clip),
+                ElementsAre("f_-002.png", "f_-001.png", "f_000.png", "f_001.png", "f_002.png"));
+    EXPECT_EQ(discoverClip(dir.file("f_%03d.png")).frameFiles, clip.frameFiles);
+
+    // A gap among them is named as the file would be.
+    std::filesystem::remove(dir.file("f_-001.png"));
+    EXPECT_THAT(runErrorOf(dir.file("f_###.png")),
+                HasSubstr(dir.file("f_-001.png") + ": frame missing"));
+
+    SequencePattern pattern;
+    ASSERT_TRUE(parseSequencePattern("f_%03d.png", pattern));
+    EXPECT_EQ(pattern.fileNameFor(-7), "f_-007.png");
+}
+
 TEST(SequencePattern, AGapNamesTheMissingFile)
 {
     TempDir dir;

@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <cstring>
+#include <filesystem>
 #include <random>
 
 #include "CliTestSupport.h"
@@ -229,15 +230,20 @@ TEST(PngFootage, APngRunNeverLoadsOpenImageIOAndOtherFormatsDo)
         test::writeImage(dir.file("f" + std::to_string(f) + ".png"), kWidth, kHeight, 3,
                          OIIO::TypeDesc::UINT8, OIIO::TypeDesc::UINT8, samples.data());
     }
-    auto run = [&](const std::string &output) {
-        return test::runProgram({"env", "LD_DEBUG=files", test::framemeldPath(),
-                                 dir.file("f%d.png"), "-o", dir.file(output), "-q", "--plugin",
-                                 test::modulePath()});
+    TempDir plates;
+    auto run = [&](const std::string &input, const std::string &output) {
+        return test::runProgram({"env", "LD_DEBUG=files", test::framemeldPath(), input, "-o",
+                                 plates.file(output), "-q", "--plugin", test::modulePath()});
     };
-    const test::CommandReport png = run("plate.png");
-    ASSERT_EQ(png.exitStatus, 0) << png.output;
-    EXPECT_THAT(png.output, Not(HasSubstr("libOpenImageIO")));
-    const test::CommandReport exr = run("plate.exr");
+    // Named as a sequence, or as the folder that holds them.
+    for (const std::string &input : {dir.file("f%d.png"), dir.path()}) {
+        SCOPED_TRACE(input);
+        const test::CommandReport png = run(input, "plate.png");
+        ASSERT_EQ(png.exitStatus, 0) << png.output;
+        EXPECT_THAT(png.output, Not(HasSubstr("libOpenImageIO")));
+        std::filesystem::remove(plates.file("plate.png"));
+    }
+    const test::CommandReport exr = run(dir.file("f%d.png"), "plate.exr");
     ASSERT_EQ(exr.exitStatus, 0) << exr.output;
     EXPECT_THAT(exr.output, HasSubstr("libOpenImageIO"));
 }

@@ -155,11 +155,23 @@ TEST(SamplingPlan, AReversedRangeHasNoFrames)
                 HasSubstr("--start 8 comes after --end 2"));
 }
 
-TEST(SamplingPlan, AClipLongerThanTheEndSliderIsCutAtItsMaximum)
+TEST(SamplingPlan, AClipLongerThanTheEndSliderIsRefusedUnlessTheEndIsGiven)
 {
-    const SamplingPlan plan = planSampling(Options{}, pluginLikeRanges(), FrameNumbering{12000});
+    // The plug-in cannot reach frame 10000 on: taking the first 10000 frames unasked would pass
+    // them off as the whole clip.
+    const std::string refusal = usageErrorOf(Options{}, FrameNumbering{12000});
+    EXPECT_THAT(refusal, HasSubstr("the clip has 12000 frames (0 to 11999)"));
+    EXPECT_THAT(refusal,
+                HasSubstr("\"End Frame\" reaches (up to layer frame 9999); give --end 9999"));
+
+    Options upToTheSlider;
+    upToTheSlider.end = 9999;
+    const SamplingPlan plan =
+        planSampling(upToTheSlider, pluginLikeRanges(), FrameNumbering{12000});
     EXPECT_EQ(plan.end, 9999);
     EXPECT_EQ(plan.frames.size(), 10000u);
+    // A clip the slider covers exactly still defaults to its last frame.
+    EXPECT_EQ(planSampling(Options{}, pluginLikeRanges(), FrameNumbering{10000}).end, 9999);
 }
 
 } // namespace

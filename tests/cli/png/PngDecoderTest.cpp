@@ -12,6 +12,7 @@
 #include "PngTestFiles.h"
 #include "cli/CliError.h"
 #include "cli/png/PngDecoder.h"
+#include "cli/png/PngFormat.h"
 #include "cli/png/PngProbe.h"
 
 namespace framemeld::cli::png {
@@ -189,6 +190,14 @@ TEST(PngReader, LeavesWhatItDoesNotDecodeToTheGeneralReader)
         const PngProbe probe = probePng(path);
         EXPECT_EQ(probe.support, PngSupport::LeaveToGeneral) << c.name;
         EXPECT_EQ(probe.reason, c.reason) << c.name;
+        // Cut inside its image data, it is damaged: the general reader must not see it.
+        const std::vector<std::uint8_t> whole = test::encodeWithLibpng(c.image, c.options);
+        const std::vector<std::uint8_t> cut(whole.begin(), whole.end() - 16);
+        test::writeFile(path, cut);
+        const PngProbe cutProbe = probePng(path);
+        EXPECT_EQ(cutProbe.support, PngSupport::Damaged) << c.name;
+        EXPECT_EQ(cutProbe.reason, "truncated file") << c.name;
+        test::writeFile(path, whole);
         PngDecoder decoder;
         try {
             test::decodeFile(decoder, path, [](int, const void *) {});
@@ -214,8 +223,10 @@ TEST(PngReader, LeavesWhatItDoesNotDecodeToTheGeneralReader)
         probePngBytes(reinterpret_cast<const std::uint8_t *>(text.data()), text.size()).support,
         PngSupport::NotPng);
     EXPECT_EQ(probePngBytes(nullptr, 0).support, PngSupport::NotPng);
-    // Unreadable files are the general reader's to report, never a failure of the probe.
-    EXPECT_EQ(probePng(dir.file("missing.png")).support, PngSupport::LeaveToGeneral);
+    // Unreadable files are reported with the system's reason, never a failure of the probe.
+    const PngProbe missing = probePng(dir.file("missing.png"));
+    EXPECT_EQ(missing.support, PngSupport::Unreadable);
+    EXPECT_EQ(missing.reason, "No such file or directory");
 }
 
 TEST(PngReader, RefusesDamagedFilesWithTheirFault)
@@ -310,13 +321,23 @@ TEST(PngReader, ProbeOnlyAcceptsHeadersTheDecoderAccepts)
     const auto oversize =
         PngBuilder().header((1u << 24) + 1, 1, 8, 2).imageData(rows).end().bytes();
     const PngProbe probe = probePngBytes(oversize.data(), oversize.size());
-    EXPECT_EQ(probe.support, PngSupport::LeaveToGeneral);
+    EXPECT_EQ(probe.support, PngSupport::Damaged);
     EXPECT_EQ(probe.reason, "image too large (16777217x1)");
 
     std::vector<std::uint8_t> badCrc =
         PngBuilder().header(4, 3, 8, 2).imageData(rows).end().bytes();
     badCrc[20] ^= 1;
     EXPECT_EQ(probePngBytes(badCrc.data(), badCrc.size()).reason, "CRC mismatch in IHDR chunk");
+
+    // A text chunk claiming 2 GiB in a file of a hundred bytes is damage, not a PNG for another
+    // reader to trust.
+    std::vector<std::uint8_t> textClaim =
+        PngBuilder().header(4, 3, 8, 2).chunk("tEXt", {'k', 0, 'v'}).imageData(rows).end().bytes();
+    ASSERT_EQ(std::memcmp(textClaim.data() + 37, "tEXt", 4), 0);
+    format::writeBigEndian32(textClaim.data() + 33, 0x7FFFFFFFu);
+    const PngProbe claim = probePngBytes(textClaim.data(), textClaim.size());
+    EXPECT_EQ(claim.support, PngSupport::Damaged);
+    EXPECT_EQ(claim.reason, "truncated file");
 
     const auto good =
         PngBuilder().header(4, 3, 16, 4).imageData(std::vector<std::uint8_t>(3 * 17)).end().bytes();
