@@ -207,6 +207,7 @@ int run(const Options &options, RunReport &report)
     const Clip clip = discoverClip(options.input);
     report.numbering = FrameNumbering{clip.frameCount, clip.firstNumber, clip.fileNumbers};
     checkOutputIsNoInput(options.output, clip);
+    checkOutputStaysOutOfTheClip(options.output, options.input);
     const FootageFormat format = probeFootage(clip);
     const SamplingPlan plan = planSampling(options, ranges, *report.numbering);
     report.plan = plan;

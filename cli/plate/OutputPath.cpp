@@ -7,6 +7,7 @@
 #include <system_error>
 
 #include "cli/CliError.h"
+#include "cli/footage/FootageDiscovery.h"
 
 namespace fs = std::filesystem;
 
@@ -20,6 +21,44 @@ bool sameFile(const struct stat &a, const std::string &path)
 {
     struct stat b {};
     return stat(path.c_str(), &b) == 0 && a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
+
+// The same folder however it is spelled; a folder that does not exist is nobody's footage.
+bool sameFolder(const fs::path &a, const fs::path &b)
+{
+    std::error_code error;
+    return fs::equivalent(a.empty() ? fs::path(".") : a, b.empty() ? fs::path(".") : b, error) &&
+           !error;
+}
+
+bool isDigit(char c)
+{
+    return c >= '0' && c <= '9';
+}
+
+// Whether `name` is prefix, a frame number (a sign allowed) and suffix, as discovery reads them.
+bool matchesPattern(const std::string &name, const SequencePattern &pattern)
+{
+    if (name.size() <= pattern.prefix.size() + pattern.suffix.size() ||
+        name.compare(0, pattern.prefix.size(), pattern.prefix) != 0 ||
+        name.compare(name.size() - pattern.suffix.size(), pattern.suffix.size(), pattern.suffix) !=
+            0) {
+        return false;
+    }
+    std::string number = name.substr(pattern.prefix.size(),
+                                     name.size() - pattern.prefix.size() - pattern.suffix.size());
+    if (!number.empty() && number[0] == '-') {
+        number.erase(0, 1);
+    }
+    if (number.empty()) {
+        return false;
+    }
+    for (const char c : number) {
+        if (!isDigit(c)) {
+            return false;
+        }
+    }
+    return true;
 }
 
 } // namespace
@@ -62,6 +101,32 @@ void checkOutputIsNoInput(const std::string &output, const Clip &clip)
         if (sameFile(plate, frame)) {
             refuse(frame);
         }
+    }
+}
+
+void checkOutputStaysOutOfTheClip(const std::string &output, const std::string &input)
+{
+    const fs::path plate(resolvedOutputPath(output));
+    const std::string name = plate.filename().string();
+    if (name.empty() || name[0] == '.') {
+        return; // hidden files are never frames
+    }
+    std::error_code error;
+    if (fs::is_directory(input, error)) {
+        if (sameFolder(plate.parent_path(), fs::path(input))) {
+            throw RunError(output + ": is in the folder of frames " + input +
+                           "; the plate would be taken for a frame on the next run (write it "
+                           "elsewhere)");
+        }
+        return;
+    }
+    SequencePattern pattern;
+    if (parseSequencePattern(input, pattern) &&
+        sameFolder(plate.parent_path(), fs::path(pattern.directory)) &&
+        matchesPattern(name, pattern)) {
+        throw RunError(output + ": is named like the frames of " + input +
+                       "; the plate would be taken for a frame on the next run (name it "
+                       "otherwise)");
     }
 }
 

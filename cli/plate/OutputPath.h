@@ -16,4 +16,9 @@ std::string resolvedOutputPath(const std::string &path);
 // spellings of the name) as a frame of the clip or its movie: the plate would replace it.
 void checkOutputIsNoInput(const std::string &output, const Clip &clip);
 
+// Throws RunError when a plate at `output` would be found as a frame of `input` on the next run:
+// a file in the folder of frames that `input` names, or a name its numbered pattern matches. The
+// next plate would then be made from this one.
+void checkOutputStaysOutOfTheClip(const std::string &output, const std::string &input);
+
 } // namespace framemeld::cli

@@ -140,6 +140,35 @@ TEST(OutputSafety, AnInputFrameIsNeverTheOutput)
     EXPECT_THAT(in.entries(), ElementsAre("f_001.png", "f_002.png", "f_003.png"));
 }
 
+TEST(OutputSafety, APlateIsNeverWrittenWhereTheNextRunWouldTakeItForAFrame)
+{
+    TempDir in;
+    for (int f = 1; f <= 3; ++f) {
+        writeNoiseFrame(in.file("f_00" + std::to_string(f) + ".png"), 8, 6, OIIO::TypeDesc::UINT8);
+    }
+    // Into the folder of frames, or under a name the numbered pattern matches: refused at once.
+    const std::vector<std::vector<std::string>> refused = {
+        {in.path(), "-o", in.file("plate.png")},
+        {in.path() + "/.", "-o", in.file("plate.exr")},
+        {in.file("f_%03d.png"), "-o", in.file("f_004.png")},
+        {in.file("f_###.png"), "-o", in.file("f_-01.png")},
+    };
+    for (const auto &args : refused) {
+        auto withQuiet = args;
+        withQuiet.push_back("-q");
+        const auto run = runFramemeld(withQuiet);
+        EXPECT_EQ(run.exitStatus, 1) << args[2] << ": " << run.output;
+        EXPECT_THAT(run.output, HasSubstr("would be taken for a frame on the next run")) << args[2];
+    }
+    EXPECT_THAT(in.entries(), ElementsAre("f_001.png", "f_002.png", "f_003.png"));
+
+    // Beside a numbered sequence under another name, the plate is no frame of it.
+    const auto beside = runFramemeld({in.file("f_%03d.png"), "-o", in.file("plate.png"), "-q"});
+    EXPECT_EQ(beside.exitStatus, 0) << beside.output;
+    const auto again = runFramemeld({in.file("f_%03d.png"), "-o", in.file("plate2.png"), "-q"});
+    EXPECT_EQ(again.exitStatus, 0) << again.output;
+}
+
 TEST(OutputSafety, AFileTheUserMayNotWriteIsNotReplaced)
 {
     TempDir in, out;
