@@ -158,11 +158,13 @@ void readBack(int fd, const std::string &formatName, const std::string &shownAs,
 }
 
 // OpenImageIO's pseudo formats ("null" discards, "term" draws on the terminal), Zfile (one
-// channel of depth only) and HEIF (its encoder never returns from a failing write) make no plate.
+// channel of depth only), HEIF (its encoder never returns from a failing write) and IFF (a writer
+// whose write failed writes again through a cleared stream when it is destroyed, and crashes)
+// make no plate.
 bool offered(const std::string &formatName)
 {
     return formatName != "null" && formatName != "term" && formatName != "zfile" &&
-           formatName != "heif";
+           formatName != "heif" && formatName != "iff";
 }
 
 } // namespace
@@ -180,6 +182,9 @@ bool writesFormatOf(const std::string &path)
 void writePlate(int fd, const std::string &shownAs, const PlateImage &plate,
                 const PlateFileOptions &options)
 {
+    // The proxy outlives the writer: a writer that failed may still write from its destructor
+    // (IFF's close() flushes its tiles again) and must find the proxy there.
+    FdProxy proxy(fd, shownAs, FdProxy::Write);
     auto output = OIIO::ImageOutput::create(shownAs);
     if (!output || !offered(output->format_name())) {
         throw RunError(shownAs + ": unknown image format for the output (" +
@@ -203,7 +208,6 @@ void writePlate(int fd, const std::string &shownAs, const PlateImage &plate,
     // Through the descriptor: the proxy where the writer takes one (it is then given the
     // user's name, which some writers read the flavour from: .j2k is a bare codestream), else
     // the descriptor's own name.
-    FdProxy proxy(fd, shownAs, FdProxy::Write);
     std::string name = shownAs;
     if (output->supports("ioproxy")) {
         output->set_ioproxy(&proxy);

@@ -112,7 +112,7 @@ TEST(OutputSafety, AFullDiskLeavesTheOldPlateAndNoTemporaryFileInEveryFormat)
         fs::remove(plate);
     }
     for (const char *format : {"png", "openexr", "tiff", "jpeg", "dpx", "bmp", "targa", "sgi",
-                               "fits", "jpeg2000", "gif", "iff"}) {
+                               "fits", "jpeg2000", "gif"}) {
         EXPECT_THAT(offered, testing::Contains(format));
     }
 }
