@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <memory>
+#include <type_traits>
 #include <vector>
 
 #include "cli/CliError.h"
@@ -15,8 +16,9 @@
 namespace framemeld::cli::oiio {
 namespace {
 
-// Rows decoded per read: keeps the file-side buffer small next to the frames themselves.
-constexpr int kRowsPerChunk = 32;
+// Rows decoded per read: keeps the file-side buffer small next to the frames themselves, yet
+// spans several of an EXR file's compressed blocks (16 or 32 rows) for its own threads to share.
+constexpr int kRowsPerChunk = 64;
 
 Depth depthOf(OIIO::TypeDesc type)
 {
@@ -27,6 +29,30 @@ Depth depthOf(OIIO::TypeDesc type)
     case OIIO::TypeDesc::INT16: return Depth::Bits16;
     default: return Depth::Float32; // half, float, double and 32-bit integers
     }
+}
+
+// How the samples are read from the file: its own kind where the conversion to the host is ours
+// (8-bit, 16-bit, half, float), so that the library never makes a converted copy first.
+enum class FileSamples { Bits8, Bits16, Half, Float };
+
+FileSamples fileSamplesOf(const OIIO::ImageSpec &spec, int channelEnd)
+{
+    // Files whose channels differ in kind (an EXR with half colour and float depth) are read as
+    // float, converted by the library.
+    for (int c = 0; c < channelEnd && c < static_cast<int>(spec.channelformats.size()); ++c) {
+        if (spec.channelformats[static_cast<std::size_t>(c)] != spec.format) {
+            return FileSamples::Float;
+        }
+    }
+    if (spec.format == OIIO::TypeDesc::HALF) {
+        return FileSamples::Half;
+    }
+    switch (depthOf(spec.format)) {
+    case Depth::Bits8: return FileSamples::Bits8;
+    case Depth::Bits16: return FileSamples::Bits16;
+    case Depth::Float32: break;
+    }
+    return FileSamples::Float;
 }
 
 // Frames are decoded with their alpha as stored, neither premultiplied nor divided out, so the
@@ -43,11 +69,74 @@ std::unique_ptr<OIIO::ImageInput> openFrame(const std::string &path)
     return input;
 }
 
-template <typename File, typename Host>
+// Each decoding thread keeps its chunk buffer from frame to frame, so its pages are touched once.
+std::vector<unsigned char> &chunkBuffer(std::size_t bytes)
+{
+    thread_local std::vector<unsigned char> buffer;
+    if (buffer.size() < bytes) {
+        buffer.resize(bytes);
+    }
+    return buffer;
+}
+
+// Whole tile rows per chunk for tiled files: a chunk that ends inside a tile row makes the library
+// decode those tiles again for the next chunk.
+int rowsPerChunk(const OIIO::ImageSpec &spec)
+{
+    if (spec.tile_width > 0 && spec.tile_height > 0) {
+        return std::max(1, kRowsPerChunk / spec.tile_height) * spec.tile_height;
+    }
+    return kRowsPerChunk;
+}
+
+// Rows [y0, y1) of channels [0, channelEnd) into `chunk`. Tiled files are read by whole tile rows
+// as tiles: OpenImageIO 2.4 dies of a division by zero when asked for scanlines of a tiled TIFF.
+bool readChunk(OIIO::ImageInput &input, int subimage, int y0, int y1, int channelEnd,
+               OIIO::TypeDesc type, void *chunk)
+{
+    const OIIO::ImageSpec &spec = input.spec();
+    if (spec.tile_width > 0 && spec.tile_height > 0) {
+        return input.read_tiles(subimage, 0, spec.x, spec.x + spec.width, spec.y + y0, spec.y + y1,
+                                spec.z, spec.z + std::max(1, spec.depth), 0, channelEnd, type,
+                                chunk);
+    }
+    return input.read_scanlines(subimage, 0, spec.y + y0, spec.y + y1, spec.z, 0, channelEnd, type,
+                                chunk);
+}
+
+template <typename Read, typename Host> struct RowConverter {
+    void operator()(const Read *file, const ChannelMap &map, int width, Host *host) const
+    {
+        fileRowToHost(file, map, width, host);
+    }
+};
+
+// Half samples arrive as their bits.
+struct HalfBits {
+    std::uint16_t bits;
+};
+template <typename Host> struct RowConverter<HalfBits, Host> {
+    void operator()(const HalfBits *file, const ChannelMap &map, int width, Host *host) const
+    {
+        halfRowToHost(reinterpret_cast<const std::uint16_t *>(file), map, width, host);
+    }
+};
+
+template <typename Read> OIIO::TypeDesc readTypeOf()
+{
+    if constexpr (std::is_same_v<Read, HalfBits>) {
+        return OIIO::TypeDesc::HALF;
+    } else {
+        return OIIO::BaseTypeFromC<Read>::value;
+    }
+}
+
+template <typename Read, typename Host>
 void decodeRows(OIIO::ImageInput &input, int subimage, const std::string &what,
                 const FootageFormat &format, const FrameTarget &target,
                 const std::atomic<bool> *cancel)
 {
+    static_assert(sizeof(HalfBits) == 2);
     const OIIO::ImageSpec &spec = input.spec();
     checkFrameSize(what, spec.width, spec.height, format);
     const ChannelMap map = channelMapFor(spec.nchannels, spec.alpha_channel);
@@ -56,47 +145,49 @@ void decodeRows(OIIO::ImageInput &input, int subimage, const std::string &what,
     ChannelMap chunkMap = map;
     chunkMap.fileChannels = channelEnd;
 
+    const int chunkRows = std::min(rowsPerChunk(spec), spec.height);
     const auto rowSamples =
         static_cast<std::size_t>(spec.width) * static_cast<std::size_t>(channelEnd);
-    std::vector<File> chunk(rowSamples *
-                            static_cast<std::size_t>(std::min(kRowsPerChunk, spec.height)));
-    const OIIO::TypeDesc readType = OIIO::BaseTypeFromC<File>::value;
+    std::vector<unsigned char> &buffer =
+        chunkBuffer(rowSamples * static_cast<std::size_t>(chunkRows) * sizeof(Read));
+    auto *chunk = reinterpret_cast<Read *>(buffer.data());
+    const OIIO::TypeDesc readType = readTypeOf<Read>();
+    const RowConverter<Read, Host> convert;
 
-    for (int y0 = 0; y0 < spec.height; y0 += kRowsPerChunk) {
+    for (int y0 = 0; y0 < spec.height; y0 += chunkRows) {
         if (cancel != nullptr && cancel->load()) {
             throw CancelledError();
         }
-        const int y1 = std::min(spec.height, y0 + kRowsPerChunk);
-        if (!input.read_scanlines(subimage, 0, spec.y + y0, spec.y + y1, spec.z, 0, channelEnd,
-                                  readType, chunk.data())) {
+        const int y1 = std::min(spec.height, y0 + chunkRows);
+        if (!readChunk(input, subimage, y0, y1, channelEnd, readType, chunk)) {
             throw RunError(what + ": cannot decode the frame (" +
                            cleanOiioMessage(input.geterror()) + ")");
         }
         for (int y = y0; y < y1; ++y) {
-            const File *fileRow = chunk.data() + static_cast<std::size_t>(y - y0) * rowSamples;
+            const Read *fileRow = chunk + static_cast<std::size_t>(y - y0) * rowSamples;
             auto *hostRow = reinterpret_cast<Host *>(target.pixels + y * target.rowBytes);
-            fileRowToHost(fileRow, chunkMap, spec.width, hostRow);
+            convert(fileRow, chunkMap, spec.width, hostRow);
         }
     }
 }
 
-// Samples are read as the file's own kind (8-bit, 16-bit, else float) and converted to the
-// render depth here, so that every conversion is the one PixelConversion documents.
-template <typename File>
+// Samples are read as the file's own kind and converted to the render depth here, so that every
+// conversion is the one PixelConversion documents.
+template <typename Read>
 void decodeFrom(OIIO::ImageInput &input, int subimage, const std::string &what,
                 const DecodeRequest &request, const FrameTarget &target)
 {
     switch (request.depth) {
     case Depth::Bits8:
-        decodeRows<File, std::uint8_t>(input, subimage, what, request.format, target,
+        decodeRows<Read, std::uint8_t>(input, subimage, what, request.format, target,
                                        request.cancel);
         break;
     case Depth::Bits16:
-        decodeRows<File, std::uint16_t>(input, subimage, what, request.format, target,
+        decodeRows<Read, std::uint16_t>(input, subimage, what, request.format, target,
                                         request.cancel);
         break;
     case Depth::Float32:
-        decodeRows<File, float>(input, subimage, what, request.format, target, request.cancel);
+        decodeRows<Read, float>(input, subimage, what, request.format, target, request.cancel);
         break;
     }
 }
@@ -104,10 +195,18 @@ void decodeFrom(OIIO::ImageInput &input, int subimage, const std::string &what,
 void decodeInto(OIIO::ImageInput &input, int subimage, const std::string &what,
                 const DecodeRequest &request, const FrameTarget &target)
 {
-    switch (depthOf(input.spec().format)) {
-    case Depth::Bits8: decodeFrom<std::uint8_t>(input, subimage, what, request, target); break;
-    case Depth::Bits16: decodeFrom<std::uint16_t>(input, subimage, what, request, target); break;
-    case Depth::Float32: decodeFrom<float>(input, subimage, what, request, target); break;
+    const OIIO::ImageSpec &spec = input.spec();
+    const ChannelMap map = channelMapFor(spec.nchannels, spec.alpha_channel);
+    const int channelEnd = std::max({map.red, map.green, map.blue, map.alpha}) + 1;
+    switch (fileSamplesOf(spec, channelEnd)) {
+    case FileSamples::Bits8:
+        decodeFrom<std::uint8_t>(input, subimage, what, request, target);
+        break;
+    case FileSamples::Bits16:
+        decodeFrom<std::uint16_t>(input, subimage, what, request, target);
+        break;
+    case FileSamples::Half: decodeFrom<HalfBits>(input, subimage, what, request, target); break;
+    case FileSamples::Float: decodeFrom<float>(input, subimage, what, request, target); break;
     }
 }
 
