@@ -127,8 +127,12 @@ int run(const std::vector<std::string> &args)
             options.output.c_str(), image.width, image.height, runner::bitsPerChannel(depth),
             plan.frames.size(), clip.frameCount, everyText(plan.every).c_str(), plan.start,
             plan.end);
-        std::fprintf(stderr, "framemeld: read %.2f s, render %.2f s, write %.2f s\n", readSeconds,
-                     renderSeconds, writeSeconds);
+        // Frames per second read is the figure to weigh against the footage's own frame rate.
+        const double framesPerSecond =
+            readSeconds > 0 ? static_cast<double>(plan.frames.size()) / readSeconds : 0.0;
+        std::fprintf(stderr,
+                     "framemeld: read %.2f s (%.1f frames/s), render %.2f s, write %.2f s\n",
+                     readSeconds, framesPerSecond, renderSeconds, writeSeconds);
     }
     return kExitOk;
 }

@@ -456,8 +456,8 @@ TEST(CliEndToEnd, TheSummaryNamesTheSampledFrames)
                                       " (8x6, 8-bit render) from 3 of "
                                       "6 frames (every 2nd frame, 1 to 5)"));
     EXPECT_THAT(run.output,
-                testing::ContainsRegex("read [0-9]+\\.[0-9]+ s, render [0-9]+\\.[0-9]+ s, "
-                                       "write [0-9]+\\.[0-9]+ s"));
+                testing::ContainsRegex("read [0-9]+\\.[0-9]+ s \\([0-9]+\\.[0-9] frames/s\\), "
+                                       "render [0-9]+\\.[0-9]+ s, write [0-9]+\\.[0-9]+ s"));
 }
 
 const char *const kVtest = "/usr/share/doc/opencv-doc/examples/data/vtest.avi";
