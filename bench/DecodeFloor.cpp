@@ -5,7 +5,7 @@
 // sample type into one buffer per thread that is reused, so its pages are touched once: no
 // conversion, nothing kept.
 //
-// usage: decode_floor [--threads N] [--oiio-threads N] FILE...   (frames of a sequence)
+// usage: decode_floor [--threads N] [--oiio-threads N] [--exr-threads N] FILE...   (a sequence)
 //        decode_floor [--oiio-threads N] MOVIE                    (every frame, in order)
 // Prints one line: frames, seconds, frames per second.
 
@@ -111,6 +111,8 @@ int main(int argc, char **argv)
             threads = std::atoi(argv[++i]);
         } else if (arg == "--oiio-threads" && i + 1 < argc) {
             OIIO::attribute("threads", std::atoi(argv[++i]));
+        } else if (arg == "--exr-threads" && i + 1 < argc) {
+            OIIO::attribute("exr_threads", std::atoi(argv[++i]));
         } else {
             files.push_back(arg);
         }

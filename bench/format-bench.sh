@@ -100,12 +100,13 @@ if [[ "$(cat "$clips/recipe" 2>/dev/null)" != "$recipe" ]]; then
 fi
 
 # --- The runs -------------------------------------------------------------------------------
-# Each command runs under GNU time (wall seconds and peak resident KiB appended to a file of its
-# own); framemeld's summary lines go to another, for its phases.
+# Each command runs under GNU time (wall seconds, peak resident KiB, user and system CPU seconds
+# appended to a file of its own); framemeld's summary lines go to another, for its phases. On a
+# machine shared with other work the CPU seconds say more than the wall clock.
 timed() {
   local name=$1
   shift
-  /usr/bin/time -f '%e %M' -a -o "$results/$name.time" "$@"
+  /usr/bin/time -f '%e %M %U %S' -a -o "$results/$name.time" "$@"
 }
 
 echo "format-bench: load before: $(cut -d' ' -f1-3 /proc/loadavg), $threads cores"
@@ -143,10 +144,12 @@ def timings(name):
     path = os.path.join(results, name + ".time")
     if not os.path.exists(path):
         return None
-    rows = [line.split() for line in open(path) if re.match(r"^[0-9.]+ [0-9]+$", line.strip())]
+    rows = [line.split() for line in open(path)
+            if re.match(r"^[0-9.]+ [0-9]+ [0-9.]+ [0-9.]+$", line.strip())]
     if not rows:
         return None
-    return min(float(r[0]) for r in rows), max(int(r[1]) for r in rows) / 1024.0
+    return (min(float(r[0]) for r in rows), max(int(r[1]) for r in rows) / 1024.0,
+            min(float(r[2]) + float(r[3]) for r in rows))
 
 def phases(name):
     path = os.path.join(results, name + ".framemeld")
@@ -159,20 +162,25 @@ def floor(name):
     found = re.findall(r"in ([0-9.]+) s", open(path).read()) if os.path.exists(path) else []
     return min(float(f) for f in found) if found else None
 
+def floor_cpu(name):
+    t = timings(name + ".floor")
+    return t[2] if t else None
+
 def fmt(value, pattern="{:.2f}"):
     return pattern.format(value) if value is not None else ""
 
 print(f"{frames} frames of 1920x1080; seconds are the fastest run, memory the largest peak.")
 print()
-print("| format | plate s | read s | frames/s read | render s | write s | peak MiB | bare decode s | read / bare | FFmpeg tmedian s | FFmpeg peak MiB | FFmpeg / plate |")
-print("|---|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|")
+print("| format | plate s | plate CPU s | read s | frames/s read | render s | write s | peak MiB | bare decode s | bare CPU s | read / bare | FFmpeg tmedian s | FFmpeg CPU s | FFmpeg peak MiB | FFmpeg / plate |")
+print("|---|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|")
 for f in formats:
     plate, ph, fl, ff = timings(f + ".framemeld"), phases(f), floor(f), timings(f + ".ffmpeg")
     read = ph[0] if ph else None
-    cells = [f, fmt(plate and plate[0]), fmt(read), fmt(frames / read if read else None, "{:.1f}"),
+    cells = [f, fmt(plate and plate[0]), fmt(plate and plate[2]), fmt(read),
+             fmt(frames / read if read else None, "{:.1f}"),
              fmt(ph and ph[1]), fmt(ph and ph[2]), fmt(plate and plate[1], "{:.0f}"), fmt(fl),
-             fmt(read / fl if read and fl else None, "{:.2f}x"), fmt(ff and ff[0]),
-             fmt(ff and ff[1], "{:.0f}"),
+             fmt(floor_cpu(f)), fmt(read / fl if read and fl else None, "{:.2f}x"),
+             fmt(ff and ff[0]), fmt(ff and ff[2]), fmt(ff and ff[1], "{:.0f}"),
              fmt(ff[0] / plate[0] if ff and plate else None, "{:.1f}x")]
     print("| " + " | ".join(cells) + " |")
 print()

@@ -31,7 +31,7 @@ struct FrameFile {
     int channels;
     OIIO::TypeDesc type;
     std::string compression;
-    int tile = 0; // 0: scanlines or strips
+    int tile = 0;                                       // 0: scanlines or strips
     OIIO::TypeDesc alphaType = OIIO::TypeDesc::UNKNOWN; // another kind for the alpha channel
 };
 
@@ -102,8 +102,7 @@ template <typename File> std::vector<File> wholeImage(const std::string &path, i
     }
     channels = in->spec().nchannels;
     std::vector<File> samples(static_cast<std::size_t>(kWidth * kHeight * channels));
-    EXPECT_TRUE(in->read_image(0, 0, 0, channels, OIIO::BaseTypeFromC<File>::value,
-                               samples.data()))
+    EXPECT_TRUE(in->read_image(0, 0, 0, channels, OIIO::BaseTypeFromC<File>::value, samples.data()))
         << in->geterror();
     return samples;
 }
@@ -150,10 +149,10 @@ int countDifferences(const std::string &path, const World &world, const std::str
         for (int x = 0; x < kWidth; ++x) {
             const File *s = file.data() + static_cast<std::size_t>((y * kWidth + x) * channels);
             const Pixel &p = world.at<Pixel>(x, y);
-            const Host want[4] = {
-                alpha < 0 ? opaque<Host>() : toHostSample<File, Host>(s[alpha]),
-                toHostSample<File, Host>(s[0]), toHostSample<File, Host>(s[green]),
-                toHostSample<File, Host>(s[blue])};
+            const Host want[4] = {alpha < 0 ? opaque<Host>() : toHostSample<File, Host>(s[alpha]),
+                                  toHostSample<File, Host>(s[0]),
+                                  toHostSample<File, Host>(s[green]),
+                                  toHostSample<File, Host>(s[blue])};
             const Host got[4] = {p.alpha, p.red, p.green, p.blue};
             for (int c = 0; c < 4; ++c) {
                 if (!same(got[c], want[c]) && ++differences <= 3) {
@@ -176,19 +175,19 @@ template <typename File> void checkEveryDepth(const TempDir &dir, const FrameFil
     {
         FootageFrameSource source(clip, format, PixelDepth::Bits8, 2, nullptr);
         EXPECT_EQ((countDifferences<File, std::uint8_t, PF_Pixel8>(path, source.frame(0),
-                                                                    what + " at 8 bits")),
+                                                                   what + " at 8 bits")),
                   0);
     }
     {
         FootageFrameSource source(clip, format, PixelDepth::Bits16, 2, nullptr);
         EXPECT_EQ((countDifferences<File, std::uint16_t, PF_Pixel16>(path, source.frame(0),
-                                                                      what + " at 16 bits")),
+                                                                     what + " at 16 bits")),
                   0);
     }
     {
         FootageFrameSource source(clip, format, PixelDepth::Float32, 2, nullptr);
         EXPECT_EQ((countDifferences<File, float, PF_PixelFloat>(path, source.frame(0),
-                                                                 what + " at 32 bits")),
+                                                                what + " at 32 bits")),
                   0);
     }
 }
@@ -236,9 +235,9 @@ TEST(FootageFormats, HalfExrInEveryCompressionAndLayout)
     TempDir dir;
     for (const char *compression : {"zip", "piz", "dwaa", "none"}) {
         for (const int channels : {1, 2, 3, 4, 5}) {
-            checkEveryDepth<float>(dir, {std::string(compression) + "-c" +
-                                             std::to_string(channels) + ".exr",
-                                         channels, OIIO::TypeDesc::HALF, compression});
+            checkEveryDepth<float>(
+                dir, {std::string(compression) + "-c" + std::to_string(channels) + ".exr", channels,
+                      OIIO::TypeDesc::HALF, compression});
         }
     }
     checkEveryDepth<float>(dir, {"tiled.exr", 4, OIIO::TypeDesc::HALF, "zip", 32});
@@ -252,8 +251,8 @@ TEST(FootageFormats, FloatExrAndMixedChannelKinds)
             dir, {"f" + std::to_string(channels) + ".exr", channels, OIIO::TypeDesc::FLOAT, "zip"});
     }
     checkEveryDepth<float>(dir, {"tiled.exr", 3, OIIO::TypeDesc::FLOAT, "zip", 16});
-    checkEveryDepth<float>(dir, {"mixed.exr", 4, OIIO::TypeDesc::HALF, "zip", 0,
-                                 OIIO::TypeDesc::FLOAT});
+    checkEveryDepth<float>(dir,
+                           {"mixed.exr", 4, OIIO::TypeDesc::HALF, "zip", 0, OIIO::TypeDesc::FLOAT});
 }
 
 } // namespace
