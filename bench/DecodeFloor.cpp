@@ -6,7 +6,7 @@
 // conversion, nothing kept.
 //
 // usage: decode_floor [--threads N] [--oiio-threads N] [--exr-threads N] FILE...   (a sequence)
-//        decode_floor [--oiio-threads N] MOVIE                    (every frame, in order)
+//        decode_floor [--threads N] MOVIE   (every frame, in as many runs as threads)
 // Prints one line: frames, seconds, frames per second.
 
 #include <OpenImageIO/imageio.h>
@@ -77,15 +77,18 @@ void decodeOiio(const std::string &path, std::vector<unsigned char> &pixels)
     }
 }
 
-int decodeMovie(const std::string &path)
+// Frames [first, last) in one forward pass with a reader of its own.
+void decodeMovieRun(const std::string &path, int first, int last)
 {
     auto input = OIIO::ImageInput::open(path);
     if (!input) {
         throw std::runtime_error(path + ": " + OIIO::geterror());
     }
     std::vector<unsigned char> pixels;
-    int frames = 0;
-    for (int frame = 0; input->seek_subimage(frame, 0); ++frame) {
+    for (int frame = first; frame < last; ++frame) {
+        if (!input->seek_subimage(frame, 0)) {
+            throw std::runtime_error(path + ": " + input->geterror());
+        }
         const OIIO::ImageSpec &spec = input->spec();
         const std::size_t bytes = spec.image_bytes(true);
         if (pixels.size() < bytes) {
@@ -94,7 +97,39 @@ int decodeMovie(const std::string &path)
         if (!input->read_image(frame, 0, 0, spec.nchannels, spec.format, pixels.data())) {
             throw std::runtime_error(path + ": " + input->geterror());
         }
-        ++frames;
+    }
+}
+
+// Every frame, cut into as many runs of consecutive frames as threads, as the tool does.
+int decodeMovie(const std::string &path, int threads)
+{
+    int frames = 0;
+    {
+        auto input = OIIO::ImageInput::open(path);
+        if (!input) {
+            throw std::runtime_error(path + ": " + OIIO::geterror());
+        }
+        frames = input->spec().get_int_attribute("oiio:subimages", 1);
+    }
+    std::vector<std::thread> pool;
+    std::atomic<bool> failed{false};
+    for (int t = 0; t < threads; ++t) {
+        const int first = frames * t / threads;
+        const int last = frames * (t + 1) / threads;
+        pool.emplace_back([&, first, last] {
+            try {
+                decodeMovieRun(path, first, last);
+            } catch (const std::exception &error) {
+                std::fprintf(stderr, "decode_floor: %s\n", error.what());
+                failed = true;
+            }
+        });
+    }
+    for (std::thread &thread : pool) {
+        thread.join();
+    }
+    if (failed) {
+        throw std::runtime_error(path + ": a run failed");
     }
     return frames;
 }
@@ -126,7 +161,7 @@ int main(int argc, char **argv)
     int frames = 0;
     try {
         if (files.size() == 1 && isMovie(files.front())) {
-            frames = decodeMovie(files.front());
+            frames = decodeMovie(files.front(), threads);
         } else {
             std::atomic<std::size_t> next{0};
             std::atomic<bool> failed{false};
