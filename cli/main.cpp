@@ -268,8 +268,13 @@ int run(const Options &options, RunReport &report)
                          memoryText(planInput.budget).c_str(),
                          memoryText(rendered.scratchBytes).c_str(), strips.rowsPerStrip);
         }
-        std::fprintf(stderr, "framemeld: read %.2f s, render %.2f s, write %.2f s\n",
-                     report.phaseSeconds[0].second, report.phaseSeconds[1].second,
+        // Frames per second read is the figure to weigh against the footage's own frame rate.
+        const double readSeconds = report.phaseSeconds[0].second;
+        const double framesPerSecond =
+            readSeconds > 0 ? static_cast<double>(plan.frames.size()) / readSeconds : 0.0;
+        std::fprintf(stderr,
+                     "framemeld: read %.2f s (%.1f frames/s), render %.2f s, write %.2f s\n",
+                     readSeconds, framesPerSecond, report.phaseSeconds[1].second,
                      report.phaseSeconds[2].second);
     }
     return kExitOk;

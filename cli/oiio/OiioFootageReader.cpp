@@ -3,9 +3,12 @@
 #include <OpenImageIO/imageio.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdint>
 #include <cstring>
+#include <functional>
 #include <memory>
+#include <type_traits>
 #include <vector>
 
 #include "cli/CliError.h"
@@ -17,8 +20,9 @@
 namespace framemeld::cli::oiio {
 namespace {
 
-// Rows decoded per read: keeps the file-side buffer small next to the frames themselves.
-constexpr int kRowsPerChunk = 32;
+// Rows decoded per read: keeps the file-side buffer small next to the frames themselves, yet
+// spans several of an EXR file's compressed blocks (16 or 32 rows) for its own threads to share.
+constexpr int kRowsPerChunk = 64;
 
 Depth depthOf(OIIO::TypeDesc type)
 {
@@ -29,6 +33,30 @@ Depth depthOf(OIIO::TypeDesc type)
     case OIIO::TypeDesc::INT16: return Depth::Bits16;
     default: return Depth::Float32; // half, float, double and 32-bit integers
     }
+}
+
+// How the samples are read from the file: its own kind where the conversion to the host is ours
+// (8-bit, 16-bit, half, float), so that the library never makes a converted copy first.
+enum class FileSamples { Bits8, Bits16, Half, Float };
+
+FileSamples fileSamplesOf(const OIIO::ImageSpec &spec, int channelEnd)
+{
+    // Files whose channels differ in kind (an EXR with half colour and float depth) are read as
+    // float, converted by the library.
+    for (int c = 0; c < channelEnd && c < static_cast<int>(spec.channelformats.size()); ++c) {
+        if (spec.channelformats[static_cast<std::size_t>(c)] != spec.format) {
+            return FileSamples::Float;
+        }
+    }
+    if (spec.format == OIIO::TypeDesc::HALF) {
+        return FileSamples::Half;
+    }
+    switch (depthOf(spec.format)) {
+    case Depth::Bits8: return FileSamples::Bits8;
+    case Depth::Bits16: return FileSamples::Bits16;
+    case Depth::Float32: break;
+    }
+    return FileSamples::Float;
 }
 
 // Frames are decoded with their alpha as stored, neither premultiplied nor divided out, so the
@@ -57,14 +85,76 @@ std::string readFailure(OIIO::ImageInput &input)
                            : message;
 }
 
+// Each decoding thread keeps its chunk buffer from frame to frame, so its pages are touched once.
+std::vector<unsigned char> &chunkBuffer(std::size_t bytes)
+{
+    thread_local std::vector<unsigned char> buffer;
+    if (buffer.size() < bytes) {
+        buffer.resize(bytes);
+    }
+    return buffer;
+}
+
+// Whole tile rows per chunk for tiled files: a chunk that ends inside a tile row makes the library
+// decode those tiles again for the next chunk.
+int rowsPerChunk(const OIIO::ImageSpec &spec)
+{
+    if (spec.tile_width > 0 && spec.tile_height > 0) {
+        return std::max(1, kRowsPerChunk / spec.tile_height) * spec.tile_height;
+    }
+    return kRowsPerChunk;
+}
+
+// Data window rows [y0, y1) (file coordinates, whole data window width) of channels
+// [0, channelEnd) into `chunk`. Tiled files are read by whole tile rows as tiles: OpenImageIO 2.4
+// dies of a division by zero when asked for scanlines of a tiled TIFF.
+bool readChunk(OIIO::ImageInput &input, int subimage, int y0, int y1, int channelEnd,
+               OIIO::TypeDesc type, void *chunk)
+{
+    const OIIO::ImageSpec &spec = input.spec();
+    if (spec.tile_width > 0 && spec.tile_height > 0) {
+        return input.read_tiles(subimage, 0, spec.x, spec.x + spec.width, y0, y1, spec.z,
+                                spec.z + std::max(1, spec.depth), 0, channelEnd, type, chunk);
+    }
+    return input.read_scanlines(subimage, 0, y0, y1, spec.z, 0, channelEnd, type, chunk);
+}
+
+template <typename Read, typename Host> struct RowConverter {
+    void operator()(const Read *file, const ChannelMap &map, int width, Host *host) const
+    {
+        fileRowToHost(file, map, width, host);
+    }
+};
+
+// Half samples arrive as their bits.
+struct HalfBits {
+    std::uint16_t bits;
+};
+template <typename Host> struct RowConverter<HalfBits, Host> {
+    void operator()(const HalfBits *file, const ChannelMap &map, int width, Host *host) const
+    {
+        halfRowToHost(reinterpret_cast<const std::uint16_t *>(file), map, width, host);
+    }
+};
+
+template <typename Read> OIIO::TypeDesc readTypeOf()
+{
+    if constexpr (std::is_same_v<Read, HalfBits>) {
+        return OIIO::TypeDesc::HALF;
+    } else {
+        return OIIO::BaseTypeFromC<Read>::value;
+    }
+}
+
 // The frame is the display window. Stored pixels (the data window) are placed where they belong
 // in it; pixels outside the data window are transparent, and stored pixels outside the display
 // window (overscan) are left out.
-template <typename File, typename Host>
+template <typename Read, typename Host>
 void decodeRows(OIIO::ImageInput &input, int subimage, const std::string &what,
                 const FootageFormat &format, const FrameTarget &target,
                 const std::atomic<bool> *cancel)
 {
+    static_assert(sizeof(HalfBits) == 2);
     const OIIO::ImageSpec &spec = input.spec();
     checkFrameSize(what, spec.full_width, spec.full_height, format);
     const ChannelMap map = channelMapFor(spec.nchannels, spec.alpha_channel);
@@ -89,54 +179,60 @@ void decodeRows(OIIO::ImageInput &input, int subimage, const std::string &what,
         return; // nothing stored inside the frame
     }
 
+    // Tiles start at the data window's corner, so a tiled read starts at the tile row holding
+    // `top` and may run past `bottom` to the end of its tile row; those rows are read, not kept.
+    const bool tiled = spec.tile_width > 0 && spec.tile_height > 0;
+    const int readTop = tiled ? spec.y + (top - spec.y) / spec.tile_height * spec.tile_height : top;
+    const int readEnd = tiled ? spec.y + spec.height : bottom;
+    const int chunkRows = std::min(rowsPerChunk(spec), readEnd - readTop);
     const auto rowSamples =
         static_cast<std::size_t>(spec.width) * static_cast<std::size_t>(channelEnd);
     const auto skipSamples =
         static_cast<std::size_t>(x0 - spec.x) * static_cast<std::size_t>(channelEnd);
     const int hostOffset = (x0 - spec.full_x) * 4;
     const int runWidth = x1 - x0;
-    std::vector<File> chunk(rowSamples *
-                            static_cast<std::size_t>(std::min(kRowsPerChunk, bottom - top)));
-    const OIIO::TypeDesc readType = OIIO::BaseTypeFromC<File>::value;
+    std::vector<unsigned char> &buffer =
+        chunkBuffer(rowSamples * static_cast<std::size_t>(chunkRows) * sizeof(Read));
+    auto *chunk = reinterpret_cast<Read *>(buffer.data());
+    const OIIO::TypeDesc readType = readTypeOf<Read>();
+    const RowConverter<Read, Host> convert;
 
-    for (int y0 = top; y0 < bottom; y0 += kRowsPerChunk) {
+    for (int y0 = readTop; y0 < bottom; y0 += chunkRows) {
         if (cancel != nullptr && cancel->load()) {
             throw CancelledError();
         }
-        const int y1 = std::min(bottom, y0 + kRowsPerChunk);
-        if (!input.read_scanlines(subimage, 0, y0, y1, spec.z, 0, channelEnd, readType,
-                                  chunk.data()) ||
-            input.has_error()) {
+        const int y1 = std::min(readEnd, y0 + chunkRows);
+        if (!readChunk(input, subimage, y0, y1, channelEnd, readType, chunk) || input.has_error()) {
             throw RunError(what + ": cannot decode the frame (" + readFailure(input) + ")");
         }
-        for (int y = y0; y < y1; ++y) {
-            const File *fileRow =
-                chunk.data() + static_cast<std::size_t>(y - y0) * rowSamples + skipSamples;
+        for (int y = std::max(y0, top); y < std::min(y1, bottom); ++y) {
+            const Read *fileRow =
+                chunk + static_cast<std::size_t>(y - y0) * rowSamples + skipSamples;
             auto *hostRow =
                 reinterpret_cast<Host *>(target.pixels + (y - spec.full_y) * target.rowBytes) +
                 hostOffset;
-            fileRowToHost(fileRow, chunkMap, runWidth, hostRow);
+            convert(fileRow, chunkMap, runWidth, hostRow);
         }
     }
 }
 
-// Samples are read as the file's own kind (8-bit, 16-bit, else float) and converted to the
-// render depth here, so that every conversion is the one PixelConversion documents.
-template <typename File>
+// Samples are read as the file's own kind and converted to the render depth here, so that every
+// conversion is the one PixelConversion documents.
+template <typename Read>
 void decodeFrom(OIIO::ImageInput &input, int subimage, const std::string &what,
                 const DecodeRequest &request, const FrameTarget &target)
 {
     switch (request.depth) {
     case Depth::Bits8:
-        decodeRows<File, std::uint8_t>(input, subimage, what, request.format, target,
+        decodeRows<Read, std::uint8_t>(input, subimage, what, request.format, target,
                                        request.cancel);
         break;
     case Depth::Bits16:
-        decodeRows<File, std::uint16_t>(input, subimage, what, request.format, target,
+        decodeRows<Read, std::uint16_t>(input, subimage, what, request.format, target,
                                         request.cancel);
         break;
     case Depth::Float32:
-        decodeRows<File, float>(input, subimage, what, request.format, target, request.cancel);
+        decodeRows<Read, float>(input, subimage, what, request.format, target, request.cancel);
         break;
     }
 }
@@ -144,10 +240,18 @@ void decodeFrom(OIIO::ImageInput &input, int subimage, const std::string &what,
 void decodeInto(OIIO::ImageInput &input, int subimage, const std::string &what,
                 const DecodeRequest &request, const FrameTarget &target)
 {
-    switch (depthOf(input.spec().format)) {
-    case Depth::Bits8: decodeFrom<std::uint8_t>(input, subimage, what, request, target); break;
-    case Depth::Bits16: decodeFrom<std::uint16_t>(input, subimage, what, request, target); break;
-    case Depth::Float32: decodeFrom<float>(input, subimage, what, request, target); break;
+    const OIIO::ImageSpec &spec = input.spec();
+    const ChannelMap map = channelMapFor(spec.nchannels, spec.alpha_channel);
+    const int channelEnd = std::max({map.red, map.green, map.blue, map.alpha}) + 1;
+    switch (fileSamplesOf(spec, channelEnd)) {
+    case FileSamples::Bits8:
+        decodeFrom<std::uint8_t>(input, subimage, what, request, target);
+        break;
+    case FileSamples::Bits16:
+        decodeFrom<std::uint16_t>(input, subimage, what, request, target);
+        break;
+    case FileSamples::Half: decodeFrom<HalfBits>(input, subimage, what, request, target); break;
+    case FileSamples::Float: decodeFrom<float>(input, subimage, what, request, target); break;
     }
 }
 
@@ -189,11 +293,20 @@ void decodeStill(const std::string &path, const DecodeRequest &request, const Fr
     decodeInto(*input, 0, path, request, target);
 }
 
-// One forward pass from the first requested frame to the last. Movie frames depend on the ones
-// before them, and OpenImageIO's movie reader answers every jump by seeking back to a key frame
-// and decoding forward again; stepping through the frames in between (decoded by the codec, not
-// converted or kept here) is many times faster than jumping between sampled frames.
-void decodeMovie(const DecodeRequest &request)
+namespace {
+
+// Thrown when a pass after frame 0 cannot even decode the frame it starts from.
+struct StartFailed {};
+
+// One forward pass over the requested frames in `order` (sorted by frame number), starting at
+// frame `from` (at or before the first of them) and ending at the last. Movie frames depend on the
+// ones before them, and OpenImageIO's movie reader answers every jump by seeking back to a key
+// frame and decoding forward again; stepping through the frames in between (decoded by the codec,
+// not converted or kept here) is many times faster than jumping between sampled frames. Frames
+// before the first requested one are not counted as passed.
+void decodePass(const DecodeRequest &request, const std::vector<std::size_t> &order, int from,
+                const std::function<FrameTarget(std::size_t)> &targetOf,
+                const std::function<void()> &passed)
 {
     const std::string &path = request.clip->moviePath;
     std::string openFailure;
@@ -201,7 +314,77 @@ void decodeMovie(const DecodeRequest &request)
     if (!input) {
         throw RunError(path + ": cannot read the movie (" + openFailure + ")");
     }
+    const std::size_t end = order.size();
+    const int first = request.frames[order.front()];
+    const int last = request.frames[order.back()];
+    std::vector<unsigned char> oneRow;
+    std::size_t next = 0;
+    for (int frame = from; frame <= last; ++frame) {
+        if (request.cancelled()) {
+            throw CancelledError();
+        }
+        try {
+            const std::string what = request.clip->describeFrame(frame);
+            if (!input->seek_subimage(frame, 0)) {
+                throw RunError(what + ": cannot decode the frame (" +
+                               cleanOiioMessage(input->geterror()) + ")");
+            }
+            if (next < end && request.frames[order[next]] == frame) {
+                for (; next < end && request.frames[order[next]] == frame; ++next) {
+                    const FrameTarget target = targetOf(order[next]);
+                    decodeInto(*input, frame, what, request, target);
+                    if (request.decoded) {
+                        request.decoded(order[next], target);
+                    }
+                }
+            } else {
+                // One row makes the reader decode the frame, which keeps the pass going forward.
+                const OIIO::ImageSpec &spec = input->spec();
+                oneRow.resize(static_cast<std::size_t>(spec.width) *
+                              static_cast<std::size_t>(spec.nchannels));
+                if (!input->read_scanlines(frame, 0, spec.y, spec.y + 1, spec.z, 0, spec.nchannels,
+                                           OIIO::TypeDesc::UINT8, oneRow.data())) {
+                    throw RunError(what + ": cannot decode the frame (" +
+                                   cleanOiioMessage(input->geterror()) + ")");
+                }
+            }
+        } catch (const RunError &) {
+            // Only while nothing has been handed on: a restart must not report a frame twice.
+            if (frame == from && from > 0 && next == 0) {
+                throw StartFailed{};
+            }
+            throw;
+        }
+        if (frame >= first) {
+            passed();
+        }
+    }
+}
 
+// OpenImageIO's movie reader cannot start at some frames near the end of a movie with reordered
+// frames ("Error reading frame"), though a pass from earlier reaches them; so a pass that fails
+// on its very first frame starts again further back, down to frame 0 if need be.
+void decodeRun(const DecodeRequest &request, const std::vector<std::size_t> &order,
+               const std::function<FrameTarget(std::size_t)> &targetOf,
+               const std::function<void()> &passed)
+{
+    const int first = request.frames[order.front()];
+    int from = first;
+    for (int backoff = 8;; backoff *= 2) {
+        try {
+            decodePass(request, order, from, targetOf, passed);
+            return;
+        } catch (const StartFailed &) {
+            from = std::max(0, first - backoff); // from 0 a failure is thrown as it is
+        }
+    }
+}
+
+} // namespace
+
+// The requested frames in one forward pass, whatever order they were asked in.
+void decodeMovie(const DecodeRequest &request)
+{
     std::vector<std::size_t> order(request.frames.size());
     for (std::size_t i = 0; i < order.size(); ++i) {
         order[i] = i;
@@ -209,43 +392,28 @@ void decodeMovie(const DecodeRequest &request)
     std::stable_sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
         return request.frames[a] < request.frames[b];
     });
-    const int first = request.frames[order.front()];
-    const int last = request.frames[order.back()];
-    const long long span = last - first + 1;
-
-    std::vector<unsigned char> oneRow;
-    std::size_t next = 0;
-    for (int frame = first; frame <= last; ++frame) {
-        if (request.cancelled()) {
-            throw CancelledError();
-        }
-        const std::string what = request.clip->describeFrame(frame);
-        if (!input->seek_subimage(frame, 0)) {
-            throw RunError(what + ": cannot decode the frame (" +
-                           cleanOiioMessage(input->geterror()) + ")");
-        }
-        if (next < order.size() && request.frames[order[next]] == frame) {
-            for (; next < order.size() && request.frames[order[next]] == frame; ++next) {
-                const FrameTarget target = request.target(order[next]);
-                decodeInto(*input, frame, what, request, target);
-                if (request.decoded) {
-                    request.decoded(order[next], target);
-                }
-            }
-        } else {
-            // One row makes the reader decode the frame, which keeps the pass going forward.
-            const OIIO::ImageSpec &spec = input->spec();
-            oneRow.resize(static_cast<std::size_t>(spec.width) *
-                          static_cast<std::size_t>(spec.nchannels));
-            if (!input->read_scanlines(frame, 0, spec.y, spec.y + 1, spec.z, 0, spec.nchannels,
-                                       OIIO::TypeDesc::UINT8, oneRow.data())) {
-                throw RunError(what + ": cannot decode the frame (" +
-                               cleanOiioMessage(input->geterror()) + ")");
-            }
-        }
+    const long long span = request.frames[order.back()] - request.frames[order.front()] + 1;
+    long long done = 0;
+    const std::function<void()> passed = [&] {
+        ++done;
         if (request.progress) {
-            request.progress(frame - first + 1, span);
+            request.progress(done, span);
         }
+    };
+    // A pass started again decodes into the storage it was given before: the caller hands out
+    // storage once per frame (a scratch-file pool would otherwise lose a buffer per restart).
+    std::vector<FrameTarget> targets(request.frames.size());
+    std::vector<bool> given(request.frames.size(), false);
+    const std::function<FrameTarget(std::size_t)> targetOf = [&](std::size_t index) {
+        if (!given[index]) {
+            targets[index] = request.target(index);
+            given[index] = true;
+        }
+        return targets[index];
+    };
+    decodeRun(request, order, targetOf, passed);
+    if (request.cancelled()) {
+        throw CancelledError();
     }
 }
 

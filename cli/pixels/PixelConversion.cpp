@@ -2,6 +2,8 @@
 
 #include <array>
 #include <cstddef>
+#include <cstring>
+#include <vector>
 
 namespace framemeld::cli {
 namespace {
@@ -101,7 +103,97 @@ void eightBitRowToHost(const std::uint8_t *file, const ChannelMap &map, int widt
     }
 }
 
+// The layouts nearly every file has, with their channel positions known to the compiler so that
+// the row loop has no index loads or alpha test and can be vectorised; any other layout takes
+// the general loop.
+template <int Channels, int Alpha, typename File, typename Host, typename Convert>
+void layoutRowToHost(const File *file, int width, Host *host, Convert convert)
+{
+    constexpr int colour1 = Channels >= 3 ? 1 : 0;
+    constexpr int colour2 = Channels >= 3 ? 2 : 0;
+    for (int x = 0; x < width; ++x, file += Channels, host += 4) {
+        host[kR] = convert(file[0]);
+        host[kG] = convert(file[colour1]);
+        host[kB] = convert(file[colour2]);
+        if constexpr (Alpha < 0) {
+            host[kA] = opaque<Host>();
+        } else {
+            host[kA] = convert(file[Alpha]);
+        }
+    }
+}
+
+template <typename File, typename Host, typename Convert>
+void anyRowToHost(const File *file, const ChannelMap &map, int width, Host *host, Convert convert)
+{
+    const bool inOrder =
+        map.red == 0 && ((map.green == 1 && map.blue == 2) || (map.green == 0 && map.blue == 0));
+    const bool grey = map.green == 0;
+    if (inOrder && !grey && map.fileChannels == 3 && map.alpha < 0) {
+        layoutRowToHost<3, -1>(file, width, host, convert);
+        return;
+    }
+    if (inOrder && !grey && map.fileChannels == 4 && map.alpha == 3) {
+        layoutRowToHost<4, 3>(file, width, host, convert);
+        return;
+    }
+    if (inOrder && grey && map.fileChannels == 1 && map.alpha < 0) {
+        layoutRowToHost<1, -1>(file, width, host, convert);
+        return;
+    }
+    if (inOrder && grey && map.fileChannels == 2 && map.alpha == 1) {
+        layoutRowToHost<2, 1>(file, width, host, convert);
+        return;
+    }
+    const auto channels = static_cast<std::size_t>(map.fileChannels);
+    const auto r = static_cast<std::size_t>(map.red);
+    const auto g = static_cast<std::size_t>(map.green);
+    const auto b = static_cast<std::size_t>(map.blue);
+    for (int x = 0; x < width; ++x, file += channels, host += 4) {
+        host[kR] = convert(file[r]);
+        host[kG] = convert(file[g]);
+        host[kB] = convert(file[b]);
+        host[kA] =
+            map.alpha < 0 ? opaque<Host>() : convert(file[static_cast<std::size_t>(map.alpha)]);
+    }
+}
+
+// Every half value converted once, by halfToFloat and toHostSample, so a lookup gives the same
+// value as the arithmetic.
+template <typename Host> const std::vector<Host> &halfTable()
+{
+    static const std::vector<Host> table = [] {
+        std::vector<Host> values(65536);
+        for (std::uint32_t v = 0; v < 65536; ++v) {
+            values[v] = toHostSample<float, Host>(halfToFloat(static_cast<std::uint16_t>(v)));
+        }
+        return values;
+    }();
+    return table;
+}
+
 } // namespace
+
+float halfToFloat(std::uint16_t bits)
+{
+    const std::uint32_t sign = static_cast<std::uint32_t>(bits & 0x8000u) << 16;
+    const std::uint32_t exponent = (bits >> 10) & 0x1fu;
+    const std::uint32_t mantissa = bits & 0x3ffu;
+    std::uint32_t out = 0;
+    if (exponent == 0) {
+        // Zero and subnormals: mantissa * 2^-24, exact in float.
+        const float magnitude = static_cast<float>(mantissa) * 5.9604644775390625e-8f;
+        std::memcpy(&out, &magnitude, sizeof out);
+        out |= sign;
+    } else if (exponent == 31) {
+        out = sign | 0x7f800000u | (mantissa << 13); // infinity, NaN with its payload
+    } else {
+        out = sign | ((exponent + 112u) << 23) | (mantissa << 13);
+    }
+    float value = 0;
+    std::memcpy(&value, &out, sizeof value);
+    return value;
+}
 
 template <typename File, typename Host>
 void fileRowToHost(const File *file, const ChannelMap &map, int width, Host *host)
@@ -115,19 +207,21 @@ void fileRowToHost(const File *file, const ChannelMap &map, int width, Host *hos
         eightBitRowToHost(file, map, width, host);
         return;
     }
-    const auto channels = static_cast<std::size_t>(map.fileChannels);
-    const auto r = static_cast<std::size_t>(map.red);
-    const auto g = static_cast<std::size_t>(map.green);
-    const auto b = static_cast<std::size_t>(map.blue);
-    for (int x = 0; x < width; ++x, file += channels, host += 4) {
-        host[kR] = toHostSample<File, Host>(file[r]);
-        host[kG] = toHostSample<File, Host>(file[g]);
-        host[kB] = toHostSample<File, Host>(file[b]);
-        host[kA] = map.alpha < 0
-                       ? opaque<Host>()
-                       : toHostSample<File, Host>(file[static_cast<std::size_t>(map.alpha)]);
-    }
+    anyRowToHost(file, map, width, host, toHostSample<File, Host>);
 }
+
+template <typename Host>
+void halfRowToHost(const std::uint16_t *file, const ChannelMap &map, int width, Host *host)
+{
+    const Host *table = halfTable<Host>().data();
+    anyRowToHost(file, map, width, host, [table](std::uint16_t bits) { return table[bits]; });
+}
+
+template void halfRowToHost<std::uint8_t>(const std::uint16_t *, const ChannelMap &, int,
+                                          std::uint8_t *);
+template void halfRowToHost<std::uint16_t>(const std::uint16_t *, const ChannelMap &, int,
+                                           std::uint16_t *);
+template void halfRowToHost<float>(const std::uint16_t *, const ChannelMap &, int, float *);
 
 #define FRAMEMELD_FILE_ROW_TO_HOST(File, Host)                                                     \
     template void fileRowToHost<File, Host>(const File *, const ChannelMap &, int, Host *);

@@ -82,10 +82,19 @@ template <typename File, typename Host> Host toHostSample(File value)
     }
 }
 
+// A half-float file sample (IEEE 754 binary16, as its bits) widened to float: exact, every half
+// value being a float; infinities and NaNs stay what they are.
+float halfToFloat(std::uint16_t bits);
+
 // File row -> host row of `width` pixels (4 components each, alpha first). File and host sample
 // types may differ (a render at another depth than the footage's); see toHostSample.
 template <typename File, typename Host>
 void fileRowToHost(const File *file, const ChannelMap &map, int width, Host *host);
+
+// The same for a row of half-float samples (their bits): each sample is halfToFloat, then
+// toHostSample<float, Host>, so a half file gives the host what its float copy gives.
+template <typename Host>
+void halfRowToHost(const std::uint16_t *file, const ChannelMap &map, int width, Host *host);
 
 // Host row -> file row with `fileChannels` channels: 3 (RGB, alpha dropped) or 4 (RGBA).
 void hostRowToFile(const std::uint8_t *host, int width, int fileChannels, std::uint8_t *file);

@@ -465,8 +465,8 @@ TEST(CliEndToEnd, TheSummaryNamesTheSampledFrames)
                                       "6 frames (every 2nd frame, 1001 to 1005; file numbers "
                                       "1000 to 1005)"));
     EXPECT_THAT(run.output,
-                testing::ContainsRegex("read [0-9]+\\.[0-9]+ s, render [0-9]+\\.[0-9]+ s, "
-                                       "write [0-9]+\\.[0-9]+ s"));
+                testing::ContainsRegex("read [0-9]+\\.[0-9]+ s \\([0-9]+\\.[0-9] frames/s\\), "
+                                       "render [0-9]+\\.[0-9]+ s, write [0-9]+\\.[0-9]+ s"));
 }
 
 const char *const kVtest = "/usr/share/doc/opencv-doc/examples/data/vtest.avi";

@@ -340,23 +340,39 @@ TEST(HostileFootage, UnreadableFramesSayWhy)
     }
 }
 
-// A display window of 8x6; the frame's data window `x`, `y`, `width` x `height` (which may reach
-// outside it) holds RGBA samples equal to 1 + their index.
-std::string writeWindowedExr(const TempDir &dir, const std::string &name, int x, int y, int width,
-                             int height)
+// How a windowed EXR is stored: float or half samples, in scanlines or in square tiles.
+struct ExrLayout {
+    OIIO::TypeDesc type;
+    int tile; // 0: scanlines
+};
+
+// Sample `index` of a windowed EXR: whole numbers that half holds exactly.
+float windowedSample(std::size_t index)
+{
+    return 1.0f + static_cast<float>(index % 2000);
+}
+
+// A display window of `fullWidth` x `fullHeight`; the frame's data window `x`, `y`, `width` x
+// `height` (which may reach outside it) holds RGBA samples numbered by windowedSample.
+std::string writeWindowedExr(const TempDir &dir, const std::string &name, const ExrLayout &layout,
+                             int x, int y, int width, int height, int fullWidth, int fullHeight)
 {
     const std::string path = dir.file(name);
-    OIIO::ImageSpec spec(width, height, 4, OIIO::TypeDesc::FLOAT);
+    OIIO::ImageSpec spec(width, height, 4, layout.type);
     spec.x = x;
     spec.y = y;
     spec.full_x = 0;
     spec.full_y = 0;
-    spec.full_width = 8;
-    spec.full_height = 6;
+    spec.full_width = fullWidth;
+    spec.full_height = fullHeight;
     spec.alpha_channel = 3;
+    if (layout.tile > 0) {
+        spec.tile_width = layout.tile;
+        spec.tile_height = layout.tile;
+    }
     std::vector<float> samples(static_cast<std::size_t>(width * height * 4));
     for (std::size_t i = 0; i < samples.size(); ++i) {
-        samples[i] = 1.0f + static_cast<float>(i);
+        samples[i] = windowedSample(i);
     }
     auto out = OIIO::ImageOutput::create(path);
     EXPECT_TRUE(out && out->open(path, spec) &&
@@ -364,51 +380,68 @@ std::string writeWindowedExr(const TempDir &dir, const std::string &name, int x,
     return path;
 }
 
+// Every layout, as the chunked, tiled and half reads each place the data window on their own; the
+// tall case spans several row chunks and starts its reads a tile row above the display window.
 TEST(HostileFootage, ExrDataWindowsArePlacedInTheDisplayWindow)
 {
     TempDir in;
     struct Case {
         const char *name;
         int x, y, width, height;
+        int fullWidth = 8, fullHeight = 6;
     };
     const Case cases[] = {
-        {"inside.exr", 2, 1, 4, 3}, {"whole.exr", 0, 0, 8, 6},     {"overscan.exr", -2, -1, 12, 8},
-        {"corner.exr", 6, 4, 5, 5}, {"outside.exr", 20, 20, 2, 2},
+        {"inside", 2, 1, 4, 3},      {"whole", 0, 0, 8, 6},
+        {"overscan", -2, -1, 12, 8}, {"corner", 6, 4, 5, 5},
+        {"outside", 20, 20, 2, 2},   {"tall-overscan", -1, -20, 10, 180, 8, 150},
     };
-    for (const Case &c : cases) {
-        SCOPED_TRACE(c.name);
-        const std::string path = writeWindowedExr(in, c.name, c.x, c.y, c.width, c.height);
-        Clip clip;
-        clip.frameFiles = {path};
-        clip.frameCount = 1;
-        const FootageFormat format = probeFootage(clip);
-        ASSERT_EQ(format.width, 8);
-        ASSERT_EQ(format.height, 6);
+    const ExrLayout layouts[] = {
+        {OIIO::TypeDesc::FLOAT, 0},
+        {OIIO::TypeDesc::HALF, 0},
+        {OIIO::TypeDesc::FLOAT, 16},
+        {OIIO::TypeDesc::HALF, 16},
+    };
+    for (const ExrLayout &layout : layouts) {
+        for (const Case &c : cases) {
+            const std::string name = std::string(c.name) + "-" + layout.type.c_str() + "-t" +
+                                     std::to_string(layout.tile) + ".exr";
+            SCOPED_TRACE(name);
+            const std::string path = writeWindowedExr(in, name, layout, c.x, c.y, c.width, c.height,
+                                                      c.fullWidth, c.fullHeight);
+            Clip clip;
+            clip.frameFiles = {path};
+            clip.frameCount = 1;
+            const FootageFormat format = probeFootage(clip);
+            ASSERT_EQ(format.width, c.fullWidth);
+            ASSERT_EQ(format.height, c.fullHeight);
 
-        World target(8, 6, PixelDepth::Float32);
-        target.fillBytes(0x55); // what a fresh allocation may hold
-        DecodeRequest request;
-        request.clip = &clip;
-        request.format = format;
-        request.frames = {0};
-        request.depth = PixelDepth::Float32;
-        request.target = [&](std::size_t) {
-            return FrameTarget{target.row(0), target.rowStride()};
-        };
-        decodeFrames(request);
+            World target(c.fullWidth, c.fullHeight, PixelDepth::Float32);
+            target.fillBytes(0x55); // what a fresh allocation may hold
+            DecodeRequest request;
+            request.clip = &clip;
+            request.format = format;
+            request.frames = {0};
+            request.depth = PixelDepth::Float32;
+            request.target = [&](std::size_t) {
+                return FrameTarget{target.row(0), target.rowStride()};
+            };
+            decodeFrames(request);
 
-        for (int y = 0; y < 6; ++y) {
-            const auto *row = reinterpret_cast<const float *>(target.row(y));
-            for (int x = 0; x < 8; ++x) {
-                const bool stored = x >= c.x && x < c.x + c.width && y >= c.y && y < c.y + c.height;
-                const float first =
-                    stored ? 1.0f + static_cast<float>(((y - c.y) * c.width + (x - c.x)) * 4)
-                           : 0.0f;
-                // Host pixels are alpha, red, green, blue.
-                const float expected[4] = {stored ? first + 3 : 0.0f, first,
-                                           stored ? first + 1 : 0.0f, stored ? first + 2 : 0.0f};
-                for (int s = 0; s < 4; ++s) {
-                    ASSERT_EQ(row[x * 4 + s], expected[s]) << "pixel " << x << "," << y;
+            for (int y = 0; y < c.fullHeight; ++y) {
+                const auto *row = reinterpret_cast<const float *>(target.row(y));
+                for (int x = 0; x < c.fullWidth; ++x) {
+                    const bool stored =
+                        x >= c.x && x < c.x + c.width && y >= c.y && y < c.y + c.height;
+                    const auto index =
+                        static_cast<std::size_t>(((y - c.y) * c.width + (x - c.x)) * 4);
+                    auto sample = [&](std::size_t s) {
+                        return stored ? windowedSample(index + s) : 0.0f;
+                    };
+                    // Host pixels are alpha, red, green, blue.
+                    const float expected[4] = {sample(3), sample(0), sample(1), sample(2)};
+                    for (int s = 0; s < 4; ++s) {
+                        ASSERT_EQ(row[x * 4 + s], expected[s]) << "pixel " << x << "," << y;
+                    }
                 }
             }
         }

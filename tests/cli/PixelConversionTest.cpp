@@ -2,9 +2,14 @@
 
 #include <gtest/gtest.h>
 
+#include <OpenImageIO/imageio.h>
+
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
+#include <type_traits>
+#include <utility>
 #include <vector>
 
 using namespace framemeld::cli;
@@ -174,4 +179,108 @@ TEST(RowConversion, EightBitRowsGiveWhatSingleSamplesGive)
     expectEveryEightBitValueAsSingleSamples<std::uint8_t>();
     expectEveryEightBitValueAsSingleSamples<std::uint16_t>();
     expectEveryEightBitValueAsSingleSamples<float>();
+}
+
+// Every half value, against OpenImageIO's own widening (with Imath, what EXR files are read by).
+TEST(HalfSamples, WidenExactlyAsOpenImageIODoes)
+{
+    std::vector<std::uint16_t> bits(65536);
+    for (std::uint32_t v = 0; v < 65536; ++v) {
+        bits[v] = static_cast<std::uint16_t>(v);
+    }
+    std::vector<float> theirs(65536);
+    ASSERT_TRUE(OIIO::convert_pixel_values(OIIO::TypeDesc::HALF, bits.data(), OIIO::TypeDesc::FLOAT,
+                                           theirs.data(), 65536));
+    int differences = 0;
+    for (std::uint32_t v = 0; v < 65536; ++v) {
+        const float ours = halfToFloat(bits[v]);
+        const float imath = theirs[v];
+        const bool same = std::isnan(imath)
+                              ? std::isnan(ours) && std::signbit(ours) == std::signbit(imath)
+                              : std::memcmp(&ours, &imath, sizeof ours) == 0;
+        if (!same && ++differences <= 5) {
+            ADD_FAILURE() << "half 0x" << std::hex << v << ": " << ours << " against " << imath;
+        }
+    }
+    EXPECT_EQ(differences, 0);
+}
+
+// Half rows in every layout the row converter tells apart give what single samples give.
+template <typename Host> void expectHalfRowsAsSingleSamples()
+{
+    constexpr int kPixels = 4096;
+    for (const auto &[channels, alpha] :
+         std::vector<std::pair<int, int>>{{1, -1}, {2, 1}, {3, -1}, {4, 3}, {5, 3}, {4, 0}}) {
+        std::vector<std::uint16_t> file(static_cast<std::size_t>(kPixels * channels));
+        for (std::size_t i = 0; i < file.size(); ++i) {
+            file[i] =
+                static_cast<std::uint16_t>((i * 40503u + 7u) & 0xffffu); // every kind of value
+        }
+        const ChannelMap map = channelMapFor(channels, alpha);
+        std::vector<Host> host(kPixels * 4);
+        halfRowToHost(file.data(), map, kPixels, host.data());
+        int differences = 0;
+        for (int x = 0; x < kPixels; ++x) {
+            const std::uint16_t *s = file.data() + x * channels;
+            auto want = [&](int channel) {
+                return toHostSample<float, Host>(halfToFloat(s[channel]));
+            };
+            const Host expected[4] = {alpha < 0
+                                          ? (std::is_same_v<Host, std::uint8_t>    ? Host(255)
+                                             : std::is_same_v<Host, std::uint16_t> ? Host(32768)
+                                                                                   : Host(1))
+                                          : want(map.alpha),
+                                      want(map.red), want(map.green), want(map.blue)};
+            for (int c = 0; c < 4; ++c) {
+                const Host got = host[static_cast<std::size_t>(x * 4 + c)];
+                const bool same =
+                    got == expected[c] || (std::isnan(static_cast<float>(got)) &&
+                                           std::isnan(static_cast<float>(expected[c])));
+                if (!same && ++differences <= 3) {
+                    ADD_FAILURE() << channels << " channels, pixel " << x << " component " << c;
+                }
+            }
+        }
+        EXPECT_EQ(differences, 0) << channels << " channels, alpha " << alpha;
+    }
+}
+
+TEST(RowConversion, HalfRowsGiveWhatSingleSamplesGive)
+{
+    expectHalfRowsAsSingleSamples<std::uint8_t>();
+    expectHalfRowsAsSingleSamples<std::uint16_t>();
+    expectHalfRowsAsSingleSamples<float>();
+}
+
+// The layouts with their own row loops (RGB, RGBA, grey, grey and alpha) against the general loop
+// they stand for, with float and 16-bit files.
+TEST(RowConversion, LayoutLoopsGiveWhatTheGeneralLoopGives)
+{
+    constexpr int kPixels = 300;
+    for (const auto &[channels, alpha] :
+         std::vector<std::pair<int, int>>{{1, -1}, {2, 1}, {3, -1}, {4, 3}}) {
+        std::vector<float> floats(static_cast<std::size_t>(kPixels * channels));
+        std::vector<std::uint16_t> words(floats.size());
+        for (std::size_t i = 0; i < floats.size(); ++i) {
+            floats[i] = static_cast<float>(i % 97) / 80.0f - 0.1f;
+            words[i] = static_cast<std::uint16_t>(i * 977u);
+        }
+        const ChannelMap map = channelMapFor(channels, alpha);
+        std::vector<float> fromFloat(kPixels * 4);
+        std::vector<std::uint16_t> fromWords(kPixels * 4);
+        fileRowToHost(floats.data(), map, kPixels, fromFloat.data());
+        fileRowToHost(words.data(), map, kPixels, fromWords.data());
+        for (int x = 0; x < kPixels; ++x) {
+            const int base = x * channels;
+            const int a = map.alpha < 0 ? -1 : base + map.alpha;
+            const std::size_t h = static_cast<std::size_t>(x) * 4;
+            ASSERT_EQ(fromFloat[h + 1], floats[static_cast<std::size_t>(base + map.red)]);
+            ASSERT_EQ(fromFloat[h + 3], floats[static_cast<std::size_t>(base + map.blue)]);
+            ASSERT_EQ(fromFloat[h], a < 0 ? 1.0f : floats[static_cast<std::size_t>(a)]);
+            ASSERT_EQ(fromWords[h + 2],
+                      fileToHost16(words[static_cast<std::size_t>(base + map.green)]));
+            ASSERT_EQ(fromWords[h],
+                      a < 0 ? 32768 : fileToHost16(words[static_cast<std::size_t>(a)]));
+        }
+    }
 }
