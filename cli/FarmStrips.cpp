@@ -1,8 +1,8 @@
 #include "cli/FarmStrips.h"
 
 #include <algorithm>
-#include <cstdio>
 #include <cstddef>
+#include <cstdio>
 #include <vector>
 
 #include "cli/CliError.h"
@@ -48,9 +48,8 @@ void checkSameShape(const Strip &first, const Strip &other)
     }
     for (std::size_t i = 0; i < a.settings.size(); ++i) {
         if (a.settings[i] != b.settings[i]) {
-            throw RunError(pair + " were rendered with different settings (" +
-                           a.settings[i].first + ": " + b.settings[i].second + " and " +
-                           a.settings[i].second + ")");
+            throw RunError(pair + " were rendered with different settings (" + a.settings[i].first +
+                           ": " + b.settings[i].second + " and " + a.settings[i].second + ")");
         }
     }
 }
@@ -73,7 +72,8 @@ void checkTiling(const std::vector<Strip> &strips)
                            rowsText(above->record.top, above->record.bottom) + ")");
         }
         if (record.top > covered) {
-            throw RunError("no strip holds rows " + rowsText(covered, record.top) + " of the plate");
+            throw RunError("no strip holds rows " + rowsText(covered, record.top) +
+                           " of the plate");
         }
         covered = record.bottom;
         above = &strip;
@@ -150,9 +150,8 @@ MergedPlate mergeStrips(const std::string &output, const std::vector<std::string
         }
         strips.push_back(std::move(strip));
     }
-    std::stable_sort(strips.begin(), strips.end(), [](const Strip &a, const Strip &b) {
-        return a.record.top < b.record.top;
-    });
+    std::stable_sort(strips.begin(), strips.end(),
+                     [](const Strip &a, const Strip &b) { return a.record.top < b.record.top; });
     checkTiling(strips);
 
     const StripRecord &shape = strips.front().record;

@@ -132,8 +132,8 @@ bool flagMember(const std::map<std::string, std::string> &members, const char *k
     return found->second == "true";
 }
 
-const char *const kSettingKeys[] = {"input",      "start",       "end",  "every", "framesSampled",
-                                    "divergence", "ratingRange", "depth"};
+const char *const kSettingKeys[] = {"input",         "start",      "end",         "every",
+                                    "framesSampled", "divergence", "ratingRange", "depth"};
 
 } // namespace
 
@@ -167,8 +167,7 @@ void writeStripRecord(const std::string &stripPath, const StripRecord &record)
             continue;
         }
         if (step <= 0) {
-            throw RunError(path + ": cannot write the strip record (" + std::strerror(errno) +
-                           ")");
+            throw RunError(path + ": cannot write the strip record (" + std::strerror(errno) + ")");
         }
         written += static_cast<std::size_t>(step);
     }

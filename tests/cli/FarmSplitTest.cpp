@@ -48,8 +48,8 @@ void writeClip(const TempDir &dir, const std::string &extension, OIIO::TypeDesc 
                 }
             }
         }
-        writeImage(dir.file("shot." + std::to_string(10 + f) + "." + extension), width, kHeight,
-                   3, fileType, OIIO::TypeDesc::FLOAT, values.data());
+        writeImage(dir.file("shot." + std::to_string(10 + f) + "." + extension), width, kHeight, 3,
+                   fileType, OIIO::TypeDesc::FLOAT, values.data());
     }
 }
 
@@ -71,8 +71,8 @@ std::string budgetForRows(PixelDepth depth, int fileBytesPerPixel, int rows)
     input.fileBytesPerPixel = fileBytesPerPixel;
     input.budget = std::uint64_t{1} << 40;
     const StripPlan roomy = planStrips(input);
-    return std::to_string(std::max(roomy.minimumBudget,
-                                   roomy.stripFixedBytes + std::uint64_t(rows) * roomy.stripRowBytes));
+    return std::to_string(std::max(
+        roomy.minimumBudget, roomy.stripFixedBytes + std::uint64_t(rows) * roomy.stripRowBytes));
 }
 
 const std::vector<std::string> kSettings = {"--every", "1", "--divergence", "5", "--threads", "2"};
@@ -154,10 +154,10 @@ TEST(FarmSplit, BadRowsAreUsageErrorsBeforeAnyWork)
     std::ofstream(in.file("shot.12.png"), std::ios::trunc) << "broken";
     const std::string input = in.file("shot.%d.png");
     const std::vector<std::pair<std::string, std::string>> cases = {
-        {"5:3", "holds no row"},         {"4:4", "holds no row"},
-        {"abc", "needs FIRST:END"},      {"3:", "needs FIRST:END"},
-        {"-1:4", "needs FIRST:END"},     {"1.5:4", "needs FIRST:END"},
-        {"0:31", "outside the frame"},   {"29:99999999999", "needs FIRST:END"},
+        {"5:3", "holds no row"},       {"4:4", "holds no row"},
+        {"abc", "needs FIRST:END"},    {"3:", "needs FIRST:END"},
+        {"-1:4", "needs FIRST:END"},   {"1.5:4", "needs FIRST:END"},
+        {"0:31", "outside the frame"}, {"29:99999999999", "needs FIRST:END"},
         {"", "needs FIRST:END"},
     };
     for (const auto &[rows, message] : cases) {
@@ -179,20 +179,21 @@ protected:
         TempDir narrow;
         writeClip(narrow, "png", OIIO::TypeDesc::UINT8, kWidth - 4);
         const std::string input = dir_->file("shot.%d.png");
-        const std::vector<std::pair<std::string, std::string>> strips = {
-            {"top.png", "0:10"}, {"bottom.png", "10:30"}, {"late.png", "20:30"},
-            {"overlap.png", "8:30"}};
+        const std::vector<std::pair<std::string, std::string>> strips = {{"top.png", "0:10"},
+                                                                         {"bottom.png", "10:30"},
+                                                                         {"late.png", "20:30"},
+                                                                         {"overlap.png", "8:30"}};
         for (const auto &[name, rows] : strips) {
             ASSERT_EQ(renderRows(input, dir_->file(name), rows).exitStatus, 0);
         }
-        ASSERT_EQ(renderRows(input, dir_->file("other.png"), "10:30", {"--divergence", "9"})
-                      .exitStatus,
-                  0);
+        ASSERT_EQ(
+            renderRows(input, dir_->file("other.png"), "10:30", {"--divergence", "9"}).exitStatus,
+            0);
         ASSERT_EQ(renderRows(input, dir_->file("deep.png"), "10:30", {"--depth", "16"}).exitStatus,
                   0);
-        ASSERT_EQ(renderRows(narrow.file("shot.%d.png"), dir_->file("narrow.png"), "10:30")
-                      .exitStatus,
-                  0);
+        ASSERT_EQ(
+            renderRows(narrow.file("shot.%d.png"), dir_->file("narrow.png"), "10:30").exitStatus,
+            0);
     }
     static void TearDownTestSuite()
     {
@@ -261,8 +262,8 @@ TEST_F(FarmMergeRefusal, AStripWithoutItsRecordOrWithAnotherImageIsRefused)
 {
     TempDir copies;
     std::ofstream(copies.file("lost.png"), std::ios::binary) << fileBytes(dir_->file("top.png"));
-    auto run = runFramemeld({"merge", "-o", out_.file("plate.png"), copies.file("lost.png"),
-                             dir_->file("bottom.png")});
+    auto run = runFramemeld(
+        {"merge", "-o", out_.file("plate.png"), copies.file("lost.png"), dir_->file("bottom.png")});
     EXPECT_EQ(run.exitStatus, 1);
     EXPECT_THAT(run.output, HasSubstr("no strip record"));
     EXPECT_TRUE(out_.entries().empty());
@@ -279,8 +280,8 @@ TEST_F(FarmMergeRefusal, AStripWithoutItsRecordOrWithAnotherImageIsRefused)
 
     std::ofstream(copies.file("lost.png.framemeld-strip.json"), std::ios::binary)
         << "{\"kind\": \"framemeld-strip\", \"version\": 1, \"top\": ";
-    run = runFramemeld({"merge", "-o", out_.file("plate.png"), copies.file("lost.png"),
-                        dir_->file("bottom.png")});
+    run = runFramemeld(
+        {"merge", "-o", out_.file("plate.png"), copies.file("lost.png"), dir_->file("bottom.png")});
     EXPECT_EQ(run.exitStatus, 1);
     EXPECT_THAT(run.output, HasSubstr("not a valid strip record"));
     EXPECT_TRUE(out_.entries().empty());
