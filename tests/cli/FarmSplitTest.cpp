@@ -35,21 +35,22 @@ float sample(int frame, int x, int y, int channel)
     return 0.1f + 0.03f * static_cast<float>(channel) + static_cast<float>(y) / 45 + grain;
 }
 
-// RGB frames shot.10 ... of `fileType` (UINT8, UINT16 or FLOAT).
+// RGB (or RGBA with an alpha that varies over the frame) frames shot.10 ... of `fileType`.
 void writeClip(const TempDir &dir, const std::string &extension, OIIO::TypeDesc fileType,
-               int width = kWidth)
+               int width = kWidth, int channels = 3)
 {
     for (int f = 0; f < kFrames; ++f) {
         std::vector<float> values;
         for (int y = 0; y < kHeight; ++y) {
             for (int x = 0; x < width; ++x) {
-                for (int c = 0; c < 3; ++c) {
-                    values.push_back(sample(f, x, y, c));
+                for (int c = 0; c < channels; ++c) {
+                    values.push_back(c == 3 ? 1.0f - static_cast<float>((x + y + f) % 7) / 10
+                                            : sample(f, x, y, c));
                 }
             }
         }
-        writeImage(dir.file("shot." + std::to_string(10 + f) + "." + extension), width, kHeight, 3,
-                   fileType, OIIO::TypeDesc::FLOAT, values.data());
+        writeImage(dir.file("shot." + std::to_string(10 + f) + "." + extension), width, kHeight,
+                   channels, fileType, OIIO::TypeDesc::FLOAT, values.data());
     }
 }
 
@@ -94,16 +95,22 @@ TEST(FarmSplit, ThreeUnevenStripsMergeIntoTheSingleRunsPlate)
         PixelDepth depth;
         int fileBytesPerPixel;
         std::string plate;
+        int channels = 3;
     };
     const std::vector<Case> cases = {
         {"png", OIIO::TypeDesc::UINT8, PixelDepth::Bits8, 3, "png"},
         {"png", OIIO::TypeDesc::UINT16, PixelDepth::Bits16, 6, "png"},
         {"exr", OIIO::TypeDesc::FLOAT, PixelDepth::Float32, 12, "exr"},
+        // Unassociated alpha: the strips are stored unpremultiplied and premultiplied again on
+        // reading, which must give back the render's samples.
+        {"png", OIIO::TypeDesc::UINT8, PixelDepth::Bits8, 4, "png", 4},
+        {"exr", OIIO::TypeDesc::HALF, PixelDepth::Float32, 16, "exr", 4},
     };
     for (const Case &c : cases) {
-        SCOPED_TRACE(c.input + " " + c.fileType.c_str() + " to " + c.plate);
+        SCOPED_TRACE(c.input + " " + c.fileType.c_str() + " to " + c.plate + " with " +
+                     std::to_string(c.channels) + " channels");
         TempDir in, out;
-        writeClip(in, c.input, c.fileType);
+        writeClip(in, c.input, c.fileType, kWidth, c.channels);
         const std::string input = in.file("shot.%d." + c.input);
         const std::string whole = out.file("whole." + c.plate);
         std::vector<std::string> args = {input, "-o", whole, "-q"};
