@@ -78,8 +78,8 @@ namespace {
 // The options that take a value, in every spelling; CLI11 reports a missing value under the
 // option's long name, the message names what the user typed.
 const std::vector<std::string> kValueOptions = {
-    "-o",      "--output",  "--start",  "--end",   "--every", "--divergence", "--rating-range",
-    "--depth", "--threads", "--memory", "--plugin"};
+    "-o",      "--output",  "--start",  "--end",    "--every", "--divergence", "--rating-range",
+    "--depth", "--threads", "--memory", "--plugin", "--rows"};
 const std::vector<std::string> kFlagOptions = {"-h",      "--help",    "-q",
                                                "--quiet", "--version", "--json"};
 
@@ -115,10 +115,66 @@ void checkOptionShapes(const std::vector<std::string> &args)
     }
 }
 
+// "Y0:Y1", two whole numbers with Y0 below Y1; whether Y1 lies within the frame is known only
+// once the footage is probed.
+RowSpan parseRows(const std::string &text)
+{
+    const auto colon = text.find(':');
+    const std::string shape =
+        "--rows needs FIRST:END, two whole numbers of rows (0:540), not \"" + text + "\"";
+    if (colon == std::string::npos || text.find_first_not_of("0123456789:") != std::string::npos ||
+        colon == 0 || colon + 1 == text.size() || colon > 9 || text.size() - colon - 1 > 9) {
+        throw UsageError(shape);
+    }
+    RowSpan rows;
+    rows.top = std::stoi(text.substr(0, colon));
+    rows.bottom = std::stoi(text.substr(colon + 1));
+    if (rows.top >= rows.bottom) {
+        throw UsageError("--rows " + text + " holds no row: the first row must lie above the end");
+    }
+    return rows;
+}
+
+// framemeld merge -o PLATE STRIP...: a subcommand of its own, as it renders nothing.
+Options parseMergeOptions(const std::vector<std::string> &args)
+{
+    CLI::App app("framemeld");
+    app.set_help_flag();
+    CLI::App *merge = app.add_subcommand("merge");
+    merge->set_help_flag();
+    Options options;
+    options.merge = true;
+    std::optional<std::string> output;
+    merge->add_flag("-h,--help", options.help);
+    merge->add_flag("-q,--quiet", options.quiet);
+    merge->add_flag("--json", options.json);
+    merge->add_option("-o,--output", output);
+    merge->add_option("STRIP", options.strips);
+    try {
+        app.parse(std::vector<std::string>(args.rbegin(), args.rend()));
+    } catch (const CLI::ParseError &error) {
+        throw UsageError(error.what() + std::string(" (see merge --help)"));
+    }
+    if (options.help) {
+        return options;
+    }
+    if (!output || output->empty()) {
+        throw UsageError("merge: no output file given: use -o PLATE");
+    }
+    options.output = *output;
+    if (options.strips.empty()) {
+        throw UsageError("merge: no strips given");
+    }
+    return options;
+}
+
 } // namespace
 
 Options parseOptions(const std::vector<std::string> &args)
 {
+    if (!args.empty() && args[0] == "merge") {
+        return parseMergeOptions(args);
+    }
     checkOptionShapes(args);
 
     // Values are taken as text and converted here, so every message names the option the way
@@ -130,7 +186,7 @@ Options parseOptions(const std::vector<std::string> &args)
     app.option_defaults()->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
     Options options;
     std::optional<std::string> output, start, end, every, divergence, ratingRange, depth, threads,
-        memory, plugin;
+        memory, plugin, rows;
     std::vector<std::string> positional;
     app.add_flag("-h,--help", options.help);
     app.add_flag("-q,--quiet", options.quiet);
@@ -146,6 +202,7 @@ Options parseOptions(const std::vector<std::string> &args)
     app.add_option("--threads", threads);
     app.add_option("--memory", memory);
     app.add_option("--plugin", plugin);
+    app.add_option("--rows", rows);
     app.add_option("INPUT", positional);
 
     std::vector<std::string> reversed(args.rbegin(), args.rend());
@@ -200,6 +257,9 @@ Options parseOptions(const std::vector<std::string> &args)
         }
         options.threads = count;
     }
+    if (rows) {
+        options.rows = parseRows(*rows);
+    }
     if (plugin) {
         if (plugin->empty()) {
             throw UsageError("--plugin needs a path");
@@ -230,6 +290,7 @@ std::string helpText(const std::string &program, const HelpDefaults &defaults)
 {
     std::ostringstream text;
     text << "Usage: " << program << " INPUT -o OUTPUT [options]\n"
+         << "  or:  " << program << " merge -o PLATE STRIP...\n"
          << "  or:  " << program << " --help [INPUT] | --version\n"
          << "\n"
          << "Builds a clean plate, the static background of a shot, from the frames of INPUT with\n"
@@ -264,6 +325,10 @@ std::string helpText(const std::string &program, const HelpDefaults &defaults)
          << "                        available, the cgroup's limit included). Footage that does\n"
          << "                        not fit is decoded once into a scratch file in $TMPDIR and\n"
          << "                        the plate rendered in strips of rows that fit.\n"
+         << "      --rows FIRST:END  render only rows FIRST to END-1 of the plate (0 is the top),\n"
+         << "                        one strip for a render farm, to OUTPUT with END-FIRST rows\n"
+         << "                        and a record OUTPUT.framemeld-strip.json beside it that\n"
+         << "                        merge checks. Use a lossless format (PNG, TIFF, EXR).\n"
          << "      --plugin PATH     the Framemeld module to load (default: the one installed or\n"
          << "                        built with this program)\n"
          << "  -q, --quiet           no progress bar and no summary line\n"
@@ -279,6 +344,10 @@ std::string helpText(const std::string &program, const HelpDefaults &defaults)
          << "16-bit and float plates as they are, EXR stores 8-bit plates as half and the others\n"
          << "as float, PNG and DPX hold at most 16 bits, JPEG 8. It has alpha when the footage "
             "has.\n"
+         << "\n"
+         << "merge -o PLATE STRIP... joins strips rendered with --rows into the plate, byte for\n"
+         << "byte the one a single run writes; the strips must cover every row exactly once and\n"
+         << "share the plate size, depth, channels and settings. -q and --json apply as above.\n"
          << "\n"
          << "Exit status: 0 done, 1 failed (footage, module or output), 2 wrong command line,\n"
          << "3 the plug-in module crashed or exited while running one of its commands,\n"

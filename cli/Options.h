@@ -10,6 +10,12 @@
 
 namespace framemeld::cli {
 
+// Rows [top, bottom) of the plate, for one render-farm strip of it.
+struct RowSpan {
+    int top = 0;
+    int bottom = 0;
+};
+
 struct Options {
     std::string input;
     std::string output;
@@ -22,6 +28,9 @@ struct Options {
     int threads = 0;                     // 0: one per core
     std::optional<std::uint64_t> memory; // bytes; unset: a share of the memory available
     std::string plugin;                  // empty: the module built with this program
+    std::optional<RowSpan> rows;         // unset: the whole plate
+    bool merge = false;                  // `framemeld merge -o PLATE STRIP...`
+    std::vector<std::string> strips;     // merge: the strips, in any order
     bool quiet = false;
     bool help = false;
     bool version = false;

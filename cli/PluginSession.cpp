@@ -106,12 +106,39 @@ void PluginSession::apply(const SamplingPlan &plan)
 runner::World PluginSession::render(runner::FrameSource &source,
                                     const std::function<void(long done, long total)> &progress)
 {
+    return renderRequest(source, {}, progress);
+}
+
+runner::World PluginSession::renderRows(runner::FrameSource &source, int top, int bottom,
+                                        const std::function<void(long done, long total)> &progress)
+{
+    runner::RenderRequest request;
+    request.area = PF_LRect{0, top, source.width(), bottom};
+    runner::World output = renderRequest(source, request, progress);
+    // The plug-in's output lies within the area; anything it does not cover stays transparent
+    // black, as a host composites it.
+    const PF_EffectWorld &placed = *output.effectWorld();
+    if (placed.origin_x < 0 || placed.origin_y < top ||
+        placed.origin_x + output.width() > source.width() ||
+        placed.origin_y + output.height() > bottom) {
+        throw RunError("the plug-in drew outside the rows it was asked for");
+    }
+    runner::World rows(source.width(), bottom - top, source.depth());
+    runner::copyPixels(output, PF_LRect{0, 0, output.width(), output.height()}, rows,
+                       placed.origin_x, placed.origin_y - top);
+    return rows;
+}
+
+runner::World
+PluginSession::renderRequest(runner::FrameSource &source, const runner::RenderRequest &request,
+                             const std::function<void(long done, long total)> &progress)
+{
     host_->setProgressHook([&progress](A_long done, A_long total) {
         if (progress) {
             progress(done, total);
         }
     });
-    runner::RenderResult result = host_->render(source);
+    runner::RenderResult result = host_->render(source, request);
     host_->setProgressHook({});
 
     if (host_->cancelFlag().load()) {

@@ -33,6 +33,12 @@ public:
     runner::World render(runner::FrameSource &source,
                          const std::function<void(long done, long total)> &progress);
 
+    // Renders rows [top, bottom) of the plate in one request for that area, as a host renders a
+    // region, so each sampled frame is checked out over those rows only. Returns a world of the
+    // plate's width and bottom - top rows. Throws as render() does.
+    runner::World renderRows(runner::FrameSource &source, int top, int bottom,
+                             const std::function<void(long done, long total)> &progress);
+
     // Renders the plate strip by strip, `rowsPerStrip` rows at a time (see runner/StripRender.h),
     // so that `source` is asked only for each strip's rows of its frames. `progress` gets the
     // share of the plate done, 0 to 1 (from any thread). Throws as render() does, naming the
@@ -50,6 +56,9 @@ public:
     A_u_long moduleVersion() const { return moduleVersion_; }
 
 private:
+    runner::World renderRequest(runner::FrameSource &source, const runner::RenderRequest &request,
+                                const std::function<void(long done, long total)> &progress);
+
     runner::PluginModule module_;
     std::unique_ptr<runner::Host> host_;
     A_u_long moduleVersion_ = 0;

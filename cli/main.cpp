@@ -1,12 +1,14 @@
 // framemeld: footage in, clean plate out, through the host runner and the Framemeld module.
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <exception>
+#include <optional>
 #include <set>
 #include <string>
 #include <thread>
@@ -14,6 +16,7 @@
 
 #include "cli/CancelSignal.h"
 #include "cli/CliError.h"
+#include "cli/FarmStrips.h"
 #include "cli/MemoryBudget.h"
 #include "cli/ModuleDefaultsProbe.h"
 #include "cli/ModuleFaultGuard.h"
@@ -135,8 +138,10 @@ Rendered renderWholeClip(PluginSession &session, const Clip &clip, const Footage
     phaseStart = std::chrono::steady_clock::now();
     session.apply(plan);
     bar.startPhase("Rendering", 1);
+    const auto progress = [&bar](long done, long total) { bar.update(done, total); };
     rendered.plate =
-        session.render(source, [&bar](long done, long total) { bar.update(done, total); });
+        options.rows ? session.renderRows(source, options.rows->top, options.rows->bottom, progress)
+                     : session.render(source, progress);
     bar.update(1, 1);
     bar.finish();
     rendered.renderSeconds = secondsSince(phaseStart);
@@ -148,7 +153,7 @@ Rendered renderWholeClip(PluginSession &session, const Clip &clip, const Footage
 // the second.
 Rendered renderThroughScratch(PluginSession &session, const Clip &clip, const FootageFormat &format,
                               Depth depth, const SamplingPlan &plan, const StripPlan &strips,
-                              ProgressBar &bar)
+                              const std::optional<RowSpan> &rows, ProgressBar &bar)
 {
     constexpr long long kTicks = 1000;
     Rendered rendered;
@@ -164,13 +169,38 @@ Rendered renderThroughScratch(PluginSession &session, const Clip &clip, const Fo
 
     phaseStart = std::chrono::steady_clock::now();
     session.apply(plan);
-    rendered.plate = session.renderInStrips(source, strips.rowsPerStrip, [&bar](double done) {
+    const auto progress = [&bar](double done) {
         bar.update(kTicks / 2 + static_cast<long long>(done * static_cast<double>(kTicks / 2)));
-    });
+    };
+    rendered.plate =
+        rows ? session.renderRows(source, rows->top, rows->bottom,
+                                  [&progress](long done, long total) {
+                                      progress(total > 0 ? static_cast<double>(done) /
+                                                               static_cast<double>(total)
+                                                         : 0.0);
+                                  })
+             : session.renderInStrips(source, strips.rowsPerStrip, progress);
     bar.update(kTicks);
     bar.finish();
     rendered.renderSeconds = secondsSince(phaseStart);
     return rendered;
+}
+
+int runMerge(const Options &options, RunReport &report)
+{
+    report.output = options.output;
+    std::atomic<bool> cancel{false};
+    CancelSignal onCtrlC(cancel);
+    const MergedPlate plate = mergeStrips(options.output, options.strips, &cancel);
+    report.plateWidth = plate.width;
+    report.plateHeight = plate.height;
+    report.renderBits = plate.bits;
+    if (!options.quiet) {
+        std::fprintf(stderr, "framemeld: merged %zu strips into %s (%dx%d, %d-bit render)\n",
+                     options.strips.size(), printableText(options.output).c_str(), plate.width,
+                     plate.height, plate.bits);
+    }
+    return kExitOk;
 }
 
 int run(const Options &options, RunReport &report)
@@ -178,6 +208,9 @@ int run(const Options &options, RunReport &report)
     if (options.help) {
         writeToStdout(helpText("framemeld", helpDefaults(options)) + clipNumberingNote(options));
         return kExitOk;
+    }
+    if (options.merge) {
+        return runMerge(options, report);
     }
     if (options.version) {
         std::string firstLine;
@@ -228,11 +261,15 @@ int run(const Options &options, RunReport &report)
         format.channels * static_cast<int>(runner::bytesPerChannel(format.naturalDepth));
     planInput.budget = memoryBudget(options.memory);
     const StripPlan strips = planStrips(planInput);
+    if (options.rows) {
+        checkStripRows(*options.rows, format, strips);
+    }
 
     ProgressBar bar(stderr, !options.quiet && isTerminal(stderr));
     const Rendered rendered =
-        strips.wholeClip ? renderWholeClip(session, clip, format, depth, plan, options, bar)
-                         : renderThroughScratch(session, clip, format, depth, plan, strips, bar);
+        strips.wholeClip
+            ? renderWholeClip(session, clip, format, depth, plan, options, bar)
+            : renderThroughScratch(session, clip, format, depth, plan, strips, options.rows, bar);
     const runner::World &plate = rendered.plate;
     report.phaseSeconds.emplace_back("read", rendered.readSeconds);
     report.phaseSeconds.emplace_back("render", rendered.renderSeconds);
@@ -248,6 +285,9 @@ int run(const Options &options, RunReport &report)
     fileOptions.withAlpha = format.hasAlpha;
     fileOptions.unassociatedAlpha = format.unassociatedAlpha;
     writePlate(options.output, image, fileOptions, &session.cancelFlag());
+    if (options.rows) {
+        recordStrip(options, plan, format, depth);
+    }
     report.phaseSeconds.emplace_back("write", secondsSince(phaseStart));
     report.plateWidth = image.width;
     report.plateHeight = image.height;
