@@ -24,6 +24,9 @@ constexpr double kLayeredRatio = 32.0 * kDeflateRatio;
 // A display window beyond the data window is not stored at all; up to this many pixels it is
 // taken as it is (an element rendered into a 16K x 8K frame), beyond it it must be backed.
 constexpr double kUnbackedDisplayPixels = 16384.0 * 8192.0;
+// A block buffer (a 16K-wide float RGBA row block of DWAB's 256 rows) that any file may ask for,
+// so that small frames compressed to the bound, even a single row, still open.
+constexpr double kUnbackedBlockBytes = 16384.0 * 256.0 * 16.0;
 
 bool contains(const std::string &text, const char *part)
 {
@@ -301,9 +304,10 @@ void readExrPixelClaim(std::FILE *file, const std::string &name, const std::stri
 
 // OpenEXR sizes its line and tile buffers, and the decompressor's, from the data window, the
 // channels and the compression while it opens a file: a header of a few hundred bytes can make
-// it allocate gigabytes. Each buffer holds a whole block (a compression's rows, or a tile) even
-// where the window is smaller, so whole blocks are weighed against what the file can hold at
-// the compression's best ratio; and the file must at least hold its table of block offsets.
+// it allocate gigabytes. The window's pixels are weighed against what the file can hold at the
+// compression's best ratio; each buffer holds a whole block (a compression's rows, or a tile) even
+// where the window is smaller, so a block beyond a fixed allowance must be backed as well; and
+// the file must at least hold its table of block offsets.
 void refuseUnbackedExrPixels(const std::string &path, const ExrPartClaims &claims,
                              std::uint64_t bytes)
 {
@@ -354,13 +358,21 @@ void refuseUnbackedExrPixels(const std::string &path, const ExrPartClaims &claim
     }
     // A deep part also stores a sample count, 4 bytes, for every pixel.
     const double bytesPerPixel = claims.bytesPerPixel + (claims.deep ? 4.0 : 0.0);
-    const double claimed = across * static_cast<double>(blockWidth) * down *
-                           static_cast<double>(blockHeight) * bytesPerPixel;
-    if (claimed > mostPixelBytesHeldBy(bytes, compression.name, false)) {
-        throw damaged("data window of " +
-                      sizeText(static_cast<double>(width), static_cast<double>(height)) +
-                      " pixels, more than the file's " + std::to_string(bytes) +
-                      " bytes can hold (" + compression.name + ")");
+    const double most = mostPixelBytesHeldBy(bytes, compression.name, false);
+    const std::string held = ", more than the file's " + std::to_string(bytes) +
+                             " bytes can hold (" + compression.name + ")";
+    const std::string window = "data window of " +
+                               sizeText(static_cast<double>(width), static_cast<double>(height)) +
+                               " pixels";
+    if (static_cast<double>(width) * static_cast<double>(height) * bytesPerPixel > most) {
+        throw damaged(window + held);
+    }
+    const double block =
+        static_cast<double>(blockWidth) * static_cast<double>(blockHeight) * bytesPerPixel;
+    if (block > std::max(most, kUnbackedBlockBytes)) {
+        throw damaged(window + " in blocks of " +
+                      sizeText(static_cast<double>(blockWidth), static_cast<double>(blockHeight)) +
+                      held);
     }
 }
 

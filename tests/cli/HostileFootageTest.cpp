@@ -262,10 +262,6 @@ TEST(HostileFootage, ExrDataWindowsClaimingMoreThanTheFileHoldsAreRefused)
          {0, 0, 16777221, 3},
          "data window of 16777222x4 pixels, more than the file's " + size +
              " bytes can hold (zip))"},
-        // Fits as one row, but the buffer holds a whole block of 16.
-        {"row.exr",
-         {0, 0, 19999, 0},
-         "data window of 20000x1 pixels, more than the file's " + size + " bytes can hold (zip))"},
         {"tall.exr",
          {0, 0, 0, 99999999},
          "data window of 1x100000000 pixels in 6250000 blocks, more offsets than the file's " +
@@ -283,6 +279,20 @@ TEST(HostileFootage, ExrDataWindowsClaimingMoreThanTheFileHoldsAreRefused)
         expectRefused(runLimited(in.file(c.name), out.file("plate.png")),
                       in.file(c.name) + ": damaged EXR header (" + c.message, out);
     }
+
+    // One row fits, but OpenEXR's buffers hold whole blocks, DWAB's of 256 rows.
+    std::vector<std::uint8_t> row = frame;
+    patchExrBox(row, "dataWindow", {0, 0, 999999, 0});
+    const std::string compression("compression\0compression\0\x01\0\0\0", 28);
+    const auto code = std::search(row.begin(), row.end(), compression.begin(), compression.end());
+    ASSERT_NE(code, row.end());
+    *(code + static_cast<std::ptrdiff_t>(compression.size())) = 9; // DWAB
+    writeBytes(in.file("row.exr"), row);
+    expectRefused(runLimited(in.file("row.exr"), out.file("plate.png")),
+                  in.file("row.exr") + ": damaged EXR header (data window of 1000000x1 pixels " +
+                      "in blocks of 1000000x256, more than the file's " + size +
+                      " bytes can hold (dwab))",
+                  out);
 
     // A tiled file's buffers hold whole tiles, however small its window.
     const std::vector<std::uint8_t> pixels = ramp(4, 4, 3);
@@ -302,9 +312,10 @@ TEST(HostileFootage, ExrDataWindowsClaimingMoreThanTheFileHoldsAreRefused)
     }
     writeBytes(in.file("tiled-claim.exr"), bytes);
     expectRefused(runLimited(in.file("tiled-claim.exr"), out.file("plate.png")),
-                  in.file("tiled-claim.exr") + ": damaged EXR header (data window of 4x4 pixels, " +
-                      "more than the file's " + std::to_string(bytes.size()) +
-                      " bytes can hold (zip))",
+                  in.file("tiled-claim.exr") +
+                      ": damaged EXR header (data window of 4x4 pixels in " +
+                      "blocks of 65536x65536, " + "more than the file's " +
+                      std::to_string(bytes.size()) + " bytes can hold (zip))",
                   out);
 }
 
@@ -320,6 +331,7 @@ TEST(HostileFootage, FlatExrFramesCompressedToTheBoundStillOpen)
     };
     const Case cases[] = {
         {"hd-zip.exr", 1920, 1080, OIIO::TypeDesc::HALF, "zip"},
+        {"row-zip.exr", 8192, 1, OIIO::TypeDesc::HALF, "zip"},
         {"hd-pxr24.exr", 1920, 1080, OIIO::TypeDesc::FLOAT, "pxr24"},
         {"4k-dwaa.exr", 4096, 2160, OIIO::TypeDesc::HALF, "dwaa"},
         {"4k-dwab.exr", 4096, 2160, OIIO::TypeDesc::HALF, "dwab"},
