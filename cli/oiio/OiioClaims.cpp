@@ -24,6 +24,9 @@ constexpr double kLayeredRatio = 32.0 * kDeflateRatio;
 // A display window beyond the data window is not stored at all; up to this many pixels it is
 // taken as it is (an element rendered into a 16K x 8K frame), beyond it it must be backed.
 constexpr double kUnbackedDisplayPixels = 16384.0 * 8192.0;
+// A block buffer (a 16K-wide float RGBA row block of DWAB's 256 rows) that any file may ask for,
+// so that small frames compressed to the bound, even a single row, still open.
+constexpr double kUnbackedBlockBytes = 16384.0 * 256.0 * 16.0;
 
 bool contains(const std::string &text, const char *part)
 {
@@ -97,6 +100,19 @@ double dpxPixelsEnd(const std::string &path, const OIIO::ImageSpec &spec)
     return offset + (rowWords * 4.0 + padding) * spec.height;
 }
 
+std::uint32_t littleEndian32(const unsigned char *p)
+{
+    return std::uint32_t{p[0]} | (std::uint32_t{p[1]} << 8) | (std::uint32_t{p[2]} << 16) |
+           (std::uint32_t{p[3]} << 24);
+}
+
+std::int32_t littleEndianInt(const unsigned char *p)
+{
+    const std::uint32_t word = littleEndian32(p);
+    return word > 0x7FFFFFFFu ? -static_cast<std::int32_t>(~word) - 1
+                              : static_cast<std::int32_t>(word);
+}
+
 // Reads a NUL-terminated name of at most `longest` characters; false at the end of the file or
 // for a longer one (which OpenEXR would cut there and read on from, out of step with the file).
 bool readExrName(std::FILE *file, std::size_t longest, std::string &name)
@@ -146,8 +162,10 @@ std::size_t fixedExrAttributeSize(const std::string &type)
 }
 
 // Whether a channel list fills exactly its stated `length`: OpenEXR reads it entry by entry up
-// to an empty name, whatever the length says.
-bool exrChannelListFits(std::FILE *file, std::uint32_t length, std::size_t longestName)
+// to an empty name, whatever the length says. Adds the bytes each listed channel stores per pixel
+// (a subsampled channel its share) to `bytesPerPixel`.
+bool exrChannelListFits(std::FILE *file, std::uint32_t length, std::size_t longestName,
+                        double &bytesPerPixel)
 {
     std::uint64_t used = 0;
     std::string name;
@@ -167,6 +185,11 @@ bool exrChannelListFits(std::FILE *file, std::uint32_t length, std::size_t longe
         if (used > length) {
             return false;
         }
+        // Pixel type 1 is half; uint, float and whatever a later version adds take 4 bytes.
+        const double sampleBytes = littleEndian32(entry) == 1 ? 2.0 : 4.0;
+        const double sampling = std::max(1.0, static_cast<double>(littleEndianInt(entry + 8))) *
+                                std::max(1.0, static_cast<double>(littleEndianInt(entry + 12)));
+        bytesPerPixel += sampleBytes / sampling;
     }
 }
 
@@ -214,10 +237,151 @@ void refuseUnbackedDpxHeader(const std::string &path, const unsigned char *head,
     }
 }
 
+// What one EXR part's header says about its pixels; OpenEXR's defaults where it says nothing.
+struct ExrPartClaims {
+    bool hasDataWindow = false;
+    std::int64_t dataWindow[4] = {}; // xMin, yMin, xMax, yMax
+    bool hasDisplayWindow = false;
+    std::int64_t displayWindow[4] = {};
+    double bytesPerPixel = 0.0;
+    int compression = 3; // zip
+    bool tiled = false;
+    bool deep = false;
+    std::int64_t tileWidth = 0;
+    std::int64_t tileHeight = 0;
+};
+
+struct ExrCompression {
+    const char *name; // as OpenImageIO names it
+    std::int64_t rowsPerBlock;
+};
+
+// By OpenEXR's compression number; anything else is weighed as stored raw, one row a block.
+ExrCompression exrCompression(int code)
+{
+    static const ExrCompression kinds[] = {{"none", 1},  {"rle", 1},    {"zips", 1}, {"zip", 16},
+                                           {"piz", 32},  {"pxr24", 16}, {"b44", 32}, {"b44a", 32},
+                                           {"dwaa", 32}, {"dwab", 256}};
+    return code >= 0 && code < 10 ? kinds[code] : ExrCompression{"none", 1};
+}
+
+void readExrBox(std::FILE *file, std::int64_t box[4], bool &found)
+{
+    unsigned char value[16];
+    if (std::fread(value, 1, sizeof value, file) == sizeof value) {
+        for (int i = 0; i < 4; ++i) {
+            box[i] = littleEndianInt(value + 4 * i);
+        }
+        found = true;
+    }
+}
+
+// Reads the attributes that size a part's pixels; `file` is at the value, `length` bytes long.
+void readExrPixelClaim(std::FILE *file, const std::string &name, const std::string &type,
+                       std::uint32_t length, ExrPartClaims &claims)
+{
+    if (name == "dataWindow" && type == "box2i") {
+        readExrBox(file, claims.dataWindow, claims.hasDataWindow);
+    } else if (name == "displayWindow" && type == "box2i") {
+        readExrBox(file, claims.displayWindow, claims.hasDisplayWindow);
+    } else if (name == "compression" && type == "compression") {
+        const int code = std::fgetc(file);
+        claims.compression = code == EOF ? claims.compression : code;
+    } else if (name == "tiles" && type == "tiledesc") {
+        unsigned char value[8];
+        if (std::fread(value, 1, sizeof value, file) == sizeof value) {
+            claims.tileWidth = littleEndian32(value);
+            claims.tileHeight = littleEndian32(value + 4);
+        }
+    } else if (name == "type" && type == "string" && length < 64) {
+        std::string kind(length, '\0');
+        if (std::fread(&kind[0], 1, length, file) == length) {
+            claims.tiled = contains(kind, "tile");
+            claims.deep = contains(kind, "deep");
+        }
+    }
+}
+
+// OpenEXR sizes its line and tile buffers, and the decompressor's, from the data window, the
+// channels and the compression while it opens a file: a header of a few hundred bytes can make
+// it allocate gigabytes. The window's pixels are weighed against what the file can hold at the
+// compression's best ratio; each buffer holds a whole block (a compression's rows, or a tile) even
+// where the window is smaller, so a block beyond a fixed allowance must be backed as well; and
+// the file must at least hold its table of block offsets.
+void refuseUnbackedExrPixels(const std::string &path, const ExrPartClaims &claims,
+                             std::uint64_t bytes)
+{
+    auto damaged = [&](const std::string &what) {
+        return RunError(path + ": damaged EXR header (" + what + ")");
+    };
+    const auto checkWindow = [&](const std::int64_t box[4], const char *what) {
+        const std::int64_t width = box[2] - box[0] + 1;
+        const std::int64_t height = box[3] - box[1] + 1;
+        if (width <= 0 || height <= 0) {
+            throw damaged(std::string(what) + " inverted");
+        }
+        if (width > 0x7FFFFFFF || height > 0x7FFFFFFF) {
+            throw damaged(std::string(what) + " of " +
+                          sizeText(static_cast<double>(width), static_cast<double>(height)) +
+                          " pixels overflows");
+        }
+    };
+    if (claims.hasDisplayWindow) {
+        checkWindow(claims.displayWindow, "display window");
+    }
+    if (!claims.hasDataWindow) {
+        return;
+    }
+    checkWindow(claims.dataWindow, "data window");
+    const std::int64_t width = claims.dataWindow[2] - claims.dataWindow[0] + 1;
+    const std::int64_t height = claims.dataWindow[3] - claims.dataWindow[1] + 1;
+    const ExrCompression compression = exrCompression(claims.compression);
+    std::int64_t blockWidth = width;
+    std::int64_t blockHeight = compression.rowsPerBlock;
+    if (claims.tiled) {
+        if (claims.tileWidth <= 0 || claims.tileHeight <= 0) {
+            throw damaged("tiles of " +
+                          sizeText(static_cast<double>(claims.tileWidth),
+                                   static_cast<double>(claims.tileHeight)) +
+                          " pixels");
+        }
+        blockWidth = claims.tileWidth;
+        blockHeight = claims.tileHeight;
+    }
+    const double across = std::ceil(static_cast<double>(width) / static_cast<double>(blockWidth));
+    const double down = std::ceil(static_cast<double>(height) / static_cast<double>(blockHeight));
+    if (across * down * 8.0 > static_cast<double>(bytes)) {
+        throw damaged(
+            "data window of " + sizeText(static_cast<double>(width), static_cast<double>(height)) +
+            " pixels in " + std::to_string(static_cast<long long>(across * down)) +
+            " blocks, more offsets than the file's " + std::to_string(bytes) + " bytes hold");
+    }
+    // A deep part also stores a sample count, 4 bytes, for every pixel.
+    const double bytesPerPixel = claims.bytesPerPixel + (claims.deep ? 4.0 : 0.0);
+    const double most = mostPixelBytesHeldBy(bytes, compression.name, false);
+    const std::string held = ", more than the file's " + std::to_string(bytes) +
+                             " bytes can hold (" + compression.name + ")";
+    const std::string window = "data window of " +
+                               sizeText(static_cast<double>(width), static_cast<double>(height)) +
+                               " pixels";
+    if (static_cast<double>(width) * static_cast<double>(height) * bytesPerPixel > most) {
+        throw damaged(window + held);
+    }
+    const double block =
+        static_cast<double>(blockWidth) * static_cast<double>(blockHeight) * bytesPerPixel;
+    if (block > std::max(most, kUnbackedBlockBytes)) {
+        throw damaged(window + " in blocks of " +
+                      sizeText(static_cast<double>(blockWidth), static_cast<double>(blockHeight)) +
+                      held);
+    }
+}
+
 void refuseUnbackedExrHeader(const std::string &path, std::FILE *file, const unsigned char *start,
                              std::uint64_t bytes)
 {
     const bool multiPart = (start[5] & 0x10) != 0;
+    const bool singlePartTiled = (start[5] & 0x02) != 0;
+    const bool singlePartDeep = (start[5] & 0x08) != 0;
     const std::size_t longestName = (start[5] & 0x04) != 0 ? 255 : 31;
     auto damaged = [&](const std::string &what) {
         return RunError(path + ": damaged EXR header (" + what + ")");
@@ -228,6 +392,9 @@ void refuseUnbackedExrHeader(const std::string &path, std::FILE *file, const uns
         // Each header is a list of attributes closed by an empty name; several parts end with
         // an empty header.
         int attributes = 0;
+        ExrPartClaims claims;
+        claims.tiled = !multiPart && singlePartTiled;
+        claims.deep = !multiPart && singlePartDeep;
         for (;; ++attributes) {
             if (!readExrName(file, longestName, name)) {
                 throw damaged("truncated file or overlong attribute name");
@@ -254,13 +421,24 @@ void refuseUnbackedExrHeader(const std::string &path, std::FILE *file, const uns
                 throw damaged("attribute " + name + " of type " + type + " stated as " +
                               std::to_string(length) + " bytes");
             }
-            if ((type == "chlist" && !exrChannelListFits(file, length, longestName)) ||
+            const bool channels = type == "chlist" && name == "channels";
+            double ignoredBytes = 0.0;
+            if ((type == "chlist" &&
+                 !exrChannelListFits(file, length, longestName,
+                                     channels ? claims.bytesPerPixel : ignoredBytes)) ||
                 (type == "preview" && !exrPreviewFits(file, length))) {
                 throw damaged("attribute " + name + " does not fit its stated size");
             }
+            if (std::fseek(file, at, SEEK_SET) != 0) {
+                throw damaged("truncated file");
+            }
+            readExrPixelClaim(file, name, type, length, claims);
             if (std::fseek(file, at + static_cast<long>(length), SEEK_SET) != 0) {
                 throw damaged("truncated file");
             }
+        }
+        if (attributes > 0) {
+            refuseUnbackedExrPixels(path, claims, bytes);
         }
         if (!multiPart || (attributes == 0 && !firstHeader)) {
             return;
@@ -299,6 +477,10 @@ double mostPixelBytesHeldBy(std::uint64_t fileBytes, const std::string &compress
     if (contains(compression, "dwa") || contains(compression, "ccitt") ||
         contains(compression, "fax")) {
         return bytes * kLayeredRatio;
+    }
+    if (contains(compression, "pxr24")) {
+        // 32-bit floats lose a byte before deflate sees them.
+        return bytes * kDeflateRatio * 4.0 / 3.0;
     }
     return bytes * kDeflateRatio;
 }

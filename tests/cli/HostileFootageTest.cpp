@@ -230,6 +230,130 @@ TEST(HostileFootage, ExrHeaderAttributesClaimingMoreThanTheFileAreRefused)
                   out);
 }
 
+// Sets the four 32-bit little-endian fields of an EXR box2i attribute named `name`.
+void patchExrBox(std::vector<std::uint8_t> &bytes, const std::string &name,
+                 const std::int32_t (&box)[4])
+{
+    const std::string head = name + std::string("\0box2i\0\x10\0\0\0", 11);
+    const auto at = std::search(bytes.begin(), bytes.end(), head.begin(), head.end());
+    ASSERT_NE(at, bytes.end());
+    const auto value = static_cast<std::size_t>(at - bytes.begin()) + head.size();
+    for (std::size_t i = 0; i < 16; ++i) {
+        bytes[value + i] =
+            static_cast<std::uint8_t>(static_cast<std::uint32_t>(box[i / 4]) >> (8 * (i % 4)));
+    }
+}
+
+TEST(HostileFootage, ExrDataWindowsClaimingMoreThanTheFileHoldsAreRefused)
+{
+    // OpenEXR sizes its line buffers (a compression's rows x width x channels) from the data
+    // window while opening: 488 bytes claiming 16777222x4 pixels took 1.6 GB (the fuzzer).
+    TempDir in, out;
+    writeRampImage(in.file("frame.exr"), 4, 4, "zip");
+    const std::vector<std::uint8_t> frame = readBytes(in.file("frame.exr"));
+    const std::string size = std::to_string(frame.size());
+    struct Case {
+        const char *name;
+        std::int32_t box[4];
+        std::string message;
+    };
+    const Case cases[] = {
+        {"wide.exr",
+         {0, 0, 16777221, 3},
+         "data window of 16777222x4 pixels, more than the file's " + size +
+             " bytes can hold (zip))"},
+        {"tall.exr",
+         {0, 0, 0, 99999999},
+         "data window of 1x100000000 pixels in 6250000 blocks, more offsets than the file's " +
+             size + " bytes hold)"},
+        {"inverted.exr", {0, 0, -5, 3}, "data window inverted)"},
+        {"overflow.exr",
+         {-2147483647 - 1, 0, 2147483647, 3},
+         "data window of 4294967296x4 pixels overflows)"},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        std::vector<std::uint8_t> bytes = frame;
+        patchExrBox(bytes, "dataWindow", c.box);
+        writeBytes(in.file(c.name), bytes);
+        expectRefused(runLimited(in.file(c.name), out.file("plate.png")),
+                      in.file(c.name) + ": damaged EXR header (" + c.message, out);
+    }
+
+    // One row fits, but OpenEXR's buffers hold whole blocks, DWAB's of 256 rows.
+    std::vector<std::uint8_t> row = frame;
+    patchExrBox(row, "dataWindow", {0, 0, 999999, 0});
+    const std::string compression("compression\0compression\0\x01\0\0\0", 28);
+    const auto code = std::search(row.begin(), row.end(), compression.begin(), compression.end());
+    ASSERT_NE(code, row.end());
+    *(code + static_cast<std::ptrdiff_t>(compression.size())) = 9; // DWAB
+    writeBytes(in.file("row.exr"), row);
+    expectRefused(runLimited(in.file("row.exr"), out.file("plate.png")),
+                  in.file("row.exr") + ": damaged EXR header (data window of 1000000x1 pixels " +
+                      "in blocks of 1000000x256, more than the file's " + size +
+                      " bytes can hold (dwab))",
+                  out);
+
+    // A tiled file's buffers hold whole tiles, however small its window.
+    const std::vector<std::uint8_t> pixels = ramp(4, 4, 3);
+    OIIO::ImageSpec spec(4, 4, 3, OIIO::TypeDesc::HALF);
+    spec.tile_width = 4;
+    spec.tile_height = 4;
+    auto tiled = OIIO::ImageOutput::create("exr");
+    ASSERT_TRUE(tiled && tiled->open(in.file("tiled.exr"), spec) &&
+                tiled->write_image(OIIO::TypeDesc::UINT8, pixels.data()) && tiled->close());
+    std::vector<std::uint8_t> bytes = readBytes(in.file("tiled.exr"));
+    const std::string tiles("tiles\0tiledesc\0\x09\0\0\0\x04\0\0\0\x04\0\0\0", 27);
+    const auto at = std::search(bytes.begin(), bytes.end(), tiles.begin(), tiles.end());
+    ASSERT_NE(at, bytes.end());
+    for (const std::ptrdiff_t side : {19, 23}) { // 65536 pixels wide and high
+        *(at + side) = 0x00;
+        *(at + side + 2) = 0x01;
+    }
+    writeBytes(in.file("tiled-claim.exr"), bytes);
+    expectRefused(runLimited(in.file("tiled-claim.exr"), out.file("plate.png")),
+                  in.file("tiled-claim.exr") +
+                      ": damaged EXR header (data window of 4x4 pixels in " +
+                      "blocks of 65536x65536, " + "more than the file's " +
+                      std::to_string(bytes.size()) + " bytes can hold (zip))",
+                  out);
+}
+
+TEST(HostileFootage, FlatExrFramesCompressedToTheBoundStillOpen)
+{
+    // Black frames compress best: these are the real files nearest each bound.
+    TempDir in;
+    struct Case {
+        const char *name;
+        int width, height;
+        OIIO::TypeDesc type;
+        const char *compression;
+    };
+    const Case cases[] = {
+        {"hd-zip.exr", 1920, 1080, OIIO::TypeDesc::HALF, "zip"},
+        {"row-zip.exr", 8192, 1, OIIO::TypeDesc::HALF, "zip"},
+        {"hd-pxr24.exr", 1920, 1080, OIIO::TypeDesc::FLOAT, "pxr24"},
+        {"4k-dwaa.exr", 4096, 2160, OIIO::TypeDesc::HALF, "dwaa"},
+        {"4k-dwab.exr", 4096, 2160, OIIO::TypeDesc::HALF, "dwab"},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        OIIO::ImageSpec spec(c.width, c.height, 4, c.type);
+        spec.attribute("compression", c.compression);
+        const std::vector<float> black(static_cast<std::size_t>(c.width * c.height * 4), 0.0f);
+        auto exr = OIIO::ImageOutput::create("exr");
+        ASSERT_TRUE(exr && exr->open(in.file(c.name), spec) &&
+                    exr->write_image(OIIO::TypeDesc::FLOAT, black.data()) && exr->close());
+        Clip clip;
+        clip.frameFiles = {in.file(c.name)};
+        clip.frameCount = 1;
+        FootageFormat format;
+        ASSERT_NO_THROW(format = probeFootage(clip)) << std::filesystem::file_size(in.file(c.name));
+        EXPECT_EQ(format.width, c.width);
+        EXPECT_EQ(format.height, c.height);
+    }
+}
+
 TEST(HostileFootage, DpxUserDataClaimingMoreThanTheFileIsRefused)
 {
     // OpenImageIO's DPX reader reads the user data by its stated size, "undefined" (all ones)
