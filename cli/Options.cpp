@@ -99,7 +99,12 @@ Options parseOptions(const std::vector<std::string> &args)
         } else if (name == "--every") {
             options.every = parseFrameNumber(name, value());
         } else if (name == "--divergence") {
-            options.divergence = parseNumber(name, value());
+            const std::string text = value();
+            options.divergenceAuto = text == "auto";
+            options.divergence.reset();
+            if (!options.divergenceAuto) {
+                options.divergence = parseNumber(name, text);
+            }
         } else if (name == "--rating-range") {
             options.ratingRange = parseNumber(name, value());
         } else if (name == "--depth") {
@@ -166,8 +171,10 @@ std::string helpText(const std::string &program, const HelpDefaults &defaults)
          << "      --end N           last frame to sample (default: the clip's last frame)\n"
          << "      --every N         sample every N-th frame from --start (default: 1)\n"
          << "      --divergence D    values agree when they differ by less than D levels of 255\n"
-         << "                        at 8 bits, or D percent of full scale at 16 and 32 bits\n"
-         << "                        (default: " << formatDefault(defaults.divergence) << ")\n"
+         << "                        at 8 bits, or D percent of full scale at 16 and 32 bits;\n"
+         << "                        auto (the default) measures the footage's noise and picks\n"
+         << "                        D from it (the plug-in's own default: "
+         << formatDefault(defaults.divergence) << ")\n"
          << "      --rating-range R  average the values whose agreement count lies within R of\n"
          << "                        the best one (default: " << formatDefault(defaults.ratingRange)
          << ")\n"

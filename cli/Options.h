@@ -16,6 +16,7 @@ struct Options {
     std::optional<double> end;
     std::optional<double> every;
     std::optional<double> divergence;
+    bool divergenceAuto = false; // `--divergence auto`, also what no --divergence means
     std::optional<double> ratingRange;
     std::optional<int> depth; // 8, 16 or 32; unset: the footage's own depth
     int threads = 0;          // 0: one per core
@@ -32,6 +33,7 @@ Options parseOptions(const std::vector<std::string> &args);
 // not be loaded, in which case the help says "the plug-in's default".
 struct HelpDefaults {
     std::optional<double> divergence;
+    bool divergenceAuto = false; // `--divergence auto`, also what no --divergence means
     std::optional<double> ratingRange;
 };
 

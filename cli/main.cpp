@@ -1,5 +1,6 @@
 // framemeld: footage in, clean plate out, through the host runner and the Framemeld module.
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <exception>
@@ -7,6 +8,7 @@
 #include <thread>
 #include <vector>
 
+#include "cli/AutoDivergence.h"
 #include "cli/CancelSignal.h"
 #include "cli/CliError.h"
 #include "cli/Options.h"
@@ -61,6 +63,18 @@ std::string everyText(int every)
     return "every " + std::to_string(every) + suffix + " frame";
 }
 
+// The sampled frames in request order, as the footage source already holds them.
+std::vector<const runner::World *> decodedFrames(FootageFrameSource &source,
+                                                 const std::vector<int> &frames)
+{
+    std::vector<const runner::World *> worlds;
+    worlds.reserve(frames.size());
+    for (const int frame : frames) {
+        worlds.push_back(&source.frame(frame));
+    }
+    return worlds;
+}
+
 double secondsSince(std::chrono::steady_clock::time_point start)
 {
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
@@ -82,7 +96,8 @@ int run(const std::vector<std::string> &args)
 
     const Clip clip = discoverClip(options.input);
     const FootageFormat format = probeFootage(clip);
-    const SamplingPlan plan = planSampling(options, ranges, clip.frameCount);
+    SamplingPlan plan = planSampling(options, ranges, clip.frameCount);
+    const bool autoDivergence = options.divergenceAuto || !options.divergence;
     const Depth depth =
         options.depth ? *runner::depthFromBits(*options.depth) : format.naturalDepth;
 
@@ -97,6 +112,15 @@ int run(const std::vector<std::string> &args)
                   [&bar](long long done, long long total) { bar.update(done, total); });
 
     const double readSeconds = secondsSince(phaseStart);
+
+    phaseStart = std::chrono::steady_clock::now();
+    NoiseEstimate noise;
+    if (autoDivergence) {
+        noise = estimateTemporalNoise(decodedFrames(source, plan.frames));
+        plan.divergence = std::clamp(divergenceForNoise(noise.sigma, depth),
+                                     ranges.divergence.validMin, ranges.divergence.validMax);
+    }
+    const double estimateSeconds = secondsSince(phaseStart);
 
     phaseStart = std::chrono::steady_clock::now();
     session.apply(plan);
@@ -127,8 +151,17 @@ int run(const std::vector<std::string> &args)
             options.output.c_str(), image.width, image.height, runner::bitsPerChannel(depth),
             plan.frames.size(), clip.frameCount, everyText(plan.every).c_str(), plan.start,
             plan.end);
-        std::fprintf(stderr, "framemeld: read %.2f s, render %.2f s, write %.2f s\n", readSeconds,
-                     renderSeconds, writeSeconds);
+        // The Divergence in the host's own units, so that the slider set to it gives this plate.
+        if (autoDivergence) {
+            std::fprintf(stderr,
+                         "framemeld: divergence %g (auto: temporal noise %.3g levels of 255)\n",
+                         plan.divergence, noise.sigma * 255.0);
+        } else {
+            std::fprintf(stderr, "framemeld: divergence %g\n", plan.divergence);
+        }
+        std::fprintf(stderr,
+                     "framemeld: read %.2f s, estimate %.3f s, render %.2f s, write %.2f s\n",
+                     readSeconds, estimateSeconds, renderSeconds, writeSeconds);
     }
     return kExitOk;
 }

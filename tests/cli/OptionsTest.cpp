@@ -101,8 +101,9 @@ TEST(Options, HelpListsEveryOptionWithItsDefault)
     EXPECT_THAT(withModule, HasSubstr("(default: 0)"));
     EXPECT_THAT(withModule, HasSubstr("(default: the clip's last frame)"));
     EXPECT_THAT(withModule, HasSubstr("(default: 1)"));
-    EXPECT_THAT(withModule, HasSubstr("(default: 2)"));   // divergence, from the module
-    EXPECT_THAT(withModule, HasSubstr("(default: 1.5)")); // rating range, from the module
+    EXPECT_THAT(withModule, HasSubstr("auto (the default)"));
+    EXPECT_THAT(withModule, HasSubstr("own default: 2)")); // divergence, from the module
+    EXPECT_THAT(withModule, HasSubstr("(default: 1.5)"));  // rating range, from the module
     EXPECT_THAT(withModule, HasSubstr("Exit status"));
 
     const std::string withoutModule = helpText("framemeld", HelpDefaults{});

@@ -1,0 +1,193 @@
+#include "cli/AutoDivergence.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <stdexcept>
+
+namespace framemeld::cli {
+namespace {
+
+using runner::PixelDepth;
+using runner::World;
+
+// About this many positions per frame: enough that the median is steady to a fraction of a level,
+// few enough that the estimate costs a small share of the render. Whole rows are taken, a fixed
+// number of rows apart, so that every cache line read serves sixteen 8-bit pixels.
+constexpr double kGridPositions = 65536.0;
+
+// Float differences are binned this finely (in full scale): far below one slider step (0.0001).
+constexpr double kFloatBinWidth = 1.0 / 65536.0;
+
+int rowStep(int width, int height)
+{
+    const double area = static_cast<double>(width) * static_cast<double>(height);
+    return std::max(1, static_cast<int>(std::floor(area / kGridPositions)));
+}
+
+// A histogram of absolute channel differences. Integer depths bin whole levels; float bins
+// kFloatBinWidth, with everything past full scale in the last bin.
+// Each colour channel counts into its own lane, so that runs of equal differences do not wait
+// on one counter; the lanes are summed before the median.
+class DifferenceHistogram {
+public:
+    explicit DifferenceHistogram(PixelDepth depth)
+        : depth_(depth),
+          bins_(depth == PixelDepth::Float32
+                    ? static_cast<std::size_t>(1.0 / kFloatBinWidth) + 1
+                    : static_cast<std::size_t>(runner::channelFullScale(depth)) + 1),
+          lanes_(3 * bins_, 0)
+    {
+    }
+
+    void addLevels(std::size_t lane, int a, int b)
+    {
+        ++lanes_[lane * bins_ + static_cast<std::size_t>(a > b ? a - b : b - a)];
+    }
+
+    void addFloat(std::size_t lane, float a, float b)
+    {
+        const double difference = std::fabs(static_cast<double>(a) - static_cast<double>(b));
+        if (std::isnan(difference)) {
+            return; // a NaN agrees with anything in the engine; it says nothing about noise
+        }
+        const double bin = std::floor(difference / kFloatBinWidth);
+        const std::size_t last = bins_ - 1;
+        ++lanes_[lane * bins_ + (bin >= static_cast<double>(last) ? last
+                                                                  : static_cast<std::size_t>(bin))];
+    }
+
+    // Folds the lanes together; call once, after the last add.
+    void merge()
+    {
+        counts_.assign(bins_, 0);
+        for (std::size_t lane = 0; lane < 3; ++lane) {
+            for (std::size_t k = 0; k < bins_; ++k) {
+                counts_[k] += lanes_[lane * bins_ + k];
+            }
+        }
+    }
+
+    long long total() const
+    {
+        long long sum = 0;
+        for (const long long count : counts_) {
+            sum += count;
+        }
+        return sum;
+    }
+
+    // The median difference in full scale, interpolated inside its bin so that quantised
+    // footage still gives a continuous answer. Whole levels are the rounding of the true
+    // difference: level k stands for [k - 0.5, k + 0.5), level 0 for [0, 0.5).
+    double median() const
+    {
+        const long long all = total();
+        if (all == 0) {
+            return 0.0;
+        }
+        const double half = static_cast<double>(all) / 2.0;
+        long long below = 0;
+        for (std::size_t k = 0; k < counts_.size(); ++k) {
+            const long long count = counts_[k];
+            if (count > 0 && static_cast<double>(below + count) >= half) {
+                double low = 0.0;
+                double high = 0.0;
+                double unit = 0.0;
+                if (depth_ == PixelDepth::Float32) {
+                    low = static_cast<double>(k);
+                    high = low + 1.0;
+                    unit = kFloatBinWidth;
+                } else {
+                    low = std::max(0.0, static_cast<double>(k) - 0.5);
+                    high = static_cast<double>(k) + 0.5;
+                    unit = 1.0 / runner::channelFullScale(depth_);
+                }
+                const double share = (half - static_cast<double>(below)) / static_cast<double>(count);
+                return (low + share * (high - low)) * unit;
+            }
+            below += count;
+        }
+        return 0.0;
+    }
+
+private:
+    PixelDepth depth_;
+    std::size_t bins_;
+    std::vector<std::uint32_t> lanes_; // 2^32 differences per channel is far past any clip
+    std::vector<long long> counts_;
+};
+
+template <class Pixel>
+void addPair(const World &a, const World &b, int step, DifferenceHistogram &histogram)
+{
+    for (int y = step / 2; y < a.height(); y += step) {
+        const Pixel *rowA = a.row<Pixel>(y);
+        const Pixel *rowB = b.row<Pixel>(y);
+        for (int x = 0; x < a.width(); ++x) {
+            const Pixel &p = rowA[x];
+            const Pixel &q = rowB[x];
+            if constexpr (std::is_same_v<Pixel, PF_PixelFloat>) {
+                histogram.addFloat(0, p.red, q.red);
+                histogram.addFloat(1, p.green, q.green);
+                histogram.addFloat(2, p.blue, q.blue);
+            } else {
+                histogram.addLevels(0, p.red, q.red);
+                histogram.addLevels(1, p.green, q.green);
+                histogram.addLevels(2, p.blue, q.blue);
+            }
+        }
+    }
+}
+
+} // namespace
+
+NoiseEstimate estimateTemporalNoise(const std::vector<const World *> &frames)
+{
+    NoiseEstimate estimate;
+    if (frames.size() < 2) {
+        return estimate;
+    }
+    const World &first = *frames.front();
+    for (const World *frame : frames) {
+        if (frame->width() != first.width() || frame->height() != first.height() ||
+            frame->depth() != first.depth()) {
+            throw std::invalid_argument("noise estimate: frames differ in size or depth");
+        }
+    }
+    const int step = rowStep(first.width(), first.height());
+    DifferenceHistogram histogram(first.depth());
+    for (std::size_t i = 1; i < frames.size(); ++i) {
+        switch (first.depth()) {
+        case PixelDepth::Bits8:
+            addPair<PF_Pixel8>(*frames[i - 1], *frames[i], step, histogram);
+            break;
+        case PixelDepth::Bits16:
+            addPair<PF_Pixel16>(*frames[i - 1], *frames[i], step, histogram);
+            break;
+        case PixelDepth::Float32:
+            addPair<PF_PixelFloat>(*frames[i - 1], *frames[i], step, histogram);
+            break;
+        }
+    }
+    histogram.merge();
+    estimate.differences = histogram.total();
+    // The difference of two samples of the same noise has sigma * sqrt(2); the median of its
+    // absolute value is 0.6745 of that sigma.
+    estimate.sigma = histogram.median() * 1.4826 / std::sqrt(2.0);
+    return estimate;
+}
+
+double divergenceForNoise(double sigma, PixelDepth depth)
+{
+    const double tolerance = kAgreementSigmas * std::max(0.0, sigma); // in full scale
+    if (depth == PixelDepth::Bits8) {
+        // The 8-bit engine lets differences strictly below the whole Divergence agree, so 1 is
+        // the narrowest that still lets equal values agree.
+        return 1.0 + std::round(tolerance * 255.0);
+    }
+    // Elsewhere Divergence is hundredths of full scale, held by the slider to two decimals.
+    return std::max(0.01, std::round(tolerance * 100.0 * 100.0) / 100.0);
+}
+
+} // namespace framemeld::cli
