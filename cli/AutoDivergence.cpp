@@ -16,7 +16,8 @@ using runner::World;
 // number of rows apart, so that every cache line read serves sixteen 8-bit pixels.
 constexpr double kGridPositions = 65536.0;
 
-// Float differences are binned this finely (in full scale): far below one slider step (0.0001).
+// Nonzero float differences are binned this finely (in full scale): far below one slider step
+// (0.0001).
 constexpr double kFloatBinWidth = 1.0 / 65536.0;
 
 int rowStep(int width, int height)
@@ -25,20 +26,19 @@ int rowStep(int width, int height)
     return std::max(1, static_cast<int>(std::floor(area / kGridPositions)));
 }
 
-// A histogram of absolute channel differences. Integer depths bin whole levels; float bins
-// kFloatBinWidth, with everything past full scale in the last bin.
+// A histogram of absolute channel differences. Bin 0 holds exact equality at every depth, so that
+// footage whose frames mostly repeat reads as noiseless; integer depths then bin whole levels,
+// float bins kFloatBinWidth wide, with everything past full scale in the last bin.
 // Each colour channel counts into its own lane, so that runs of equal differences do not wait
 // on one counter; the lanes are summed before the median.
 class DifferenceHistogram {
 public:
     explicit DifferenceHistogram(PixelDepth depth)
-        : depth_(depth),
-          bins_(depth == PixelDepth::Float32
-                    ? static_cast<std::size_t>(1.0 / kFloatBinWidth) + 1
-                    : static_cast<std::size_t>(runner::channelFullScale(depth)) + 1),
+        : depth_(depth), bins_(depth == PixelDepth::Float32
+                                   ? static_cast<std::size_t>(1.0 / kFloatBinWidth) + 2
+                                   : static_cast<std::size_t>(runner::channelFullScale(depth)) + 1),
           lanes_(3 * bins_, 0)
-    {
-    }
+    {}
 
     void addLevels(std::size_t lane, int a, int b)
     {
@@ -51,10 +51,10 @@ public:
         if (std::isnan(difference)) {
             return; // a NaN agrees with anything in the engine; it says nothing about noise
         }
-        const double bin = std::floor(difference / kFloatBinWidth);
+        const double bin = difference == 0.0 ? 0.0 : 1.0 + std::floor(difference / kFloatBinWidth);
         const std::size_t last = bins_ - 1;
-        ++lanes_[lane * bins_ + (bin >= static_cast<double>(last) ? last
-                                                                  : static_cast<std::size_t>(bin))];
+        ++lanes_[lane * bins_ +
+                 (bin >= static_cast<double>(last) ? last : static_cast<std::size_t>(bin))];
     }
 
     // Folds the lanes together; call once, after the last add.
@@ -78,8 +78,8 @@ public:
     }
 
     // The median difference in full scale, interpolated inside its bin so that quantised
-    // footage still gives a continuous answer. Whole levels are the rounding of the true
-    // difference: level k stands for [k - 0.5, k + 0.5), level 0 for [0, 0.5).
+    // footage still gives a continuous answer: level k >= 1 stands for the true differences
+    // that round to it, [k - 0.5, k + 0.5). A median among the exact zeros is zero.
     double median() const
     {
         const long long all = total();
@@ -91,19 +91,23 @@ public:
         for (std::size_t k = 0; k < counts_.size(); ++k) {
             const long long count = counts_[k];
             if (count > 0 && static_cast<double>(below + count) >= half) {
+                if (k == 0) {
+                    return 0.0;
+                }
                 double low = 0.0;
                 double high = 0.0;
                 double unit = 0.0;
                 if (depth_ == PixelDepth::Float32) {
-                    low = static_cast<double>(k);
+                    low = static_cast<double>(k - 1);
                     high = low + 1.0;
                     unit = kFloatBinWidth;
                 } else {
-                    low = std::max(0.0, static_cast<double>(k) - 0.5);
+                    low = static_cast<double>(k) - 0.5;
                     high = static_cast<double>(k) + 0.5;
                     unit = 1.0 / runner::channelFullScale(depth_);
                 }
-                const double share = (half - static_cast<double>(below)) / static_cast<double>(count);
+                const double share =
+                    (half - static_cast<double>(below)) / static_cast<double>(count);
                 return (low + share * (high - low)) * unit;
             }
             below += count;

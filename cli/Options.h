@@ -33,7 +33,6 @@ Options parseOptions(const std::vector<std::string> &args);
 // not be loaded, in which case the help says "the plug-in's default".
 struct HelpDefaults {
     std::optional<double> divergence;
-    bool divergenceAuto = false; // `--divergence auto`, also what no --divergence means
     std::optional<double> ratingRange;
 };
 

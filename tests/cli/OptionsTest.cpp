@@ -56,6 +56,26 @@ TEST(Options, LeavesUnsetWhatWasNotGiven)
     EXPECT_FALSE(options.quiet);
 }
 
+// `auto` is a word of its own beside the number; the last --divergence given counts.
+TEST(Options, DivergenceTakesAutoOrANumber)
+{
+    const Options automatic = parseOptions({"in.mov", "-o", "p.png", "--divergence=auto"});
+    EXPECT_TRUE(automatic.divergenceAuto);
+    EXPECT_FALSE(automatic.divergence);
+
+    const Options numberLast =
+        parseOptions({"in.mov", "-o", "p.png", "--divergence", "auto", "--divergence", "4"});
+    EXPECT_FALSE(numberLast.divergenceAuto);
+    EXPECT_EQ(numberLast.divergence, 4.0);
+
+    const Options autoLast =
+        parseOptions({"in.mov", "-o", "p.png", "--divergence", "4", "--divergence", "auto"});
+    EXPECT_TRUE(autoLast.divergenceAuto);
+    EXPECT_FALSE(autoLast.divergence);
+
+    EXPECT_THROW(parseOptions({"in.mov", "-o", "p.png", "--divergence", "Auto"}), UsageError);
+}
+
 TEST(Options, HelpNeedsNeitherInputNorOutput)
 {
     EXPECT_TRUE(parseOptions({"--help"}).help);

@@ -1,0 +1,197 @@
+// The noise estimate behind `--divergence auto` on frames with known noise, and the slider value
+// it becomes.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <random>
+#include <vector>
+
+#include "cli/AutoDivergence.h"
+
+using framemeld::cli::divergenceForNoise;
+using framemeld::cli::estimateTemporalNoise;
+using framemeld::cli::kAgreementSigmas;
+using framemeld::runner::PixelDepth;
+using framemeld::runner::World;
+
+namespace {
+
+constexpr int kWidth = 256;
+constexpr int kHeight = 128;
+constexpr int kFrames = 10;
+
+// A textured still, in full scale, away from the clipping ends.
+double backgroundValue(int x, int y, int channel)
+{
+    return 0.5 + 0.3 * std::sin(x / 9.0 + channel) * std::cos(y / 7.0 - channel);
+}
+
+// An object far from the background wherever it is.
+double objectValue(int x, int y, int channel)
+{
+    return channel == 1 ? 0.02 : 0.95 - 0.001 * ((x + y) % 7);
+}
+
+void store(World &world, int x, int y, const double rgb[3])
+{
+    switch (world.depth()) {
+    case PixelDepth::Bits8: {
+        auto &p = world.at<PF_Pixel8>(x, y);
+        auto level = [](double v) {
+            return static_cast<A_u_char>(std::clamp(std::lround(v * 255.0), 0L, 255L));
+        };
+        p = {255, level(rgb[0]), level(rgb[1]), level(rgb[2])};
+        break;
+    }
+    case PixelDepth::Bits16: {
+        auto &p = world.at<PF_Pixel16>(x, y);
+        auto level = [](double v) {
+            return static_cast<A_u_short>(std::clamp(std::lround(v * 32768.0), 0L, 32768L));
+        };
+        p = {32768, level(rgb[0]), level(rgb[1]), level(rgb[2])};
+        break;
+    }
+    case PixelDepth::Float32: {
+        auto &p = world.at<PF_PixelFloat>(x, y);
+        p = {1.0f, static_cast<float>(rgb[0]), static_cast<float>(rgb[1]),
+             static_cast<float>(rgb[2])};
+        break;
+    }
+    }
+}
+
+// Frames of the background with Gaussian noise of `sigma` (full scale); where `covered` says so,
+// an object instead, with the same noise.
+template <class Covered>
+std::vector<World> clip(PixelDepth depth, double sigma, Covered covered, unsigned seed = 7)
+{
+    std::mt19937 random(seed);
+    std::normal_distribution<double> noise(0.0, sigma > 0.0 ? sigma : 1.0);
+    std::vector<World> frames;
+    for (int t = 0; t < kFrames; ++t) {
+        World frame(kWidth, kHeight, depth);
+        for (int y = 0; y < kHeight; ++y) {
+            for (int x = 0; x < kWidth; ++x) {
+                double rgb[3];
+                for (int c = 0; c < 3; ++c) {
+                    const double clean =
+                        covered(t, x, y) ? objectValue(x, y, c) : backgroundValue(x, y, c);
+                    rgb[c] = clean + (sigma > 0.0 ? noise(random) : 0.0);
+                }
+                store(frame, x, y, rgb);
+            }
+        }
+        frames.push_back(std::move(frame));
+    }
+    return frames;
+}
+
+std::vector<World> stillClip(PixelDepth depth, double sigma)
+{
+    return clip(depth, sigma, [](int, int, int) { return false; });
+}
+
+std::vector<const World *> pointers(const std::vector<World> &frames)
+{
+    std::vector<const World *> result;
+    for (const World &frame : frames) {
+        result.push_back(&frame);
+    }
+    return result;
+}
+
+double estimatedLevels(const std::vector<World> &frames)
+{
+    return estimateTemporalNoise(pointers(frames)).sigma * 255.0;
+}
+
+// Known noise is found within 10 % at 8 bits (where rounding to whole levels adds noise of its
+// own) and within 5 % at 16 bits and in float, from half a level to six levels of 255.
+TEST(AutoDivergence, EstimateFindsKnownNoiseAtEachDepth)
+{
+    struct Case {
+        PixelDepth depth;
+        double levels;
+        double tolerance;
+    };
+    for (const Case &c : {Case{PixelDepth::Bits8, 1.0, 0.10}, Case{PixelDepth::Bits8, 3.0, 0.10},
+                          Case{PixelDepth::Bits8, 6.0, 0.10}, Case{PixelDepth::Bits16, 0.5, 0.05},
+                          Case{PixelDepth::Bits16, 3.0, 0.05},
+                          Case{PixelDepth::Float32, 0.5, 0.05},
+                          Case{PixelDepth::Float32, 6.0, 0.05}}) {
+        SCOPED_TRACE(::testing::Message() << "depth " << framemeld::runner::bitsPerChannel(c.depth)
+                                          << ", sigma " << c.levels << " levels");
+        const double found = estimatedLevels(stillClip(c.depth, c.levels / 255.0));
+        EXPECT_NEAR(found, c.levels, c.levels * c.tolerance);
+    }
+}
+
+// An object as wide as half the frame, sweeping across it slowly or fast, changes a few
+// differences at its edges, which moves the median by no more than 15 %.
+TEST(AutoDivergence, MovingObjectsDoNotInflateTheEstimate)
+{
+    const double sigma = 2.0 / 255.0;
+    for (const PixelDepth depth : {PixelDepth::Bits8, PixelDepth::Float32}) {
+        const double clean = estimatedLevels(stillClip(depth, sigma));
+        for (const int speed : {4, 12}) {
+            SCOPED_TRACE(::testing::Message() << "speed " << speed << " pixels per frame");
+            const double withObject =
+                estimatedLevels(clip(depth, sigma, [speed](int t, int x, int) {
+                    const int left = t * speed;
+                    return x >= left && x < left + kWidth / 2;
+                }));
+            EXPECT_NEAR(withObject, clean, clean * 0.15);
+        }
+    }
+}
+
+TEST(AutoDivergence, IdenticalFramesGiveTheNarrowestTolerance)
+{
+    for (const PixelDepth depth : {PixelDepth::Bits8, PixelDepth::Bits16, PixelDepth::Float32}) {
+        const auto estimate = estimateTemporalNoise(pointers(stillClip(depth, 0.0)));
+        EXPECT_EQ(estimate.sigma, 0.0);
+        EXPECT_EQ(estimate.differences, 3LL * kWidth * kHeight * (kFrames - 1));
+        const double divergence = divergenceForNoise(estimate.sigma, depth);
+        EXPECT_EQ(divergence, depth == PixelDepth::Bits8 ? 1.0 : 0.01);
+        // Nothing narrower still lets equal values agree: below 1 the 8-bit tolerance is 0,
+        // and 0.01 is the slider's smallest step above 0.
+        for (const double sigma : {1.0 / 255.0, 5.0 / 255.0}) {
+            EXPECT_GT(divergenceForNoise(sigma, depth), divergence);
+        }
+    }
+}
+
+TEST(AutoDivergence, EstimateNeedsTwoFramesOfOneKind)
+{
+    const auto frames = stillClip(PixelDepth::Bits8, 0.01);
+    EXPECT_EQ(estimateTemporalNoise({&frames[0]}).differences, 0);
+    EXPECT_EQ(estimateTemporalNoise({}).sigma, 0.0);
+
+    const World other(kWidth, kHeight, PixelDepth::Bits16);
+    EXPECT_THROW(estimateTemporalNoise({&frames[0], &other}), std::invalid_argument);
+    const World smaller(kWidth, kHeight - 1, PixelDepth::Bits8);
+    EXPECT_THROW(estimateTemporalNoise({&frames[0], &smaller}), std::invalid_argument);
+}
+
+// The value is one the host's slider holds, so setting the slider to it gives the same plate.
+TEST(AutoDivergence, DivergenceIsWholeLevelsAt8BitsAndHundredthsElsewhere)
+{
+    for (double levels = 0.0; levels < 20.0; levels += 0.37) {
+        const double sigma = levels / 255.0;
+        const double eight = divergenceForNoise(sigma, PixelDepth::Bits8);
+        EXPECT_EQ(eight, std::floor(eight));
+        // Differences strictly below the Divergence agree, so the widest agreeing difference,
+        // one level less, lies within half a level of the wanted tolerance.
+        EXPECT_LE(std::fabs(eight - 1.0 - kAgreementSigmas * levels), 0.5);
+
+        const double sixteen = divergenceForNoise(sigma, PixelDepth::Bits16);
+        EXPECT_EQ(sixteen, divergenceForNoise(sigma, PixelDepth::Float32));
+        EXPECT_NEAR(sixteen * 100.0, std::round(sixteen * 100.0), 1e-9);
+        // Hundredths of full scale: within half a step of the tolerance.
+        EXPECT_NEAR(sixteen, std::max(0.01, kAgreementSigmas * sigma * 100.0), 0.005 + 1e-12);
+    }
+    EXPECT_EQ(divergenceForNoise(-1.0, PixelDepth::Bits8), 1.0);
+}
+
+} // namespace
