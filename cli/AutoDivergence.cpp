@@ -77,23 +77,24 @@ public:
         return sum;
     }
 
-    // The median difference in full scale, interpolated inside its bin so that quantised
-    // footage still gives a continuous answer: level k >= 1 stands for the true differences
-    // that round to it, [k - 0.5, k + 0.5). A median among the exact zeros is zero.
+    // The median of the nonzero differences in full scale, interpolated inside its bin so that
+    // quantised footage still gives a continuous answer: level k >= 1 stands for the true
+    // differences that round to it, [k - 0.5, k + 0.5). Exact repeats are left out: a codec
+    // that copies the unchanged blocks of a compressed shot from frame to frame makes most
+    // differences zero, yet the blocks it does code again, where something has passed, wobble
+    // by the coding noise, which the consensus must tolerate. A clip of repeats alone is
+    // noiseless.
     double median() const
     {
-        const long long all = total();
+        const long long all = total() - counts_[0];
         if (all == 0) {
             return 0.0;
         }
         const double half = static_cast<double>(all) / 2.0;
         long long below = 0;
-        for (std::size_t k = 0; k < counts_.size(); ++k) {
+        for (std::size_t k = 1; k < counts_.size(); ++k) {
             const long long count = counts_[k];
             if (count > 0 && static_cast<double>(below + count) >= half) {
-                if (k == 0) {
-                    return 0.0;
-                }
                 double low = 0.0;
                 double high = 0.0;
                 double unit = 0.0;

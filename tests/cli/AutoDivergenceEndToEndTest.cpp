@@ -32,9 +32,9 @@ void writeNoisyClip(const TempDir &dir, bool asFloat, double levels)
             for (int x = 0; x < kWidth; ++x) {
                 const bool block = x >= f * 5 && x < f * 5 + 12 && y >= 10 && y < 30;
                 for (int c = 0; c < 3; ++c) {
-                    const double value =
-                        block ? (c == 0 ? 0.9 : 0.1)
-                              : 0.3 + 0.4 * x / kWidth + 0.1 * c + 0.1 * y / kHeight;
+                    const double value = block
+                                             ? (c == 0 ? 0.9 : 0.1)
+                                             : 0.3 + 0.4 * x / kWidth + 0.1 * c + 0.1 * y / kHeight;
                     rgb.push_back(static_cast<float>(value + grain(random)));
                 }
             }
@@ -118,12 +118,12 @@ TEST(AutoDivergenceEndToEnd, AGivenNumberIsUsedAsItIs)
 {
     TempDir in, out;
     writeNoisyClip(in, false, 3.0);
-    const auto run = runFramemeld({in.file("clip.%d.png"), "-o", out.file("p.png"),
-                                   "--divergence", "auto", "--divergence", "7"});
+    const auto run = runFramemeld({in.file("clip.%d.png"), "-o", out.file("p.png"), "--divergence",
+                                   "auto", "--divergence", "7"});
     ASSERT_EQ(run.exitStatus, 0) << run.output;
     EXPECT_THAT(run.output, testing::HasSubstr("framemeld: divergence 7\n"));
-    const auto back = runFramemeld({in.file("clip.%d.png"), "-o", out.file("q.png"),
-                                    "--divergence", "7", "--divergence", "auto"});
+    const auto back = runFramemeld({in.file("clip.%d.png"), "-o", out.file("q.png"), "--divergence",
+                                    "7", "--divergence", "auto"});
     ASSERT_EQ(back.exitStatus, 0) << back.output;
     EXPECT_THAT(back.output, testing::HasSubstr("(auto: temporal noise"));
 }

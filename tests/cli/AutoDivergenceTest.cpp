@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <random>
 #include <vector>
 
@@ -14,6 +15,7 @@ using framemeld::cli::estimateTemporalNoise;
 using framemeld::cli::kAgreementSigmas;
 using framemeld::runner::PixelDepth;
 using framemeld::runner::World;
+namespace runner = framemeld::runner;
 
 namespace {
 
@@ -106,24 +108,28 @@ double estimatedLevels(const std::vector<World> &frames)
     return estimateTemporalNoise(pointers(frames)).sigma * 255.0;
 }
 
-// Known noise is found within 10 % at 8 bits (where rounding to whole levels adds noise of its
-// own) and within 5 % at 16 bits and in float, from half a level to six levels of 255.
+// Known noise is found within 5 % at 16 bits and in float, from half a level to six levels of
+// 255. At 8 bits rounding makes exact repeats common at low noise, and the estimate leaves
+// repeats out (they are what a codec's copied blocks look like), so it reads high there: by at
+// most half at one level, 15 % at three, 10 % at six.
 TEST(AutoDivergence, EstimateFindsKnownNoiseAtEachDepth)
 {
     struct Case {
         PixelDepth depth;
         double levels;
-        double tolerance;
+        double low;  // the least share of the true sigma accepted
+        double high; // the largest
     };
-    for (const Case &c : {Case{PixelDepth::Bits8, 1.0, 0.10}, Case{PixelDepth::Bits8, 3.0, 0.10},
-                          Case{PixelDepth::Bits8, 6.0, 0.10}, Case{PixelDepth::Bits16, 0.5, 0.05},
-                          Case{PixelDepth::Bits16, 3.0, 0.05},
-                          Case{PixelDepth::Float32, 0.5, 0.05},
-                          Case{PixelDepth::Float32, 6.0, 0.05}}) {
+    for (const Case &c :
+         {Case{PixelDepth::Bits8, 1.0, 1.0, 1.5}, Case{PixelDepth::Bits8, 3.0, 1.0, 1.15},
+          Case{PixelDepth::Bits8, 6.0, 0.95, 1.1}, Case{PixelDepth::Bits16, 0.5, 0.95, 1.05},
+          Case{PixelDepth::Bits16, 3.0, 0.95, 1.05}, Case{PixelDepth::Float32, 0.5, 0.95, 1.05},
+          Case{PixelDepth::Float32, 6.0, 0.95, 1.05}}) {
         SCOPED_TRACE(::testing::Message() << "depth " << framemeld::runner::bitsPerChannel(c.depth)
                                           << ", sigma " << c.levels << " levels");
         const double found = estimatedLevels(stillClip(c.depth, c.levels / 255.0));
-        EXPECT_NEAR(found, c.levels, c.levels * c.tolerance);
+        EXPECT_GE(found, c.levels * c.low);
+        EXPECT_LE(found, c.levels * c.high);
     }
 }
 
@@ -143,6 +149,24 @@ TEST(AutoDivergence, MovingObjectsDoNotInflateTheEstimate)
                 }));
             EXPECT_NEAR(withObject, clean, clean * 0.15);
         }
+    }
+}
+
+// A codec copies unchanged blocks from frame to frame, so most differences of a compressed shot
+// are exactly zero; the blocks it codes anew still carry its noise, and that is what counts.
+TEST(AutoDivergence, BlocksCopiedFromFrameToFrameDoNotHideTheNoise)
+{
+    for (const PixelDepth depth : {PixelDepth::Bits8, PixelDepth::Float32}) {
+        std::vector<World> frames = stillClip(depth, 3.0 / 255.0);
+        const double uncopied = estimatedLevels(frames);
+        for (std::size_t t = 1; t < frames.size(); ++t) {
+            for (int y = 0; y < kHeight; ++y) {
+                // 70 % of every row repeats the frame before, byte for byte.
+                const std::size_t bytes = runner::bytesPerPixel(depth) * (kWidth * 7 / 10);
+                std::memcpy(frames[t].row(y), frames[t - 1].row(y), bytes);
+            }
+        }
+        EXPECT_NEAR(estimatedLevels(frames), uncopied, uncopied * 0.05);
     }
 }
 
