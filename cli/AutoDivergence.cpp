@@ -77,24 +77,23 @@ public:
         return sum;
     }
 
-    // The median of the nonzero differences in full scale, interpolated inside its bin so that
-    // quantised footage still gives a continuous answer: level k >= 1 stands for the true
-    // differences that round to it, [k - 0.5, k + 0.5). Exact repeats are left out: a codec
-    // that copies the unchanged blocks of a compressed shot from frame to frame makes most
-    // differences zero, yet the blocks it does code again, where something has passed, wobble
-    // by the coding noise, which the consensus must tolerate. A clip of repeats alone is
-    // noiseless.
+    // The median difference in full scale, interpolated inside its bin so that quantised
+    // footage still gives a continuous answer: level k >= 1 stands for the true differences
+    // that round to it, [k - 0.5, k + 0.5). A median among the exact zeros is zero.
     double median() const
     {
-        const long long all = total() - counts_[0];
+        const long long all = total();
         if (all == 0) {
             return 0.0;
         }
         const double half = static_cast<double>(all) / 2.0;
         long long below = 0;
-        for (std::size_t k = 1; k < counts_.size(); ++k) {
+        for (std::size_t k = 0; k < counts_.size(); ++k) {
             const long long count = counts_[k];
             if (count > 0 && static_cast<double>(below + count) >= half) {
+                if (k == 0) {
+                    return 0.0;
+                }
                 double low = 0.0;
                 double high = 0.0;
                 double unit = 0.0;
@@ -185,11 +184,13 @@ NoiseEstimate estimateTemporalNoise(const std::vector<const World *> &frames)
 
 double divergenceForNoise(double sigma, PixelDepth depth)
 {
-    const double tolerance = kAgreementSigmas * std::max(0.0, sigma); // in full scale
+    // In full scale, at most the slider's 100.
+    const double tolerance =
+        std::min(1.0, kAgreementSigmas * std::max(0.0, sigma) + kAgreementFloorLevels / 255.0);
     if (depth == PixelDepth::Bits8) {
-        // The 8-bit engine lets differences strictly below the whole Divergence agree, so 1 is
-        // the narrowest that still lets equal values agree.
-        return 1.0 + std::round(tolerance * 255.0);
+        // The 8-bit engine lets differences strictly below the whole Divergence agree: one
+        // level more than the widest difference meant to agree.
+        return std::min(100.0, 1.0 + std::round(tolerance * 255.0));
     }
     // Elsewhere Divergence is hundredths of full scale, held by the slider to two decimals.
     return std::max(0.01, std::round(tolerance * 100.0 * 100.0) / 100.0);

@@ -26,13 +26,16 @@ struct NoiseEstimate {
 // the frames differ in size or depth.
 NoiseEstimate estimateTemporalNoise(const std::vector<const runner::World *> &frames);
 
-// How many noise sigmas of difference still count as agreement; fitted by bench/divergence-study.
+// The rule from noise to tolerance, fitted by bench/divergence-study.py: differences up to
+// kAgreementSigmas noise sigmas agree, plus kAgreementFloorLevels levels of 255 for what the
+// median of consecutive differences cannot see (a codec that copies unchanged blocks from frame
+// to frame hides the noise of the blocks it codes anew, where something has passed).
 inline constexpr double kAgreementSigmas = 3.0;
+inline constexpr double kAgreementFloorLevels = 2.0;
 
 // The "Divergence" slider value for a noise level at a render depth, rounded to what the
 // slider holds (whole levels at 8 bits, hundredths otherwise) so that the host reproduces
-// the plate from the number shown. Noiseless footage gets the narrowest tolerance under which
-// equal values still agree.
+// the plate from the number shown. Noiseless footage gets the narrowest value the rule gives.
 double divergenceForNoise(double sigma, runner::PixelDepth depth);
 
 } // namespace framemeld::cli
