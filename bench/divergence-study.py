@@ -31,7 +31,7 @@ FIXED_SHOWN = [2, 5, 10]
 # Candidate rules: tolerance = k x sigma + floor (levels of 255); the tool's are kAgreementSigmas
 # and kAgreementFloorLevels.
 CANDIDATE_RULES = [(k, floor) for k in (2.0, 3.0, 4.0, 5.0) for floor in (0.0, 2.0, 4.0)]
-TOOL_RULE = (3.0, 2.0)
+TOOL_RULE = (3.0, 4.0)
 
 
 def divergence_for_noise(sigma, bits, rule):

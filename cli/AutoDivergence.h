@@ -31,7 +31,7 @@ NoiseEstimate estimateTemporalNoise(const std::vector<const runner::World *> &fr
 // median of consecutive differences cannot see (a codec that copies unchanged blocks from frame
 // to frame hides the noise of the blocks it codes anew, where something has passed).
 inline constexpr double kAgreementSigmas = 3.0;
-inline constexpr double kAgreementFloorLevels = 2.0;
+inline constexpr double kAgreementFloorLevels = 4.0;
 
 // The "Divergence" slider value for a noise level at a render depth, rounded to what the
 // slider holds (whole levels at 8 bits, hundredths otherwise) so that the host reproduces
