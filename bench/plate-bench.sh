@@ -128,7 +128,7 @@ runs = {r["command"]: r for r in json.load(open(results))["results"]}
 # The fastest of each framemeld command's runs for each phase, from its summaries.
 def phase_times(name):
     path = os.path.join(phases_dir, name)
-    found = re.findall(r"read ([0-9.]+) s(?: \([0-9.]+ frames/s\))?, render ([0-9.]+) s, write ([0-9.]+) s",
+    found = re.findall(r"read ([0-9.]+) s(?: \([0-9.]+ frames/s\))?(?:, estimate [0-9.]+ s)?, render ([0-9.]+) s, write ([0-9.]+) s",
                        open(path).read()) if os.path.exists(path) else []
     if not found:
         return None

@@ -235,7 +235,11 @@ Options parseOptions(const std::vector<std::string> &args)
         options.every = parseFrameNumber("--every", *every);
     }
     if (divergence) {
-        options.divergence = parseNumber("--divergence", *divergence);
+        // A number, or `auto` (also what no --divergence means); the last one given counts.
+        options.divergenceAuto = *divergence == "auto";
+        if (!options.divergenceAuto) {
+            options.divergence = parseNumber("--divergence", *divergence);
+        }
     }
     if (ratingRange) {
         options.ratingRange = parseNumber("--rating-range", *ratingRange);
@@ -311,8 +315,13 @@ std::string helpText(const std::string &program, const HelpDefaults &defaults)
          << "      --end N           last frame to sample (default: the clip's last frame)\n"
          << "      --every N         sample every N-th frame from --start (default: 1)\n"
          << "      --divergence D    values agree when they differ by less than D levels of 255\n"
-         << "                        at 8 bits, or D percent of full scale at 16 and 32 bits\n"
-         << "                        (default: " << formatDefault(defaults.divergence) << ")\n"
+         << "                        at 8 bits, or D percent of full scale at 16 and 32 bits;\n"
+         << "                        auto (the default) measures the footage's noise and picks\n"
+         << "                        D from it"
+         << (defaults.divergence
+                 ? " (the plug-in's own default: " + formatDefault(defaults.divergence) + ")"
+                 : std::string())
+         << "\n"
          << "      --rating-range R  average the values whose agreement count lies within R of\n"
          << "                        the best one (default: " << formatDefault(defaults.ratingRange)
          << ")\n"

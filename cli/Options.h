@@ -23,6 +23,7 @@ struct Options {
     std::optional<double> end;
     std::optional<double> every;
     std::optional<double> divergence;
+    bool divergenceAuto = false; // `--divergence auto`, also what no --divergence means
     std::optional<double> ratingRange;
     std::optional<int> depth;            // 8, 16 or 32; unset: the footage's own depth
     int threads = 0;                     // 0: one per core

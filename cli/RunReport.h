@@ -18,7 +18,9 @@ struct RunReport {
     std::string plugin; // the module file, once found
     std::optional<FrameNumbering> numbering;
     std::optional<SamplingPlan> plan;
-    int renderBits = 0; // 0 until known
+    bool divergenceAuto = false;      // `--divergence auto` (the default)
+    std::optional<double> noiseSigma; // the measured noise in full scale, once measured
+    int renderBits = 0;               // 0 until known
     int plateWidth = 0;
     int plateHeight = 0;
     std::vector<std::pair<std::string, double>> phaseSeconds; // in the order run

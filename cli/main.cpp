@@ -8,12 +8,14 @@
 #include <cstdio>
 #include <cstring>
 #include <exception>
+#include <functional>
 #include <optional>
 #include <set>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "cli/AutoDivergence.h"
 #include "cli/CancelSignal.h"
 #include "cli/CliError.h"
 #include "cli/FarmStrips.h"
@@ -82,6 +84,18 @@ std::string everyText(int every)
     return "every " + std::to_string(every) + suffix + " frame";
 }
 
+// The sampled frames in request order, as the footage source already holds them.
+std::vector<const runner::World *> decodedFrames(FootageFrameSource &source,
+                                                 const std::vector<int> &frames)
+{
+    std::vector<const runner::World *> worlds;
+    worlds.reserve(frames.size());
+    for (const int frame : frames) {
+        worlds.push_back(&source.frame(frame));
+    }
+    return worlds;
+}
+
 double secondsSince(std::chrono::steady_clock::time_point start)
 {
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
@@ -114,17 +128,40 @@ std::string clipNumberingNote(const Options &options)
     }
 }
 
+// `--divergence auto`: the Divergence is measured from the decoded frames before the render.
+struct DivergenceChoice {
+    bool automatic = false;
+    SliderRange range; // what the slider accepts
+};
+
 struct Rendered {
     runner::World plate;
     double readSeconds = 0;
+    double estimateSeconds = 0;
     double renderSeconds = 0;
     std::uint64_t scratchBytes = 0;
+    NoiseEstimate noise; // when the Divergence is automatic
 };
+
+// Sets the plan's Divergence from the footage's noise when it is automatic; the estimate's time
+// is its own phase.
+void chooseDivergence(const DivergenceChoice &choice, Depth depth,
+                      const std::function<NoiseEstimate()> &estimate, SamplingPlan &plan,
+                      Rendered &rendered)
+{
+    const auto phaseStart = std::chrono::steady_clock::now();
+    if (choice.automatic) {
+        rendered.noise = estimate();
+        plan.divergence = std::clamp(divergenceForNoise(rendered.noise.sigma, depth),
+                                     choice.range.validMin, choice.range.validMax);
+    }
+    rendered.estimateSeconds = secondsSince(phaseStart);
+}
 
 // Every sampled frame in memory and one render: the fastest way when the clip fits.
 Rendered renderWholeClip(PluginSession &session, const Clip &clip, const FootageFormat &format,
-                         Depth depth, const SamplingPlan &plan, const Options &options,
-                         ProgressBar &bar)
+                         Depth depth, const DivergenceChoice &choice, SamplingPlan &plan,
+                         const Options &options, ProgressBar &bar)
 {
     Rendered rendered;
     // Where the time goes, for users weighing --every, --threads or another footage format.
@@ -134,6 +171,10 @@ Rendered renderWholeClip(PluginSession &session, const Clip &clip, const Footage
     source.decode(plan.frames,
                   [&bar](long long done, long long total) { bar.update(done, total); });
     rendered.readSeconds = secondsSince(phaseStart);
+
+    chooseDivergence(
+        choice, depth, [&] { return estimateTemporalNoise(decodedFrames(source, plan.frames)); },
+        plan, rendered);
 
     phaseStart = std::chrono::steady_clock::now();
     session.apply(plan);
@@ -152,8 +193,9 @@ Rendered renderWholeClip(PluginSession &session, const Clip &clip, const Footage
 // from its rows there. One progress job: decoding fills the first half of the bar, the strips
 // the second.
 Rendered renderThroughScratch(PluginSession &session, const Clip &clip, const FootageFormat &format,
-                              Depth depth, const SamplingPlan &plan, const StripPlan &strips,
-                              const std::optional<RowSpan> &rows, ProgressBar &bar)
+                              Depth depth, const DivergenceChoice &choice, SamplingPlan &plan,
+                              const StripPlan &strips, const std::optional<RowSpan> &rows,
+                              ProgressBar &bar)
 {
     constexpr long long kTicks = 1000;
     Rendered rendered;
@@ -166,6 +208,11 @@ Rendered renderThroughScratch(PluginSession &session, const Clip &clip, const Fo
     });
     rendered.readSeconds = secondsSince(phaseStart);
     rendered.scratchBytes = source.scratchBytes();
+
+    // The same rows as the whole-clip estimate, read back from the scratch file: the value must
+    // not depend on the memory budget, and no frame is decoded twice or held whole.
+    chooseDivergence(
+        choice, depth, [&] { return estimateTemporalNoise(source, plan.frames); }, plan, rendered);
 
     phaseStart = std::chrono::steady_clock::now();
     session.apply(plan);
@@ -242,8 +289,12 @@ int run(const Options &options, RunReport &report)
     checkOutputIsNoInput(options.output, clip);
     checkOutputStaysOutOfTheClip(options.output, options.input);
     const FootageFormat format = probeFootage(clip);
-    const SamplingPlan plan = planSampling(options, ranges, *report.numbering);
+    SamplingPlan plan = planSampling(options, ranges, *report.numbering);
     report.plan = plan;
+    DivergenceChoice choice;
+    choice.automatic = options.divergenceAuto || !options.divergence;
+    choice.range = ranges.divergence;
+    report.divergenceAuto = choice.automatic;
     const Depth depth =
         options.depth ? *runner::depthFromBits(*options.depth) : format.naturalDepth;
     report.renderBits = runner::bitsPerChannel(depth);
@@ -267,11 +318,16 @@ int run(const Options &options, RunReport &report)
 
     ProgressBar bar(stderr, !options.quiet && isTerminal(stderr));
     const Rendered rendered =
-        strips.wholeClip
-            ? renderWholeClip(session, clip, format, depth, plan, options, bar)
-            : renderThroughScratch(session, clip, format, depth, plan, strips, options.rows, bar);
+        strips.wholeClip ? renderWholeClip(session, clip, format, depth, choice, plan, options, bar)
+                         : renderThroughScratch(session, clip, format, depth, choice, plan, strips,
+                                                options.rows, bar);
     const runner::World &plate = rendered.plate;
+    report.plan = plan; // with the Divergence the render used
+    if (choice.automatic) {
+        report.noiseSigma = rendered.noise.sigma;
+    }
     report.phaseSeconds.emplace_back("read", rendered.readSeconds);
+    report.phaseSeconds.emplace_back("estimate", rendered.estimateSeconds);
     report.phaseSeconds.emplace_back("render", rendered.renderSeconds);
 
     auto phaseStart = std::chrono::steady_clock::now();
@@ -308,14 +364,23 @@ int run(const Options &options, RunReport &report)
                          memoryText(planInput.budget).c_str(),
                          memoryText(rendered.scratchBytes).c_str(), strips.rowsPerStrip);
         }
+        // The Divergence in the host's own units, so that the slider set to it gives this plate.
+        if (choice.automatic) {
+            std::fprintf(stderr,
+                         "framemeld: divergence %g (auto: temporal noise %.3g levels of 255)\n",
+                         plan.divergence, rendered.noise.sigma * 255.0);
+        } else {
+            std::fprintf(stderr, "framemeld: divergence %g\n", plan.divergence);
+        }
         // Frames per second read is the figure to weigh against the footage's own frame rate.
-        const double readSeconds = report.phaseSeconds[0].second;
+        const double readSeconds = rendered.readSeconds;
         const double framesPerSecond =
             readSeconds > 0 ? static_cast<double>(plan.frames.size()) / readSeconds : 0.0;
         std::fprintf(stderr,
-                     "framemeld: read %.2f s (%.1f frames/s), render %.2f s, write %.2f s\n",
-                     readSeconds, framesPerSecond, report.phaseSeconds[1].second,
-                     report.phaseSeconds[2].second);
+                     "framemeld: read %.2f s (%.1f frames/s), estimate %.3f s, render %.2f s, "
+                     "write %.2f s\n",
+                     readSeconds, framesPerSecond, rendered.estimateSeconds, rendered.renderSeconds,
+                     report.phaseSeconds.back().second);
     }
     return kExitOk;
 }

@@ -11,8 +11,9 @@ packages=(
   clang libclang-rt-14-dev clang-format
   libdeflate-dev pngcheck libcli11-dev dpkg-dev help2man
 )
-# The plate benchmark (bench/plate-bench.sh) also times peers; only `setup.sh --bench` adds them.
-if [[ "${1:-}" == "--bench" ]]; then packages+=(hyperfine ffmpeg imagemagick time); fi
+# The plate benchmark (bench/plate-bench.sh) also times peers, and the divergence study
+# (bench/divergence-study.py) scores plates with numpy; only `setup.sh --bench` adds them.
+if [[ "${1:-}" == "--bench" ]]; then packages+=(hyperfine ffmpeg imagemagick time python3-numpy); fi
 
 missing=()
 for p in "${packages[@]}"; do

@@ -185,6 +185,89 @@ TEST(BigFootage, StripsThroughTheScratchFileGiveTheWholeFramePlate)
     }
 }
 
+// The summary line that names the Divergence, or "" when there is none.
+std::string divergenceLine(const std::string &output)
+{
+    const auto start = output.find("framemeld: divergence ");
+    if (start == std::string::npos) {
+        return {};
+    }
+    return output.substr(start, output.find('\n', start) - start);
+}
+
+// `--divergence auto` measures the noise over rows a fixed number apart; through the scratch file
+// it reads the same rows back, so the budget changes neither the Divergence nor the plate. The
+// frames are large enough that the estimate skips rows, and only the rows it reads are noisy: an
+// estimate from other rows, or none, picks another value.
+TEST(BigFootage, AutoDivergenceIsTheSameWhateverTheBudget)
+{
+    constexpr int width = 520;
+    constexpr int height = 300;
+    constexpr int frames = 6;
+    TempDir in;
+    std::uint32_t state = 12345;
+    for (int f = 0; f < frames; ++f) {
+        std::vector<std::uint8_t> bytes;
+        for (int y = 0; y < height; ++y) {
+            for (int x = 0; x < width; ++x) {
+                const bool block = x >= f * 60 && x < f * 60 + 80 && y > 100 && y < 200;
+                for (int c = 0; c < 3; ++c) {
+                    state = state * 1664525u + 1013904223u;
+                    const int grain = y % 2 == 1 ? static_cast<int>(state >> 29) - 4 : 0;
+                    const int value = block ? 230 - 40 * c : 60 + (x + 2 * y + 30 * c) % 120;
+                    bytes.push_back(static_cast<std::uint8_t>(value + grain));
+                }
+            }
+        }
+        writeImage(in.file("big." + std::to_string(f) + ".png"), width, height, 3,
+                   OIIO::TypeDesc::UINT8, OIIO::TypeDesc::UINT8, bytes.data());
+    }
+    for (const auto &[bits, depth] : {std::pair<std::string, PixelDepth>{"8", PixelDepth::Bits8},
+                                      {"32", PixelDepth::Float32}}) {
+        SCOPED_TRACE(bits + " bits");
+        StripPlanInput plan;
+        plan.width = width;
+        plan.height = height;
+        plan.depth = depth;
+        plan.frames = frames;
+        plan.threads = 2;
+        plan.fileBytesPerPixel = 3;
+        plan.budget = std::uint64_t{1} << 40;
+        const StripPlan roomy = planStrips(plan);
+        const std::uint64_t budget =
+            std::max(roomy.minimumBudget, roomy.stripFixedBytes + 16 * roomy.stripRowBytes);
+
+        TempDir out;
+        ScratchFolder scratch;
+        const std::vector<std::string> common = {in.file("big.%d.png"), "--depth", bits,
+                                                 "--threads", "2"};
+        auto whole = common;
+        whole.insert(whole.end(), {"-o", out.file("whole.tif")});
+        auto strips = common;
+        strips.insert(strips.end(),
+                      {"-o", out.file("strips.tif"), "--memory", std::to_string(budget)});
+        const auto wholeRun = runFramemeld(whole);
+        ASSERT_EQ(wholeRun.exitStatus, 0) << wholeRun.output;
+        const auto stripRun = runFramemeld(strips);
+        ASSERT_EQ(stripRun.exitStatus, 0) << stripRun.output;
+        EXPECT_THAT(stripRun.output, HasSubstr("rendered in strips of"));
+        EXPECT_THAT(wholeRun.output, testing::Not(HasSubstr("rendered in strips of")));
+
+        const std::string chosen = divergenceLine(wholeRun.output);
+        EXPECT_THAT(chosen, HasSubstr("(auto: temporal noise"));
+        // The grain is about 2.3 levels of 255 on the rows read: wider than the noiseless value.
+        const std::string noiseless = bits == "8" ? "divergence 5 " : "divergence 1.57 ";
+        EXPECT_THAT(chosen, testing::Not(HasSubstr(noiseless)));
+        EXPECT_EQ(divergenceLine(stripRun.output), chosen);
+
+        int w = 0, h = 0, ch = 0;
+        const auto expected = readSamples<float>(out.file("whole.tif"), w, h, ch);
+        const auto actual = readSamples<float>(out.file("strips.tif"), w, h, ch);
+        EXPECT_TRUE(actual == expected) << "the plates differ";
+        EXPECT_THAT(scratch.dir().entries(), IsEmpty());
+    }
+}
+
 TEST(BigFootage, ABudgetTooSmallIsSaidBeforeAnyDecodingWithTheSmallestThatWorks)
 {
     TempDir in, out;

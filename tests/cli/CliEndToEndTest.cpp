@@ -447,7 +447,8 @@ TEST(CliEndToEnd, HelpShowsThePluginsDefaults)
     const auto run = runFramemeld({"--help"});
     EXPECT_EQ(run.exitStatus, 0);
     EXPECT_THAT(run.output, HasSubstr("Usage: framemeld INPUT -o OUTPUT"));
-    EXPECT_THAT(run.output, HasSubstr("(default: 2)")); // Divergence, as the module registers it
+    // Divergence, as the module registers it
+    EXPECT_THAT(run.output, HasSubstr("own default: 2)"));
     EXPECT_THAT(run.output, testing::Not(HasSubstr("the plug-in's default")));
 }
 
@@ -466,7 +467,9 @@ TEST(CliEndToEnd, TheSummaryNamesTheSampledFrames)
                                       "1000 to 1005)"));
     EXPECT_THAT(run.output,
                 testing::ContainsRegex("read [0-9]+\\.[0-9]+ s \\([0-9]+\\.[0-9] frames/s\\), "
-                                       "render [0-9]+\\.[0-9]+ s, write [0-9]+\\.[0-9]+ s"));
+                                       "estimate [0-9]+\\.[0-9]+ s, render [0-9]+\\.[0-9]+ s, "
+                                       "write [0-9]+\\.[0-9]+ s"));
+    EXPECT_THAT(run.output, testing::ContainsRegex("divergence [0-9.]+ \\(auto: temporal noise"));
 }
 
 const char *const kVtest = "/usr/share/doc/opencv-doc/examples/data/vtest.avi";

@@ -130,9 +130,20 @@ TEST(CliEveryday, JsonReportsTheRunAndItsFailures)
                          "assert (s['Start Frame'], s['End Frame'], s['Every n-th Frame']) == "
                          "(1, 5, 2), s;"
                          "assert s['Divergence'] == 3.5 and s['Rating Range'] == 1, s;"
+                         "assert s['divergence_auto'] is False and s['temporal_noise'] is None;"
                          "assert d['plate'] == {'width': 8, 'height': 6, 'render_bits': 8}, d;"
-                         "assert set(d['seconds']) == {'read', 'render', 'write'}, d;"
+                         "assert set(d['seconds']) == {'read', 'estimate', 'render', 'write'};"
                          "assert d['output'].endswith('p.png') and d['input'].endswith('.png')");
+    EXPECT_EQ(run.exitStatus, 0) << run.output;
+
+    // Automatic: the Divergence the render used (not the module's default of 2), the noise it
+    // came from, and the rule between them (8 bits: one level past 3 sigma + 4 levels).
+    run = checkJson({input, "-o", out.file("a.png"), "--json"}, 0,
+                    "s = d['settings'];"
+                    "assert s['divergence_auto'] is True, s;"
+                    "n = s['temporal_noise'];"
+                    "assert isinstance(n, (int, float)) and n >= 0, s;"
+                    "assert s['Divergence'] == min(100, 1 + round(3 * n + 4)), s");
     EXPECT_EQ(run.exitStatus, 0) << run.output;
 
     // Failures: a usage error before anything is known, and one found on the clip.

@@ -73,6 +73,26 @@ TEST(Options, LeavesUnsetWhatWasNotGiven)
     EXPECT_FALSE(options.quiet);
 }
 
+// `auto` is a word of its own beside the number; the last --divergence given counts.
+TEST(Options, DivergenceTakesAutoOrANumber)
+{
+    const Options automatic = parseOptions({"in.mov", "-o", "p.png", "--divergence=auto"});
+    EXPECT_TRUE(automatic.divergenceAuto);
+    EXPECT_FALSE(automatic.divergence);
+
+    const Options numberLast =
+        parseOptions({"in.mov", "-o", "p.png", "--divergence", "auto", "--divergence", "4"});
+    EXPECT_FALSE(numberLast.divergenceAuto);
+    EXPECT_EQ(numberLast.divergence, 4.0);
+
+    const Options autoLast =
+        parseOptions({"in.mov", "-o", "p.png", "--divergence", "4", "--divergence", "auto"});
+    EXPECT_TRUE(autoLast.divergenceAuto);
+    EXPECT_FALSE(autoLast.divergence);
+
+    EXPECT_THROW(parseOptions({"in.mov", "-o", "p.png", "--divergence", "Auto"}), UsageError);
+}
+
 TEST(Options, HelpNeedsNeitherInputNorOutput)
 {
     EXPECT_TRUE(parseOptions({"--help"}).help);
@@ -145,12 +165,14 @@ TEST(Options, HelpListsEveryOptionWithItsDefault)
     EXPECT_THAT(withModule, HasSubstr("numbers in the file names"));
     EXPECT_THAT(withModule, HasSubstr("(default: the clip's last frame)"));
     EXPECT_THAT(withModule, HasSubstr("(default: 1)"));
-    EXPECT_THAT(withModule, HasSubstr("(default: 2)"));   // divergence, from the module
-    EXPECT_THAT(withModule, HasSubstr("(default: 1.5)")); // rating range, from the module
+    EXPECT_THAT(withModule, HasSubstr("auto (the default)"));
+    EXPECT_THAT(withModule, HasSubstr("own default: 2)")); // divergence, from the module
+    EXPECT_THAT(withModule, HasSubstr("(default: 1.5)"));  // rating range, from the module
     EXPECT_THAT(withModule, HasSubstr("Exit status"));
 
     const std::string withoutModule = helpText("framemeld", HelpDefaults{});
     EXPECT_THAT(withoutModule, HasSubstr("(default: the plug-in's default)"));
+    EXPECT_THAT(withoutModule, testing::Not(HasSubstr("own default: the plug-in's default")));
 }
 
 } // namespace

@@ -1,0 +1,52 @@
+#pragma once
+// `--divergence auto`: the Divergence that suits the footage, measured from the sampled frames
+// once decoded. The consensus needs a tolerance wide enough that the background's own
+// wobble (sensor grain, compression) agrees with itself, and no wider, or whatever lingers in
+// front of it merges with it; the width of that wobble is a property of the clip.
+
+#include <vector>
+
+#include "runner/FrameSource.h"
+#include "runner/World.h"
+
+namespace framemeld::cli {
+
+struct NoiseEstimate {
+    // Standard deviation of one channel's temporal noise, in units of full scale (1.0 = 255
+    // levels at 8 bits, 32768 at 16 bits, 1.0 in float).
+    double sigma = 0.0;
+    // Channel differences the estimate rests on; 0 when fewer than two frames were given.
+    long long differences = 0;
+};
+
+// Temporal noise of `frames` (in sampled order, one depth and size): the colour channels'
+// differences between consecutive frames at a fixed grid of positions, and their median
+// turned into a sigma. The median ignores whatever moves through the shot as long as it
+// changes fewer than half of the differences, and a grid that depends only on the frame size
+// makes the result the same on any machine and thread count. Throws std::invalid_argument when
+// the frames differ in size or depth.
+NoiseEstimate estimateTemporalNoise(const std::vector<const runner::World *> &frames);
+
+// The same estimate from the same rows, read through `source.fillArea` one row at a time, for a
+// source that holds no whole frames (the scratch file behind a plate rendered in strips): the
+// value does not depend on how the frames are held. `frames` are clip indices in sampled order;
+// only two frames' sampled rows are in memory at once.
+NoiseEstimate estimateTemporalNoise(runner::FrameSource &source, const std::vector<int> &frames);
+
+// The rows the estimate reads from a frame of this size: a fixed number apart, set by the size
+// alone.
+std::vector<int> noiseSampleRows(int width, int height);
+
+// The rule from noise to tolerance, fitted by bench/divergence-study.py: differences up to
+// kAgreementSigmas noise sigmas agree, plus kAgreementFloorLevels levels of 255 for what the
+// median of consecutive differences cannot see (a codec that copies unchanged blocks from frame
+// to frame hides the noise of the blocks it codes anew, where something has passed).
+inline constexpr double kAgreementSigmas = 3.0;
+inline constexpr double kAgreementFloorLevels = 4.0;
+
+// The "Divergence" slider value for a noise level at a render depth, rounded to what the
+// slider holds (whole levels at 8 bits, hundredths otherwise) so that the host reproduces
+// the plate from the number shown. Noiseless footage gets the narrowest value the rule gives.
+double divergenceForNoise(double sigma, runner::PixelDepth depth);
+
+} // namespace framemeld::cli
