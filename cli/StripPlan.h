@@ -10,6 +10,10 @@
 // file's layout, as the PNG decoder does) plus, in the scratch path, the frame buffer it fills.
 // Decoding is over before the plate is made, so the two phases share the budget. Not counted,
 // a fixed overhead stated in README.md: the program, the plug-in and the OpenImageIO module.
+//
+// Footage that reads any run of rows on its own (EXR, TIFF, DPX) needs no scratch file: each
+// strip's rows are decoded straight from the files, so a decoding thread holds only a few of the
+// file's blocks, and strips are whole blocks high so that no block is decoded twice.
 
 #include <cstdint>
 
@@ -19,12 +23,14 @@ namespace framemeld::cli {
 
 struct StripPlan {
     bool wholeClip = false; // all frames in memory, one render
+    bool fromFiles = false; // strips decoded from the files, no scratch file
     int rowsPerStrip = 0;   // the plate's height when wholeClip
     int decodeThreads = 1;  // threads decoding into the scratch file (at most the ones asked)
     std::uint64_t minimumBudget = 0;   // one frame decoded at a time and one-row strips
     std::uint64_t wholeClipBytes = 0;  // what the whole-clip path needs
     std::uint64_t stripFixedBytes = 0; // a strip's cost beside its rows: plate, band store
     std::uint64_t stripRowBytes = 0;   // what each row of a strip costs: one of every frame
+    std::uint64_t decoderBytes = 0;    // fromFiles: what each decoding thread holds
 };
 
 struct StripPlanInput {
@@ -34,6 +40,8 @@ struct StripPlanInput {
     int frames = 0;             // sampled frames, each counted once
     int threads = 1;            // decoding threads the run would like
     int fileBytesPerPixel = 16; // the footage as stored: channels x bytes per channel
+    bool rowAccess = false;     // see FootageFormat
+    int rowBlock = 1;
     std::uint64_t budget = 0;
 };
 

@@ -35,6 +35,7 @@
 #include "cli/files/ScratchFile.h"
 #include "cli/footage/FootageDecoder.h"
 #include "cli/footage/FootageDiscovery.h"
+#include "cli/footage/FileRowsFrameSource.h"
 #include "cli/footage/FootageFrameSource.h"
 #include "cli/footage/ScratchFrameSource.h"
 #include "cli/plate/OutputPath.h"
@@ -233,6 +234,45 @@ Rendered renderThroughScratch(PluginSession &session, const Clip &clip, const Fo
     return rendered;
 }
 
+// Footage that reads any run of rows on its own: each strip's rows of every sampled frame are
+// decoded from the files as the strip's render begins, so nothing is written aside and each
+// block of a file is decoded once. The bar follows the strips; reading is timed apart from the
+// render it interleaves with.
+Rendered renderFromFileRows(PluginSession &session, const Clip &clip, const FootageFormat &format,
+                            Depth depth, const DivergenceChoice &choice, SamplingPlan &plan,
+                            const StripPlan &strips, const std::optional<RowSpan> &rows,
+                            ProgressBar &bar)
+{
+    constexpr long long kTicks = 1000;
+    Rendered rendered;
+    FileRowsFrameSource source(clip, format, depth, strips.decodeThreads, &session.cancelFlag());
+    source.sampleFrames(plan.frames);
+    // The estimate reads its few rows of each frame from the files, apart from the strips.
+    chooseDivergence(
+        choice, depth, [&] { return estimateTemporalNoise(source, plan.frames); }, plan, rendered);
+    const double readBeforeRender = source.readSeconds();
+
+    const auto phaseStart = std::chrono::steady_clock::now();
+    session.apply(plan);
+    bar.startPhase("Reading and rendering", kTicks);
+    const auto progress = [&bar](double done) {
+        bar.update(static_cast<long long>(done * static_cast<double>(kTicks)));
+    };
+    rendered.plate =
+        rows ? session.renderRows(source, rows->top, rows->bottom,
+                                  [&progress](long done, long total) {
+                                      progress(total > 0 ? static_cast<double>(done) /
+                                                               static_cast<double>(total)
+                                                         : 0.0);
+                                  })
+             : session.renderInStrips(source, strips.rowsPerStrip, progress);
+    bar.update(kTicks);
+    bar.finish();
+    rendered.readSeconds = source.readSeconds() - readBeforeRender;
+    rendered.renderSeconds = secondsSince(phaseStart) - rendered.readSeconds;
+    return rendered;
+}
+
 int runMerge(const Options &options, RunReport &report)
 {
     report.output = options.output;
@@ -310,6 +350,8 @@ int run(const Options &options, RunReport &report)
     planInput.threads = threadCount(options);
     planInput.fileBytesPerPixel =
         format.channels * static_cast<int>(runner::bytesPerChannel(format.naturalDepth));
+    planInput.rowAccess = format.rowAccess && clip.kind == ClipKind::ImageSequence;
+    planInput.rowBlock = format.rowBlock;
     planInput.budget = memoryBudget(options.memory);
     const StripPlan strips = planStrips(planInput);
     if (options.rows) {
@@ -318,9 +360,12 @@ int run(const Options &options, RunReport &report)
 
     ProgressBar bar(stderr, !options.quiet && isTerminal(stderr));
     const Rendered rendered =
-        strips.wholeClip ? renderWholeClip(session, clip, format, depth, choice, plan, options, bar)
-                         : renderThroughScratch(session, clip, format, depth, choice, plan, strips,
-                                                options.rows, bar);
+        strips.wholeClip
+            ? renderWholeClip(session, clip, format, depth, choice, plan, options, bar)
+        : strips.fromFiles ? renderFromFileRows(session, clip, format, depth, choice, plan, strips,
+                                                options.rows, bar)
+                           : renderThroughScratch(session, clip, format, depth, choice, plan,
+                                                  strips, options.rows, bar);
     const runner::World &plate = rendered.plate;
     report.plan = plan; // with the Divergence the render used
     if (choice.automatic) {
@@ -357,7 +402,12 @@ int run(const Options &options, RunReport &report)
                      report.renderBits, plan.frames.size(), clip.frameCount,
                      everyText(plan.every).c_str(), first + plan.start, first + plan.end,
                      report.numbering->describe().c_str());
-        if (!strips.wholeClip) {
+        if (strips.fromFiles) {
+            std::fprintf(stderr,
+                         "framemeld: within a budget of %s: read from the files in strips of %d "
+                         "rows\n",
+                         memoryText(planInput.budget).c_str(), strips.rowsPerStrip);
+        } else if (!strips.wholeClip) {
             std::fprintf(stderr,
                          "framemeld: within a budget of %s: %s of frames in a scratch file, "
                          "rendered in strips of %d rows\n",

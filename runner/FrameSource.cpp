@@ -12,6 +12,11 @@ void FrameSource::fillArea(int index, const PF_LRect &area, World &into)
     copyPixels(frame(index), area, into, 0, 0);
 }
 
+World FrameSource::takeArea(int, const PF_LRect &)
+{
+    return World();
+}
+
 InMemoryFrameSource::InMemoryFrameSource(int width, int height, PixelDepth depth,
                                          RowPadding padding)
     : width_(width), height_(height), depth_(depth), padding_(padding)

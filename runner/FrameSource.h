@@ -33,6 +33,13 @@ public:
     // of a frame without the rest overrides it, so a plate rendered in strips never needs whole
     // frames in memory.
     virtual void fillArea(int index, const PF_LRect &area, World &into);
+
+    // Frame `index` inside `area`, made ahead and handed over, or an invalid world when the
+    // source has none ready (the runner then makes a world and calls fillArea). A source that
+    // reads one area of every frame at once, on several threads, before the plug-in asks for the
+    // frames one by one, hands its worlds out here instead of copying them. Called only on the
+    // thread that sends commands; throws as frame() does.
+    virtual World takeArea(int index, const PF_LRect &area);
 };
 
 // Frames held in memory, filled in by the caller; for tests and small tools.

@@ -131,11 +131,16 @@ const World *frameFor(Session &session, RenderContext &render, A_long checkoutId
             }
             return &world;
         }
-        render.extraWorlds.emplace_back(width, height, source.depth());
-        World &part = render.extraWorlds.back();
-        if (width > 0 && height > 0) {
-            source.fillArea(*checkout.frame, area, part);
+        World taken = width > 0 && height > 0 ? source.takeArea(*checkout.frame, area) : World();
+        if (taken.valid()) {
+            render.extraWorlds.push_back(std::move(taken));
+        } else {
+            render.extraWorlds.emplace_back(width, height, source.depth());
+            if (width > 0 && height > 0) {
+                source.fillArea(*checkout.frame, area, render.extraWorlds.back());
+            }
         }
+        World &part = render.extraWorlds.back();
         // The source gets the world by reference and could have put another one in its place.
         if (!part.valid() || part.width() != width || part.height() != height ||
             part.depth() != source.depth()) {

@@ -4,6 +4,7 @@
 #include <exception>
 #include <limits>
 #include <mutex>
+#include <stdexcept>
 #include <thread>
 
 #include "cli/CliError.h"
@@ -16,7 +17,9 @@ namespace {
 void decodeStill(const std::string &path, const DecodeRequest &request, const FrameTarget &target,
                  PngFrameReader &pngReader)
 {
-    if (!pngReader.decode(path, request, target)) {
+    // The tool's PNG codec decodes whole frames; a strip of a file that only claims a format
+    // with row access (a PNG named .exr) goes to the library, which reads it row by row.
+    if (!request.wholeFrames() || !pngReader.decode(path, request, target)) {
         oiioModule().decodeStill(path, request, target);
     }
 }
@@ -98,6 +101,14 @@ void decodeFrames(const DecodeRequest &request)
 {
     if (request.frames.empty()) {
         return;
+    }
+    if (request.rowTop < 0 || request.rowTop >= request.rowEnd() ||
+        request.rowEnd() > request.format.height) {
+        throw std::invalid_argument("the rows to decode are not within the frame");
+    }
+    if (!request.wholeFrames() &&
+        (request.clip->kind == ClipKind::Movie || !request.format.rowAccess)) {
+        throw std::invalid_argument("this footage cannot be read a few rows at a time");
     }
     if (request.clip->kind == ClipKind::Movie) {
         oiioModule().decodeMovie(request);

@@ -31,8 +31,14 @@ struct DecodeRequest {
     std::vector<int> frames; // clip frame numbers, each read once, in any order
     Depth depth = Depth::Bits8;
     int threads = 1;
+    // The rows of each frame to decode, [rowTop, rowBottom) of the frame (rowBottom -1: to the
+    // last row); anything but the whole frame only for image sequences whose format has
+    // rowAccess (else std::invalid_argument).
+    int rowTop = 0;
+    int rowBottom = -1;
     // Called once per entry of `frames` (by index into it), possibly from several threads at
-    // once, before that frame is decoded; returns storage for width x height host pixels.
+    // once, before that frame is decoded; returns storage for width x (rowBottom - rowTop) host
+    // pixels, its first row the frame's row rowTop.
     std::function<FrameTarget(std::size_t index)> target;
     // When set, called once per entry of `frames`, on the thread that decoded it, as soon as the
     // frame is whole in its target; after it returns the decoder no longer touches that storage,
@@ -46,6 +52,8 @@ struct DecodeRequest {
     const std::atomic<bool> *cancel = nullptr;
 
     bool cancelled() const { return cancel != nullptr && cancel->load(); }
+    int rowEnd() const { return rowBottom < 0 ? format.height : rowBottom; }
+    bool wholeFrames() const { return rowTop == 0 && rowEnd() == format.height; }
 };
 
 // Throws RunError naming the file (and movie frame) on unreadable frames or frames whose size

@@ -19,6 +19,12 @@ struct FootageFormat {
     bool unassociatedAlpha = false;    // colour stored unpremultiplied (PNG, most TIFFs)
     Depth naturalDepth = Depth::Bits8; // 8-bit files at 8, 16-bit at 16, half and float at 32
     std::string sampleType;            // as OpenImageIO names it, for messages ("uint8", "half")
+    // Whether any run of rows can be read without decoding the rows above it (EXR scanline and
+    // tiled, TIFF strips and tiles, DPX), and the rows the file compresses together (an EXR
+    // block or tile row, a TIFF strip): reads that start and end on these never decode a block
+    // twice.
+    bool rowAccess = false;
+    int rowBlock = 1;
 };
 
 // Throws RunError naming `what` when a frame's size is not the clip's.

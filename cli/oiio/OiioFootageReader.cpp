@@ -149,14 +149,19 @@ template <typename Read> OIIO::TypeDesc readTypeOf()
 // The frame is the display window. Stored pixels (the data window) are placed where they belong
 // in it; pixels outside the data window are transparent, and stored pixels outside the display
 // window (overscan) are left out.
+//
+// Only the frame's rows [request.rowTop, request.rowEnd()) are decoded, the first of them into the
+// target's first row.
 template <typename Read, typename Host>
 void decodeRows(OIIO::ImageInput &input, int subimage, const std::string &what,
-                const FootageFormat &format, const FrameTarget &target,
-                const std::atomic<bool> *cancel)
+                const DecodeRequest &request, const FrameTarget &target)
 {
     static_assert(sizeof(HalfBits) == 2);
     const OIIO::ImageSpec &spec = input.spec();
-    checkFrameSize(what, spec.full_width, spec.full_height, format);
+    checkFrameSize(what, spec.full_width, spec.full_height, request.format);
+    const std::atomic<bool> *cancel = request.cancel;
+    const int windowTop = spec.full_y + request.rowTop;
+    const int windowBottom = spec.full_y + request.rowEnd();
     const ChannelMap map = channelMapFor(spec.nchannels, spec.alpha_channel);
     // Only the channels up to the last one used are read (EXR files may carry many more).
     const int channelEnd = std::max({map.red, map.green, map.blue, map.alpha}) + 1;
@@ -165,13 +170,13 @@ void decodeRows(OIIO::ImageInput &input, int subimage, const std::string &what,
 
     const int x0 = std::max(spec.x, spec.full_x);
     const int x1 = std::min(spec.x + spec.width, spec.full_x + spec.full_width);
-    const int top = std::max(spec.y, spec.full_y);
-    const int bottom = std::min(spec.y + spec.height, spec.full_y + spec.full_height);
+    const int top = std::max(spec.y, windowTop);
+    const int bottom = std::min(spec.y + spec.height, windowBottom);
     const bool covers = x0 == spec.full_x && x1 == spec.full_x + spec.full_width &&
-                        top == spec.full_y && bottom == spec.full_y + spec.full_height;
+                        top == windowTop && bottom == windowBottom;
     if (!covers) {
         const std::size_t rowBytes = static_cast<std::size_t>(spec.full_width) * 4 * sizeof(Host);
-        for (int y = 0; y < spec.full_height; ++y) {
+        for (int y = 0; y < windowBottom - windowTop; ++y) {
             std::memset(target.pixels + y * target.rowBytes, 0, rowBytes);
         }
     }
@@ -209,7 +214,7 @@ void decodeRows(OIIO::ImageInput &input, int subimage, const std::string &what,
             const Read *fileRow =
                 chunk + static_cast<std::size_t>(y - y0) * rowSamples + skipSamples;
             auto *hostRow =
-                reinterpret_cast<Host *>(target.pixels + (y - spec.full_y) * target.rowBytes) +
+                reinterpret_cast<Host *>(target.pixels + (y - windowTop) * target.rowBytes) +
                 hostOffset;
             convert(fileRow, chunkMap, runWidth, hostRow);
         }
@@ -223,17 +228,11 @@ void decodeFrom(OIIO::ImageInput &input, int subimage, const std::string &what,
                 const DecodeRequest &request, const FrameTarget &target)
 {
     switch (request.depth) {
-    case Depth::Bits8:
-        decodeRows<Read, std::uint8_t>(input, subimage, what, request.format, target,
-                                       request.cancel);
-        break;
+    case Depth::Bits8: decodeRows<Read, std::uint8_t>(input, subimage, what, request, target); break;
     case Depth::Bits16:
-        decodeRows<Read, std::uint16_t>(input, subimage, what, request.format, target,
-                                        request.cancel);
+        decodeRows<Read, std::uint16_t>(input, subimage, what, request, target);
         break;
-    case Depth::Float32:
-        decodeRows<Read, float>(input, subimage, what, request.format, target, request.cancel);
-        break;
+    case Depth::Float32: decodeRows<Read, float>(input, subimage, what, request, target); break;
     }
 }
 
@@ -253,6 +252,46 @@ void decodeInto(OIIO::ImageInput &input, int subimage, const std::string &what,
     case FileSamples::Half: decodeFrom<HalfBits>(input, subimage, what, request, target); break;
     case FileSamples::Float: decodeFrom<float>(input, subimage, what, request, target); break;
     }
+}
+
+// Formats whose readers reach any row through an offset table or a fixed row size, without
+// decoding the rows above it.
+bool hasRowAccess(OIIO::ImageInput &input)
+{
+    const std::string name = input.format_name();
+    return name == "openexr" || name == "tiff" || name == "dpx";
+}
+
+// Rows that an EXR block holds, by its compression (OpenEXR's own table).
+int exrBlockRows(const std::string &compression)
+{
+    const std::string method = compression.substr(0, compression.find(':'));
+    if (method == "zip" || method == "pxr24") {
+        return 16;
+    }
+    if (method == "piz" || method == "b44" || method == "b44a" || method == "dwaa") {
+        return 32;
+    }
+    if (method == "dwab") {
+        return 256;
+    }
+    return 1; // none, rle, zips
+}
+
+int rowBlockOf(OIIO::ImageInput &input)
+{
+    const OIIO::ImageSpec &spec = input.spec();
+    if (spec.tile_width > 0 && spec.tile_height > 0) {
+        return spec.tile_height;
+    }
+    const std::string name = input.format_name();
+    if (name == "openexr") {
+        return exrBlockRows(spec.get_string_attribute("compression", "none"));
+    }
+    if (name == "tiff") {
+        return std::clamp(spec.get_int_attribute("tiff:RowsPerStrip", 1), 1, spec.height);
+    }
+    return 1;
 }
 
 } // namespace
@@ -284,6 +323,10 @@ FootageFormat probeFootage(const Clip &clip)
     format.unassociatedAlpha = spec.get_int_attribute("oiio:UnassociatedAlpha", 0) != 0;
     format.naturalDepth = depthOf(spec.format);
     format.sampleType = spec.format.c_str();
+    if (clip.kind == ClipKind::ImageSequence) {
+        format.rowAccess = hasRowAccess(*input);
+        format.rowBlock = rowBlockOf(*input);
+    }
     return format;
 }
 

@@ -1,0 +1,149 @@
+#include "cli/footage/FileRowsFrameSource.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cstring>
+#include <stdexcept>
+
+namespace framemeld::cli {
+namespace {
+
+bool sameArea(const PF_LRect &a, const PF_LRect &b)
+{
+    return a.left == b.left && a.top == b.top && a.right == b.right && a.bottom == b.bottom;
+}
+
+FrameTarget targetOf(runner::World &world)
+{
+    return FrameTarget{world.row(0), static_cast<std::ptrdiff_t>(world.rowStride())};
+}
+
+} // namespace
+
+FileRowsFrameSource::FileRowsFrameSource(const Clip &clip, const FootageFormat &format,
+                                         Depth depth, int threads,
+                                         const std::atomic<bool> *cancel)
+    : clip_(clip), format_(format), depth_(depth), threads_(std::max(1, threads)), cancel_(cancel)
+{
+    if (clip.kind != ClipKind::ImageSequence || !format.rowAccess) {
+        throw std::invalid_argument("the footage cannot be read a few rows at a time");
+    }
+}
+
+void FileRowsFrameSource::sampleFrames(const std::vector<int> &frames)
+{
+    for (const int frame : frames) {
+        if (frame < 0 || frame >= clip_.frameCount) {
+            throw std::out_of_range("frame " + std::to_string(frame) + " is not in the clip");
+        }
+    }
+    sampled_ = frames;
+    std::sort(sampled_.begin(), sampled_.end());
+    sampled_.erase(std::unique(sampled_.begin(), sampled_.end()), sampled_.end());
+    ready_.clear();
+    prepared_ = PF_LRect{};
+}
+
+void FileRowsFrameSource::decodeRows(const std::vector<int> &frames, int top, int bottom,
+                                     int threads,
+                                     const std::function<FrameTarget(std::size_t)> &target)
+{
+    const auto start = std::chrono::steady_clock::now();
+    DecodeRequest request;
+    request.clip = &clip_;
+    request.format = format_;
+    request.depth = depth_;
+    request.threads = threads;
+    request.rowTop = top;
+    request.rowBottom = bottom;
+    request.cancel = cancel_;
+    request.frames = frames;
+    request.target = target;
+    decodeFrames(request);
+    readSeconds_ += std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    rowsRead_ += static_cast<long long>(frames.size()) * (bottom - top);
+}
+
+const runner::World &FileRowsFrameSource::frame(int index)
+{
+    const auto held = wholeFrames_.find(index);
+    if (held != wholeFrames_.end()) {
+        return held->second;
+    }
+    runner::World world(format_.width, format_.height, depth_);
+    if (format_.width > 0 && format_.height > 0) {
+        fillArea(index, PF_LRect{0, 0, format_.width, format_.height}, world);
+    }
+    return wholeFrames_.emplace(index, std::move(world)).first->second;
+}
+
+void FileRowsFrameSource::fillArea(int index, const PF_LRect &area, runner::World &into)
+{
+    if (index < 0 || index >= clip_.frameCount) {
+        throw std::out_of_range("frame " + std::to_string(index) + " is not in the clip");
+    }
+    if (area.left < 0 || area.top < 0 || area.right > format_.width ||
+        area.bottom > format_.height || area.left >= area.right || area.top >= area.bottom) {
+        throw std::invalid_argument("the area is empty or not within the frame");
+    }
+    if (!into.valid() || into.width() != area.right - area.left ||
+        into.height() != area.bottom - area.top || into.depth() != depth_) {
+        throw std::invalid_argument("the world does not have the area's size and the depth");
+    }
+    if (area.left == 0 && area.right == format_.width) {
+        decodeRows({index}, area.top, area.bottom, 1, [&into](std::size_t) {
+            return targetOf(into);
+        });
+        return;
+    }
+    // Files hold whole rows: decode them, keep the area's columns.
+    runner::World rows(format_.width, area.bottom - area.top, depth_);
+    decodeRows({index}, area.top, area.bottom, 1, [&rows](std::size_t) { return targetOf(rows); });
+    const std::size_t pixel = runner::bytesPerPixel(depth_);
+    const std::size_t bytes = static_cast<std::size_t>(area.right - area.left) * pixel;
+    for (int y = 0; y < into.height(); ++y) {
+        std::memcpy(into.row(y), rows.row(y) + static_cast<std::size_t>(area.left) * pixel, bytes);
+    }
+}
+
+runner::World FileRowsFrameSource::takeArea(int index, const PF_LRect &area)
+{
+    if (area.left != 0 || area.right != format_.width || area.top < 0 ||
+        area.bottom > format_.height || area.top >= area.bottom ||
+        !std::binary_search(sampled_.begin(), sampled_.end(), index)) {
+        return runner::World();
+    }
+    if (!sameArea(area, prepared_)) {
+        // The last strip's rows that were never asked for go before this strip's are made.
+        ready_.clear();
+        prepared_ = PF_LRect{};
+        std::vector<runner::World *> targets;
+        for (const int frame : sampled_) {
+            targets.push_back(
+                &ready_.emplace(frame, runner::World(format_.width, area.bottom - area.top, depth_))
+                     .first->second);
+        }
+        try {
+            decodeRows(sampled_, area.top, area.bottom, threads_,
+                       [&targets](std::size_t i) { return targetOf(*targets[i]); });
+        } catch (...) {
+            ready_.clear();
+            throw;
+        }
+        prepared_ = area;
+    }
+    const auto found = ready_.find(index);
+    if (found == ready_.end()) {
+        return runner::World();
+    }
+    runner::World world = std::move(found->second);
+    ready_.erase(found);
+    return world;
+}
+
+double FileRowsFrameSource::framesRead() const
+{
+    return format_.height > 0 ? static_cast<double>(rowsRead_) / format_.height : 0.0;
+}
+
+} // namespace framemeld::cli
