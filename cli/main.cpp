@@ -359,13 +359,16 @@ int run(const Options &options, RunReport &report)
     }
 
     ProgressBar bar(stderr, !options.quiet && isTerminal(stderr));
+    // A farm node's band of rows is read from the files alone whenever they allow it, whatever
+    // the budget: the node then decodes its share of each frame, not the whole.
+    const bool fromFiles = strips.fromFiles || (options.rows && planInput.rowAccess);
     const Rendered rendered =
-        strips.wholeClip
+        fromFiles ? renderFromFileRows(session, clip, format, depth, choice, plan, strips,
+                                       options.rows, bar)
+        : strips.wholeClip
             ? renderWholeClip(session, clip, format, depth, choice, plan, options, bar)
-        : strips.fromFiles ? renderFromFileRows(session, clip, format, depth, choice, plan, strips,
-                                                options.rows, bar)
-                           : renderThroughScratch(session, clip, format, depth, choice, plan,
-                                                  strips, options.rows, bar);
+            : renderThroughScratch(session, clip, format, depth, choice, plan, strips,
+                                   options.rows, bar);
     const runner::World &plate = rendered.plate;
     report.plan = plan; // with the Divergence the render used
     if (choice.automatic) {
@@ -402,7 +405,10 @@ int run(const Options &options, RunReport &report)
                      report.renderBits, plan.frames.size(), clip.frameCount,
                      everyText(plan.every).c_str(), first + plan.start, first + plan.end,
                      report.numbering->describe().c_str());
-        if (strips.fromFiles) {
+        if (options.rows && fromFiles) {
+            std::fprintf(stderr, "framemeld: rows %d:%d read from the files\n", options.rows->top,
+                         options.rows->bottom);
+        } else if (fromFiles) {
             std::fprintf(stderr,
                          "framemeld: within a budget of %s: read from the files in strips of %d "
                          "rows\n",
