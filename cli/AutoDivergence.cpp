@@ -243,6 +243,27 @@ NoiseEstimate estimateTemporalNoise(runner::FrameSource &source, const std::vect
     return finish(histogram);
 }
 
+NoiseEstimate estimateTemporalNoise(int width, int height, PixelDepth depth,
+                                    const std::vector<int> &frames, const FrameRowGather &gather)
+{
+    if (frames.size() < 2) {
+        return {};
+    }
+    const std::vector<int> rows = noiseSampleRows(width, height);
+    if (rows.empty()) {
+        return {};
+    }
+    World across(width, static_cast<int>(frames.size()), depth);
+    DifferenceHistogram histogram(depth);
+    for (const int row : rows) {
+        gather(row, frames, across);
+        for (int i = 1; i < across.height(); ++i) {
+            addPair(across, {i - 1}, across, {i}, histogram);
+        }
+    }
+    return finish(histogram);
+}
+
 double divergenceForNoise(double sigma, PixelDepth depth)
 {
     // In full scale, at most the slider's 100.

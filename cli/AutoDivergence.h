@@ -4,6 +4,7 @@
 // wobble (sensor grain, compression) agrees with itself, and no wider, or whatever lingers in
 // front of it merges with it; the width of that wobble is a property of the clip.
 
+#include <functional>
 #include <vector>
 
 #include "runner/FrameSource.h"
@@ -32,6 +33,18 @@ NoiseEstimate estimateTemporalNoise(const std::vector<const runner::World *> &fr
 // value does not depend on how the frames are held. `frames` are clip indices in sampled order;
 // only two frames' sampled rows are in memory at once.
 NoiseEstimate estimateTemporalNoise(runner::FrameSource &source, const std::vector<int> &frames);
+
+// Row `row` of each of `frames` (clip indices, in sampled order) into row i of `into`, a world
+// of the frame's width, frames.size() rows and the render depth.
+using FrameRowGather =
+    std::function<void(int row, const std::vector<int> &frames, runner::World &into)>;
+
+// The same estimate again, gathered one sampled row at a time across every frame, for a source
+// that reads a row of many frames at once faster than many rows of one (footage read from its
+// files on several threads); only one row of each frame is in memory at once. The differences
+// are the same, so is the value.
+NoiseEstimate estimateTemporalNoise(int width, int height, runner::PixelDepth depth,
+                                    const std::vector<int> &frames, const FrameRowGather &gather);
 
 // The rows the estimate reads from a frame of this size: a fixed number apart, set by the size
 // alone.

@@ -247,9 +247,18 @@ Rendered renderFromFileRows(PluginSession &session, const Clip &clip, const Foot
     Rendered rendered;
     FileRowsFrameSource source(clip, format, depth, strips.decodeThreads, &session.cancelFlag());
     source.sampleFrames(plan.frames);
-    // The estimate reads its few rows of each frame from the files, apart from the strips.
+    // The estimate reads its few rows of each frame from the files, apart from the strips, a row
+    // of every frame at a time.
     chooseDivergence(
-        choice, depth, [&] { return estimateTemporalNoise(source, plan.frames); }, plan, rendered);
+        choice, depth,
+        [&] {
+            return estimateTemporalNoise(
+                format.width, format.height, depth, plan.frames,
+                [&source](int row, const std::vector<int> &frames, runner::World &into) {
+                    source.gatherRow(row, frames, into);
+                });
+        },
+        plan, rendered);
     const double readBeforeRender = source.readSeconds();
 
     const auto phaseStart = std::chrono::steady_clock::now();

@@ -141,6 +141,21 @@ runner::World FileRowsFrameSource::takeArea(int index, const PF_LRect &area)
     return world;
 }
 
+void FileRowsFrameSource::gatherRow(int row, const std::vector<int> &frames, runner::World &into)
+{
+    if (row < 0 || row >= format_.height) {
+        throw std::invalid_argument("the row is not within the frame");
+    }
+    if (!into.valid() || into.width() != format_.width ||
+        into.height() != static_cast<int>(frames.size()) || into.depth() != depth_) {
+        throw std::invalid_argument("the world does not hold a row of each frame at the depth");
+    }
+    const std::ptrdiff_t stride = into.rowStride();
+    decodeRows(frames, row, row + 1, threads_, [&into, stride](std::size_t i) {
+        return FrameTarget{into.row(static_cast<int>(i)), stride};
+    });
+}
+
 double FileRowsFrameSource::framesRead() const
 {
     return format_.height > 0 ? static_cast<double>(rowsRead_) / format_.height : 0.0;

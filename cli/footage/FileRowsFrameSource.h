@@ -39,6 +39,10 @@ public:
     // sampled and frames already handed out for this area.
     runner::World takeArea(int index, const PF_LRect &area) override;
 
+    // Row `row` of each of `frames` into row i of `into` (the frame's width, frames.size() rows,
+    // the depth), the frames decoded on all threads at once.
+    void gatherRow(int row, const std::vector<int> &frames, runner::World &into);
+
     // Time spent decoding so far, and frames' rows decoded (in frames: rows / height).
     double readSeconds() const { return readSeconds_; }
     double framesRead() const;

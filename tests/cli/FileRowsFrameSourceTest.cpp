@@ -164,6 +164,14 @@ TEST(FileRowsFrameSource, EveryStripIsTheWholeFramesRowsForEveryLayoutAndDepth)
                           0);
             }
             EXPECT_TRUE(sameRows(whole.frame(2), 0, rows.frame(2)));
+            // One row of several frames at once, in the order asked (the noise estimate's reads).
+            World across(kWidth, 3, depth);
+            rows.gatherRow(41, {2, 0, 2}, across);
+            for (int i = 0; i < 3; ++i) {
+                EXPECT_EQ(std::memcmp(across.row(i), whole.frame(i == 1 ? 0 : 2).row(41),
+                                      kWidth * pixel),
+                          0);
+            }
         }
     }
 }
