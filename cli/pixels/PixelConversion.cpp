@@ -1,5 +1,7 @@
 #include "cli/pixels/PixelConversion.h"
 
+#include "cli/pixels/HalfRowVector.h"
+
 #include <array>
 #include <cstddef>
 #include <cstring>
@@ -213,6 +215,11 @@ void fileRowToHost(const File *file, const ChannelMap &map, int width, Host *hos
 template <typename Host>
 void halfRowToHost(const std::uint16_t *file, const ChannelMap &map, int width, Host *host)
 {
+    if constexpr (std::is_same_v<Host, float>) {
+        if (halfRowToFloatVector(file, map, width, host)) {
+            return;
+        }
+    }
     const Host *table = halfTable<Host>().data();
     anyRowToHost(file, map, width, host, [table](std::uint16_t bits) { return table[bits]; });
 }

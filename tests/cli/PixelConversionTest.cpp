@@ -1,4 +1,5 @@
 #include "cli/pixels/PixelConversion.h"
+#include "cli/pixels/HalfRowVector.h"
 
 #include <gtest/gtest.h>
 
@@ -284,3 +285,116 @@ TEST(RowConversion, LayoutLoopsGiveWhatTheGeneralLoopGives)
         }
     }
 }
+
+// The vector route for half rows against halfToFloat bit for bit, in the four layouts it takes:
+// every finite half value (subnormals and both zeros included) in each channel position, and row
+// widths that end at each point of the vector steps. A row holding an infinity or a NaN anywhere
+// goes to the scalar conversion, which keeps a signalling NaN's payload as it is.
+namespace {
+
+std::uint32_t bitsOf(float value)
+{
+    std::uint32_t bits = 0;
+    std::memcpy(&bits, &value, sizeof bits);
+    return bits;
+}
+
+// Differences between the host row and what halfToFloat gives sample by sample.
+int countHalfRowDifferences(const std::vector<std::uint16_t> &file, const ChannelMap &map,
+                            int width, const std::vector<float> &host)
+{
+    int differences = 0;
+    for (int x = 0; x < width; ++x) {
+        const std::uint16_t *s = file.data() + static_cast<std::size_t>(x * map.fileChannels);
+        const float want[4] = {map.alpha < 0 ? 1.0f : halfToFloat(s[map.alpha]),
+                               halfToFloat(s[map.red]), halfToFloat(s[map.green]),
+                               halfToFloat(s[map.blue])};
+        for (int c = 0; c < 4; ++c) {
+            const float got = host[static_cast<std::size_t>(x * 4 + c)];
+            if (bitsOf(got) != bitsOf(want[c]) && ++differences <= 3) {
+                ADD_FAILURE() << map.fileChannels << " channels, width " << width << ", pixel " << x
+                              << " component " << c << ": 0x" << std::hex << bitsOf(got)
+                              << " against 0x" << bitsOf(want[c]);
+            }
+        }
+    }
+    return differences;
+}
+
+const std::vector<std::pair<int, int>> kVectorLayouts = {{1, -1}, {2, 1}, {3, -1}, {4, 3}};
+
+TEST(HalfRowVector, FiniteRowsGiveTheScalarBitsInEveryLayoutAndWidth)
+{
+    std::vector<std::uint16_t> finite;
+    for (std::uint32_t v = 0; v < 65536; ++v) {
+        if ((v & 0x7c00u) != 0x7c00u) {
+            finite.push_back(static_cast<std::uint16_t>(v));
+        }
+    }
+    for (const auto &[channels, alpha] : kVectorLayouts) {
+        const ChannelMap map = channelMapFor(channels, alpha);
+        // Every finite value once per channel position; then short rows for the tails.
+        std::vector<int> widths = {static_cast<int>(finite.size()) + 1};
+        for (int w = 1; w <= 9; ++w) {
+            widths.push_back(w);
+        }
+        for (const int width : widths) {
+            std::vector<std::uint16_t> file(static_cast<std::size_t>(width * channels));
+            for (std::size_t i = 0; i < file.size(); ++i) {
+                // Each channel walks through every value, from its own starting point.
+                const std::size_t x = i / static_cast<std::size_t>(channels);
+                const std::size_t c = i % static_cast<std::size_t>(channels);
+                file[i] = finite[(x + c * 9973) % finite.size()];
+            }
+            // One sample past the row, which no conversion may read into the host.
+            file.push_back(0x7e00);
+            std::vector<float> host(static_cast<std::size_t>(width * 4), -7.0f);
+            EXPECT_EQ(halfRowToFloatVector(file.data(), map, width, host.data()),
+                      hasHalfRowVector());
+            halfRowToHost(file.data(), map, width, host.data());
+            EXPECT_EQ(countHalfRowDifferences(file, map, width, host), 0);
+        }
+    }
+}
+
+TEST(HalfRowVector, RowsWithInfinitiesOrNaNsKeepTheScalarBits)
+{
+    constexpr int kWidth = 37;
+    for (const auto &[channels, alpha] : kVectorLayouts) {
+        const ChannelMap map = channelMapFor(channels, alpha);
+        const int samples = kWidth * channels;
+        for (const std::uint16_t special :
+             {std::uint16_t{0x7c00}, std::uint16_t{0xfc00}, std::uint16_t{0x7c01},
+              std::uint16_t{0xfd55}, std::uint16_t{0x7e00}}) {
+            for (const int at : {0, samples / 2, samples - 1}) {
+                std::vector<std::uint16_t> file(static_cast<std::size_t>(samples));
+                for (int i = 0; i < samples; ++i) {
+                    file[static_cast<std::size_t>(i)] = static_cast<std::uint16_t>(0x3000 + i);
+                }
+                file[static_cast<std::size_t>(at)] = special;
+                std::vector<float> host(kWidth * 4, -7.0f);
+                EXPECT_FALSE(halfRowToFloatVector(file.data(), map, kWidth, host.data()));
+                EXPECT_EQ(host[0], -7.0f) << "the vector route wrote before giving up";
+                halfRowToHost(file.data(), map, kWidth, host.data());
+                EXPECT_EQ(countHalfRowDifferences(file, map, kWidth, host), 0)
+                    << "0x" << std::hex << special << " at " << std::dec << at;
+            }
+        }
+    }
+    // A signalling NaN keeps its payload (the processor's conversion would make it quiet).
+    const std::uint16_t signalling[3] = {0x7c01, 0x3c00, 0x3c00};
+    float host[4] = {};
+    halfRowToHost(signalling, channelMapFor(3, -1), 1, host);
+    EXPECT_EQ(bitsOf(host[1]), 0x7f802000u);
+}
+
+TEST(HalfRowVector, OtherLayoutsAreLeftToTheGeneralLoop)
+{
+    const std::vector<std::uint16_t> file(5 * 4, 0x3c00);
+    std::vector<float> host(4 * 4);
+    EXPECT_FALSE(halfRowToFloatVector(file.data(), channelMapFor(5, 3), 4, host.data()));
+    EXPECT_FALSE(halfRowToFloatVector(file.data(), channelMapFor(4, 0), 4, host.data()));
+    EXPECT_FALSE(halfRowToFloatVector(file.data(), channelMapFor(4, -1), 4, host.data()));
+}
+
+} // namespace
