@@ -209,6 +209,10 @@ void fileRowToHost(const File *file, const ChannelMap &map, int width, Host *hos
         eightBitRowToHost(file, map, width, host);
         return;
     }
+    if constexpr (std::is_same_v<File, std::uint16_t> && std::is_same_v<Host, std::uint16_t>) {
+        anyRowToHost(file, map, width, host, [](std::uint16_t v) { return fileToHost16(v); });
+        return;
+    }
     anyRowToHost(file, map, width, host, toHostSample<File, Host>);
 }
 

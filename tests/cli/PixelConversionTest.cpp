@@ -23,6 +23,12 @@ TEST(SixteenBitScale, MapsFileRangeOntoTheHostsWithRounding)
     EXPECT_EQ(fileToHost16(65535), 32768);
     EXPECT_EQ(fileToHost16(1), 1);         // 0.50001 rounds up
     EXPECT_EQ(fileToHost16(32767), 16384); // 16383.75 -> 16384
+    for (std::uint32_t v = 0; v <= 65535; ++v) {
+        // The shortcut against the general rounding formula, for every value.
+        ASSERT_EQ(fileToHost16(static_cast<std::uint16_t>(v)),
+                  (toHostSample<std::uint16_t, std::uint16_t>(static_cast<std::uint16_t>(v))))
+            << v;
+    }
     EXPECT_EQ(hostToFile16(32768), 65535);
     EXPECT_EQ(hostToFile16(16384), 32768); // 32767.5 rounds up
     EXPECT_EQ(hostToFile16(40000), 65535); // past the host's full scale: clipped
