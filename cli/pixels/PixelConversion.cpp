@@ -1,5 +1,6 @@
 #include "cli/pixels/PixelConversion.h"
 
+#include "cli/pixels/ByteRowVector.h"
 #include "cli/pixels/HalfRowVector.h"
 
 #include <array>
@@ -202,7 +203,8 @@ void fileRowToHost(const File *file, const ChannelMap &map, int width, Host *hos
 {
     if constexpr (std::is_same_v<File, std::uint8_t>) {
         if constexpr (std::is_same_v<Host, std::uint8_t>) {
-            if (copyEightBitRgb(file, map, width, host)) {
+            if (byteRowToHostVector(file, map, width, host) ||
+                copyEightBitRgb(file, map, width, host)) {
                 return;
             }
         }

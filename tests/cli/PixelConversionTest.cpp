@@ -1,4 +1,5 @@
 #include "cli/pixels/PixelConversion.h"
+#include "cli/pixels/ByteRowVector.h"
 #include "cli/pixels/HalfRowVector.h"
 
 #include <gtest/gtest.h>
@@ -401,6 +402,56 @@ TEST(HalfRowVector, OtherLayoutsAreLeftToTheGeneralLoop)
     EXPECT_FALSE(halfRowToFloatVector(file.data(), channelMapFor(5, 3), 4, host.data()));
     EXPECT_FALSE(halfRowToFloatVector(file.data(), channelMapFor(4, 0), 4, host.data()));
     EXPECT_FALSE(halfRowToFloatVector(file.data(), channelMapFor(4, -1), 4, host.data()));
+}
+
+} // namespace
+
+// The byte shuffle for 8-bit rows at 8 bits against the plain per-pixel copy, in the four layouts
+// it takes, at every width up to a few vector steps (each tail length, the RGB loop's early stop)
+// and one long row; the host bytes past the row stay untouched.
+namespace {
+
+TEST(ByteRowVector, CopiesEveryLayoutAndWidthAsThePlainLoop)
+{
+    for (const auto &[channels, alpha] : kVectorLayouts) {
+        const ChannelMap map = channelMapFor(channels, alpha);
+        std::vector<int> widths = {1920};
+        for (int w = 1; w <= 21; ++w) {
+            widths.push_back(w);
+        }
+        for (const int width : widths) {
+            std::vector<std::uint8_t> file(static_cast<std::size_t>(width * channels));
+            for (std::size_t i = 0; i < file.size(); ++i) {
+                file[i] = static_cast<std::uint8_t>(i * 37 + 11);
+            }
+            std::vector<std::uint8_t> host(static_cast<std::size_t>(width * 4 + 16), 0x5a);
+            EXPECT_EQ(byteRowToHostVector(file.data(), map, width, host.data()),
+                      hasByteRowVector());
+            std::fill(host.begin(), host.end(), 0x5a);
+            fileRowToHost(file.data(), map, width, host.data());
+            int differences = 0;
+            for (int x = 0; x < width; ++x) {
+                const std::uint8_t *s = file.data() + x * channels;
+                const std::uint8_t want[4] = {alpha < 0 ? std::uint8_t{255} : s[map.alpha],
+                                              s[map.red], s[map.green], s[map.blue]};
+                for (int c = 0; c < 4; ++c) {
+                    if (host[static_cast<std::size_t>(x * 4 + c)] != want[c] &&
+                        ++differences <= 3) {
+                        ADD_FAILURE() << channels << " channels, width " << width << ", pixel " << x
+                                      << " component " << c;
+                    }
+                }
+            }
+            EXPECT_EQ(differences, 0);
+            for (std::size_t i = static_cast<std::size_t>(width * 4); i < host.size(); ++i) {
+                ASSERT_EQ(host[i], 0x5a) << "written past the row at width " << width;
+            }
+        }
+    }
+    std::vector<std::uint8_t> host(16);
+    const std::vector<std::uint8_t> five(20, 1);
+    EXPECT_FALSE(byteRowToHostVector(five.data(), channelMapFor(5, 3), 4, host.data()));
+    EXPECT_FALSE(byteRowToHostVector(five.data(), channelMapFor(4, 0), 4, host.data()));
 }
 
 } // namespace
