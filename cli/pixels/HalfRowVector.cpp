@@ -4,7 +4,10 @@
 
 // Only the functions below are compiled for AVX and F16C (through a target attribute), and they
 // run only after the processor was asked, so one build serves processors without them.
-#if (defined(__GNUC__) || defined(__clang__)) && defined(__x86_64__)
+// Left out of gcc builds for Windows, as the engine's AVX2 kernels are: gcc cannot align the stack
+// to 32 bytes there, yet may spill 256-bit registers with aligned moves.
+#if (defined(__GNUC__) || defined(__clang__)) && defined(__x86_64__) &&                            \
+    !(defined(_WIN32) && defined(__GNUC__) && !defined(__clang__))
 #include <immintrin.h>
 #define FRAMEMELD_F16C_ROWS 1
 #define FRAMEMELD_F16C __attribute__((target("avx,f16c")))
