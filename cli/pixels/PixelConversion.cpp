@@ -1,5 +1,8 @@
 #include "cli/pixels/PixelConversion.h"
 
+#include "cli/pixels/ByteRowVector.h"
+#include "cli/pixels/HalfRowVector.h"
+
 #include <array>
 #include <cstddef>
 #include <cstring>
@@ -200,11 +203,16 @@ void fileRowToHost(const File *file, const ChannelMap &map, int width, Host *hos
 {
     if constexpr (std::is_same_v<File, std::uint8_t>) {
         if constexpr (std::is_same_v<Host, std::uint8_t>) {
-            if (copyEightBitRgb(file, map, width, host)) {
+            if (byteRowToHostVector(file, map, width, host) ||
+                copyEightBitRgb(file, map, width, host)) {
                 return;
             }
         }
         eightBitRowToHost(file, map, width, host);
+        return;
+    }
+    if constexpr (std::is_same_v<File, std::uint16_t> && std::is_same_v<Host, std::uint16_t>) {
+        anyRowToHost(file, map, width, host, [](std::uint16_t v) { return fileToHost16(v); });
         return;
     }
     anyRowToHost(file, map, width, host, toHostSample<File, Host>);
@@ -213,6 +221,11 @@ void fileRowToHost(const File *file, const ChannelMap &map, int width, Host *hos
 template <typename Host>
 void halfRowToHost(const std::uint16_t *file, const ChannelMap &map, int width, Host *host)
 {
+    if constexpr (std::is_same_v<Host, float>) {
+        if (halfRowToFloatVector(file, map, width, host)) {
+            return;
+        }
+    }
     const Host *table = halfTable<Host>().data();
     anyRowToHost(file, map, width, host, [table](std::uint16_t bits) { return table[bits]; });
 }

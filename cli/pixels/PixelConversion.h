@@ -28,9 +28,10 @@ ChannelMap channelMapFor(int fileChannels, int alphaChannel);
 
 inline std::uint16_t fileToHost16(std::uint16_t v)
 {
-    // v * 32768 / 65535 never ends in exactly .5 (65535 is odd), so adding just under half a
-    // step rounds to nearest.
-    return static_cast<std::uint16_t>((static_cast<std::uint32_t>(v) * 32768u + 32767u) / 65535u);
+    // v * 32768 / 65535 is v / 2 + v / 131070, the second term under a half: rounded to nearest
+    // that is v / 2 for even v and (v + 1) / 2 for odd v (the exact value lies just above the
+    // half). Without the division, rows of it vectorise (an average with zero).
+    return static_cast<std::uint16_t>((static_cast<std::uint32_t>(v) + 1u) >> 1);
 }
 
 inline std::uint16_t hostToFile16(std::uint16_t h)

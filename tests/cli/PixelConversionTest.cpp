@@ -1,4 +1,6 @@
 #include "cli/pixels/PixelConversion.h"
+#include "cli/pixels/ByteRowVector.h"
+#include "cli/pixels/HalfRowVector.h"
 
 #include <gtest/gtest.h>
 
@@ -22,6 +24,12 @@ TEST(SixteenBitScale, MapsFileRangeOntoTheHostsWithRounding)
     EXPECT_EQ(fileToHost16(65535), 32768);
     EXPECT_EQ(fileToHost16(1), 1);         // 0.50001 rounds up
     EXPECT_EQ(fileToHost16(32767), 16384); // 16383.75 -> 16384
+    for (std::uint32_t v = 0; v <= 65535; ++v) {
+        // The shortcut against the general rounding formula, for every value.
+        ASSERT_EQ(fileToHost16(static_cast<std::uint16_t>(v)),
+                  (toHostSample<std::uint16_t, std::uint16_t>(static_cast<std::uint16_t>(v))))
+            << v;
+    }
     EXPECT_EQ(hostToFile16(32768), 65535);
     EXPECT_EQ(hostToFile16(16384), 32768); // 32767.5 rounds up
     EXPECT_EQ(hostToFile16(40000), 65535); // past the host's full scale: clipped
@@ -284,3 +292,166 @@ TEST(RowConversion, LayoutLoopsGiveWhatTheGeneralLoopGives)
         }
     }
 }
+
+// The vector route for half rows against halfToFloat bit for bit, in the four layouts it takes:
+// every finite half value (subnormals and both zeros included) in each channel position, and row
+// widths that end at each point of the vector steps. A row holding an infinity or a NaN anywhere
+// goes to the scalar conversion, which keeps a signalling NaN's payload as it is.
+namespace {
+
+std::uint32_t bitsOf(float value)
+{
+    std::uint32_t bits = 0;
+    std::memcpy(&bits, &value, sizeof bits);
+    return bits;
+}
+
+// Differences between the host row and what halfToFloat gives sample by sample.
+int countHalfRowDifferences(const std::vector<std::uint16_t> &file, const ChannelMap &map,
+                            int width, const std::vector<float> &host)
+{
+    int differences = 0;
+    for (int x = 0; x < width; ++x) {
+        const std::uint16_t *s = file.data() + static_cast<std::size_t>(x * map.fileChannels);
+        const float want[4] = {map.alpha < 0 ? 1.0f : halfToFloat(s[map.alpha]),
+                               halfToFloat(s[map.red]), halfToFloat(s[map.green]),
+                               halfToFloat(s[map.blue])};
+        for (int c = 0; c < 4; ++c) {
+            const float got = host[static_cast<std::size_t>(x * 4 + c)];
+            if (bitsOf(got) != bitsOf(want[c]) && ++differences <= 3) {
+                ADD_FAILURE() << map.fileChannels << " channels, width " << width << ", pixel " << x
+                              << " component " << c << ": 0x" << std::hex << bitsOf(got)
+                              << " against 0x" << bitsOf(want[c]);
+            }
+        }
+    }
+    return differences;
+}
+
+const std::vector<std::pair<int, int>> kVectorLayouts = {{1, -1}, {2, 1}, {3, -1}, {4, 3}};
+
+TEST(HalfRowVector, FiniteRowsGiveTheScalarBitsInEveryLayoutAndWidth)
+{
+    std::vector<std::uint16_t> finite;
+    for (std::uint32_t v = 0; v < 65536; ++v) {
+        if ((v & 0x7c00u) != 0x7c00u) {
+            finite.push_back(static_cast<std::uint16_t>(v));
+        }
+    }
+    for (const auto &[channels, alpha] : kVectorLayouts) {
+        const ChannelMap map = channelMapFor(channels, alpha);
+        // Every finite value once per channel position; then short rows for the tails.
+        std::vector<int> widths = {static_cast<int>(finite.size()) + 1};
+        for (int w = 1; w <= 9; ++w) {
+            widths.push_back(w);
+        }
+        for (const int width : widths) {
+            std::vector<std::uint16_t> file(static_cast<std::size_t>(width * channels));
+            for (std::size_t i = 0; i < file.size(); ++i) {
+                // Each channel walks through every value, from its own starting point.
+                const std::size_t x = i / static_cast<std::size_t>(channels);
+                const std::size_t c = i % static_cast<std::size_t>(channels);
+                file[i] = finite[(x + c * 9973) % finite.size()];
+            }
+            // One sample past the row, which no conversion may read into the host.
+            file.push_back(0x7e00);
+            std::vector<float> host(static_cast<std::size_t>(width * 4), -7.0f);
+            EXPECT_EQ(halfRowToFloatVector(file.data(), map, width, host.data()),
+                      hasHalfRowVector());
+            halfRowToHost(file.data(), map, width, host.data());
+            EXPECT_EQ(countHalfRowDifferences(file, map, width, host), 0);
+        }
+    }
+}
+
+TEST(HalfRowVector, RowsWithInfinitiesOrNaNsKeepTheScalarBits)
+{
+    constexpr int kWidth = 37;
+    for (const auto &[channels, alpha] : kVectorLayouts) {
+        const ChannelMap map = channelMapFor(channels, alpha);
+        const int samples = kWidth * channels;
+        for (const std::uint16_t special :
+             {std::uint16_t{0x7c00}, std::uint16_t{0xfc00}, std::uint16_t{0x7c01},
+              std::uint16_t{0xfd55}, std::uint16_t{0x7e00}}) {
+            for (const int at : {0, samples / 2, samples - 1}) {
+                std::vector<std::uint16_t> file(static_cast<std::size_t>(samples));
+                for (int i = 0; i < samples; ++i) {
+                    file[static_cast<std::size_t>(i)] = static_cast<std::uint16_t>(0x3000 + i);
+                }
+                file[static_cast<std::size_t>(at)] = special;
+                std::vector<float> host(kWidth * 4, -7.0f);
+                EXPECT_FALSE(halfRowToFloatVector(file.data(), map, kWidth, host.data()));
+                EXPECT_EQ(host[0], -7.0f) << "the vector route wrote before giving up";
+                halfRowToHost(file.data(), map, kWidth, host.data());
+                EXPECT_EQ(countHalfRowDifferences(file, map, kWidth, host), 0)
+                    << "0x" << std::hex << special << " at " << std::dec << at;
+            }
+        }
+    }
+    // A signalling NaN keeps its payload (the processor's conversion would make it quiet).
+    const std::uint16_t signalling[3] = {0x7c01, 0x3c00, 0x3c00};
+    float host[4] = {};
+    halfRowToHost(signalling, channelMapFor(3, -1), 1, host);
+    EXPECT_EQ(bitsOf(host[1]), 0x7f802000u);
+}
+
+TEST(HalfRowVector, OtherLayoutsAreLeftToTheGeneralLoop)
+{
+    const std::vector<std::uint16_t> file(5 * 4, 0x3c00);
+    std::vector<float> host(4 * 4);
+    EXPECT_FALSE(halfRowToFloatVector(file.data(), channelMapFor(5, 3), 4, host.data()));
+    EXPECT_FALSE(halfRowToFloatVector(file.data(), channelMapFor(4, 0), 4, host.data()));
+    EXPECT_FALSE(halfRowToFloatVector(file.data(), channelMapFor(4, -1), 4, host.data()));
+}
+
+} // namespace
+
+// The byte shuffle for 8-bit rows at 8 bits against the plain per-pixel copy, in the four layouts
+// it takes, at every width up to a few vector steps (each tail length, the RGB loop's early stop)
+// and one long row; the host bytes past the row stay untouched.
+namespace {
+
+TEST(ByteRowVector, CopiesEveryLayoutAndWidthAsThePlainLoop)
+{
+    for (const auto &[channels, alpha] : kVectorLayouts) {
+        const ChannelMap map = channelMapFor(channels, alpha);
+        std::vector<int> widths = {1920};
+        for (int w = 1; w <= 21; ++w) {
+            widths.push_back(w);
+        }
+        for (const int width : widths) {
+            std::vector<std::uint8_t> file(static_cast<std::size_t>(width * channels));
+            for (std::size_t i = 0; i < file.size(); ++i) {
+                file[i] = static_cast<std::uint8_t>(i * 37 + 11);
+            }
+            std::vector<std::uint8_t> host(static_cast<std::size_t>(width * 4 + 16), 0x5a);
+            EXPECT_EQ(byteRowToHostVector(file.data(), map, width, host.data()),
+                      hasByteRowVector());
+            std::fill(host.begin(), host.end(), 0x5a);
+            fileRowToHost(file.data(), map, width, host.data());
+            int differences = 0;
+            for (int x = 0; x < width; ++x) {
+                const std::uint8_t *s = file.data() + x * channels;
+                const std::uint8_t want[4] = {alpha < 0 ? std::uint8_t{255} : s[map.alpha],
+                                              s[map.red], s[map.green], s[map.blue]};
+                for (int c = 0; c < 4; ++c) {
+                    if (host[static_cast<std::size_t>(x * 4 + c)] != want[c] &&
+                        ++differences <= 3) {
+                        ADD_FAILURE() << channels << " channels, width " << width << ", pixel " << x
+                                      << " component " << c;
+                    }
+                }
+            }
+            EXPECT_EQ(differences, 0);
+            for (std::size_t i = static_cast<std::size_t>(width * 4); i < host.size(); ++i) {
+                ASSERT_EQ(host[i], 0x5a) << "written past the row at width " << width;
+            }
+        }
+    }
+    std::vector<std::uint8_t> host(16);
+    const std::vector<std::uint8_t> five(20, 1);
+    EXPECT_FALSE(byteRowToHostVector(five.data(), channelMapFor(5, 3), 4, host.data()));
+    EXPECT_FALSE(byteRowToHostVector(five.data(), channelMapFor(4, 0), 4, host.data()));
+}
+
+} // namespace
