@@ -80,7 +80,7 @@ cleanup() { [[ -n $cgroup_dir && -d $cgroup_dir ]] && rmdir "$cgroup_dir" 2>/dev
 trap cleanup EXIT
 
 echo "load average before: $(cut -d' ' -f1-3 /proc/loadavg); $(nproc) cores, $(free -g | awk '/Mem:/ {print $2}') GiB"
-echo "clip: $frames frames of 3840x2160 half EXR (zip), $(du -sh "$clip" | cut -f1) on disk"
+echo "clip: $frames frames of 3840x2160 half EXR (zip), $(du -shL "$clip" | cut -f1) on disk"
 echo
 echo '| run | budget | wall s | CPU s | peak MiB | strips | the tool'"'"'s own summary |'
 echo '|---|---|---:|---:|---:|---|---|'
