@@ -1,8 +1,8 @@
 #pragma once
 // Decoded movie pictures (any of FFmpeg's pixel formats) into host pixels at the render depth.
-// The picture is first turned into interleaved RGB at the movie's own depth class (8 bits for
-// 8-bit sources, 16 for anything deeper, so 10- and 12-bit samples keep their steps), then into
-// the host world by the rules the still readers follow (see PixelConversion.h).
+// The picture is first turned into RGB at the movie's own depth class (8 bits for 8-bit sources,
+// 16 for anything deeper, so 10- and 12-bit samples keep their steps), then into the host world
+// by the rules the still readers follow (see PixelConversion.h).
 
 #include <memory>
 #include <string>

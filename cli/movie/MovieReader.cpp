@@ -190,8 +190,7 @@ public:
     MoviePass(const DecodeRequest &request, std::vector<Wanted> wanted)
         : request_(request), wanted_(std::move(wanted)),
           converter_(request.depth, request.format.hasAlpha, request.threads)
-    {
-    }
+    {}
 
     // One pass starting at the key frame before `seekFrame` (0: from the start). Returns false,
     // having handed nothing on, when the stream came back past the first requested frame: some
@@ -230,8 +229,7 @@ public:
                 keep(wanted_[next], *picture);
                 ++next;
             }
-            const long long passed =
-                std::min(frame, last) - std::max(first, previous + 1) + 1;
+            const long long passed = std::min(frame, last) - std::max(first, previous + 1) + 1;
             if (passed > 0) {
                 done_ += passed;
                 if (request_.progress) {
@@ -250,8 +248,7 @@ public:
             previous < 0 ? std::string("it has no pictures")
                          : "its last picture is frame " + std::to_string(previous);
         const std::string reason =
-            stream.readFailure().empty() ? lastPicture
-                                         : lastPicture + "; " + stream.readFailure();
+            stream.readFailure().empty() ? lastPicture : lastPicture + "; " + stream.readFailure();
         throw RunError(describe(wanted_[next].frame) + ": the movie ends before this frame (" +
                        reason + ")");
     }

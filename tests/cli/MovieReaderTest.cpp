@@ -70,22 +70,34 @@ std::vector<World> decode(const Movie &movie, const std::vector<int> &frames, Pi
     return worlds;
 }
 
-// FFmpeg's own decode of frame `frame` as RGB of `Sample` (8 or 16 bits), converted by the
-// scaler mode the reader uses; the reference the reader is held to.
+// FFmpeg's own decode of frame `frame` as interleaved RGB of `Sample` (8 or 16 bits), converted
+// as the reader converts (the scaler's area mode; 16 bits through planar RGB); the reference the
+// reader is held to.
 template <typename Sample>
 std::vector<Sample> referenceRgb(const TempDir &dir, const std::string &movie, int frame,
                                  std::size_t samples)
 {
+    const bool deep = sizeof(Sample) == 2;
     const std::string raw = dir.file("reference.rgb");
     EXPECT_TRUE(ffmpeg({"-i", movie, "-vf", "select=eq(n\\," + std::to_string(frame) + ")",
                         "-frames:v", "1", "-sws_flags", "area", "-pix_fmt",
-                        sizeof(Sample) == 1 ? "rgb24" : "rgb48le", "-f", "rawvideo", raw}));
+                        deep ? "gbrp16le" : "rgb24", "-f", "rawvideo", raw}));
     std::ifstream in(raw, std::ios::binary);
     std::vector<Sample> values(samples);
     in.read(reinterpret_cast<char *>(values.data()),
             static_cast<std::streamsize>(samples * sizeof(Sample)));
     EXPECT_EQ(static_cast<std::size_t>(in.gcount()), samples * sizeof(Sample));
-    return values;
+    if (!deep) {
+        return values;
+    }
+    const std::size_t pixels = samples / 3;
+    std::vector<Sample> interleaved(samples);
+    for (std::size_t i = 0; i < pixels; ++i) {
+        interleaved[i * 3] = values[2 * pixels + i]; // planes G, B, R
+        interleaved[i * 3 + 1] = values[i];
+        interleaved[i * 3 + 2] = values[pixels + i];
+    }
+    return interleaved;
 }
 
 // A 16-bit horizontal ramp, a different one for red, green and blue, moving with the frame.
@@ -121,7 +133,9 @@ std::string writeProRes(const TempDir &dir, int width, int height, int frames)
 std::size_t rgbIndex(int width, int x, int y, int c)
 {
     return (static_cast<std::size_t>(width) * static_cast<std::size_t>(y) +
-            static_cast<std::size_t>(x)) * 3 + static_cast<std::size_t>(c);
+            static_cast<std::size_t>(x)) *
+               3 +
+           static_cast<std::size_t>(c);
 }
 
 template <typename Sample> Sample component(const World &world, int x, int y, int c)
@@ -130,46 +144,56 @@ template <typename Sample> Sample component(const World &world, int x, int y, in
     return reinterpret_cast<const Sample *>(world.row(y))[x * 4 + 1 + c];
 }
 
-TEST(MovieReader, TenBitProResKeepsItsStepsAtSixteenAndThirtyTwoBits)
+TEST(MovieReader, TenBitMoviesKeepTheirStepsAtSixteenAndThirtyTwoBits)
 {
     if (!test::haveProgram("ffmpeg"))
-        GTEST_SKIP() << "ffmpeg makes the movie";
+        GTEST_SKIP() << "ffmpeg makes the movies";
     TempDir dir;
     constexpr int kW = 1024, kH = 16;
-    const std::string path = writeProRes(dir, kW, kH, 3);
-    if (path.empty())
-        GTEST_SKIP() << "ffmpeg has no ProRes encoder";
-    const Movie movie = openMovie(path);
-    ASSERT_EQ(movie.clip.frameCount, 3);
+    std::vector<std::string> movies;
+    const std::string prores = writeProRes(dir, kW, kH, 3);
+    if (!prores.empty())
+        movies.push_back(prores);
+    const std::string h264 = dir.file("ramp10.mp4");
+    if (ffmpeg({"-framerate", "25", "-start_number", "100", "-i", dir.file("ramp.%03d.png"), "-c:v",
+                "libx264", "-crf", "4", "-pix_fmt", "yuv420p10le", h264}))
+        movies.push_back(h264);
+    if (movies.empty())
+        GTEST_SKIP() << "ffmpeg has neither a ProRes nor a 10-bit H.264 encoder";
+    for (const std::string &path : movies) {
+        SCOPED_TRACE(path);
+        const Movie movie = openMovie(path);
+        ASSERT_EQ(movie.clip.frameCount, 3);
 
-    const auto reference = referenceRgb<std::uint16_t>(dir, path, 1, std::size_t{kW} * kH * 3);
-    const std::vector<World> at16 = decode(movie, {1}, PixelDepth::Bits16, 2);
-    const std::vector<World> at32 = decode(movie, {1}, PixelDepth::Float32, 2);
-    std::set<std::uint16_t> levels16;
-    std::set<float> levels32;
-    int worst16 = 0;
-    float worst32 = 0.0f;
-    for (int y = 0; y < kH; ++y) {
-        for (int x = 0; x < kW; ++x) {
-            for (int c = 0; c < 3; ++c) {
-                const std::uint16_t file = reference[rgbIndex(kW, x, y, c)];
-                const auto h16 = component<std::uint16_t>(at16[0], x, y, c);
-                const auto h32 = component<float>(at32[0], x, y, c);
-                worst16 = std::max(worst16, std::abs(int{h16} - int{fileToHost16(file)}));
-                worst32 = std::max(worst32, std::fabs(h32 - file / 65535.0f));
-                if (c == 0) {
-                    levels16.insert(h16);
-                    levels32.insert(h32);
+        const auto reference = referenceRgb<std::uint16_t>(dir, path, 1, std::size_t{kW} * kH * 3);
+        const std::vector<World> at16 = decode(movie, {1}, PixelDepth::Bits16, 2);
+        const std::vector<World> at32 = decode(movie, {1}, PixelDepth::Float32, 2);
+        std::set<std::uint16_t> levels16;
+        std::set<float> levels32;
+        int worst16 = 0;
+        float worst32 = 0.0f;
+        for (int y = 0; y < kH; ++y) {
+            for (int x = 0; x < kW; ++x) {
+                for (int c = 0; c < 3; ++c) {
+                    const std::uint16_t file = reference[rgbIndex(kW, x, y, c)];
+                    const auto h16 = component<std::uint16_t>(at16[0], x, y, c);
+                    const auto h32 = component<float>(at32[0], x, y, c);
+                    worst16 = std::max(worst16, std::abs(int{h16} - int{fileToHost16(file)}));
+                    worst32 = std::max(worst32, std::fabs(h32 - file / 65535.0f));
+                    if (c == 0) {
+                        levels16.insert(h16);
+                        levels32.insert(h32);
+                    }
                 }
             }
         }
+        // Through 8 bits the ramp could not have more than 256 levels.
+        EXPECT_GT(levels16.size(), 600u);
+        EXPECT_GT(levels32.size(), 600u);
+        // The reader converts as FFmpeg does; the host's 16-bit scale only rounds once more.
+        EXPECT_LE(worst16, 1);
+        EXPECT_LE(worst32, 1e-6f);
     }
-    // Through 8 bits the ramp could not have more than 256 levels.
-    EXPECT_GT(levels16.size(), 600u);
-    EXPECT_GT(levels32.size(), 600u);
-    // The reader converts as FFmpeg does; the host's 16-bit scale only rounds once more.
-    EXPECT_LE(worst16, 1);
-    EXPECT_LE(worst32, 1e-6f);
 }
 
 TEST(MovieReader, TheCodecsThreadCountDoesNotChangeASample)
@@ -181,9 +205,9 @@ TEST(MovieReader, TheCodecsThreadCountDoesNotChangeASample)
     const std::string h264 = dir.file("ramp.mp4");
     // BT.709-tagged, with B-frames: frame threads reorder, and the tag takes its own conversion.
     const bool haveH264 =
-        ffmpeg({"-framerate", "25", "-start_number", "100", "-i", dir.file("ramp.%03d.png"),
-                "-vf", "scale=out_color_matrix=bt709", "-colorspace", "bt709", "-c:v", "libx264",
-                "-bf", "3", "-g", "4", "-pix_fmt", "yuv420p", h264});
+        ffmpeg({"-framerate", "25", "-start_number", "100", "-i", dir.file("ramp.%03d.png"), "-vf",
+                "scale=out_color_matrix=bt709", "-colorspace", "bt709", "-c:v", "libx264", "-bf",
+                "3", "-g", "4", "-pix_fmt", "yuv420p", h264});
     std::vector<std::string> movies;
     if (!prores.empty())
         movies.push_back(prores);
@@ -197,8 +221,8 @@ TEST(MovieReader, TheCodecsThreadCountDoesNotChangeASample)
         for (const PixelDepth depth : {PixelDepth::Bits8, PixelDepth::Float32}) {
             const std::vector<int> frames{5, 1, 2};
             const std::vector<World> one = decode(movie, frames, depth, 1);
-            const std::size_t rowBytes =
-                static_cast<std::size_t>(movie.format.width) * framemeld::runner::bytesPerPixel(depth);
+            const std::size_t rowBytes = static_cast<std::size_t>(movie.format.width) *
+                                         framemeld::runner::bytesPerPixel(depth);
             for (const int threads : {2, 5}) {
                 const std::vector<World> many = decode(movie, frames, depth, threads);
                 for (std::size_t i = 0; i < frames.size(); ++i) {
@@ -297,8 +321,8 @@ TEST(MovieReader, FailuresNameTheFileAndFrameAndCancelStops)
         GTEST_SKIP() << "ffmpeg makes the movie";
     TempDir dir;
     const std::string path = dir.file("clip.mov");
-    ASSERT_TRUE(ffmpeg({"-f", "lavfi", "-i", "testsrc=size=32x24:rate=10:duration=0.7", "-c:v",
-                        "png", path}));
+    ASSERT_TRUE(ffmpeg(
+        {"-f", "lavfi", "-i", "testsrc=size=32x24:rate=10:duration=0.7", "-c:v", "png", path}));
     const Movie movie = openMovie(path);
     ASSERT_EQ(movie.clip.frameCount, 7);
 
