@@ -135,12 +135,16 @@ public:
             if (result != AVERROR(EAGAIN)) {
                 throw RunError(what + ": cannot decode the frame (" + errorText(result) + ")");
             }
+            if (draining_) {
+                return false; // a decoder that wants more after the end has nothing left
+            }
             result = av_read_frame(container_.get(), packet_.get());
             if (result < 0) {
                 // The end, or a file cut short: what was read is decoded to the end.
                 if (result != AVERROR_EOF) {
                     readFailure_ = errorText(result);
                 }
+                draining_ = true;
                 avcodec_send_packet(decoder_.get(), nullptr);
                 continue;
             }
@@ -177,6 +181,7 @@ private:
     AVRational rate_{0, 1};
     std::int64_t start_ = 0;
     std::string readFailure_;
+    bool draining_ = false;
 };
 
 // The requested entries of one frame number.
