@@ -123,10 +123,9 @@ for format in $formats; do
   esac
   echo "format-bench: $format"
   for ((run = 0; run < runs; ++run)); do
-    # The tool reads a movie in one pass on one thread, so its floor does too.
-    floor_threads=$threads
-    if [[ "$format" == prores || "$format" == h264 ]]; then floor_threads=1; fi
-    timed "$format.floor" "$floor" --threads "$floor_threads" "${files[@]}" >>"$results/$format.floor"
+    # The tool decodes a movie in one pass on the codec's threads; the floor splits it into as
+    # many passes as threads.
+    timed "$format.floor" "$floor" --threads "$threads" "${files[@]}" >>"$results/$format.floor"
     timed "$format.framemeld" "$framemeld" "$input" -o "$plates/$format.$plate" \
       2>>"$results/$format.framemeld" || true
     radius=$(((frames / 2) - 1))

@@ -7,6 +7,7 @@ packages=(
   cmake ninja-build g++ pkg-config
   libgtest-dev libgmock-dev libbenchmark-dev
   libopenimageio-dev openimageio-tools ffmpeg opencv-doc
+  libavformat-dev libavcodec-dev libswscale-dev libavutil-dev
   g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64 wine wine64 libxml2-utils
   clang libclang-rt-14-dev clang-format
   libdeflate-dev pngcheck libcli11-dev dpkg-dev help2man

@@ -3,7 +3,7 @@
 // render depth, straight into storage the caller provides, so a decoded frame exists once.
 // Image sequences decode on several threads, one frame per thread at a time, reading only the
 // requested files; a movie decodes in one forward pass from the first requested frame to the
-// last, keeping only the requested ones.
+// last, keeping only the requested ones, the codec itself decoding on `threads`.
 
 #include <atomic>
 #include <cstddef>

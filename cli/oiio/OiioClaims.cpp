@@ -535,7 +535,13 @@ void refuseUnbackedFrameCount(const std::string &path, long long frameCount)
 void refuseUncountableMovie(const std::string &path, const OIIO::ImageSpec &spec)
 {
     const OIIO::ParamValue *rate = spec.find_attribute("FramesPerSecond", OIIO::TypeRational);
-    if (rate != nullptr && rate->get<int>(0) > 0 && rate->get<int>(1) > 0) {
+    refuseUncountableMovie(path, rate != nullptr ? rate->get<int>(0) : 0,
+                           rate != nullptr ? rate->get<int>(1) : 0);
+}
+
+void refuseUncountableMovie(const std::string &path, int rateNumerator, int rateDenominator)
+{
+    if (rateNumerator > 0 && rateDenominator > 0) {
         return;
     }
     const std::string name = std::filesystem::path(path).filename().string();

@@ -34,4 +34,7 @@ void refuseUnbackedFrameCount(const std::string &path, long long frameCount);
 // movie's frames by time stamps it lacks and reads a few of them as if they were all.
 void refuseUncountableMovie(const std::string &path, const OIIO::ImageSpec &spec);
 
+// The same, for a frame rate as FFmpeg gives it (0/0 or 0/1 when it has none).
+void refuseUncountableMovie(const std::string &path, int rateNumerator, int rateDenominator);
+
 } // namespace framemeld::cli::oiio

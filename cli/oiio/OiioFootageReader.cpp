@@ -6,7 +6,6 @@
 #include <atomic>
 #include <cstdint>
 #include <cstring>
-#include <functional>
 #include <memory>
 #include <type_traits>
 #include <vector>
@@ -334,130 +333,6 @@ void decodeStill(const std::string &path, const DecodeRequest &request, const Fr
 {
     auto input = openFrame(path);
     decodeInto(*input, 0, path, request, target);
-}
-
-namespace {
-
-// Thrown when a pass after frame 0 cannot even decode the frame it starts from.
-struct StartFailed {};
-
-// One forward pass over the requested frames in `order` (sorted by frame number), starting at
-// frame `from` (at or before the first of them) and ending at the last. Movie frames depend on the
-// ones before them, and OpenImageIO's movie reader answers every jump by seeking back to a key
-// frame and decoding forward again; stepping through the frames in between (decoded by the codec,
-// not converted or kept here) is many times faster than jumping between sampled frames. Frames
-// before the first requested one are not counted as passed.
-void decodePass(const DecodeRequest &request, const std::vector<std::size_t> &order, int from,
-                const std::function<FrameTarget(std::size_t)> &targetOf,
-                const std::function<void()> &passed)
-{
-    const std::string &path = request.clip->moviePath;
-    std::string openFailure;
-    auto input = openFootageFile(path, openFailure);
-    if (!input) {
-        throw RunError(path + ": cannot read the movie (" + openFailure + ")");
-    }
-    const std::size_t end = order.size();
-    const int first = request.frames[order.front()];
-    const int last = request.frames[order.back()];
-    std::vector<unsigned char> oneRow;
-    std::size_t next = 0;
-    for (int frame = from; frame <= last; ++frame) {
-        if (request.cancelled()) {
-            throw CancelledError();
-        }
-        try {
-            const std::string what = request.clip->describeFrame(frame);
-            if (!input->seek_subimage(frame, 0)) {
-                throw RunError(what + ": cannot decode the frame (" +
-                               cleanOiioMessage(input->geterror()) + ")");
-            }
-            if (next < end && request.frames[order[next]] == frame) {
-                for (; next < end && request.frames[order[next]] == frame; ++next) {
-                    const FrameTarget target = targetOf(order[next]);
-                    decodeInto(*input, frame, what, request, target);
-                    if (request.decoded) {
-                        request.decoded(order[next], target);
-                    }
-                }
-            } else {
-                // One row makes the reader decode the frame, which keeps the pass going forward.
-                const OIIO::ImageSpec &spec = input->spec();
-                oneRow.resize(static_cast<std::size_t>(spec.width) *
-                              static_cast<std::size_t>(spec.nchannels));
-                if (!input->read_scanlines(frame, 0, spec.y, spec.y + 1, spec.z, 0, spec.nchannels,
-                                           OIIO::TypeDesc::UINT8, oneRow.data())) {
-                    throw RunError(what + ": cannot decode the frame (" +
-                                   cleanOiioMessage(input->geterror()) + ")");
-                }
-            }
-        } catch (const RunError &) {
-            // Only while nothing has been handed on: a restart must not report a frame twice.
-            if (frame == from && from > 0 && next == 0) {
-                throw StartFailed{};
-            }
-            throw;
-        }
-        if (frame >= first) {
-            passed();
-        }
-    }
-}
-
-// OpenImageIO's movie reader cannot start at some frames near the end of a movie with reordered
-// frames ("Error reading frame"), though a pass from earlier reaches them; so a pass that fails
-// on its very first frame starts again further back, down to frame 0 if need be.
-void decodeRun(const DecodeRequest &request, const std::vector<std::size_t> &order,
-               const std::function<FrameTarget(std::size_t)> &targetOf,
-               const std::function<void()> &passed)
-{
-    const int first = request.frames[order.front()];
-    int from = first;
-    for (int backoff = 8;; backoff *= 2) {
-        try {
-            decodePass(request, order, from, targetOf, passed);
-            return;
-        } catch (const StartFailed &) {
-            from = std::max(0, first - backoff); // from 0 a failure is thrown as it is
-        }
-    }
-}
-
-} // namespace
-
-// The requested frames in one forward pass, whatever order they were asked in.
-void decodeMovie(const DecodeRequest &request)
-{
-    std::vector<std::size_t> order(request.frames.size());
-    for (std::size_t i = 0; i < order.size(); ++i) {
-        order[i] = i;
-    }
-    std::stable_sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
-        return request.frames[a] < request.frames[b];
-    });
-    const long long span = request.frames[order.back()] - request.frames[order.front()] + 1;
-    long long done = 0;
-    const std::function<void()> passed = [&] {
-        ++done;
-        if (request.progress) {
-            request.progress(done, span);
-        }
-    };
-    // A pass started again decodes into the storage it was given before: the caller hands out
-    // storage once per frame (a scratch-file pool would otherwise lose a buffer per restart).
-    std::vector<FrameTarget> targets(request.frames.size());
-    std::vector<bool> given(request.frames.size(), false);
-    const std::function<FrameTarget(std::size_t)> targetOf = [&](std::size_t index) {
-        if (!given[index]) {
-            targets[index] = request.target(index);
-            given[index] = true;
-        }
-        return targets[index];
-    };
-    decodeRun(request, order, targetOf, passed);
-    if (request.cancelled()) {
-        throw CancelledError();
-    }
 }
 
 } // namespace framemeld::cli::oiio

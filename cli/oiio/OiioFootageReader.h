@@ -1,5 +1,6 @@
 #pragma once
-// Frames through OpenImageIO: any still format it reads, and movies.
+// Frames through OpenImageIO: any still format it reads, and the format of a movie's frames
+// (movies themselves are decoded by cli/movie/MovieReader.h).
 
 #include <string>
 
@@ -11,7 +12,5 @@ namespace framemeld::cli::oiio {
 FootageFormat probeFootage(const Clip &clip);
 
 void decodeStill(const std::string &path, const DecodeRequest &request, const FrameTarget &target);
-
-void decodeMovie(const DecodeRequest &request);
 
 } // namespace framemeld::cli::oiio

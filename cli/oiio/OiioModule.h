@@ -45,7 +45,8 @@ public:
     virtual void decodeStill(const std::string &path, const DecodeRequest &request,
                              const FrameTarget &target) const = 0;
 
-    // Decodes request.frames of the movie request.clip (see decodeFrames).
+    // Decodes request.frames of the movie request.clip (see decodeFrames), through the FFmpeg
+    // libraries that OpenImageIO's movie reader brings into the module, without that reader.
     virtual void decodeMovie(const DecodeRequest &request) const = 0;
 
     // Whether the extension of `path` names a format OpenImageIO writes a plate in (its pseudo

@@ -1,8 +1,9 @@
 // The OpenImageIO module's one export: the tool's OiioModule interface over the readers and
-// the writer of this folder.
+// the writer of this folder, and the movie reader that shares the module's FFmpeg libraries.
 
 #include <OpenImageIO/oiioversion.h>
 
+#include "cli/movie/MovieReader.h"
 #include "cli/oiio/OiioFileKinds.h"
 #include "cli/oiio/OiioFootageReader.h"
 #include "cli/oiio/OiioModule.h"
@@ -21,7 +22,7 @@ public:
     {
         oiio::decodeStill(path, request, target);
     }
-    void decodeMovie(const DecodeRequest &request) const override { oiio::decodeMovie(request); }
+    void decodeMovie(const DecodeRequest &request) const override { movie::decodeMovie(request); }
     bool writesFormatOf(const std::string &path) const override
     {
         return oiio::writesFormatOf(path);
