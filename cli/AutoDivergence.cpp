@@ -278,4 +278,12 @@ double divergenceForNoise(double sigma, PixelDepth depth)
     return std::max(0.01, std::round(tolerance * 100.0 * 100.0) / 100.0);
 }
 
+double ratingRangeFor(std::size_t sampledFrames)
+{
+    if (sampledFrames < kWideRatingMinFrames) {
+        return 1.0;
+    }
+    return kWideRatingRange;
+}
+
 } // namespace framemeld::cli

@@ -4,6 +4,7 @@
 // wobble (sensor grain, compression) agrees with itself, and no wider, or whatever lingers in
 // front of it merges with it; the width of that wobble is a property of the clip.
 
+#include <cstddef>
 #include <functional>
 #include <vector>
 
@@ -61,5 +62,17 @@ inline constexpr double kAgreementFloorLevels = 4.0;
 // slider holds (whole levels at 8 bits, hundredths otherwise) so that the host reproduces
 // the plate from the number shown. Noiseless footage gets the narrowest value the rule gives.
 double divergenceForNoise(double sigma, runner::PixelDepth depth);
+
+// `--rating-range auto`, also what no --rating-range means while the Divergence is automatic:
+// the "Rating Range" slider value for `sampledFrames` frames, fitted by
+// bench/divergence-study.py. The mean also takes the samples one agreement short of the best
+// rating: with a tolerance of a few noise sigmas, a background sample on the edge of its own
+// noise misses a partner or two, and leaving it out makes the mean that of the few samples
+// nearest the middle, noisier than the temporal median. (Wider still pulls in a lingerer that
+// stands for nearly half the clip.) Few frames keep the plug-in's 1: there a pair of agreeing
+// passers-by can come within two of the background's rating.
+inline constexpr double kWideRatingRange = 2.0;
+inline constexpr std::size_t kWideRatingMinFrames = 16;
+double ratingRangeFor(std::size_t sampledFrames);
 
 } // namespace framemeld::cli

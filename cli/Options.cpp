@@ -242,7 +242,10 @@ Options parseOptions(const std::vector<std::string> &args)
         }
     }
     if (ratingRange) {
-        options.ratingRange = parseNumber("--rating-range", *ratingRange);
+        options.ratingRangeAuto = *ratingRange == "auto";
+        if (!options.ratingRangeAuto) {
+            options.ratingRange = parseNumber("--rating-range", *ratingRange);
+        }
     }
     if (depth) {
         const int bits = parseWholeNumber("--depth", *depth);
@@ -323,8 +326,9 @@ std::string helpText(const std::string &program, const HelpDefaults &defaults)
                  : std::string())
          << "\n"
          << "      --rating-range R  average the values whose agreement count lies within R of\n"
-         << "                        the best one (default: " << formatDefault(defaults.ratingRange)
-         << ")\n"
+         << "                        the best one; auto picks R from the number of frames\n"
+         << "                        sampled (default: auto while D is auto,\n"
+         << "                        otherwise " << formatDefault(defaults.ratingRange) << ")\n"
          << "      --depth 8|16|32   render depth (default: the footage's own: 8-bit files at 8,\n"
          << "                        16-bit at 16, half and float at 32). Another depth converts\n"
          << "                        the frames: to 8 and 16 bits with rounding, values outside\n"

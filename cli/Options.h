@@ -25,6 +25,7 @@ struct Options {
     std::optional<double> divergence;
     bool divergenceAuto = false; // `--divergence auto`, also what no --divergence means
     std::optional<double> ratingRange;
+    bool ratingRangeAuto = false;        // `--rating-range auto`; unset follows the Divergence
     std::optional<int> depth;            // 8, 16 or 32; unset: the footage's own depth
     int threads = 0;                     // 0: one per core
     std::optional<std::uint64_t> memory; // bytes; unset: a share of the memory available

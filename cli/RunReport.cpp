@@ -52,7 +52,8 @@ std::string RunReport::json() const
         // Beside the sliders: whether Divergence was measured from the footage, and the noise it
         // was measured from, in levels of 255 (null until measured, and for a given Divergence).
         settings.add("divergence_auto", divergenceAuto ? "true" : "false")
-            .add("temporal_noise", noiseSigma ? jsonNumber(*noiseSigma * 255.0) : "null");
+            .add("temporal_noise", noiseSigma ? jsonNumber(*noiseSigma * 255.0) : "null")
+            .add("rating_range_auto", ratingRangeAuto ? "true" : "false");
         report.add("settings", settings.text());
     } else {
         report.add("frames_sampled", "null").add("settings", "null");

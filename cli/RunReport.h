@@ -19,6 +19,7 @@ struct RunReport {
     std::optional<FrameNumbering> numbering;
     std::optional<SamplingPlan> plan;
     bool divergenceAuto = false;      // `--divergence auto` (the default)
+    bool ratingRangeAuto = false;     // `--rating-range auto` (the default with auto Divergence)
     std::optional<double> noiseSigma; // the measured noise in full scale, once measured
     int renderBits = 0;               // 0 until known
     int plateWidth = 0;

@@ -133,6 +133,9 @@ std::string clipNumberingNote(const Options &options)
 struct DivergenceChoice {
     bool automatic = false;
     SliderRange range; // what the slider accepts
+    // `--rating-range auto`: the Rating Range follows the number of frames sampled.
+    bool ratingRangeAutomatic = false;
+    SliderRange ratingRange;
 };
 
 struct Rendered {
@@ -157,6 +160,10 @@ void chooseDivergence(const DivergenceChoice &choice, Depth depth,
                                      choice.range.validMin, choice.range.validMax);
     }
     rendered.estimateSeconds = secondsSince(phaseStart);
+    if (choice.ratingRangeAutomatic) {
+        plan.ratingRange = std::clamp(ratingRangeFor(plan.frames.size()),
+                                      choice.ratingRange.validMin, choice.ratingRange.validMax);
+    }
 }
 
 // Every sampled frame in memory and one render: the fastest way when the clip fits.
@@ -344,6 +351,11 @@ int run(const Options &options, RunReport &report)
     choice.automatic = options.divergenceAuto || !options.divergence;
     choice.range = ranges.divergence;
     report.divergenceAuto = choice.automatic;
+    // Unset, the Rating Range goes with the Divergence: both measured, or both the user's.
+    choice.ratingRangeAutomatic =
+        options.ratingRangeAuto || (!options.ratingRange && choice.automatic);
+    choice.ratingRange = ranges.ratingRange;
+    report.ratingRangeAuto = choice.ratingRangeAutomatic;
     const Depth depth =
         options.depth ? *runner::depthFromBits(*options.depth) : format.naturalDepth;
     report.renderBits = runner::bitsPerChannel(depth);
@@ -429,14 +441,16 @@ int run(const Options &options, RunReport &report)
                          memoryText(planInput.budget).c_str(),
                          memoryText(rendered.scratchBytes).c_str(), strips.rowsPerStrip);
         }
-        // The Divergence in the host's own units, so that the slider set to it gives this plate.
+        // Both sliders in the host's own units, so that the effect set to them gives this plate.
         if (choice.automatic) {
             std::fprintf(stderr,
-                         "framemeld: divergence %g (auto: temporal noise %.3g levels of 255)\n",
+                         "framemeld: divergence %g (auto: temporal noise %.3g levels of 255)",
                          plan.divergence, rendered.noise.sigma * 255.0);
         } else {
-            std::fprintf(stderr, "framemeld: divergence %g\n", plan.divergence);
+            std::fprintf(stderr, "framemeld: divergence %g", plan.divergence);
         }
+        std::fprintf(stderr, ", rating range %g%s\n", plan.ratingRange,
+                     choice.ratingRangeAutomatic ? " (auto)" : "");
         // Frames per second read is the figure to weigh against the footage's own frame rate.
         const double readSeconds = rendered.readSeconds;
         const double framesPerSecond =

@@ -6,8 +6,8 @@
 #   out/vtest-side-by-side.png   one frame of the clip beside the plate
 # Every 8th frame (100 samples) takes seconds on two cores. The footage is compressed video, so
 # values of the same background wobble by a few levels; the tool measures that wobble and picks
-# the Divergence from it (the summary line names the value), which keeps it from leaving dark
-# specks where people lingered.
+# the Divergence from it, and the Rating Range from the number of frames (the summary line names
+# both), which keeps it from leaving dark specks where people lingered.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 

@@ -91,6 +91,18 @@ TEST(Options, DivergenceTakesAutoOrANumber)
     EXPECT_FALSE(autoLast.divergence);
 
     EXPECT_THROW(parseOptions({"in.mov", "-o", "p.png", "--divergence", "Auto"}), UsageError);
+
+    // --rating-range takes `auto` the same way, apart from --divergence.
+    const Options rangeAuto = parseOptions({"in.mov", "-o", "p.png", "--rating-range", "3",
+                                            "--rating-range", "auto", "--divergence", "4"});
+    EXPECT_TRUE(rangeAuto.ratingRangeAuto);
+    EXPECT_FALSE(rangeAuto.ratingRange);
+    EXPECT_FALSE(rangeAuto.divergenceAuto);
+    const Options rangeLast =
+        parseOptions({"in.mov", "-o", "p.png", "--rating-range=auto", "--rating-range", "3"});
+    EXPECT_FALSE(rangeLast.ratingRangeAuto);
+    EXPECT_EQ(rangeLast.ratingRange, 3.0);
+    EXPECT_THROW(parseOptions({"in.mov", "-o", "p.png", "--rating-range", "AUTO"}), UsageError);
 }
 
 TEST(Options, HelpNeedsNeitherInputNorOutput)
@@ -167,11 +179,11 @@ TEST(Options, HelpListsEveryOptionWithItsDefault)
     EXPECT_THAT(withModule, HasSubstr("(default: 1)"));
     EXPECT_THAT(withModule, HasSubstr("auto (the default)"));
     EXPECT_THAT(withModule, HasSubstr("own default: 2)")); // divergence, from the module
-    EXPECT_THAT(withModule, HasSubstr("(default: 1.5)"));  // rating range, from the module
+    EXPECT_THAT(withModule, HasSubstr("otherwise 1.5)"));  // rating range, from the module
     EXPECT_THAT(withModule, HasSubstr("Exit status"));
 
     const std::string withoutModule = helpText("framemeld", HelpDefaults{});
-    EXPECT_THAT(withoutModule, HasSubstr("(default: the plug-in's default)"));
+    EXPECT_THAT(withoutModule, HasSubstr("otherwise the plug-in's default)"));
     EXPECT_THAT(withoutModule, testing::Not(HasSubstr("own default: the plug-in's default")));
 }
 
