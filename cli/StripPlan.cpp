@@ -50,10 +50,9 @@ StripPlan planFromFiles(const StripPlanInput &input, StripPlan plan)
     }
     plan.decodeThreads = static_cast<int>(std::clamp<std::uint64_t>(
         (input.budget - plan.stripFixedBytes - plan.stripRowBytes) / decoder, 1, threads));
-    const std::uint64_t rows =
-        (input.budget - plan.stripFixedBytes -
-         static_cast<std::uint64_t>(plan.decodeThreads) * decoder) /
-        plan.stripRowBytes;
+    const std::uint64_t rows = (input.budget - plan.stripFixedBytes -
+                                static_cast<std::uint64_t>(plan.decodeThreads) * decoder) /
+                               plan.stripRowBytes;
     const auto height = static_cast<std::uint64_t>(std::max(1, input.height));
     const auto block = static_cast<std::uint64_t>(std::max(1, input.rowBlock));
     std::uint64_t strip = std::min(rows, height);
@@ -111,8 +110,7 @@ StripPlan planStrips(const StripPlanInput &input)
                        std::to_string(input.height) +
                        (plan.fromFiles ? " plate, and read a few rows at a time; "
                                        : " plate, and decode one frame at a time; ") +
-                       "it takes at least " +
-                       memoryText(plan.minimumBudget) +
+                       "it takes at least " + memoryText(plan.minimumBudget) +
                        " (--memory), or sample fewer frames (--every, --start, --end)");
     }
     if (plan.fromFiles) {

@@ -33,9 +33,9 @@
 #include "cli/ThirdPartyLeaks.h"
 #include "cli/VersionReport.h"
 #include "cli/files/ScratchFile.h"
+#include "cli/footage/FileRowsFrameSource.h"
 #include "cli/footage/FootageDecoder.h"
 #include "cli/footage/FootageDiscovery.h"
-#include "cli/footage/FileRowsFrameSource.h"
 #include "cli/footage/FootageFrameSource.h"
 #include "cli/footage/ScratchFrameSource.h"
 #include "cli/plate/OutputPath.h"
@@ -388,8 +388,8 @@ int run(const Options &options, RunReport &report)
                                        options.rows, bar)
         : strips.wholeClip
             ? renderWholeClip(session, clip, format, depth, choice, plan, options, bar)
-            : renderThroughScratch(session, clip, format, depth, choice, plan, strips,
-                                   options.rows, bar);
+            : renderThroughScratch(session, clip, format, depth, choice, plan, strips, options.rows,
+                                   bar);
     const runner::World &plate = rendered.plate;
     report.plan = plan; // with the Divergence the render used
     if (choice.automatic) {

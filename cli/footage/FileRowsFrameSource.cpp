@@ -20,9 +20,8 @@ FrameTarget targetOf(runner::World &world)
 
 } // namespace
 
-FileRowsFrameSource::FileRowsFrameSource(const Clip &clip, const FootageFormat &format,
-                                         Depth depth, int threads,
-                                         const std::atomic<bool> *cancel)
+FileRowsFrameSource::FileRowsFrameSource(const Clip &clip, const FootageFormat &format, Depth depth,
+                                         int threads, const std::atomic<bool> *cancel)
     : clip_(clip), format_(format), depth_(depth), threads_(std::max(1, threads)), cancel_(cancel)
 {
     if (clip.kind != ClipKind::ImageSequence || !format.rowAccess) {
@@ -91,9 +90,8 @@ void FileRowsFrameSource::fillArea(int index, const PF_LRect &area, runner::Worl
         throw std::invalid_argument("the world does not have the area's size and the depth");
     }
     if (area.left == 0 && area.right == format_.width) {
-        decodeRows({index}, area.top, area.bottom, 1, [&into](std::size_t) {
-            return targetOf(into);
-        });
+        decodeRows({index}, area.top, area.bottom, 1,
+                   [&into](std::size_t) { return targetOf(into); });
         return;
     }
     // Files hold whole rows: decode them, keep the area's columns.

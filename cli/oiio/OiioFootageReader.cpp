@@ -227,7 +227,9 @@ void decodeFrom(OIIO::ImageInput &input, int subimage, const std::string &what,
                 const DecodeRequest &request, const FrameTarget &target)
 {
     switch (request.depth) {
-    case Depth::Bits8: decodeRows<Read, std::uint8_t>(input, subimage, what, request, target); break;
+    case Depth::Bits8:
+        decodeRows<Read, std::uint8_t>(input, subimage, what, request, target);
+        break;
     case Depth::Bits16:
         decodeRows<Read, std::uint16_t>(input, subimage, what, request, target);
         break;

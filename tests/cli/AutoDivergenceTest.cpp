@@ -251,18 +251,18 @@ TEST(AutoDivergence, RowsFromASourceGiveTheWholeFrameEstimate)
 
         // Gathered a row across every frame at a time: the same differences, the same value.
         std::set<int> gatheredRows;
-        const auto gathered = estimateTemporalNoise(
-            width, height, depth, order,
-            [&](int row, const std::vector<int> &indices, World &into) {
-                gatheredRows.insert(row);
-                ASSERT_EQ(into.height(), static_cast<int>(indices.size()));
-                for (std::size_t i = 0; i < indices.size(); ++i) {
-                    const World &frame = frames.frame(indices[i]);
-                    std::memcpy(into.row(static_cast<int>(i)), frame.row(row),
-                                static_cast<std::size_t>(width) *
-                                    framemeld::runner::bytesPerPixel(depth));
-                }
-            });
+        const auto gathered =
+            estimateTemporalNoise(width, height, depth, order,
+                                  [&](int row, const std::vector<int> &indices, World &into) {
+                                      gatheredRows.insert(row);
+                                      ASSERT_EQ(into.height(), static_cast<int>(indices.size()));
+                                      for (std::size_t i = 0; i < indices.size(); ++i) {
+                                          const World &frame = frames.frame(indices[i]);
+                                          std::memcpy(into.row(static_cast<int>(i)), frame.row(row),
+                                                      static_cast<std::size_t>(width) *
+                                                          framemeld::runner::bytesPerPixel(depth));
+                                      }
+                                  });
         EXPECT_EQ(gathered.sigma, whole.sigma);
         EXPECT_EQ(gathered.differences, whole.differences);
         EXPECT_EQ(gatheredRows, std::set<int>(sampled.begin(), sampled.end()));

@@ -95,8 +95,8 @@ std::pair<std::string, int> stripBudget(PixelDepth depth, int fileBytesPerPixel,
     const StripPlan roomy = planStrips(input);
     const std::uint64_t rows = rowBlock > 0 ? static_cast<std::uint64_t>(rowBlock) : kRowsPerStrip;
     // One decoding thread's worth: two would cost more than this small clip held whole.
-    input.budget = std::max(roomy.minimumBudget,
-                            roomy.stripFixedBytes + roomy.decoderBytes + rows * roomy.stripRowBytes);
+    input.budget = std::max(roomy.minimumBudget, roomy.stripFixedBytes + roomy.decoderBytes +
+                                                     rows * roomy.stripRowBytes);
     return {std::to_string(input.budget), planStrips(input).rowsPerStrip};
 }
 
@@ -171,9 +171,9 @@ TEST(BigFootage, StripsThroughTheScratchFileOrFromTheFilesGiveTheWholeFramePlate
         ASSERT_EQ(wholeRun.exitStatus, 0) << wholeRun.output;
         const auto stripRun = runFramemeld(strips);
         ASSERT_EQ(stripRun.exitStatus, 0) << stripRun.output;
-        EXPECT_THAT(stripRun.output,
-                    HasSubstr((exr ? "read from the files in strips of " : "rendered in strips of ") +
-                              std::to_string(rows) + " rows"));
+        EXPECT_THAT(stripRun.output, HasSubstr((exr ? "read from the files in strips of "
+                                                    : "rendered in strips of ") +
+                                               std::to_string(rows) + " rows"));
 
         // Sample for sample first, for a message that says where; then the files themselves.
         int w = 0, h = 0, ch = 0;

@@ -76,9 +76,9 @@ std::string budgetForRows(PixelDepth depth, int fileBytesPerPixel, int rows, boo
     input.rowBlock = exr ? 16 : 1;
     input.budget = std::uint64_t{1} << 40;
     const StripPlan roomy = planStrips(input);
-    return std::to_string(std::max(roomy.minimumBudget,
-                                   roomy.stripFixedBytes + 2 * roomy.decoderBytes +
-                                       std::uint64_t(rows) * roomy.stripRowBytes));
+    return std::to_string(
+        std::max(roomy.minimumBudget, roomy.stripFixedBytes + 2 * roomy.decoderBytes +
+                                          std::uint64_t(rows) * roomy.stripRowBytes));
 }
 
 const std::vector<std::string> kSettings = {"--every", "1", "--divergence", "5", "--threads", "2"};
@@ -126,7 +126,8 @@ TEST(FarmSplit, ThreeUnevenStripsMergeIntoTheSingleRunsPlate)
         // The middle strip is read in one request of its 14 rows, within a budget for no more.
         const std::vector<std::pair<std::string, std::vector<std::string>>> strips = {
             {"0:5", {}},
-            {"5:19", {"--memory", budgetForRows(c.depth, c.fileBytesPerPixel, 14, c.input == "exr")}},
+            {"5:19",
+             {"--memory", budgetForRows(c.depth, c.fileBytesPerPixel, 14, c.input == "exr")}},
             {"19:30", {}}};
         std::vector<std::string> merge = {"merge", "-o", out.file("merged." + c.plate)};
         for (std::size_t i = strips.size(); i-- > 0;) { // any order will do

@@ -107,8 +107,8 @@ const std::vector<Layout> &layouts()
     static const std::vector<Layout> all = {
         {"EXR half zip, RGBA", "exr", OIIO::TypeDesc::HALF, 4, "zip", 0, 0, false, 16},
         {"EXR float piz, RGB, data window", "exr", OIIO::TypeDesc::FLOAT, 3, "piz", 0, 0, true, 32},
-        {"EXR half tiled 16, grey, data window", "exr", OIIO::TypeDesc::HALF, 1, "zip", 16, 0,
-         true, 16},
+        {"EXR half tiled 16, grey, data window", "exr", OIIO::TypeDesc::HALF, 1, "zip", 16, 0, true,
+         16},
         {"EXR half uncompressed, RGBA", "exr", OIIO::TypeDesc::HALF, 4, "none", 0, 0, false, 1},
         {"TIFF 16-bit deflate strips of 8, RGBA", "tif", OIIO::TypeDesc::UINT16, 4, "zip", 0, 8,
          false, 8},
@@ -144,8 +144,7 @@ TEST(FileRowsFrameSource, EveryStripIsTheWholeFramesRowsForEveryLayoutAndDepth)
                         ASSERT_TRUE(strip.valid());
                         ASSERT_EQ(strip.height(), area.bottom - area.top);
                         ASSERT_TRUE(sameRows(whole.frame(frame), area.top, strip))
-                            << "strip " << area.top << ".." << area.bottom << " of frame "
-                            << frame;
+                            << "strip " << area.top << ".." << area.bottom << " of frame " << frame;
                     }
                     // Handed out once; asked again, the runner fills one of its own.
                     EXPECT_FALSE(rows.takeArea(0, area).valid());
@@ -159,18 +158,18 @@ TEST(FileRowsFrameSource, EveryStripIsTheWholeFramesRowsForEveryLayoutAndDepth)
             rows.fillArea(1, PF_LRect{20, 30, 31, 34}, part);
             const std::size_t pixel = framemeld::runner::bytesPerPixel(depth);
             for (int y = 0; y < 4; ++y) {
-                EXPECT_EQ(std::memcmp(part.row(y), whole.frame(1).row(30 + y) + 20 * pixel,
-                                      11 * pixel),
-                          0);
+                EXPECT_EQ(
+                    std::memcmp(part.row(y), whole.frame(1).row(30 + y) + 20 * pixel, 11 * pixel),
+                    0);
             }
             EXPECT_TRUE(sameRows(whole.frame(2), 0, rows.frame(2)));
             // One row of several frames at once, in the order asked (the noise estimate's reads).
             World across(kWidth, 3, depth);
             rows.gatherRow(41, {2, 0, 2}, across);
             for (int i = 0; i < 3; ++i) {
-                EXPECT_EQ(std::memcmp(across.row(i), whole.frame(i == 1 ? 0 : 2).row(41),
-                                      kWidth * pixel),
-                          0);
+                EXPECT_EQ(
+                    std::memcmp(across.row(i), whole.frame(i == 1 ? 0 : 2).row(41), kWidth * pixel),
+                    0);
             }
         }
     }
@@ -224,10 +223,9 @@ TEST(StripPlan, StripsReadFromFilesStayOnTheFilesBlocksAndNeedNoFrameBuffers)
         EXPECT_TRUE(plan.fromFiles);
         EXPECT_EQ(plan.decodeThreads, 2);
         EXPECT_EQ(plan.rowsPerStrip % block, 0);
-        const std::uint64_t used = plan.stripFixedBytes +
-                                   2 * plan.decoderBytes +
-                                   static_cast<std::uint64_t>(plan.rowsPerStrip) *
-                                       plan.stripRowBytes;
+        const std::uint64_t used =
+            plan.stripFixedBytes + 2 * plan.decoderBytes +
+            static_cast<std::uint64_t>(plan.rowsPerStrip) * plan.stripRowBytes;
         EXPECT_LE(used, input.budget);
         EXPECT_GT(used + static_cast<std::uint64_t>(block) * plan.stripRowBytes, input.budget)
             << "a block more would still have fit";
