@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <cstring>
 #include <memory>
+#include <mutex>
 #include <type_traits>
 #include <vector>
 
@@ -82,6 +83,25 @@ std::string readFailure(OIIO::ImageInput &input)
     return message.empty() ? std::string("the reader stopped without a reason; the file may be "
                                          "cut short or damaged")
                            : message;
+}
+
+// OpenEXR's thread pool gets the run's thread count: left to itself it takes every core of the
+// machine, so a run told to use one thread (a farm slot of one core) would use them all. One thread
+// means no pool at all (-1): OpenEXR then decodes on the calling thread. The pool is resized at the
+// next file opened; the lock holds every decoding thread of a run until the setting is made, so no
+// decode of the run overlaps the resize. (OpenImageIO's own pool is left alone: resizing it while
+// another thread is inside the library is not safe, and samples are read in the file's own kind, so
+// it has no conversions to share out.)
+void useThreads(int threads)
+{
+    static std::mutex lock;
+    static int applied = 0;
+    const int wanted = std::max(1, threads);
+    const std::lock_guard<std::mutex> hold(lock);
+    if (applied != wanted) {
+        OIIO::attribute("exr_threads", wanted == 1 ? -1 : wanted);
+        applied = wanted;
+    }
 }
 
 // Each decoding thread keeps its chunk buffer from frame to frame, so its pages are touched once.
@@ -333,6 +353,7 @@ FootageFormat probeFootage(const Clip &clip)
 
 void decodeStill(const std::string &path, const DecodeRequest &request, const FrameTarget &target)
 {
+    useThreads(request.threads);
     auto input = openFrame(path);
     decodeInto(*input, 0, path, request, target);
 }

@@ -255,4 +255,20 @@ TEST(FootageFormats, FloatExrAndMixedChannelKinds)
                            {"mixed.exr", 4, OIIO::TypeDesc::HALF, "zip", 0, OIIO::TypeDesc::FLOAT});
 }
 
+// A run told to use one thread must not have OpenEXR decode on a pool the size of the machine.
+TEST(FootageFormats, TheLibrariesThreadPoolsFollowTheRunsThreadCount)
+{
+    TempDir dir;
+    const std::string path = dir.file("pool.exr");
+    writeFrame(path, {"pool.exr", 3, OIIO::TypeDesc::HALF, "zip"});
+    const Clip clip = discoverClip(path);
+    const FootageFormat format = probeFootage(clip);
+    for (const int threads : {1, 3, 2}) {
+        FootageFrameSource source(clip, format, PixelDepth::Float32, threads, nullptr);
+        source.frame(0);
+        EXPECT_EQ(OIIO::get_int_attribute("exr_threads"), threads == 1 ? -1 : threads)
+            << threads << " threads";
+    }
+}
+
 } // namespace
