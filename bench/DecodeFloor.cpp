@@ -1,22 +1,29 @@
 // decode_floor: the bare decode of footage, the floor that reading into the host's worlds cannot
 // beat. The same libraries the tool reads with (its own PNG codec on libdeflate; OpenImageIO for
-// everything else, movies through its FFmpeg reader), the same number of threads, one frame per
-// thread at a time as the tool does for sequences, and every frame decoded in the file's own
-// sample type into one buffer per thread that is reused, so its pages are touched once: no
-// conversion, nothing kept.
+// other image files; FFmpeg's libraries for movies), the same number of threads, one frame per
+// thread at a time as the tool does for sequences (a movie in one pass on the codec's threads),
+// and every frame decoded in the file's own sample type into one buffer per thread that is
+// reused, so its pages are touched once: no conversion, nothing kept.
 //
 // usage: decode_floor [--threads N] [--oiio-threads N] [--exr-threads N] FILE...   (a sequence)
-//        decode_floor [--threads N] MOVIE   (every frame, in as many runs as threads)
+//        decode_floor [--threads N] MOVIE   (every frame, one pass on the codec's threads)
 // Prints one line: frames, seconds, frames per second.
 
 #include <OpenImageIO/imageio.h>
 
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavformat/avformat.h>
+}
+
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <stdexcept>
 #include <string>
 #include <thread>
@@ -77,60 +84,53 @@ void decodeOiio(const std::string &path, std::vector<unsigned char> &pixels)
     }
 }
 
-// Frames [first, last) in one forward pass with a reader of its own.
-void decodeMovieRun(const std::string &path, int first, int last)
-{
-    auto input = OIIO::ImageInput::open(path);
-    if (!input) {
-        throw std::runtime_error(path + ": " + OIIO::geterror());
-    }
-    std::vector<unsigned char> pixels;
-    for (int frame = first; frame < last; ++frame) {
-        if (!input->seek_subimage(frame, 0)) {
-            throw std::runtime_error(path + ": " + input->geterror());
-        }
-        const OIIO::ImageSpec &spec = input->spec();
-        const std::size_t bytes = spec.image_bytes(true);
-        if (pixels.size() < bytes) {
-            pixels.resize(bytes);
-        }
-        if (!input->read_image(frame, 0, 0, spec.nchannels, spec.format, pixels.data())) {
-            throw std::runtime_error(path + ": " + input->geterror());
-        }
-    }
-}
-
-// Every frame, cut into as many runs of consecutive frames as threads, as the tool does.
+// Every picture of the movie's first video stream in one forward pass, on the codec's own frame
+// and slice threads as the tool decodes it; the pictures stay in the codec's own format (no
+// conversion to RGB) and are dropped as they come.
 int decodeMovie(const std::string &path, int threads)
 {
+    AVFormatContext *opened = nullptr;
+    if (avformat_open_input(&opened, path.c_str(), nullptr, nullptr) < 0) {
+        throw std::runtime_error(path + ": cannot open the movie");
+    }
+    std::unique_ptr<AVFormatContext, void (*)(AVFormatContext *)> container(
+        opened, [](AVFormatContext *c) { avformat_close_input(&c); });
+    if (avformat_find_stream_info(container.get(), nullptr) < 0) {
+        throw std::runtime_error(path + ": no stream information");
+    }
+    const AVCodec *codec = nullptr;
+    const int stream = av_find_best_stream(container.get(), AVMEDIA_TYPE_VIDEO, -1, -1, &codec, 0);
+    if (stream < 0 || codec == nullptr) {
+        throw std::runtime_error(path + ": no video stream FFmpeg can decode");
+    }
+    std::unique_ptr<AVCodecContext, void (*)(AVCodecContext *)> decoder(
+        avcodec_alloc_context3(codec), [](AVCodecContext *c) { avcodec_free_context(&c); });
+    avcodec_parameters_to_context(decoder.get(), container->streams[stream]->codecpar);
+    decoder->thread_count = std::min(threads, 16); // the tool's own limit
+    decoder->thread_type = FF_THREAD_FRAME | FF_THREAD_SLICE;
+    if (avcodec_open2(decoder.get(), codec, nullptr) < 0) {
+        throw std::runtime_error(path + ": the decoder does not open");
+    }
+    std::unique_ptr<AVPacket, void (*)(AVPacket *)> packet(av_packet_alloc(),
+                                                           [](AVPacket *p) { av_packet_free(&p); });
+    std::unique_ptr<AVFrame, void (*)(AVFrame *)> picture(av_frame_alloc(),
+                                                          [](AVFrame *f) { av_frame_free(&f); });
     int frames = 0;
-    {
-        auto input = OIIO::ImageInput::open(path);
-        if (!input) {
-            throw std::runtime_error(path + ": " + OIIO::geterror());
+    auto drain = [&] {
+        while (avcodec_receive_frame(decoder.get(), picture.get()) == 0) {
+            ++frames;
+            av_frame_unref(picture.get());
         }
-        frames = input->spec().get_int_attribute("oiio:subimages", 1);
+    };
+    while (av_read_frame(container.get(), packet.get()) >= 0) {
+        if (packet->stream_index == stream) {
+            avcodec_send_packet(decoder.get(), packet.get());
+            drain();
+        }
+        av_packet_unref(packet.get());
     }
-    std::vector<std::thread> pool;
-    std::atomic<bool> failed{false};
-    for (int t = 0; t < threads; ++t) {
-        const int first = frames * t / threads;
-        const int last = frames * (t + 1) / threads;
-        pool.emplace_back([&, first, last] {
-            try {
-                decodeMovieRun(path, first, last);
-            } catch (const std::exception &error) {
-                std::fprintf(stderr, "decode_floor: %s\n", error.what());
-                failed = true;
-            }
-        });
-    }
-    for (std::thread &thread : pool) {
-        thread.join();
-    }
-    if (failed) {
-        throw std::runtime_error(path + ": a run failed");
-    }
+    avcodec_send_packet(decoder.get(), nullptr);
+    drain();
     return frames;
 }
 

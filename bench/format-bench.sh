@@ -123,8 +123,7 @@ for format in $formats; do
   esac
   echo "format-bench: $format"
   for ((run = 0; run < runs; ++run)); do
-    # The tool decodes a movie in one pass on the codec's threads; the floor splits it into as
-    # many passes as threads.
+    # Movies: the tool and the floor both decode in one pass on the codec's own threads.
     timed "$format.floor" "$floor" --threads "$threads" "${files[@]}" >>"$results/$format.floor"
     timed "$format.framemeld" "$framemeld" "$input" -o "$plates/$format.$plate" \
       2>>"$results/$format.framemeld" || true
