@@ -11,8 +11,12 @@ plate against the background: mean absolute error in levels of 255, and the shar
 with some channel more than 20 levels of 255 off. The per-channel temporal median of the same
 frames is scored alongside.
 
+With --ceiling it also renders every fixed Divergence of the sweep at each Rating Range of
+CEILING_RATINGS and reports, per clip, the best the two sliders can do against the temporal
+median: what no choice of Divergence and Rating Range reaches, no automatic choice can.
+
 usage: bench/divergence-study.py [--build-dir build/ci] [--work build/divergence-study]
-                                  [--only TEXT]
+                                  [--only TEXT] [--ceiling]
 Prints Markdown tables (copied into bench/README.md). Needs numpy (python3-numpy) and ffmpeg.
 """
 
@@ -30,9 +34,10 @@ WIDTH, HEIGHT, FRAMES = 320, 180, 48
 WRONG_LEVELS = 20.0  # of 255
 SWEEP = [1, 2, 3, 4, 5, 6, 8, 10, 15]
 FIXED_SHOWN = [2, 5, 10]
+CEILING_RATINGS = [1, 2, 3, 4, 6]
 # Candidate rules: tolerance = k x sigma + floor (levels of 255); the tool's are kAgreementSigmas
 # and kAgreementFloorLevels.
-CANDIDATE_RULES = [(k, floor) for k in (2.0, 3.0, 4.0, 5.0) for floor in (0.0, 2.0, 4.0)]
+CANDIDATE_RULES = [(k, floor) for k in (2.0, 3.0, 4.0, 5.0) for floor in (0.0, 2.0, 4.0, 6.0, 8.0)]
 TOOL_RULE = (3.0, 4.0)
 
 
@@ -183,8 +188,9 @@ def score(plate, clip):
     return error.mean(), (error.max(axis=2) > WRONG_LEVELS).mean() * 100.0
 
 
-def study_clip(tool, clip, divergences):
-    """Scores of `auto` and of every Divergence in `divergences`; the noise `auto` measured."""
+def study_clip(tool, clip, divergences, ceiling=False):
+    """Scores of `auto` and of every Divergence in `divergences`; the noise `auto` measured. With
+    `ceiling`, also every Divergence at every Rating Range of CEILING_RATINGS."""
     plate, summary = render(tool, clip, clip['bits'], 'auto')
     match = re.search(r'divergence (\S+) \(auto: temporal noise (\S+) levels of 255\), '
                       r'rating range (\S+) \(auto\)', summary)
@@ -193,6 +199,12 @@ def study_clip(tool, clip, divergences):
               'sigma': sigma, 'fixed': {}, 'rules': {}}
     for d in divergences:
         result['fixed'][d] = score(render(tool, clip, clip['bits'], f'{d:g}')[0], clip)
+    result['settings'] = {(d, 1): result['fixed'][d] for d in divergences}
+    if ceiling:
+        for rating_range in CEILING_RATINGS[1:]:
+            for d in divergences:
+                result['settings'][(d, rating_range)] = score(
+                    render(tool, clip, clip['bits'], f'{d:g}', f'{rating_range:g}')[0], clip)
     for d in sorted({divergence_for_noise(sigma, clip['bits'], rule) for rule in CANDIDATE_RULES}):
         result['rules'][d] = score(render(tool, clip, clip['bits'], f'{d:g}', rating)[0], clip)
     frames = np.stack([read_pnm(f'{clip["folder"]}/{name}')
@@ -208,8 +220,12 @@ def main():
     parser = argparse.ArgumentParser(description=__doc__.split('\n')[0])
     parser.add_argument('--build-dir', default='build/ci')
     parser.add_argument('--work', default='build/divergence-study')
-    parser.add_argument('--only', default='', help='study only the clips whose name has this text '
-                        '(all clips are still made, so each has the same noise as in a full run)')
+    parser.add_argument('--ceiling', action='store_true',
+                        help='also sweep the Rating Range and report the best the sliders can do')
+    parser.add_argument('--only', default='',
+                        help='study only the clips whose name has this text, or one of several '
+                        '(A|B); all clips are still made, so each has the same noise as in a full '
+                        'run')
     args = parser.parse_args()
     tool = os.path.abspath(f'{args.build_dir}/cli/framemeld')
 
@@ -232,10 +248,12 @@ def main():
                               'pattern': 'f%03d.' + ('pfm' if source_bits == 32 else 'ppm'),
                               'name': f'linger {int(linger * 100)} %, {name}, {bits}-bit',
                               'visible': visible.min(), 'linger': linger})
-    clips = [c for c in clips if args.only in c['name']]
+    clips = [c for c in clips if any(part in c['name'] for part in args.only.split('|'))]
     with concurrent.futures.ThreadPoolExecutor(max_workers=2) as pool:
-        results = list(pool.map(lambda c: study_clip(tool, c, SWEEP), clips))
+        results = list(pool.map(lambda c: study_clip(tool, c, SWEEP, args.ceiling), clips))
     report(clips, results)
+    if args.ceiling:
+        report_ceiling(clips, results)
 
 
 def report(clips, results):
@@ -286,6 +304,31 @@ def report(clips, results):
     print(f'\nBackground visible in at least half of the frames: auto better than the temporal '
           f'median on {tally["better"]}, level on {tally["level"]}, worse on {tally["worse"]}.')
 
+
+
+def report_ceiling(clips, results):
+    """Per clip: the setting of both sliders with the least mean error, and whether any setting
+    beats the temporal median on both measures (at the precision the tables print)."""
+    print('\n### What the sliders can reach: best Divergence and Rating Range per clip\n')
+    print('| clip | bg visible (min) | auto | best setting (D, R) on mean error | '
+          'temporal median | some setting better than the median on both |')
+    print('|---|---:|---|---|---|---|')
+    unreachable = 0
+    for c, r in zip(clips, results):
+        def cell(s):
+            return f'{s[0]:.2f} / {s[1]:.2f}'
+        best = min(r['settings'], key=lambda k: r['settings'][k])
+        median = tuple(round(v, 2) for v in r['median'])
+        beats = [k for k, v in r['settings'].items()
+                 if tuple(round(x, 2) for x in v) != median
+                 and round(v[0], 2) <= median[0] and round(v[1], 2) <= median[1]]
+        if not beats and c['linger'] <= 0.5:
+            unreachable += 1
+        print(f'| {c["name"]} | {c["visible"] * 100:.0f} % | {cell(r["auto"])} | '
+              f'{cell(r["settings"][best])} ({best[0]:g}, {best[1]:g}) | {cell(r["median"])} | '
+              + (f'yes ({len(beats)} of {len(r["settings"])})' if beats else 'no') + ' |')
+    print(f'\nBackground visible in at least half of the frames: on {unreachable} clips no '
+          f'setting of the two sliders is better than the temporal median on both measures.')
 
 if __name__ == '__main__':
     main()
