@@ -1,6 +1,6 @@
 # What `cmake --install` lays out and what `cpack` packs.
 #
-# Linux: bin/framemeld and bin/framemeld_inspect; the plug-in module and the OpenImageIO module in
+# Linux: bin/framemeld and bin/framemeld_describe; the plug-in module and the OpenImageIO module in
 # lib/framemeld/, where the tool finds them from its own location (so a moved tree still works);
 # the manual page made from `framemeld --help`, and bash completion. cpack makes a Debian package
 # (dependencies computed from the binaries) and a .tar.gz.
@@ -29,8 +29,8 @@ else()
     install(TARGETS framemeld RUNTIME DESTINATION bin)
     install(TARGETS framemeld_oiio LIBRARY DESTINATION "${FRAMEMELD_INSTALL_MODULE_DIR}")
   endif()
-  if(TARGET framemeld_inspect)
-    install(TARGETS framemeld_inspect RUNTIME DESTINATION bin)
+  if(TARGET framemeld_describe)
+    install(TARGETS framemeld_describe RUNTIME DESTINATION bin)
   endif()
   if(TARGET Framemeld)
     install(TARGETS Framemeld LIBRARY DESTINATION "${FRAMEMELD_INSTALL_MODULE_DIR}")

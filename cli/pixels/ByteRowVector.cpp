@@ -122,20 +122,14 @@ bool byteRowToHostVector(const std::uint8_t *file, const ChannelMap &map, int wi
     if (width <= 0 || !hasByteRowVector()) {
         return false;
     }
-    const bool grey = map.red == 0 && map.green == 0 && map.blue == 0;
-    const bool rgb = map.red == 0 && map.green == 1 && map.blue == 2;
-    if (grey && map.fileChannels == 1 && map.alpha < 0) {
-        greyRow(file, width, host);
-    } else if (grey && map.fileChannels == 2 && map.alpha == 1) {
-        greyAlphaRow(file, width, host);
-    } else if (rgb && map.fileChannels == 3 && map.alpha < 0) {
-        rgbRow(file, width, host);
-    } else if (rgb && map.fileChannels == 4 && map.alpha == 3) {
-        rgbaRow(file, width, host);
-    } else {
-        return false;
+    switch (rowLayoutOf(map)) {
+    case RowLayout::Grey: greyRow(file, width, host); return true;
+    case RowLayout::GreyAlpha: greyAlphaRow(file, width, host); return true;
+    case RowLayout::Rgb: rgbRow(file, width, host); return true;
+    case RowLayout::Rgba: rgbaRow(file, width, host); return true;
+    case RowLayout::Other: return false;
     }
-    return true;
+    return false;
 #else
     (void)file;
     (void)map;

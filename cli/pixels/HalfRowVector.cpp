@@ -17,27 +17,6 @@
 namespace framemeld::cli {
 namespace {
 
-enum class Layout { Other, Grey, GreyAlpha, Rgb, Rgba };
-
-Layout layoutOf(const ChannelMap &map)
-{
-    const bool grey = map.red == 0 && map.green == 0 && map.blue == 0;
-    const bool rgb = map.red == 0 && map.green == 1 && map.blue == 2;
-    if (grey && map.fileChannels == 1 && map.alpha < 0) {
-        return Layout::Grey;
-    }
-    if (grey && map.fileChannels == 2 && map.alpha == 1) {
-        return Layout::GreyAlpha;
-    }
-    if (rgb && map.fileChannels == 3 && map.alpha < 0) {
-        return Layout::Rgb;
-    }
-    if (rgb && map.fileChannels == 4 && map.alpha == 3) {
-        return Layout::Rgba;
-    }
-    return Layout::Other;
-}
-
 #if defined(FRAMEMELD_F16C_ROWS)
 
 bool probeF16c()
@@ -169,18 +148,18 @@ bool hasHalfRowVector()
 bool halfRowToFloatVector(const std::uint16_t *file, const ChannelMap &map, int width, float *host)
 {
 #if defined(FRAMEMELD_F16C_ROWS)
-    const Layout layout = layoutOf(map);
-    if (width <= 0 || layout == Layout::Other || !hasHalfRowVector() ||
+    const RowLayout layout = rowLayoutOf(map);
+    if (width <= 0 || layout == RowLayout::Other || !hasHalfRowVector() ||
         holdsNonFinite(file, static_cast<std::size_t>(width) *
                                  static_cast<std::size_t>(map.fileChannels))) {
         return false;
     }
     switch (layout) {
-    case Layout::Grey: greyRow(file, width, host); break;
-    case Layout::GreyAlpha: greyAlphaRow(file, width, host); break;
-    case Layout::Rgb: rgbRow(file, width, host); break;
-    case Layout::Rgba: rgbaRow(file, width, host); break;
-    case Layout::Other: break;
+    case RowLayout::Grey: greyRow(file, width, host); break;
+    case RowLayout::GreyAlpha: greyAlphaRow(file, width, host); break;
+    case RowLayout::Rgb: rgbRow(file, width, host); break;
+    case RowLayout::Rgba: rgbaRow(file, width, host); break;
+    case RowLayout::Other: break;
     }
     return true;
 #else
@@ -188,7 +167,6 @@ bool halfRowToFloatVector(const std::uint16_t *file, const ChannelMap &map, int 
     (void)map;
     (void)width;
     (void)host;
-    (void)layoutOf;
     return false;
 #endif
 }

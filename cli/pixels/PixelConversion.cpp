@@ -288,4 +288,23 @@ void hostRowToFile(const float *host, int width, int fileChannels, float *file)
     toFile(host, width, fileChannels, file, same<float>);
 }
 
+RowLayout rowLayoutOf(const ChannelMap &map)
+{
+    const bool grey = map.red == 0 && map.green == 0 && map.blue == 0;
+    const bool rgb = map.red == 0 && map.green == 1 && map.blue == 2;
+    if (grey && map.fileChannels == 1 && map.alpha < 0) {
+        return RowLayout::Grey;
+    }
+    if (grey && map.fileChannels == 2 && map.alpha == 1) {
+        return RowLayout::GreyAlpha;
+    }
+    if (rgb && map.fileChannels == 3 && map.alpha < 0) {
+        return RowLayout::Rgb;
+    }
+    if (rgb && map.fileChannels == 4 && map.alpha == 3) {
+        return RowLayout::Rgba;
+    }
+    return RowLayout::Other;
+}
+
 } // namespace framemeld::cli

@@ -26,6 +26,11 @@ struct ChannelMap {
 // grey and alpha; otherwise the first three channels that are not alpha carry the colour.
 ChannelMap channelMapFor(int fileChannels, int alphaChannel);
 
+// The layouts nearly every file has, channels in file order, which the vector row conversions
+// handle; anything else is Other.
+enum class RowLayout { Other, Grey, GreyAlpha, Rgb, Rgba };
+RowLayout rowLayoutOf(const ChannelMap &map);
+
 inline std::uint16_t fileToHost16(std::uint16_t v)
 {
     // v * 32768 / 65535 is v / 2 + v / 131070, the second term under a half: rounded to nearest

@@ -45,7 +45,7 @@ run_installed() {
     local root=$1
     local tool="$root/bin/framemeld"
     [[ -x $tool ]] || fail "no $tool"
-    [[ -x $root/bin/framemeld_inspect ]] || fail "no framemeld_inspect"
+    [[ -x $root/bin/framemeld_describe ]] || fail "no framemeld_describe"
     local version
     version=$("$tool" --version) || fail "--version failed: $version"
     echo "$version"

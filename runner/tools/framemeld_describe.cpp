@@ -1,4 +1,4 @@
-// framemeld_inspect MODULE: loads an effect module, runs its setup as the host does and prints
+// framemeld_describe MODULE: loads an effect module, runs its setup as the host does and prints
 // what it registered: version, flags and every parameter with its ranges, default and precision.
 #include <cstdio>
 #include <exception>
@@ -47,7 +47,7 @@ void printVersion(A_u_long version)
 int main(int argc, char **argv)
 {
     if (argc != 2) {
-        std::fprintf(stderr, "usage: %s MODULE\n", argc > 0 ? argv[0] : "framemeld_inspect");
+        std::fprintf(stderr, "usage: %s MODULE\n", argc > 0 ? argv[0] : "framemeld_describe");
         return 2;
     }
     try {
@@ -78,7 +78,7 @@ int main(int argc, char **argv)
         }
         return setup.ok() ? 0 : 1;
     } catch (const std::exception &error) {
-        std::fprintf(stderr, "framemeld_inspect: %s\n", error.what());
+        std::fprintf(stderr, "framemeld_describe: %s\n", error.what());
         return 1;
     }
 }
