@@ -55,8 +55,8 @@ std::vector<int> noiseSampleRows(int width, int height);
 // kAgreementSigmas noise sigmas agree, plus kAgreementFloorLevels levels of 255 for what the
 // median of consecutive differences cannot see (a codec that copies unchanged blocks from frame
 // to frame hides the noise of the blocks it codes anew, where something has passed).
-inline constexpr double kAgreementSigmas = 3.0;
-inline constexpr double kAgreementFloorLevels = 4.0;
+inline constexpr double kAgreementSigmas = 2.0;
+inline constexpr double kAgreementFloorLevels = 10.0;
 
 // The "Divergence" slider value for a noise level at a render depth, rounded to what the
 // slider holds (whole levels at 8 bits, hundredths otherwise) so that the host reproduces
