@@ -43,7 +43,7 @@ TOOL_RULE = (2.0, 10.0)
 
 
 def divergence_for_noise(sigma, bits, rule):
-    """Mirror of divergenceForNoise() in cli/AutoDivergence.cpp."""
+    """Mirror of divergenceForNoise() in cli/plan/AutoSettings.cpp."""
     k, floor = rule
     tolerance = min(1.0, k * max(0.0, sigma) + floor / 255.0)
     if bits == 8:

@@ -15,31 +15,33 @@
 #include <thread>
 #include <vector>
 
-#include "cli/AutoDivergence.h"
-#include "cli/CancelSignal.h"
-#include "cli/CliError.h"
-#include "cli/FarmStrips.h"
-#include "cli/MemoryBudget.h"
-#include "cli/ModuleDefaultsProbe.h"
-#include "cli/ModuleFaultGuard.h"
-#include "cli/Options.h"
-#include "cli/PluginLocation.h"
-#include "cli/PluginSession.h"
-#include "cli/PrintableText.h"
-#include "cli/ProgressBar.h"
-#include "cli/RunReport.h"
-#include "cli/SamplingPlan.h"
-#include "cli/StripPlan.h"
-#include "cli/ThirdPartyLeaks.h"
-#include "cli/VersionReport.h"
+#include "cli/app/CancelSignal.h"
+#include "cli/app/Options.h"
+#include "cli/app/ProgressBar.h"
+#include "cli/app/ThirdPartyLeaks.h"
+#include "cli/app/VersionReport.h"
+#include "cli/core/CliError.h"
+#include "cli/farm/FarmStrips.h"
 #include "cli/files/ScratchFile.h"
 #include "cli/footage/FileRowsFrameSource.h"
 #include "cli/footage/FootageDecoder.h"
 #include "cli/footage/FootageDiscovery.h"
 #include "cli/footage/FootageFrameSource.h"
+#include "cli/footage/NoiseMeasurement.h"
 #include "cli/footage/ScratchFrameSource.h"
-#include "cli/plate/OutputPath.h"
+#include "cli/job/MemoryBudget.h"
+#include "cli/job/RunReport.h"
+#include "cli/plan/AutoSettings.h"
+#include "cli/plan/MemoryPlan.h"
+#include "cli/plan/MemorySize.h"
+#include "cli/plan/SamplingPlan.h"
+#include "cli/plate/OutputChecks.h"
 #include "cli/plate/PlateWriter.h"
+#include "cli/plugin/ModuleDefaultsProbe.h"
+#include "cli/plugin/ModuleFaultGuard.h"
+#include "cli/plugin/PluginLocation.h"
+#include "cli/plugin/PluginSession.h"
+#include "cli/text/PrintableText.h"
 
 using namespace framemeld::cli;
 namespace runner = framemeld::runner;
@@ -332,20 +334,29 @@ int run(const Options &options, RunReport &report)
     // Cheap checks first, so that a typo does not cost a long decode.
     checkOutputPath(options.output);
     const std::string modulePath = locatePlugin(options.plugin);
-    guardModuleFaults(modulePath);
     PluginSession session(modulePath, options.threads);
     report.plugin = session.modulePath();
     // From here on Ctrl-C cancels: opening a movie and loading OpenImageIO take a while.
     CancelSignal onCtrlC(session.cancelFlag());
     const SliderRanges ranges = session.sliderRanges();
-    checkSliderRanges(options, ranges);
+    SliderRequest sliders;
+    sliders.start = options.start;
+    sliders.end = options.end;
+    sliders.every = options.every;
+    sliders.divergence = options.divergenceAuto ? SliderChoice::automatic()
+                         : options.divergence   ? SliderChoice::of(*options.divergence)
+                                                : SliderChoice{};
+    sliders.ratingRange = options.ratingRangeAuto ? SliderChoice::automatic()
+                          : options.ratingRange   ? SliderChoice::of(*options.ratingRange)
+                                                  : SliderChoice{};
+    checkSliderRanges(sliders, ranges);
 
     const Clip clip = discoverClip(options.input);
     report.numbering = FrameNumbering{clip.frameCount, clip.firstNumber, clip.fileNumbers};
     checkOutputIsNoInput(options.output, clip);
     checkOutputStaysOutOfTheClip(options.output, options.input);
     const FootageFormat format = probeFootage(clip);
-    SamplingPlan plan = planSampling(options, ranges, *report.numbering);
+    SamplingPlan plan = planSampling(sliders, ranges, *report.numbering);
     report.plan = plan;
     DivergenceChoice choice;
     choice.automatic = options.divergenceAuto || !options.divergence;
@@ -411,7 +422,7 @@ int run(const Options &options, RunReport &report)
     fileOptions.unassociatedAlpha = format.unassociatedAlpha;
     writePlate(options.output, image, fileOptions, &session.cancelFlag());
     if (options.rows) {
-        recordStrip(options, plan, format, depth);
+        recordStrip(options.output, options.input, *options.rows, plan, format, depth);
     }
     report.phaseSeconds.emplace_back("write", secondsSince(phaseStart));
     report.plateWidth = image.width;

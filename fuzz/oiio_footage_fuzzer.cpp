@@ -14,9 +14,9 @@
 #include <string>
 #include <vector>
 
-#include "cli/CliError.h"
+#include "cli/core/CliError.h"
+#include "cli/core/Clip.h"
 #include "cli/files/FileHandle.h"
-#include "cli/footage/Clip.h"
 #include "cli/oiio/OiioFootageReader.h"
 
 namespace {

@@ -6,7 +6,7 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "cli/CliError.h"
+#include "cli/core/CliError.h"
 #include "cli/png/PngDecoder.h"
 #include "cli/png/PngProbe.h"
 

@@ -32,6 +32,9 @@ struct HostOptions {
     RowPadding outputPadding; // layout of output worlds
     // Byte written over every output world before the plug-in gets it (0 = transparent black).
     unsigned char outputFill = 0;
+    // A cancel flag that outlives the host and that the caller set up before it (a signal handler
+    // may already be routed to it); the host's own when null. See cancelFlag().
+    std::atomic<bool> *cancel = nullptr;
 };
 
 // One command as sent, and what the plug-in wrote back.

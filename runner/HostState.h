@@ -35,7 +35,9 @@ struct Host::State {
     ParameterSet params;
     FaultPlan faults;
     std::function<void(A_long, A_long)> progressHook;
-    std::atomic<bool> cancel{false};
+    std::atomic<bool> ownCancel{false};
+    // options.cancel when the caller keeps the flag, else ownCancel.
+    std::atomic<bool> &cancel;
     bool setupDone = false;
     PF_OutFlags outFlags = 0;
     PF_OutFlags2 outFlags2 = 0;

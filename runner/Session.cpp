@@ -5,7 +5,8 @@
 namespace framemeld::runner {
 
 Host::State::State(EntryPoint entryPoint, HostOptions hostOptions)
-    : entry(entryPoint), options(hostOptions), pool(hostOptions.threads)
+    : entry(entryPoint), options(hostOptions), pool(hostOptions.threads),
+      cancel(hostOptions.cancel != nullptr ? *hostOptions.cancel : ownCancel)
 {}
 
 namespace detail {

@@ -9,7 +9,7 @@
 #include <cstring>
 #include <vector>
 
-#include "cli/CliError.h"
+#include "cli/core/CliError.h"
 
 namespace framemeld::cli {
 namespace {

@@ -7,9 +7,9 @@
 #include <stdexcept>
 #include <thread>
 
-#include "cli/CliError.h"
-#include "cli/footage/PngFrameReader.h"
-#include "cli/oiio/OiioModule.h"
+#include "cli/core/CliError.h"
+#include "cli/formats/OiioModule.h"
+#include "cli/formats/PngFrameReader.h"
 
 namespace framemeld::cli {
 namespace {

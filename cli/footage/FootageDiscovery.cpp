@@ -6,9 +6,9 @@
 #include <map>
 #include <system_error>
 
-#include "cli/CliError.h"
-#include "cli/footage/PngFrameReader.h"
-#include "cli/oiio/OiioModule.h"
+#include "cli/core/CliError.h"
+#include "cli/formats/OiioModule.h"
+#include "cli/formats/PngFrameReader.h"
 
 namespace fs = std::filesystem;
 

@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "cli/footage/Clip.h"
+#include "cli/core/Clip.h"
 
 namespace framemeld::cli {
 

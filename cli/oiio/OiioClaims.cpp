@@ -8,7 +8,7 @@
 #include <map>
 #include <system_error>
 
-#include "cli/CliError.h"
+#include "cli/core/CliError.h"
 #include "cli/files/FileHandle.h"
 
 namespace framemeld::cli::oiio {

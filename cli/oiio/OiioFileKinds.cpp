@@ -3,7 +3,7 @@
 #include <cctype>
 #include <filesystem>
 
-#include "cli/CliError.h"
+#include "cli/core/CliError.h"
 #include "cli/oiio/OiioClaims.h"
 #include "cli/oiio/OiioMessages.h"
 

@@ -6,7 +6,7 @@
 
 #include <OpenImageIO/imageio.h>
 
-#include "cli/oiio/OiioModule.h"
+#include "cli/formats/OiioModule.h"
 
 namespace framemeld::cli::oiio {
 

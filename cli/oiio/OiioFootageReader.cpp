@@ -11,7 +11,7 @@
 #include <type_traits>
 #include <vector>
 
-#include "cli/CliError.h"
+#include "cli/core/CliError.h"
 #include "cli/oiio/OiioClaims.h"
 #include "cli/oiio/OiioFileKinds.h"
 #include "cli/oiio/OiioMessages.h"

@@ -4,8 +4,8 @@
 
 #include <string>
 
-#include "cli/footage/Clip.h"
-#include "cli/footage/FootageDecoder.h"
+#include "cli/core/Clip.h"
+#include "cli/core/DecodeRequest.h"
 
 namespace framemeld::cli::oiio {
 

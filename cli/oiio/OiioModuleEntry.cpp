@@ -3,11 +3,11 @@
 
 #include <OpenImageIO/oiioversion.h>
 
-#include "cli/movie/MovieReader.h"
+#include "cli/formats/OiioModule.h"
 #include "cli/oiio/OiioFileKinds.h"
 #include "cli/oiio/OiioFootageReader.h"
-#include "cli/oiio/OiioModule.h"
 #include "cli/oiio/OiioPlateWriter.h"
+#include "cli/oiio/movie/MovieReader.h"
 
 namespace framemeld::cli::oiio {
 namespace {

@@ -7,7 +7,7 @@
 #include <cstring>
 #include <vector>
 
-#include "cli/CliError.h"
+#include "cli/core/CliError.h"
 #include "cli/oiio/OiioFdProxy.h"
 #include "cli/oiio/OiioMessages.h"
 #include "cli/pixels/PixelConversion.h"

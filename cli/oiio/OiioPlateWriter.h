@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "cli/plate/PlateImage.h"
+#include "cli/core/PlateImage.h"
 
 namespace framemeld::cli::oiio {
 

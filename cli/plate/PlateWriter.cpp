@@ -4,71 +4,16 @@
 
 #include <cerrno>
 #include <cstring>
-#include <filesystem>
-#include <system_error>
 
-#include "cli/CliError.h"
+#include "cli/core/CliError.h"
 #include "cli/files/FileHandle.h"
-#include "cli/footage/PngFrameReader.h"
-#include "cli/oiio/OiioModule.h"
-#include "cli/plate/OutputPath.h"
-#include "cli/plate/PngPlateWriter.h"
+#include "cli/formats/OiioModule.h"
+#include "cli/formats/PngFrameReader.h"
+#include "cli/formats/PngPlateWriter.h"
+#include "cli/plate/OutputChecks.h"
 #include "cli/plate/TemporaryPlateFile.h"
 
-namespace fs = std::filesystem;
-
 namespace framemeld::cli {
-namespace {
-
-fs::path folderOf(const std::string &path)
-{
-    const fs::path parent = fs::path(path).parent_path();
-    return parent.empty() ? fs::path(".") : parent;
-}
-
-} // namespace
-
-void checkOutputPath(const std::string &path)
-{
-    if (!hasPngExtension(path) && !oiioModule().writesFormatOf(path)) {
-        throw UsageError(path + ": unknown image format for the output (the extension decides: " +
-                         ".exr, .tif, .png, .dpx, .jpg, ...)");
-    }
-    std::error_code error;
-    if (fs::is_directory(path, error)) {
-        throw RunError(path + ": is a folder, not an output file");
-    }
-    const fs::path folder = folderOf(path);
-    if (!fs::is_directory(folder, error)) {
-        throw RunError(path + ": cannot write the output, the folder " + folder.string() +
-                       " does not exist");
-    }
-    if (access(folder.c_str(), W_OK | X_OK) != 0) {
-        throw RunError(path + ": cannot write the output, the folder " + folder.string() +
-                       " is not writable");
-    }
-    // A linked output is written beside the file the link points to, and replaces that file.
-    const std::string target = resolvedOutputPath(path);
-    const fs::path targetFolder = folderOf(target);
-    if (target != path && !fs::is_directory(targetFolder, error)) {
-        throw RunError(path + ": cannot write the output, the folder " + targetFolder.string() +
-                       " of the file it links to does not exist");
-    }
-    if (target != path && access(targetFolder.c_str(), W_OK | X_OK) != 0) {
-        throw RunError(path + ": cannot write the output, the folder " + targetFolder.string() +
-                       " of the file it links to is not writable");
-    }
-    // The plate replaces the file by a rename, which a writable folder allows whoever owns the
-    // file: an existing file is only replaced by someone who may write to it.
-    if (fs::is_directory(target, error)) {
-        throw RunError(path + ": is a folder, not an output file");
-    }
-    if (access(target.c_str(), F_OK) == 0 && access(target.c_str(), W_OK) != 0) {
-        throw RunError(path + ": cannot write the output, the file exists and is not writable (" +
-                       std::strerror(errno) + ")");
-    }
-}
-
 void writePlate(const std::string &path, const PlateImage &plate, const PlateFileOptions &options,
                 const std::atomic<bool> *cancel)
 {

@@ -7,14 +7,9 @@
 #include <atomic>
 #include <string>
 
-#include "cli/plate/PlateImage.h"
+#include "cli/core/PlateImage.h"
 
 namespace framemeld::cli {
-
-// Checks before any work is done that the output can be written: a known format by extension
-// (UsageError otherwise), an existing, writable folder, and no existing file (or file a link
-// points to) that the user may not write (RunError otherwise).
-void checkOutputPath(const std::string &path);
 
 // Throws RunError naming the file when it cannot be written, CancelledError when `cancel` was
 // set by the time the file is complete; in both cases no file is left behind.

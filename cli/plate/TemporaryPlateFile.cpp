@@ -15,7 +15,7 @@
 #include <mutex>
 #include <random>
 
-#include "cli/CliError.h"
+#include "cli/core/CliError.h"
 
 namespace fs = std::filesystem;
 

@@ -5,7 +5,7 @@
 
 #include <libdeflate.h>
 
-#include "cli/CliError.h"
+#include "cli/core/CliError.h"
 #include "cli/png/PngFormat.h"
 #include "cli/png/PngRowFilters.h"
 

@@ -12,7 +12,7 @@
 
 #include <libdeflate.h>
 
-#include "cli/CliError.h"
+#include "cli/core/CliError.h"
 #include "cli/png/PngFormat.h"
 #include "cli/png/PngInfo.h"
 #include "cli/png/PngRowFilters.h"

@@ -18,8 +18,9 @@
 #include <thread>
 
 #include "CliTestSupport.h"
-#include "cli/MemoryBudget.h"
-#include "cli/StripPlan.h"
+#include "cli/job/MemoryBudget.h"
+#include "cli/plan/MemoryPlan.h"
+#include "cli/plan/MemorySize.h"
 
 using framemeld::runner::PixelDepth;
 using namespace framemeld::cli;

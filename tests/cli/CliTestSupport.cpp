@@ -12,7 +12,7 @@
 #include <cstdlib>
 #include <filesystem>
 
-#include "cli/ThirdPartyLeaks.h"
+#include "cli/app/ThirdPartyLeaks.h"
 
 namespace fs = std::filesystem;
 

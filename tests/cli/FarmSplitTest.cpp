@@ -11,7 +11,7 @@
 #include <iterator>
 
 #include "CliTestSupport.h"
-#include "cli/StripPlan.h"
+#include "cli/plan/MemoryPlan.h"
 
 using framemeld::runner::PixelDepth;
 using namespace framemeld::cli;

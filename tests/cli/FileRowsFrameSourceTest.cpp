@@ -11,8 +11,8 @@
 #include <cstring>
 
 #include "CliTestSupport.h"
-#include "cli/StripPlan.h"
 #include "cli/footage/FootageFrameSource.h"
+#include "cli/plan/MemoryPlan.h"
 #include "runner/StripRender.h"
 
 using namespace framemeld::cli;

@@ -9,7 +9,7 @@
 #include <fstream>
 
 #include "CliTestSupport.h"
-#include "cli/CliError.h"
+#include "cli/core/CliError.h"
 
 using namespace framemeld::cli;
 using framemeld::cli::test::haveProgram;

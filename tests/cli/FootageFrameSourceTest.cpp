@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "CliTestSupport.h"
-#include "cli/CliError.h"
+#include "cli/core/CliError.h"
 #include "cli/footage/FootageDecoder.h"
 
 using namespace framemeld::cli;

@@ -14,9 +14,9 @@
 #include <vector>
 
 #include "CliTestSupport.h"
-#include "cli/CliError.h"
+#include "cli/core/CliError.h"
 #include "cli/footage/FootageDecoder.h"
-#include "cli/oiio/OiioModule.h"
+#include "cli/formats/OiioModule.h"
 #include "runner/World.h"
 
 using framemeld::runner::PixelDepth;

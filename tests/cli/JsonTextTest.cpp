@@ -1,4 +1,4 @@
-#include "cli/JsonText.h"
+#include "cli/text/JsonText.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>

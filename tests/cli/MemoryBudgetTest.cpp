@@ -1,6 +1,7 @@
 // The memory budget: sizes as users write them, the limits a process really has (cgroup v1 and
 // v2 files, /proc/meminfo), and how a budget becomes a strip height.
-#include "cli/MemoryBudget.h"
+#include "cli/job/MemoryBudget.h"
+#include "cli/plan/MemorySize.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -9,8 +10,8 @@
 #include <fstream>
 
 #include "CliTestSupport.h"
-#include "cli/CliError.h"
-#include "cli/StripPlan.h"
+#include "cli/core/CliError.h"
+#include "cli/plan/MemoryPlan.h"
 
 using namespace framemeld::cli;
 using framemeld::cli::test::TempDir;

@@ -18,7 +18,7 @@
 #include <vector>
 
 #include "CliTestSupport.h"
-#include "cli/CliError.h"
+#include "cli/core/CliError.h"
 #include "cli/footage/FootageDecoder.h"
 #include "cli/footage/FootageDiscovery.h"
 #include "cli/pixels/PixelConversion.h"

@@ -1,9 +1,9 @@
-#include "cli/Options.h"
+#include "cli/app/Options.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include "cli/CliError.h"
+#include "cli/core/CliError.h"
 
 using framemeld::cli::HelpDefaults;
 using framemeld::cli::helpText;

@@ -1,4 +1,5 @@
 #include "cli/plate/PlateWriter.h"
+#include "cli/plate/OutputChecks.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -14,9 +15,9 @@
 #include <filesystem>
 
 #include "CliTestSupport.h"
-#include "cli/CliError.h"
-#include "cli/PrintableText.h"
+#include "cli/core/CliError.h"
 #include "cli/plate/TemporaryPlateFile.h"
+#include "cli/text/PrintableText.h"
 
 using namespace framemeld::cli;
 using framemeld::cli::test::TempDir;

@@ -1,5 +1,6 @@
 // The module loaded through the CLI's session, as main() drives it.
-#include "cli/PluginSession.h"
+#include "cli/plugin/PluginSession.h"
+#include "cli/plan/SamplingPlan.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -7,7 +8,7 @@
 #include <atomic>
 
 #include "CliTestSupport.h"
-#include "cli/CliError.h"
+#include "cli/core/CliError.h"
 #include "runner/FrameSource.h"
 
 using namespace framemeld::cli;
@@ -35,7 +36,7 @@ TEST(PluginSession, RendersWithThePlannedSlidersAndReportsProgress)
 {
     PluginSession session(test::modulePath(), 2);
     InMemoryFrameSource source = greySource(4);
-    Options options;
+    SliderRequest options;
     options.every = 2;
     session.apply(planSampling(options, session.sliderRanges(), FrameNumbering{4}));
     // Reports may come from the render's worker threads.
@@ -54,7 +55,7 @@ TEST(PluginSession, ACancelDuringTheRenderStopsIt)
 {
     PluginSession session(test::modulePath(), 2);
     InMemoryFrameSource source = greySource(6);
-    session.apply(planSampling(Options{}, session.sliderRanges(), FrameNumbering{6}));
+    session.apply(planSampling(SliderRequest{}, session.sliderRanges(), FrameNumbering{6}));
     std::atomic<long> reports{0};
     EXPECT_THROW(session.render(source,
                                 [&](long, long) {

@@ -1,7 +1,7 @@
 // The tool's own PNG route against the OpenImageIO module on the same files: the same frames, the
 // same formats, the same plates; and the module stays unloaded when PNG is all a run needs.
-#include "cli/footage/PngFrameReader.h"
-#include "cli/plate/PngPlateWriter.h"
+#include "cli/formats/PngFrameReader.h"
+#include "cli/formats/PngPlateWriter.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -12,9 +12,10 @@
 #include <random>
 
 #include "CliTestSupport.h"
-#include "cli/CliError.h"
+#include "cli/core/CliError.h"
 #include "cli/files/FileHandle.h"
-#include "cli/oiio/OiioModule.h"
+#include "cli/footage/FootageDecoder.h"
+#include "cli/formats/OiioModule.h"
 #include "cli/png/PngWriter.h"
 #include "runner/World.h"
 

@@ -1,9 +1,9 @@
-#include "cli/SamplingPlan.h"
+#include "cli/plan/SamplingPlan.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include "cli/CliError.h"
+#include "cli/core/CliError.h"
 
 using namespace framemeld::cli;
 using testing::ElementsAre;
@@ -24,7 +24,7 @@ SliderRanges pluginLikeRanges()
     return ranges;
 }
 
-std::string usageErrorOf(const Options &options, const FrameNumbering &numbering)
+std::string usageErrorOf(const SliderRequest &options, const FrameNumbering &numbering)
 {
     try {
         planSampling(options, pluginLikeRanges(), numbering);
@@ -37,7 +37,7 @@ std::string usageErrorOf(const Options &options, const FrameNumbering &numbering
 
 TEST(SamplingPlan, DefaultsTakeTheWholeClipAndThePluginsSliderDefaults)
 {
-    const SamplingPlan plan = planSampling(Options{}, pluginLikeRanges(), FrameNumbering{6});
+    const SamplingPlan plan = planSampling(SliderRequest{}, pluginLikeRanges(), FrameNumbering{6});
     EXPECT_EQ(plan.start, 0); // not the slider's default of 1: the whole clip
     EXPECT_EQ(plan.end, 5);
     EXPECT_EQ(plan.every, 1);
@@ -53,7 +53,7 @@ TEST(SamplingPlan, FramesFollowThePluginsGrid)
     EXPECT_THAT(sampledFrames(10, 20, 3), ElementsAre(10, 13, 16, 19));
     EXPECT_THAT(sampledFrames(7, 7, 5), ElementsAre(7));
 
-    Options options;
+    SliderRequest options;
     options.start = 3;
     options.every = 8;
     EXPECT_THAT(planSampling(options, pluginLikeRanges(), FrameNumbering{30}).frames,
@@ -62,39 +62,39 @@ TEST(SamplingPlan, FramesFollowThePluginsGrid)
 
 TEST(SamplingPlan, ValuesOutsideASlidersRangeAreRefusedWithTheRange)
 {
-    Options every;
+    SliderRequest every;
     every.every = 0;
     EXPECT_THAT(
         usageErrorOf(every, FrameNumbering{10}),
         HasSubstr("--every 0 is outside the valid range of \"Every n-th Frame\": 1 to 100"));
-    Options rating;
-    rating.ratingRange = 0.05;
+    SliderRequest rating;
+    rating.ratingRange = SliderChoice::of(0.05);
     EXPECT_THAT(usageErrorOf(rating, FrameNumbering{10}),
                 HasSubstr("\"Rating Range\": 0.1 to 9999"));
-    Options divergence;
-    divergence.divergence = 100.5;
+    SliderRequest divergence;
+    divergence.divergence = SliderChoice::of(100.5);
     EXPECT_THAT(usageErrorOf(divergence, FrameNumbering{10}),
                 HasSubstr("\"Divergence\": 0 to 100"));
-    Options start;
+    SliderRequest start;
     start.start = -1;
     EXPECT_THAT(usageErrorOf(start, FrameNumbering{10}), HasSubstr("\"Start Frame\": 0 to 9999"));
-    Options end;
+    SliderRequest end;
     end.end = 10000;
     EXPECT_THAT(usageErrorOf(end, FrameNumbering{20000}), HasSubstr("\"End Frame\": 0 to 9999"));
 
     // The range check alone, as main() runs it before touching the footage.
     EXPECT_THROW(checkSliderRanges(every, pluginLikeRanges()), UsageError);
-    EXPECT_NO_THROW(checkSliderRanges(Options{}, pluginLikeRanges()));
+    EXPECT_NO_THROW(checkSliderRanges(SliderRequest{}, pluginLikeRanges()));
 }
 
 TEST(SamplingPlan, FramesPastTheClipNameItsLength)
 {
-    Options end;
+    SliderRequest end;
     end.end = 795;
     EXPECT_THAT(usageErrorOf(end, FrameNumbering{795}),
                 HasSubstr("--end 795 is past the end of the clip: the clip "
                           "has 795 frames (0 to 794)"));
-    Options start;
+    SliderRequest start;
     start.start = 3;
     EXPECT_THAT(usageErrorOf(start, FrameNumbering{1}),
                 HasSubstr("the clip has 1 frame (frame 0)"));
@@ -105,11 +105,11 @@ TEST(SamplingPlan, FramesPastTheClipNameItsLength)
 TEST(SamplingPlan, ANumberedSequenceGoesByItsFileNumbers)
 {
     const FrameNumbering shot{100, 1001, true};
-    const SamplingPlan whole = planSampling(Options{}, pluginLikeRanges(), shot);
+    const SamplingPlan whole = planSampling(SliderRequest{}, pluginLikeRanges(), shot);
     EXPECT_EQ(whole.start, 0);
     EXPECT_EQ(whole.end, 99);
 
-    Options options;
+    SliderRequest options;
     options.start = 1001;
     options.end = 1010;
     options.every = 3;
@@ -120,26 +120,26 @@ TEST(SamplingPlan, ANumberedSequenceGoesByItsFileNumbers)
     EXPECT_EQ(shot.describe(), "file numbers 1001 to 1100");
     EXPECT_EQ(FrameNumbering{795}.describe(), "frames counted from 0: 0 to 794");
 
-    Options before;
+    SliderRequest before;
     before.start = 5; // a frame number counted from 0, on a clip that goes by file numbers
     EXPECT_THAT(usageErrorOf(before, shot),
                 HasSubstr("--start 5 is a number no file of the clip carries: the clip has 100 "
                           "frames (file numbers 1001 to 1100)"));
-    Options after;
+    SliderRequest after;
     after.end = 1101;
     EXPECT_THAT(usageErrorOf(after, shot),
                 HasSubstr("--end 1101 is past the end of the clip: the clip has 100 frames "
                           "(file numbers 1001 to 1100)"));
-    Options reversed;
+    SliderRequest reversed;
     reversed.start = 1050;
     reversed.end = 1020;
     EXPECT_THAT(usageErrorOf(reversed, shot), HasSubstr("--start 1050 comes after --end 1020"));
-    Options one;
+    SliderRequest one;
     one.end = 8;
     EXPECT_THAT(usageErrorOf(one, FrameNumbering{1, 7, true}),
                 HasSubstr("the clip has 1 frame (file number 7)"));
     // The slider's limit applies to the layer frame the number maps to.
-    Options far;
+    SliderRequest far;
     far.end = 20000;
     EXPECT_THAT(usageErrorOf(far, FrameNumbering{30000, 1000, true}),
                 HasSubstr("--end 20000 (frame 19000 of the layer, counted from 0) is outside the "
@@ -148,7 +148,7 @@ TEST(SamplingPlan, ANumberedSequenceGoesByItsFileNumbers)
 
 TEST(SamplingPlan, AReversedRangeHasNoFrames)
 {
-    Options options;
+    SliderRequest options;
     options.start = 8;
     options.end = 2;
     EXPECT_THAT(usageErrorOf(options, FrameNumbering{10}),
@@ -159,19 +159,19 @@ TEST(SamplingPlan, AClipLongerThanTheEndSliderIsRefusedUnlessTheEndIsGiven)
 {
     // The plug-in cannot reach frame 10000 on: taking the first 10000 frames unasked would pass
     // them off as the whole clip.
-    const std::string refusal = usageErrorOf(Options{}, FrameNumbering{12000});
+    const std::string refusal = usageErrorOf(SliderRequest{}, FrameNumbering{12000});
     EXPECT_THAT(refusal, HasSubstr("the clip has 12000 frames (0 to 11999)"));
     EXPECT_THAT(refusal,
                 HasSubstr("\"End Frame\" reaches (up to layer frame 9999); give --end 9999"));
 
-    Options upToTheSlider;
+    SliderRequest upToTheSlider;
     upToTheSlider.end = 9999;
     const SamplingPlan plan =
         planSampling(upToTheSlider, pluginLikeRanges(), FrameNumbering{12000});
     EXPECT_EQ(plan.end, 9999);
     EXPECT_EQ(plan.frames.size(), 10000u);
     // A clip the slider covers exactly still defaults to its last frame.
-    EXPECT_EQ(planSampling(Options{}, pluginLikeRanges(), FrameNumbering{10000}).end, 9999);
+    EXPECT_EQ(planSampling(SliderRequest{}, pluginLikeRanges(), FrameNumbering{10000}).end, 9999);
 }
 
 } // namespace

@@ -13,7 +13,7 @@
 #include <fstream>
 
 #include "CliTestSupport.h"
-#include "cli/CliError.h"
+#include "cli/core/CliError.h"
 #include "cli/footage/FootageFrameSource.h"
 
 using namespace framemeld::cli;

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "PngTestFiles.h"
-#include "cli/CliError.h"
+#include "cli/core/CliError.h"
 #include "cli/files/FileHandle.h"
 #include "cli/png/PngDecoder.h"
 #include "cli/png/PngWriter.h"

@@ -1,0 +1,40 @@
+#include "cli/app/VersionReport.h"
+
+#include <exception>
+
+#include "cli/core/CliError.h"
+#include "cli/core/ToolVersion.h"
+#include "cli/formats/OiioModule.h"
+#include "cli/plugin/PluginLocation.h"
+#include "cli/plugin/PluginSession.h"
+
+namespace framemeld::cli {
+
+std::string moduleVersionText(A_u_long packed)
+{
+    std::string text =
+        std::to_string(PF_Version_VERS(packed)) + "." + std::to_string(PF_Version_SUBVERS(packed));
+    if (PF_Version_BUGFIX(packed) != 0) {
+        text += "." + std::to_string(PF_Version_BUGFIX(packed));
+    }
+    return text;
+}
+
+std::string versionReport(const std::string &requestedPlugin, std::string &firstLine)
+{
+    firstLine = std::string("framemeld ") + toolVersion() + "\n";
+    const std::string modulePath = locatePlugin(requestedPlugin);
+    const PluginSession session(modulePath, 1, nullptr, "its version is not known");
+    std::string text = firstLine + "plug-in module: Framemeld " +
+                       moduleVersionText(session.moduleVersion()) + ", " + modulePath + "\n";
+    try {
+        const OiioModule &module = oiioModule();
+        text += "OpenImageIO: " + module.libraryVersion() + ", through " + oiioModulePath() + "\n";
+    } catch (const RunError &error) {
+        text += std::string("OpenImageIO: not available; only PNG is read and written (") +
+                error.what() + ")\n";
+    }
+    return text;
+}
+
+} // namespace framemeld::cli

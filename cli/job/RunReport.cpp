@@ -1,0 +1,80 @@
+#include "cli/job/RunReport.h"
+
+#include "cli/core/ToolVersion.h"
+#include "cli/text/JsonText.h"
+
+namespace framemeld::cli {
+namespace {
+
+std::string orNull(const std::string &text)
+{
+    return text.empty() ? "null" : jsonString(text);
+}
+
+} // namespace
+
+std::string RunReport::json() const
+{
+    JsonObject report;
+    report.addNumber("exit_status", exitStatus)
+        .add("message", orNull(message))
+        .addString("framemeld_version", toolVersion())
+        .add("input", orNull(input))
+        .add("output", orNull(output))
+        .add("plugin", orNull(plugin));
+
+    if (numbering) {
+        JsonObject clip;
+        clip.addNumber("frames", numbering->frameCount)
+            .addString("numbering", numbering->fileNumbers ? "file numbers" : "from 0")
+            .addNumber("first", static_cast<double>(numbering->first))
+            .addNumber("last", static_cast<double>(numbering->last()));
+        report.add("clip", clip.text());
+    } else {
+        report.add("clip", "null");
+    }
+
+    if (plan) {
+        // The frames as the command line names them, and the settings as the plug-in's sliders
+        // hold them (layer frames from 0).
+        const long long first = numbering ? numbering->first : 0;
+        std::vector<std::string> frames;
+        for (int frame : plan->frames) {
+            frames.push_back(jsonNumber(static_cast<double>(first + frame)));
+        }
+        report.add("frames_sampled", jsonArray(frames));
+        JsonObject settings;
+        settings.addNumber(kStartFrameLabel, plan->start)
+            .addNumber(kEndFrameLabel, plan->end)
+            .addNumber(kEveryFrameLabel, plan->every)
+            .addNumber(kDivergenceLabel, plan->divergence)
+            .addNumber(kRatingRangeLabel, plan->ratingRange);
+        // Beside the sliders: whether Divergence was measured from the footage, and the noise it
+        // was measured from, in levels of 255 (null until measured, and for a given Divergence).
+        settings.add("divergence_auto", divergenceAuto ? "true" : "false")
+            .add("temporal_noise", noiseSigma ? jsonNumber(*noiseSigma * 255.0) : "null")
+            .add("rating_range_auto", ratingRangeAuto ? "true" : "false");
+        report.add("settings", settings.text());
+    } else {
+        report.add("frames_sampled", "null").add("settings", "null");
+    }
+
+    if (plateWidth > 0) {
+        JsonObject plate;
+        plate.addNumber("width", plateWidth)
+            .addNumber("height", plateHeight)
+            .addNumber("render_bits", renderBits);
+        report.add("plate", plate.text());
+    } else {
+        report.add("plate", "null");
+    }
+
+    JsonObject phases;
+    for (const auto &[name, seconds] : phaseSeconds) {
+        phases.addNumber(name, seconds);
+    }
+    report.add("seconds", phases.text());
+    return report.text() + "\n";
+}
+
+} // namespace framemeld::cli

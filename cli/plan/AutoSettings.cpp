@@ -1,0 +1,40 @@
+#include "cli/plan/AutoSettings.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace framemeld::cli {
+
+using runner::PixelDepth;
+
+double divergenceForNoise(double sigma, PixelDepth depth)
+{
+    // In full scale, at most the slider's 100.
+    const double tolerance =
+        std::min(1.0, kAgreementSigmas * std::max(0.0, sigma) + kAgreementFloorLevels / 255.0);
+    if (depth == PixelDepth::Bits8) {
+        // The 8-bit engine lets differences strictly below the whole Divergence agree: one
+        // level more than the widest difference meant to agree.
+        return std::min(100.0, 1.0 + std::round(tolerance * 255.0));
+    }
+    // Elsewhere Divergence is hundredths of full scale, held by the slider to two decimals.
+    return std::max(0.01, std::round(tolerance * 100.0 * 100.0) / 100.0);
+}
+
+double ratingRangeFor(std::size_t sampledFrames)
+{
+    if (sampledFrames < kWideRatingMinFrames) {
+        return 1.0;
+    }
+    return kWideRatingRange;
+}
+
+AutoSettings automaticSliders(const SliderChoice &divergence, const SliderChoice &ratingRange)
+{
+    AutoSettings automatic;
+    automatic.divergence = !divergence.isValue();
+    automatic.ratingRange = ratingRange.isAuto() || (ratingRange.isUnset() && automatic.divergence);
+    return automatic;
+}
+
+} // namespace framemeld::cli

@@ -1,0 +1,17 @@
+#pragma once
+// Sizes of memory as users write them (--memory 4G) and as messages show them.
+
+#include <cstdint>
+#include <string>
+
+namespace framemeld::cli {
+
+// "512M", "4G", "1.5G", "800000" (bytes), "64K", "2T"; suffixes are powers of 1024 and may end in
+// "B" or "iB" ("4GiB", "512MB"), in either case. Throws UsageError naming `option` for anything
+// else, for 0 and for sizes past 2^63 bytes.
+std::uint64_t parseMemorySize(const std::string &option, const std::string &text);
+
+// "1.5 GiB", "640 KiB", "17 bytes": sizes in messages.
+std::string memoryText(std::uint64_t bytes);
+
+} // namespace framemeld::cli
