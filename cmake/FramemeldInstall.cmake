@@ -56,7 +56,7 @@ else()
     message(STATUS "Framemeld: no help2man (or a sanitizer build): no manual page")
   endif()
   if(TARGET framemeld)
-    install(FILES "${PROJECT_SOURCE_DIR}/packaging/framemeld.bash-completion"
+    install(FILES "${FRAMEMELD_BASH_COMPLETION}"
             DESTINATION share/bash-completion/completions RENAME framemeld)
   endif()
   install(FILES "${PROJECT_SOURCE_DIR}/README.md" DESTINATION share/doc/framemeld)

@@ -1,5 +1,6 @@
 #include "runner/World.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <limits>
@@ -90,12 +91,8 @@ double channelFullScale(PixelDepth depth) noexcept
 
 World::World() noexcept = default;
 
-World::World(int width, int height, PixelDepth depth, RowPadding padding) : depth_(depth)
+std::size_t World::rowStrideFor(int width, PixelDepth depth, RowPadding padding)
 {
-    if (width < 0 || height < 0 || width > kMaxSide || height > kMaxSide) {
-        throw std::invalid_argument("world size " + std::to_string(width) + "x" +
-                                    std::to_string(height) + " is outside 0..30000");
-    }
     const std::size_t pixel = bytesPerPixel(depth);
     const std::size_t channel = bytesPerChannel(depth);
     const long padBytes = padding.bytes < 0 ? static_cast<long>(2 * channel) : padding.bytes;
@@ -103,9 +100,20 @@ World::World(int width, int height, PixelDepth depth, RowPadding padding) : dept
         padBytes % static_cast<long>(channel) != 0 || padBytes > 4096) {
         throw std::invalid_argument("row padding must be whole channels and not negative");
     }
-    const std::size_t rowbytes =
-        (static_cast<std::size_t>(width) + static_cast<std::size_t>(padding.pixels)) * pixel +
-        static_cast<std::size_t>(padBytes);
+    return (static_cast<std::size_t>(std::max(0, width)) +
+            static_cast<std::size_t>(padding.pixels)) *
+               pixel +
+           static_cast<std::size_t>(padBytes);
+}
+
+World::World(int width, int height, PixelDepth depth, RowPadding padding) : depth_(depth)
+{
+    if (width < 0 || height < 0 || width > kMaxSide || height > kMaxSide) {
+        throw std::invalid_argument("world size " + std::to_string(width) + "x" +
+                                    std::to_string(height) + " is outside 0..30000");
+    }
+    const std::size_t pixel = bytesPerPixel(depth);
+    const std::size_t rowbytes = rowStrideFor(width, depth, padding);
     // Ending the block right after the last pixel makes a read past the image an ASan report
     // instead of a silent read of padding.
     byteSize_ = height == 0 ? 0

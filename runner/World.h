@@ -64,6 +64,11 @@ public:
     World &operator=(const World &) = delete;
     ~World();
 
+    // The row stride a world of `width` pixels at `depth` gets with `padding`, so that memory can
+    // be counted before any world is made. Throws std::invalid_argument for a padding the
+    // constructor refuses.
+    static std::size_t rowStrideFor(int width, PixelDepth depth, RowPadding padding = {});
+
     // A deep copy with the same layout.
     World clone() const;
     // A new world holding the top-left width x height pixels (no larger than this one).

@@ -1,14 +1,17 @@
 #pragma once
 // The command line of framemeld, parsed into values without judging them against the plug-in:
 // slider ranges come from the loaded module and clip bounds from the footage, so those checks
-// live in SamplingPlan.
+// live in the sampling plan. Each option is a row of the option table (OptionTable.h).
 
 #include <cstdint>
+#include <exception>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "cli/plan/RowSpan.h"
+#include "cli/plan/Sliders.h"
+#include "cli/plugin/ModuleDefaultsProbe.h"
 
 namespace framemeld::cli {
 
@@ -18,10 +21,8 @@ struct Options {
     std::optional<double> start;
     std::optional<double> end;
     std::optional<double> every;
-    std::optional<double> divergence;
-    bool divergenceAuto = false; // `--divergence auto`, also what no --divergence means
-    std::optional<double> ratingRange;
-    bool ratingRangeAuto = false;        // `--rating-range auto`; unset follows the Divergence
+    SliderChoice divergence;             // a number, `auto`, or unset (see plan/AutoSettings.h)
+    SliderChoice ratingRange;            // the same
     std::optional<int> depth;            // 8, 16 or 32; unset: the footage's own depth
     int threads = 0;                     // 0: one per core
     std::optional<std::uint64_t> memory; // bytes; unset: a share of the memory available
@@ -40,13 +41,18 @@ struct Options {
 // not required. "--" ends the options: every word after it is an INPUT, even "-x".
 Options parseOptions(const std::vector<std::string> &args);
 
-// The plug-in's own defaults for the two sliders that --help shows; unset when the module could
-// not be loaded, in which case the help says "the plug-in's default".
-struct HelpDefaults {
-    std::optional<double> divergence;
-    std::optional<double> ratingRange;
+// The command line as far as it could be read: the options, and what was wrong with it (null when
+// nothing). The flags that shape the run's own output (--json, --quiet, --help, --version) are
+// read even from a command line that is wrong, so that a pipeline asking for JSON gets it for a
+// mistyped command too.
+struct CommandLine {
+    Options options;
+    std::exception_ptr failure;
 };
+CommandLine readCommandLine(const std::vector<std::string> &args);
 
-std::string helpText(const std::string &program, const HelpDefaults &defaults);
+// The whole --help text. `defaults` are the plug-in's own slider defaults, when the module gave
+// them; without them the help says "the plug-in's default".
+std::string helpText(const std::string &program, const std::optional<ModuleDefaults> &defaults);
 
 } // namespace framemeld::cli

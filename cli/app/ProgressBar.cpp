@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cmath>
 
 namespace framemeld::cli {
 namespace {
@@ -16,36 +17,24 @@ ProgressBar::~ProgressBar()
     finish();
 }
 
-void ProgressBar::startPhase(const std::string &label, long long total)
+void ProgressBar::startPhase(const std::string &label)
 {
     if (!enabled_) {
         return;
     }
     std::lock_guard<std::mutex> lock(mutex_);
     label_ = label;
-    total_ = std::max(0LL, total);
-    done_ = 0;
+    permille_ = 0;
     drawLocked(true);
 }
 
-void ProgressBar::update(long long done)
+void ProgressBar::advance(double done)
 {
     if (!enabled_) {
         return;
     }
     std::lock_guard<std::mutex> lock(mutex_);
-    done_ = done;
-    drawLocked(false);
-}
-
-void ProgressBar::update(long long done, long long total)
-{
-    if (!enabled_) {
-        return;
-    }
-    std::lock_guard<std::mutex> lock(mutex_);
-    done_ = done;
-    total_ = std::max(0LL, total);
+    permille_ = std::isfinite(done) ? static_cast<int>(std::clamp(done, 0.0, 1.0) * 1000.0) : 0;
     drawLocked(false);
 }
 
@@ -65,18 +54,16 @@ void ProgressBar::finish()
 
 void ProgressBar::drawLocked(bool force)
 {
-    const long long done = std::clamp(done_, 0LL, total_);
-    const int permille = total_ > 0 ? static_cast<int>(done * 1000 / total_) : 0;
-    if (!force && permille == shownPermille_) {
+    if (!force && permille_ == shownPermille_) {
         return;
     }
-    shownPermille_ = permille;
+    shownPermille_ = permille_;
 
-    const int filled = permille * kBarWidth / 1000;
+    const int filled = permille_ * kBarWidth / 1000;
     std::string bar(static_cast<std::size_t>(filled), '#');
     bar.append(static_cast<std::size_t>(kBarWidth - filled), '.');
     // \r returns to the line start, ESC[K clears what a longer earlier label left behind.
-    std::fprintf(stream_, "\r%-16s [%s] %3d%%\x1b[K", label_.c_str(), bar.c_str(), permille / 10);
+    std::fprintf(stream_, "\r%-16s [%s] %3d%%\x1b[K", label_.c_str(), bar.c_str(), permille_ / 10);
     std::fflush(stream_);
     lineOpen_ = true;
 }

@@ -1,7 +1,6 @@
 #include "cli/app/VersionReport.h"
 
-#include <exception>
-
+#include "cli/app/StandardOutput.h"
 #include "cli/core/CliError.h"
 #include "cli/core/ToolVersion.h"
 #include "cli/formats/OiioModule.h"
@@ -20,13 +19,13 @@ std::string moduleVersionText(A_u_long packed)
     return text;
 }
 
-std::string versionReport(const std::string &requestedPlugin, std::string &firstLine)
+void printVersion(const std::string &requestedPlugin)
 {
-    firstLine = std::string("framemeld ") + toolVersion() + "\n";
+    writeToStdout(std::string("framemeld ") + toolVersion() + "\n");
     const std::string modulePath = locatePlugin(requestedPlugin);
     const PluginSession session(modulePath, 1, nullptr, "its version is not known");
-    std::string text = firstLine + "plug-in module: Framemeld " +
-                       moduleVersionText(session.moduleVersion()) + ", " + modulePath + "\n";
+    std::string text = "plug-in module: Framemeld " + moduleVersionText(session.moduleVersion()) +
+                       ", " + modulePath + "\n";
     try {
         const OiioModule &module = oiioModule();
         text += "OpenImageIO: " + module.libraryVersion() + ", through " + oiioModulePath() + "\n";
@@ -34,7 +33,7 @@ std::string versionReport(const std::string &requestedPlugin, std::string &first
         text += std::string("OpenImageIO: not available; only PNG is read and written (") +
                 error.what() + ")\n";
     }
-    return text;
+    writeToStdout(text);
 }
 
 } // namespace framemeld::cli

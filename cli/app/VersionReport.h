@@ -12,8 +12,10 @@ namespace framemeld::cli {
 // "2.2", or "2.2.1" when the bug-fix number is not 0, from a PF_VERSION-packed value.
 std::string moduleVersionText(A_u_long packed);
 
-// The report's lines. Throws RunError (after `firstLine` got the tool's own line) when the
-// plug-in module cannot be found or loaded; a missing OpenImageIO module is reported, not thrown.
-std::string versionReport(const std::string &requestedPlugin, std::string &firstLine);
+// Prints the report on stdout, the tool's own line first, before the module is loaded: a module
+// that fails, crashes or exits while it loads still leaves that line. Throws RunError when the
+// plug-in module cannot be found or loaded, or stdout cannot be written; a missing OpenImageIO
+// module is reported, not thrown.
+void printVersion(const std::string &requestedPlugin);
 
 } // namespace framemeld::cli

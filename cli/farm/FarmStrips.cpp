@@ -87,18 +87,18 @@ void checkTiling(const std::vector<Strip> &strips)
 
 } // namespace
 
-void checkStripRows(const RowSpan &rows, const FootageFormat &format, const StripPlan &strips)
+void checkStripRows(const RowSpan &rows, const FootageFormat &format, const MemoryPlan &memory)
 {
     if (rows.bottom > format.height) {
         throw UsageError("--rows " + rowsText(rows.top, rows.bottom) +
                          " lies outside the frame, which has " + std::to_string(format.height) +
                          " rows (0:" + std::to_string(format.height) + ")");
     }
-    if (!strips.wholeClip && rows.bottom - rows.top > strips.rowsPerStrip) {
+    if (rows.bottom - rows.top > memory.bandRows) {
         throw RunError("rows " + rowsText(rows.top, rows.bottom) +
                        " do not fit the memory budget in one render; split the plate into strips "
                        "of at most " +
-                       std::to_string(strips.rowsPerStrip) + " rows");
+                       std::to_string(memory.bandRows) + " rows");
     }
 }
 

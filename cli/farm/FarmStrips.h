@@ -16,7 +16,7 @@ namespace framemeld::cli {
 
 // Before any decoding: the rows must lie in the frame (UsageError), and one render request over
 // them must fit the memory budget (RunError, saying the strip height that fits).
-void checkStripRows(const RowSpan &rows, const FootageFormat &format, const StripPlan &strips);
+void checkStripRows(const RowSpan &rows, const FootageFormat &format, const MemoryPlan &memory);
 
 // Writes the record of the strip of `rows` just written to `output` from `input`; when it cannot
 // be written the strip is removed too, as a strip without its record cannot be merged. Throws

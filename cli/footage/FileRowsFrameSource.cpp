@@ -1,7 +1,6 @@
 #include "cli/footage/FileRowsFrameSource.h"
 
 #include <algorithm>
-#include <chrono>
 #include <cstring>
 #include <stdexcept>
 
@@ -22,19 +21,17 @@ FrameTarget targetOf(runner::World &world)
 
 FileRowsFrameSource::FileRowsFrameSource(const Clip &clip, const FootageFormat &format, Depth depth,
                                          int threads, const std::atomic<bool> *cancel)
-    : clip_(clip), format_(format), depth_(depth), threads_(std::max(1, threads)), cancel_(cancel)
+    : ClipFrameSource(clip, format, depth, threads, cancel)
 {
     if (clip.kind != ClipKind::ImageSequence || !format.rowAccess) {
         throw std::invalid_argument("the footage cannot be read a few rows at a time");
     }
 }
 
-void FileRowsFrameSource::sampleFrames(const std::vector<int> &frames)
+void FileRowsFrameSource::prepare(const std::vector<int> &frames, const Progress &)
 {
     for (const int frame : frames) {
-        if (frame < 0 || frame >= clip_.frameCount) {
-            throw std::out_of_range("frame " + std::to_string(frame) + " is not in the clip");
-        }
+        checkFrame(frame);
     }
     sampled_ = frames;
     std::sort(sampled_.begin(), sampled_.end());
@@ -47,48 +44,18 @@ void FileRowsFrameSource::decodeRows(const std::vector<int> &frames, int top, in
                                      int threads,
                                      const std::function<FrameTarget(std::size_t)> &target)
 {
-    const auto start = std::chrono::steady_clock::now();
-    DecodeRequest request;
-    request.clip = &clip_;
-    request.format = format_;
-    request.depth = depth_;
-    request.threads = threads;
+    DecodeRequest request = decodeRequest(frames, threads);
     request.rowTop = top;
     request.rowBottom = bottom;
-    request.cancel = cancel_;
-    request.frames = frames;
     request.target = target;
-    decodeFrames(request);
-    readSeconds_ += std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    decode(request);
     rowsRead_ += static_cast<long long>(frames.size()) * (bottom - top);
-}
-
-const runner::World &FileRowsFrameSource::frame(int index)
-{
-    const auto held = wholeFrames_.find(index);
-    if (held != wholeFrames_.end()) {
-        return held->second;
-    }
-    runner::World world(format_.width, format_.height, depth_);
-    if (format_.width > 0 && format_.height > 0) {
-        fillArea(index, PF_LRect{0, 0, format_.width, format_.height}, world);
-    }
-    return wholeFrames_.emplace(index, std::move(world)).first->second;
 }
 
 void FileRowsFrameSource::fillArea(int index, const PF_LRect &area, runner::World &into)
 {
-    if (index < 0 || index >= clip_.frameCount) {
-        throw std::out_of_range("frame " + std::to_string(index) + " is not in the clip");
-    }
-    if (area.left < 0 || area.top < 0 || area.right > format_.width ||
-        area.bottom > format_.height || area.left >= area.right || area.top >= area.bottom) {
-        throw std::invalid_argument("the area is empty or not within the frame");
-    }
-    if (!into.valid() || into.width() != area.right - area.left ||
-        into.height() != area.bottom - area.top || into.depth() != depth_) {
-        throw std::invalid_argument("the world does not have the area's size and the depth");
-    }
+    checkFrame(index);
+    checkArea(area, into);
     if (area.left == 0 && area.right == format_.width) {
         decodeRows({index}, area.top, area.bottom, 1,
                    [&into](std::size_t) { return targetOf(into); });
@@ -141,13 +108,7 @@ runner::World FileRowsFrameSource::takeArea(int index, const PF_LRect &area)
 
 void FileRowsFrameSource::gatherRow(int row, const std::vector<int> &frames, runner::World &into)
 {
-    if (row < 0 || row >= format_.height) {
-        throw std::invalid_argument("the row is not within the frame");
-    }
-    if (!into.valid() || into.width() != format_.width ||
-        into.height() != static_cast<int>(frames.size()) || into.depth() != depth_) {
-        throw std::invalid_argument("the world does not hold a row of each frame at the depth");
-    }
+    checkRowGather(row, frames, into);
     const std::ptrdiff_t stride = into.rowStride();
     decodeRows(frames, row, row + 1, threads_, [&into, stride](std::size_t i) {
         return FrameTarget{into.row(static_cast<int>(i)), stride};

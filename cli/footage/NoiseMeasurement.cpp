@@ -3,9 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
-#include <cstring>
-#include <stdexcept>
-#include <utility>
+#include <type_traits>
 
 namespace framemeld::cli {
 namespace {
@@ -124,37 +122,32 @@ private:
     std::vector<long long> counts_;
 };
 
-// Rows `rowsA` of `a` against rows `rowsB` of `b`, position by position.
+// Rows `a` and `b` of `frames`, position by position.
 template <class Pixel>
-void addPair(const World &a, const std::vector<int> &rowsA, const World &b,
-             const std::vector<int> &rowsB, DifferenceHistogram &histogram)
+void addRowPair(const World &frames, int a, int b, DifferenceHistogram &histogram)
 {
-    for (std::size_t k = 0; k < rowsA.size(); ++k) {
-        const Pixel *rowA = a.row<Pixel>(rowsA[k]);
-        const Pixel *rowB = b.row<Pixel>(rowsB[k]);
-        for (int x = 0; x < a.width(); ++x) {
-            const Pixel &p = rowA[x];
-            const Pixel &q = rowB[x];
-            if constexpr (std::is_same_v<Pixel, PF_PixelFloat>) {
-                histogram.addFloat(0, p.red, q.red);
-                histogram.addFloat(1, p.green, q.green);
-                histogram.addFloat(2, p.blue, q.blue);
-            } else {
-                histogram.addLevels(0, p.red, q.red);
-                histogram.addLevels(1, p.green, q.green);
-                histogram.addLevels(2, p.blue, q.blue);
-            }
+    const Pixel *rowA = frames.row<Pixel>(a);
+    const Pixel *rowB = frames.row<Pixel>(b);
+    for (int x = 0; x < frames.width(); ++x) {
+        const Pixel &p = rowA[x];
+        const Pixel &q = rowB[x];
+        if constexpr (std::is_same_v<Pixel, PF_PixelFloat>) {
+            histogram.addFloat(0, p.red, q.red);
+            histogram.addFloat(1, p.green, q.green);
+            histogram.addFloat(2, p.blue, q.blue);
+        } else {
+            histogram.addLevels(0, p.red, q.red);
+            histogram.addLevels(1, p.green, q.green);
+            histogram.addLevels(2, p.blue, q.blue);
         }
     }
 }
 
-void addPair(const World &a, const std::vector<int> &rowsA, const World &b,
-             const std::vector<int> &rowsB, DifferenceHistogram &histogram)
+// Every consecutive pair of rows of `frames` (a row of each sampled frame, in sampled order).
+template <class Pixel> void addConsecutive(const World &frames, DifferenceHistogram &histogram)
 {
-    switch (a.depth()) {
-    case PixelDepth::Bits8: addPair<PF_Pixel8>(a, rowsA, b, rowsB, histogram); break;
-    case PixelDepth::Bits16: addPair<PF_Pixel16>(a, rowsA, b, rowsB, histogram); break;
-    case PixelDepth::Float32: addPair<PF_PixelFloat>(a, rowsA, b, rowsB, histogram); break;
+    for (int i = 1; i < frames.height(); ++i) {
+        addRowPair<Pixel>(frames, i - 1, i, histogram);
     }
 }
 
@@ -181,84 +174,23 @@ std::vector<int> noiseSampleRows(int width, int height)
     return rows;
 }
 
-NoiseEstimate estimateTemporalNoise(const std::vector<const World *> &frames)
+NoiseEstimate estimateTemporalNoise(FrameRows &source, const std::vector<int> &frames)
 {
     if (frames.size() < 2) {
         return {};
     }
-    const World &first = *frames.front();
-    for (const World *frame : frames) {
-        if (frame->width() != first.width() || frame->height() != first.height() ||
-            frame->depth() != first.depth()) {
-            throw std::invalid_argument("noise estimate: frames differ in size or depth");
-        }
-    }
-    const std::vector<int> rows = noiseSampleRows(first.width(), first.height());
-    DifferenceHistogram histogram(first.depth());
-    for (std::size_t i = 1; i < frames.size(); ++i) {
-        addPair(*frames[i - 1], rows, *frames[i], rows, histogram);
-    }
-    return finish(histogram);
-}
-
-NoiseEstimate estimateTemporalNoise(runner::FrameSource &source, const std::vector<int> &frames)
-{
-    if (frames.size() < 2) {
-        return {};
-    }
-    const int width = source.width();
-    const std::vector<int> rows = noiseSampleRows(width, source.height());
-    const int rowCount = static_cast<int>(rows.size());
-    if (rowCount == 0) {
-        return {}; // as the whole-frame estimate of so short a frame: no differences
-    }
-    // The sampled rows of a frame stacked in order: only these and the previous frame's are held.
-    std::vector<int> stacked(rows.size());
-    for (int k = 0; k < rowCount; ++k) {
-        stacked[static_cast<std::size_t>(k)] = k;
-    }
-    const std::size_t rowBytes =
-        static_cast<std::size_t>(width) * runner::bytesPerPixel(source.depth());
-    World line(width, 1, source.depth());
-    World previous(width, rowCount, source.depth());
-    World current(width, rowCount, source.depth());
-    auto readRows = [&](int frame, World &into) {
-        for (int k = 0; k < rowCount; ++k) {
-            PF_LRect area{};
-            area.left = 0;
-            area.top = rows[static_cast<std::size_t>(k)];
-            area.right = width;
-            area.bottom = area.top + 1;
-            source.fillArea(frame, area, line);
-            std::memcpy(into.row(k), line.row(0), rowBytes);
-        }
-    };
-    DifferenceHistogram histogram(source.depth());
-    readRows(frames.front(), previous);
-    for (std::size_t i = 1; i < frames.size(); ++i) {
-        readRows(frames[i], current);
-        addPair(previous, stacked, current, stacked, histogram);
-        std::swap(previous, current);
-    }
-    return finish(histogram);
-}
-
-NoiseEstimate estimateTemporalNoise(int width, int height, PixelDepth depth,
-                                    const std::vector<int> &frames, const FrameRowGather &gather)
-{
-    if (frames.size() < 2) {
-        return {};
-    }
-    const std::vector<int> rows = noiseSampleRows(width, height);
+    const std::vector<int> rows = noiseSampleRows(source.width(), source.height());
     if (rows.empty()) {
         return {};
     }
-    World across(width, static_cast<int>(frames.size()), depth);
-    DifferenceHistogram histogram(depth);
+    World across(source.width(), static_cast<int>(frames.size()), source.depth());
+    DifferenceHistogram histogram(source.depth());
     for (const int row : rows) {
-        gather(row, frames, across);
-        for (int i = 1; i < across.height(); ++i) {
-            addPair(across, {i - 1}, across, {i}, histogram);
+        source.gatherRow(row, frames, across);
+        switch (across.depth()) {
+        case PixelDepth::Bits8: addConsecutive<PF_Pixel8>(across, histogram); break;
+        case PixelDepth::Bits16: addConsecutive<PF_Pixel16>(across, histogram); break;
+        case PixelDepth::Float32: addConsecutive<PF_PixelFloat>(across, histogram); break;
         }
     }
     return finish(histogram);

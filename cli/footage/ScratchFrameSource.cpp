@@ -43,8 +43,8 @@ private:
 ScratchFrameSource::ScratchFrameSource(const Clip &clip, const FootageFormat &format, Depth depth,
                                        int threads, const std::atomic<bool> *cancel,
                                        const std::string &folder)
-    : clip_(clip), format_(format), depth_(depth), threads_(threads), cancel_(cancel),
-      file_(folder), slots_(static_cast<std::size_t>(clip.frameCount), -1)
+    : ClipFrameSource(clip, format, depth, threads, cancel), file_(folder),
+      slots_(static_cast<std::size_t>(clip.frameCount), -1)
 {}
 
 std::uint64_t ScratchFrameSource::frameBytes() const
@@ -53,22 +53,14 @@ std::uint64_t ScratchFrameSource::frameBytes() const
            runner::bytesPerPixel(depth_);
 }
 
-void ScratchFrameSource::decode(const std::vector<int> &frames,
-                                const std::function<void(long long, long long)> &progress)
+void ScratchFrameSource::prepare(const std::vector<int> &frames, const Progress &progress)
 {
-    DecodeRequest request;
-    request.clip = &clip_;
-    request.format = format_;
-    request.depth = depth_;
-    request.threads = threads_;
-    request.cancel = cancel_;
+    DecodeRequest request = decodeRequest({}, threads_);
     request.progress = progress;
 
     std::vector<std::int64_t> requestSlots;
     for (const int frame : frames) {
-        if (frame < 0 || frame >= clip_.frameCount) {
-            throw std::out_of_range("frame " + std::to_string(frame) + " is not in the clip");
-        }
+        checkFrame(frame);
         std::int64_t &slot = slots_[static_cast<std::size_t>(frame)];
         if (slot >= 0) {
             continue;
@@ -106,7 +98,7 @@ void ScratchFrameSource::decode(const std::vector<int> &frames,
             file_.writeAt(static_cast<std::uint64_t>(requestSlots[index]) * bytes, target.pixels,
                           static_cast<std::size_t>(bytes));
         };
-        decodeFrames(request);
+        decode(request);
     } catch (...) {
         forget();
         throw;
@@ -116,38 +108,16 @@ void ScratchFrameSource::decode(const std::vector<int> &frames,
 
 std::uint64_t ScratchFrameSource::slotOffset(int index)
 {
-    if (index < 0 || index >= clip_.frameCount) {
-        throw std::out_of_range("frame " + std::to_string(index) + " is not in the clip");
-    }
+    checkFrame(index);
     if (slots_[static_cast<std::size_t>(index)] < 0) {
-        decode({index});
+        prepare({index});
     }
     return static_cast<std::uint64_t>(slots_[static_cast<std::size_t>(index)]) * frameBytes();
 }
 
-const runner::World &ScratchFrameSource::frame(int index)
-{
-    const auto held = wholeFrames_.find(index);
-    if (held != wholeFrames_.end()) {
-        return held->second;
-    }
-    runner::World world(format_.width, format_.height, depth_);
-    if (format_.width > 0 && format_.height > 0) {
-        fillArea(index, PF_LRect{0, 0, format_.width, format_.height}, world);
-    }
-    return wholeFrames_.emplace(index, std::move(world)).first->second;
-}
-
 void ScratchFrameSource::fillArea(int index, const PF_LRect &area, runner::World &into)
 {
-    if (area.left < 0 || area.top < 0 || area.right > format_.width ||
-        area.bottom > format_.height || area.left >= area.right || area.top >= area.bottom) {
-        throw std::invalid_argument("the area is empty or not within the frame");
-    }
-    if (!into.valid() || into.width() != area.right - area.left ||
-        into.height() != area.bottom - area.top || into.depth() != depth_) {
-        throw std::invalid_argument("the world does not have the area's size and the depth");
-    }
+    checkArea(area, into);
     const std::uint64_t frameStart = slotOffset(index);
     const std::uint64_t pixel = runner::bytesPerPixel(depth_);
     const std::uint64_t rowBytes = static_cast<std::uint64_t>(format_.width) * pixel;

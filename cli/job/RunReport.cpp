@@ -1,5 +1,8 @@
 #include "cli/job/RunReport.h"
 
+#include <new>
+
+#include "cli/core/CliError.h"
 #include "cli/core/ToolVersion.h"
 #include "cli/text/JsonText.h"
 
@@ -12,6 +15,39 @@ std::string orNull(const std::string &text)
 }
 
 } // namespace
+
+double RunReport::seconds(const std::string &name) const
+{
+    for (const auto &[phase, spent] : phaseSeconds) {
+        if (phase == name) {
+            return spent;
+        }
+    }
+    return 0.0;
+}
+
+void recordFailure(const std::exception_ptr &failure, RunReport &report)
+{
+    try {
+        std::rethrow_exception(failure);
+    } catch (const CancelledError &) {
+        report.message = "cancelled; no output written";
+        report.exitStatus = kExitCancelled;
+    } catch (const CliError &error) {
+        report.message = error.what();
+        report.exitStatus = error.exitStatus();
+    } catch (const std::bad_alloc &) {
+        report.message = "out of memory; no output written (give a smaller --memory, or sample "
+                         "fewer frames with --every or --end)";
+        report.exitStatus = kExitFailure;
+    } catch (const std::exception &error) {
+        report.message = error.what();
+        report.exitStatus = kExitFailure;
+    } catch (...) {
+        report.message = "an unexpected failure; no output written";
+        report.exitStatus = kExitFailure;
+    }
+}
 
 std::string RunReport::json() const
 {

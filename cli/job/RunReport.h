@@ -1,13 +1,17 @@
 #pragma once
-// What one run did, filled in as it goes, for --json: the run's outcome as one JSON object, so
-// that pipeline tools read it instead of parsing messages. A failed run reports what it had
-// reached, with the exit status and the message.
+// What one run did, filled in as it goes: what a job hands back to its caller, and what --json
+// prints, the run's outcome as one JSON object, so that pipeline tools read it instead of parsing
+// messages. A failed run reports what it had reached, with the exit status and the message.
 
+#include <cstdint>
+#include <exception>
 #include <optional>
 #include <string>
 #include <utility>
 #include <vector>
 
+#include "cli/plan/MemoryPlan.h"
+#include "cli/plan/RowSpan.h"
 #include "cli/plan/SamplingPlan.h"
 
 namespace framemeld::cli {
@@ -28,7 +32,21 @@ struct RunReport {
     int exitStatus = 0;
     std::string message; // empty on success
 
+    // Beside the JSON, for the summary a caller prints: how the run fitted its memory.
+    std::optional<RowSpan> rows;      // a farm node's rows
+    std::optional<MemoryPlan> memory; // once planned
+    std::uint64_t memoryBudget = 0;
+    std::uint64_t scratchBytes = 0; // frames written aside, when they were
+    int stripsMerged = 0;           // a merge: how many strips
+
+    // Seconds of the phase `name`, 0 when it did not run.
+    double seconds(const std::string &name) const;
+
     std::string json() const;
 };
+
+// Records `failure` (the exception a job or the command line stopped with) in `report`: its exit
+// status (see CliError) and a message that says what happened and that nothing was written.
+void recordFailure(const std::exception_ptr &failure, RunReport &report);
 
 } // namespace framemeld::cli

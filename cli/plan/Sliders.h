@@ -53,6 +53,10 @@ struct SliderChoice {
     bool isAuto() const { return kind == Kind::Auto; }
     bool isValue() const { return kind == Kind::Value; }
     bool isUnset() const { return kind == Kind::Unset; }
+    bool operator==(const SliderChoice &other) const
+    {
+        return kind == other.kind && (kind != Kind::Value || value == other.value);
+    }
 };
 
 } // namespace framemeld::cli

@@ -151,11 +151,11 @@ PluginSession::renderRequest(runner::FrameSource &source, const runner::RenderRe
     return std::move(result.output);
 }
 
-runner::World PluginSession::renderInStrips(runner::FrameSource &source, int rowsPerStrip,
-                                            const std::function<void(double done)> &progress)
+runner::World PluginSession::renderInBands(runner::FrameSource &source, int bandRows,
+                                           const std::function<void(double done)> &progress)
 {
-    const auto strips = static_cast<double>(
-        runner::stripAreas(source.width(), source.height(), rowsPerStrip).size());
+    const auto bands =
+        static_cast<double>(runner::stripAreas(source.width(), source.height(), bandRows).size());
     runner::World plate(source.width(), source.height(), source.depth());
     std::atomic<int> finished{0};
     const auto report = [&progress](double done) {
@@ -166,14 +166,14 @@ runner::World PluginSession::renderInStrips(runner::FrameSource &source, int row
     host_->setProgressHook([&](A_long done, A_long total) {
         const double within =
             total > 0 ? static_cast<double>(done) / static_cast<double>(total) : 0;
-        report((finished.load() + within) / strips);
+        report((finished.load() + within) / bands);
     });
     runner::StripsOutcome outcome;
     try {
-        outcome = runner::renderInStrips(*host_, source, rowsPerStrip,
+        outcome = runner::renderInStrips(*host_, source, bandRows,
                                          [&](const PF_LRect &area, runner::World &output) {
                                              runner::stitchStrip(plate, area, output);
-                                             report((finished.fetch_add(1) + 1) / strips);
+                                             report((finished.fetch_add(1) + 1) / bands);
                                          });
     } catch (...) {
         host_->setProgressHook({});

@@ -45,12 +45,12 @@ public:
     runner::World renderRows(runner::FrameSource &source, int top, int bottom,
                              const std::function<void(long done, long total)> &progress);
 
-    // Renders the plate strip by strip, `rowsPerStrip` rows at a time (see runner/StripRender.h),
-    // so that `source` is asked only for each strip's rows of its frames. `progress` gets the
+    // Renders the plate band by band, `bandRows` rows at a time (see runner/StripRender.h),
+    // so that `source` is asked only for each band's rows of its frames. `progress` gets the
     // share of the plate done, 0 to 1 (from any thread). Throws as render() does, naming the
-    // strip that failed.
-    runner::World renderInStrips(runner::FrameSource &source, int rowsPerStrip,
-                                 const std::function<void(double done)> &progress);
+    // band that failed.
+    runner::World renderInBands(runner::FrameSource &source, int bandRows,
+                                const std::function<void(double done)> &progress);
 
     // Set it (from anywhere, a signal handler included) to make the plug-in's next abort poll
     // answer "cancel".

@@ -72,9 +72,9 @@ void writeClip(const TempDir &dir, const std::string &extension)
     }
 }
 
-StripPlanInput clipPlan(PixelDepth depth, int fileBytesPerPixel)
+MemoryPlanInput clipPlan(PixelDepth depth, int fileBytesPerPixel)
 {
-    StripPlanInput input;
+    MemoryPlanInput input;
     input.width = kWidth;
     input.height = kHeight;
     input.depth = depth;
@@ -90,15 +90,15 @@ StripPlanInput clipPlan(PixelDepth depth, int fileBytesPerPixel)
 // strip height.
 std::pair<std::string, int> stripBudget(PixelDepth depth, int fileBytesPerPixel, int rowBlock = 0)
 {
-    StripPlanInput input = clipPlan(depth, fileBytesPerPixel);
+    MemoryPlanInput input = clipPlan(depth, fileBytesPerPixel);
     input.rowAccess = rowBlock > 0;
     input.rowBlock = std::max(1, rowBlock);
-    const StripPlan roomy = planStrips(input);
+    const MemoryPlan roomy = planMemory(input);
     const std::uint64_t rows = rowBlock > 0 ? static_cast<std::uint64_t>(rowBlock) : kRowsPerStrip;
     // One decoding thread's worth: two would cost more than this small clip held whole.
-    input.budget = std::max(roomy.minimumBudget, roomy.stripFixedBytes + roomy.decoderBytes +
-                                                     rows * roomy.stripRowBytes);
-    return {std::to_string(input.budget), planStrips(input).rowsPerStrip};
+    input.budget = std::max(roomy.minimumBudget,
+                            roomy.bandFixedBytes + roomy.decoderBytes + rows * roomy.bandRowBytes);
+    return {std::to_string(input.budget), planMemory(input).bandRows};
 }
 
 std::string fileBytes(const std::string &path)
@@ -235,7 +235,7 @@ TEST(BigFootage, AutoDivergenceIsTheSameWhateverTheBudget)
     for (const auto &[bits, depth] : {std::pair<std::string, PixelDepth>{"8", PixelDepth::Bits8},
                                       {"32", PixelDepth::Float32}}) {
         SCOPED_TRACE(bits + " bits");
-        StripPlanInput plan;
+        MemoryPlanInput plan;
         plan.width = width;
         plan.height = height;
         plan.depth = depth;
@@ -243,9 +243,9 @@ TEST(BigFootage, AutoDivergenceIsTheSameWhateverTheBudget)
         plan.threads = 2;
         plan.fileBytesPerPixel = 3;
         plan.budget = std::uint64_t{1} << 40;
-        const StripPlan roomy = planStrips(plan);
+        const MemoryPlan roomy = planMemory(plan);
         const std::uint64_t budget =
-            std::max(roomy.minimumBudget, roomy.stripFixedBytes + 16 * roomy.stripRowBytes);
+            std::max(roomy.minimumBudget, roomy.bandFixedBytes + 16 * roomy.bandRowBytes);
 
         TempDir out;
         ScratchFolder scratch;
@@ -284,9 +284,9 @@ TEST(BigFootage, ABudgetTooSmallIsSaidBeforeAnyDecodingWithTheSmallestThatWorks)
     writeClip(in, "png");
     // Frame 4 is broken: a run that decoded anything would say so instead.
     std::ofstream(in.file("shot.14.png"), std::ios::trunc) << "broken";
-    StripPlanInput input = clipPlan(PixelDepth::Bits8, 4);
+    MemoryPlanInput input = clipPlan(PixelDepth::Bits8, 4);
     input.threads = 1;
-    const std::uint64_t minimum = planStrips(input).minimumBudget;
+    const std::uint64_t minimum = planMemory(input).minimumBudget;
 
     const auto run = runFramemeld({in.file("shot.%d.png"), "-o", out.file("plate.png"), "--every",
                                    "1", "--threads", "1", "--memory", std::to_string(minimum - 1)});

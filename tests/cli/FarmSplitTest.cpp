@@ -65,7 +65,7 @@ std::string fileBytes(const std::string &path)
 // file: each plan has its own costs.
 std::string budgetForRows(PixelDepth depth, int fileBytesPerPixel, int rows, bool exr)
 {
-    StripPlanInput input;
+    MemoryPlanInput input;
     input.width = kWidth;
     input.height = kHeight;
     input.depth = depth;
@@ -75,10 +75,10 @@ std::string budgetForRows(PixelDepth depth, int fileBytesPerPixel, int rows, boo
     input.rowAccess = exr;
     input.rowBlock = exr ? 16 : 1;
     input.budget = std::uint64_t{1} << 40;
-    const StripPlan roomy = planStrips(input);
+    const MemoryPlan roomy = planMemory(input);
     return std::to_string(
-        std::max(roomy.minimumBudget, roomy.stripFixedBytes + 2 * roomy.decoderBytes +
-                                          std::uint64_t(rows) * roomy.stripRowBytes));
+        std::max(roomy.minimumBudget, roomy.bandFixedBytes + 2 * roomy.decoderBytes +
+                                          std::uint64_t(rows) * roomy.bandRowBytes));
 }
 
 const std::vector<std::string> kSettings = {"--every", "1", "--divergence", "5", "--threads", "2"};

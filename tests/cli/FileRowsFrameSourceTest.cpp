@@ -11,7 +11,10 @@
 #include <cstring>
 
 #include "CliTestSupport.h"
-#include "cli/footage/FootageFrameSource.h"
+#include "cli/footage/FootageDecoder.h"
+#include "cli/footage/FootageDiscovery.h"
+#include "cli/footage/MemoryFrameSource.h"
+#include "cli/footage/NoiseMeasurement.h"
 #include "cli/plan/MemoryPlan.h"
 #include "runner/StripRender.h"
 
@@ -31,10 +34,10 @@ struct Layout {
     std::string extension;
     OIIO::TypeDesc type;
     int channels;
-    std::string compression; // "" for the writer's own
-    int tile = 0;            // tile side, 0 for scanlines
-    int rowsPerStrip = 0;    // TIFF only
-    bool dataWindow = false; // stored pixels off the frame's corner, smaller than it
+    std::string compression;  // "" for the writer's own
+    int tile = 0;             // tile side, 0 for scanlines
+    int tiffRowsPerStrip = 0; // TIFF only
+    bool dataWindow = false;  // stored pixels off the frame's corner, smaller than it
     int expectedBlock = 1;
 };
 
@@ -64,8 +67,8 @@ void writeFrames(const TempDir &dir, const Layout &layout)
         if (!layout.compression.empty()) {
             spec.attribute("compression", layout.compression);
         }
-        if (layout.rowsPerStrip > 0) {
-            spec.attribute("tiff:RowsPerStrip", layout.rowsPerStrip);
+        if (layout.tiffRowsPerStrip > 0) {
+            spec.attribute("tiff:RowsPerStrip", layout.tiffRowsPerStrip);
         }
         if (layout.extension == "dpx") {
             spec.attribute("oiio:BitsPerSample", 10);
@@ -131,9 +134,9 @@ TEST(FileRowsFrameSource, EveryStripIsTheWholeFramesRowsForEveryLayoutAndDepth)
         for (const PixelDepth depth :
              {PixelDepth::Bits8, PixelDepth::Bits16, PixelDepth::Float32}) {
             SCOPED_TRACE(framemeld::runner::bitsPerChannel(depth));
-            FootageFrameSource whole(clip, format, depth, 2, nullptr);
+            MemoryFrameSource whole(clip, format, depth, 2, nullptr);
             FileRowsFrameSource rows(clip, format, depth, 2, nullptr);
-            rows.sampleFrames({2, 0, 1, 0});
+            rows.prepare({2, 0, 1, 0});
             // Strips of one row, of an odd height crossing blocks, tiles and the data window's
             // edges, and one covering the frame.
             for (const int height : {1, 9, 23, kHeight}) {
@@ -175,6 +178,33 @@ TEST(FileRowsFrameSource, EveryStripIsTheWholeFramesRowsForEveryLayoutAndDepth)
     }
 }
 
+// However a run holds its frames, the noise the automatic Divergence rests on is the same, to
+// the last bit: the memory budget must never change the plate.
+TEST(FileRowsFrameSource, TheNoiseEstimateIsTheSameWhateverHoldsTheFrames)
+{
+    TempDir in;
+    writeFrames(in, layouts().front());
+    const Clip clip = discoverClip(in.file("f.%d.exr"));
+    const FootageFormat format = probeFootage(clip);
+    const std::vector<int> sampled = {0, 2, 1, 2};
+    for (const PixelDepth depth : {PixelDepth::Bits8, PixelDepth::Bits16, PixelDepth::Float32}) {
+        SCOPED_TRACE(framemeld::runner::bitsPerChannel(depth));
+        std::vector<NoiseEstimate> estimates;
+        for (const FrameStorage storage :
+             {FrameStorage::Memory, FrameStorage::ScratchFile, FrameStorage::FileRows}) {
+            const auto frames = makeClipFrameSource(storage, clip, format, depth, 2, nullptr);
+            frames->prepare(sampled);
+            estimates.push_back(estimateTemporalNoise(*frames, sampled));
+        }
+        ASSERT_GT(estimates[0].differences, 0);
+        EXPECT_GT(estimates[0].sigma, 0.0);
+        for (const NoiseEstimate &other : estimates) {
+            EXPECT_EQ(other.sigma, estimates[0].sigma);
+            EXPECT_EQ(other.differences, estimates[0].differences);
+        }
+    }
+}
+
 TEST(FileRowsFrameSource, OnlySampledFramesAndWholeWidthStripsAreReadAhead)
 {
     TempDir in;
@@ -182,12 +212,12 @@ TEST(FileRowsFrameSource, OnlySampledFramesAndWholeWidthStripsAreReadAhead)
     const Clip clip = discoverClip(in.file("f.%d.exr"));
     const FootageFormat format = probeFootage(clip);
     FileRowsFrameSource rows(clip, format, PixelDepth::Float32, 2, nullptr);
-    rows.sampleFrames({0, 2});
+    rows.prepare({0, 2});
     EXPECT_FALSE(rows.takeArea(1, PF_LRect{0, 0, kWidth, 10}).valid()) << "frame 1 not sampled";
     EXPECT_FALSE(rows.takeArea(0, PF_LRect{1, 0, kWidth, 10}).valid()) << "not whole rows";
     EXPECT_TRUE(rows.takeArea(0, PF_LRect{0, 0, kWidth, 10}).valid());
     EXPECT_NEAR(rows.framesRead(), 2.0 * 10 / kHeight, 1e-9) << "each sampled frame's rows once";
-    EXPECT_THROW(rows.sampleFrames({kFrames}), std::out_of_range);
+    EXPECT_THROW(rows.prepare({kFrames}), std::out_of_range);
 
     // PNG has no row access: the tool's scratch path serves it, this source refuses it.
     TempDir png;
@@ -201,9 +231,9 @@ TEST(FileRowsFrameSource, OnlySampledFramesAndWholeWidthStripsAreReadAhead)
                  std::invalid_argument);
 }
 
-TEST(StripPlan, StripsReadFromFilesStayOnTheFilesBlocksAndNeedNoFrameBuffers)
+TEST(MemoryPlan, StripsReadFromFilesStayOnTheFilesBlocksAndNeedNoFrameBuffers)
 {
-    StripPlanInput input;
+    MemoryPlanInput input;
     input.width = 3840;
     input.height = 2160;
     input.depth = PixelDepth::Float32;
@@ -211,28 +241,26 @@ TEST(StripPlan, StripsReadFromFilesStayOnTheFilesBlocksAndNeedNoFrameBuffers)
     input.threads = 2;
     input.fileBytesPerPixel = 8; // half RGBA
     input.budget = std::uint64_t{4} << 30;
-    const StripPlan scratch = planStrips(input);
-    EXPECT_FALSE(scratch.wholeClip);
-    EXPECT_FALSE(scratch.fromFiles);
+    const MemoryPlan scratch = planMemory(input);
+    EXPECT_NE(scratch.storage, FrameStorage::Memory);
+    EXPECT_NE(scratch.storage, FrameStorage::FileRows);
 
     input.rowAccess = true;
     for (const int block : {1, 16, 32, 256}) {
         SCOPED_TRACE(block);
         input.rowBlock = block;
-        const StripPlan plan = planStrips(input);
-        EXPECT_TRUE(plan.fromFiles);
+        const MemoryPlan plan = planMemory(input);
+        EXPECT_EQ(plan.storage, FrameStorage::FileRows);
         EXPECT_EQ(plan.decodeThreads, 2);
-        EXPECT_EQ(plan.rowsPerStrip % block, 0);
-        const std::uint64_t used =
-            plan.stripFixedBytes + 2 * plan.decoderBytes +
-            static_cast<std::uint64_t>(plan.rowsPerStrip) * plan.stripRowBytes;
+        EXPECT_EQ(plan.bandRows % block, 0);
+        const std::uint64_t used = plan.bandFixedBytes + 2 * plan.decoderBytes +
+                                   static_cast<std::uint64_t>(plan.bandRows) * plan.bandRowBytes;
         EXPECT_LE(used, input.budget);
-        EXPECT_GT(used + static_cast<std::uint64_t>(block) * plan.stripRowBytes, input.budget)
+        EXPECT_GT(used + static_cast<std::uint64_t>(block) * plan.bandRowBytes, input.budget)
             << "a block more would still have fit";
         // No whole frame is ever decoded at once: a thread holds a few blocks, less than one
         // frame as stored.
-        EXPECT_EQ(plan.minimumBudget,
-                  plan.stripFixedBytes + plan.stripRowBytes + plan.decoderBytes);
+        EXPECT_EQ(plan.minimumBudget, plan.bandFixedBytes + plan.bandRowBytes + plan.decoderBytes);
         EXPECT_LT(plan.decoderBytes, std::uint64_t{3840} * 2160 * 8);
     }
 }

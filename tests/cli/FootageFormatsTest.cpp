@@ -13,7 +13,9 @@
 #include <vector>
 
 #include "CliTestSupport.h"
-#include "cli/footage/FootageFrameSource.h"
+#include "cli/footage/FootageDecoder.h"
+#include "cli/footage/FootageDiscovery.h"
+#include "cli/footage/MemoryFrameSource.h"
 #include "cli/pixels/PixelConversion.h"
 
 using namespace framemeld::cli;
@@ -173,19 +175,19 @@ template <typename File> void checkEveryDepth(const TempDir &dir, const FrameFil
     const FootageFormat format = probeFootage(clip);
     const std::string what = describe(file);
     {
-        FootageFrameSource source(clip, format, PixelDepth::Bits8, 2, nullptr);
+        MemoryFrameSource source(clip, format, PixelDepth::Bits8, 2, nullptr);
         EXPECT_EQ((countDifferences<File, std::uint8_t, PF_Pixel8>(path, source.frame(0),
                                                                    what + " at 8 bits")),
                   0);
     }
     {
-        FootageFrameSource source(clip, format, PixelDepth::Bits16, 2, nullptr);
+        MemoryFrameSource source(clip, format, PixelDepth::Bits16, 2, nullptr);
         EXPECT_EQ((countDifferences<File, std::uint16_t, PF_Pixel16>(path, source.frame(0),
                                                                      what + " at 16 bits")),
                   0);
     }
     {
-        FootageFrameSource source(clip, format, PixelDepth::Float32, 2, nullptr);
+        MemoryFrameSource source(clip, format, PixelDepth::Float32, 2, nullptr);
         EXPECT_EQ((countDifferences<File, float, PF_PixelFloat>(path, source.frame(0),
                                                                 what + " at 32 bits")),
                   0);
@@ -264,7 +266,7 @@ TEST(FootageFormats, TheLibrariesThreadPoolsFollowTheRunsThreadCount)
     const Clip clip = discoverClip(path);
     const FootageFormat format = probeFootage(clip);
     for (const int threads : {1, 3, 2}) {
-        FootageFrameSource source(clip, format, PixelDepth::Float32, threads, nullptr);
+        MemoryFrameSource source(clip, format, PixelDepth::Float32, threads, nullptr);
         source.frame(0);
         EXPECT_EQ(OIIO::get_int_attribute("exr_threads"), threads == 1 ? -1 : threads)
             << threads << " threads";

@@ -99,9 +99,9 @@ TEST(MemoryBudget, AvailableMemoryComesFromMemAvailable)
     EXPECT_GT(memoryBudget(std::nullopt), 0u);
 }
 
-StripPlanInput input(int width, int height, PixelDepth depth, int frames, std::uint64_t budget)
+MemoryPlanInput input(int width, int height, PixelDepth depth, int frames, std::uint64_t budget)
 {
-    StripPlanInput in;
+    MemoryPlanInput in;
     in.width = width;
     in.height = height;
     in.depth = depth;
@@ -112,51 +112,51 @@ StripPlanInput input(int width, int height, PixelDepth depth, int frames, std::u
     return in;
 }
 
-std::uint64_t roomy(StripPlanInput in, std::uint64_t StripPlan::*field)
+std::uint64_t roomy(MemoryPlanInput in, std::uint64_t MemoryPlan::*field)
 {
     in.budget = std::uint64_t{1} << 50;
-    return planStrips(in).*field;
+    return planMemory(in).*field;
 }
 
-TEST(StripPlan, AClipThatFitsStaysWholeAndOneThatDoesNotGetsTheTallestStrips)
+TEST(MemoryPlan, AClipThatFitsStaysWholeAndOneThatDoesNotGetsTheTallestStrips)
 {
-    const StripPlan fits = planStrips(input(100, 50, PixelDepth::Bits8, 10, 64 * kMiB));
-    EXPECT_TRUE(fits.wholeClip);
-    EXPECT_EQ(fits.rowsPerStrip, 50);
+    const MemoryPlan fits = planMemory(input(100, 50, PixelDepth::Bits8, 10, 64 * kMiB));
+    EXPECT_EQ(fits.storage, FrameStorage::Memory);
+    EXPECT_EQ(fits.bandRows, 50);
     EXPECT_EQ(fits.decodeThreads, 2);
     // Ten frames held whole, whatever else the run needs.
     EXPECT_GE(fits.wholeClipBytes, 10 * worldBytes(100, 50, PixelDepth::Bits8));
 
     for (const PixelDepth depth : {PixelDepth::Bits8, PixelDepth::Bits16, PixelDepth::Float32}) {
-        StripPlanInput tight = input(1000, 500, depth, 40, 0);
-        tight.budget = roomy(tight, &StripPlan::wholeClipBytes) / 2;
-        const StripPlan plan = planStrips(tight);
-        EXPECT_FALSE(plan.wholeClip);
-        ASSERT_GE(plan.rowsPerStrip, 1);
-        EXPECT_LT(plan.rowsPerStrip, 500);
+        MemoryPlanInput tight = input(1000, 500, depth, 40, 0);
+        tight.budget = roomy(tight, &MemoryPlan::wholeClipBytes) / 2;
+        const MemoryPlan plan = planMemory(tight);
+        EXPECT_NE(plan.storage, FrameStorage::Memory);
+        ASSERT_GE(plan.bandRows, 1);
+        EXPECT_LT(plan.bandRows, 500);
         // A row of a strip is a row of every frame and of the output.
-        EXPECT_EQ(plan.stripRowBytes, 41 * worldBytes(1000, 1, depth));
-        EXPECT_GE(plan.stripFixedBytes, worldBytes(1000, 500, depth)) << "the plate is counted";
+        EXPECT_EQ(plan.bandRowBytes, 41 * worldBytes(1000, 1, depth));
+        EXPECT_GE(plan.bandFixedBytes, worldBytes(1000, 500, depth)) << "the plate is counted";
         // The strip height is the largest within the budget: one row more would not fit.
-        const auto rows = static_cast<std::uint64_t>(plan.rowsPerStrip);
-        EXPECT_LE(plan.stripFixedBytes + rows * plan.stripRowBytes, tight.budget);
-        EXPECT_GT(plan.stripFixedBytes + (rows + 1) * plan.stripRowBytes, tight.budget);
+        const auto rows = static_cast<std::uint64_t>(plan.bandRows);
+        EXPECT_LE(plan.bandFixedBytes + rows * plan.bandRowBytes, tight.budget);
+        EXPECT_GT(plan.bandFixedBytes + (rows + 1) * plan.bandRowBytes, tight.budget);
     }
 }
 
-TEST(StripPlan, ABudgetBelowTheSmallestPlanNamesTheSmallestThatWorks)
+TEST(MemoryPlan, ABudgetBelowTheSmallestPlanNamesTheSmallestThatWorks)
 {
     // Many frames: one row of each outweighs decoding one frame.
-    StripPlanInput many = input(4000, 3000, PixelDepth::Float32, 2000, 0);
+    MemoryPlanInput many = input(4000, 3000, PixelDepth::Float32, 2000, 0);
     // Few large frames: decoding one frame (file, decoded image, buffer) outweighs a strip.
-    StripPlanInput few = input(4000, 3000, PixelDepth::Bits8, 3, 0);
+    MemoryPlanInput few = input(4000, 3000, PixelDepth::Bits8, 3, 0);
     few.fileBytesPerPixel = 8; // 16-bit RGBA files
-    for (StripPlanInput in : {many, few}) {
-        const std::uint64_t minimum = roomy(in, &StripPlan::minimumBudget);
+    for (MemoryPlanInput in : {many, few}) {
+        const std::uint64_t minimum = roomy(in, &MemoryPlan::minimumBudget);
         in.budget = minimum;
-        const StripPlan atMinimum = planStrips(in);
-        EXPECT_FALSE(atMinimum.wholeClip);
-        EXPECT_GE(atMinimum.rowsPerStrip, 1);
+        const MemoryPlan atMinimum = planMemory(in);
+        EXPECT_NE(atMinimum.storage, FrameStorage::Memory);
+        EXPECT_GE(atMinimum.bandRows, 1);
         EXPECT_LE(
             static_cast<std::uint64_t>(atMinimum.decodeThreads) * 4000 * 3000 *
                 (bytesPerPixel(in.depth) + 2 * static_cast<std::uint64_t>(in.fileBytesPerPixel)),
@@ -164,7 +164,7 @@ TEST(StripPlan, ABudgetBelowTheSmallestPlanNamesTheSmallestThatWorks)
             << "decode buffers within the budget";
         in.budget = minimum - 1;
         try {
-            planStrips(in);
+            planMemory(in);
             ADD_FAILURE() << "a budget one byte short was taken";
         } catch (const RunError &error) {
             EXPECT_THAT(error.what(), HasSubstr("cannot hold one row of each of the " +
@@ -172,23 +172,23 @@ TEST(StripPlan, ABudgetBelowTheSmallestPlanNamesTheSmallestThatWorks)
             EXPECT_THAT(error.what(), HasSubstr("at least " + memoryText(minimum)));
         }
     }
-    const std::uint64_t fewMinimum = roomy(few, &StripPlan::minimumBudget);
+    const std::uint64_t fewMinimum = roomy(few, &MemoryPlan::minimumBudget);
     EXPECT_GE(fewMinimum, 4000ull * 3000 * (4 + 2 * 8)) << "buffer, file and decoded image";
-    EXPECT_EQ(roomy(many, &StripPlan::minimumBudget),
-              roomy(many, &StripPlan::stripFixedBytes) + roomy(many, &StripPlan::stripRowBytes));
+    EXPECT_EQ(roomy(many, &MemoryPlan::minimumBudget),
+              roomy(many, &MemoryPlan::bandFixedBytes) + roomy(many, &MemoryPlan::bandRowBytes));
 }
 
-TEST(StripPlan, DecodingThreadsShareTheBudget)
+TEST(MemoryPlan, DecodingThreadsShareTheBudget)
 {
-    StripPlanInput in = input(1000, 1000, PixelDepth::Bits8, 100, 0);
+    MemoryPlanInput in = input(1000, 1000, PixelDepth::Bits8, 100, 0);
     in.threads = 8;
     const std::uint64_t perThread = 1000ull * 1000 * (4 + 2 * 3);
     in.budget = 3 * perThread + 10;
-    ASSERT_FALSE(planStrips(in).wholeClip);
-    EXPECT_EQ(planStrips(in).decodeThreads, 3);
+    ASSERT_NE(planMemory(in).storage, FrameStorage::Memory);
+    EXPECT_EQ(planMemory(in).decodeThreads, 3);
     in.budget = std::uint64_t{1} << 40;
     in.frames = 1000000; // too many to hold whole, yet every thread gets its buffer
-    EXPECT_EQ(planStrips(in).decodeThreads, 8);
+    EXPECT_EQ(planMemory(in).decodeThreads, 8);
 }
 
 } // namespace

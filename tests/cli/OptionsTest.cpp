@@ -5,10 +5,11 @@
 
 #include "cli/core/CliError.h"
 
-using framemeld::cli::HelpDefaults;
 using framemeld::cli::helpText;
+using framemeld::cli::ModuleDefaults;
 using framemeld::cli::Options;
 using framemeld::cli::parseOptions;
+using framemeld::cli::SliderChoice;
 using framemeld::cli::UsageError;
 using testing::HasSubstr;
 
@@ -53,8 +54,8 @@ TEST(Options, TakesEveryOptionInBothSpellings)
     EXPECT_EQ(options.start, 3.0);
     EXPECT_EQ(options.end, 40.0);
     EXPECT_EQ(options.every, 4.0);
-    EXPECT_EQ(options.divergence, 2.5);
-    EXPECT_EQ(options.ratingRange, 1.5);
+    EXPECT_EQ(options.divergence, SliderChoice::of(2.5));
+    EXPECT_EQ(options.ratingRange, SliderChoice::of(1.5));
     EXPECT_EQ(options.depth, 16);
     EXPECT_EQ(options.threads, 3);
     EXPECT_EQ(options.plugin, "/x/Framemeld.so");
@@ -66,8 +67,9 @@ TEST(Options, TakesEveryOptionInBothSpellings)
 TEST(Options, LeavesUnsetWhatWasNotGiven)
 {
     const Options options = parseOptions({"clip.mov", "--output", "plate.png"});
-    EXPECT_FALSE(options.start || options.end || options.every || options.divergence ||
-                 options.ratingRange || options.depth || options.memory);
+    EXPECT_FALSE(options.start || options.end || options.every || options.depth || options.memory);
+    EXPECT_TRUE(options.divergence.isUnset());
+    EXPECT_TRUE(options.ratingRange.isUnset());
     EXPECT_EQ(options.threads, 0);
     EXPECT_TRUE(options.plugin.empty());
     EXPECT_FALSE(options.quiet);
@@ -77,31 +79,26 @@ TEST(Options, LeavesUnsetWhatWasNotGiven)
 TEST(Options, DivergenceTakesAutoOrANumber)
 {
     const Options automatic = parseOptions({"in.mov", "-o", "p.png", "--divergence=auto"});
-    EXPECT_TRUE(automatic.divergenceAuto);
-    EXPECT_FALSE(automatic.divergence);
+    EXPECT_TRUE(automatic.divergence.isAuto());
 
     const Options numberLast =
         parseOptions({"in.mov", "-o", "p.png", "--divergence", "auto", "--divergence", "4"});
-    EXPECT_FALSE(numberLast.divergenceAuto);
-    EXPECT_EQ(numberLast.divergence, 4.0);
+    EXPECT_EQ(numberLast.divergence, SliderChoice::of(4.0));
 
     const Options autoLast =
         parseOptions({"in.mov", "-o", "p.png", "--divergence", "4", "--divergence", "auto"});
-    EXPECT_TRUE(autoLast.divergenceAuto);
-    EXPECT_FALSE(autoLast.divergence);
+    EXPECT_TRUE(autoLast.divergence.isAuto());
 
     EXPECT_THROW(parseOptions({"in.mov", "-o", "p.png", "--divergence", "Auto"}), UsageError);
 
     // --rating-range takes `auto` the same way, apart from --divergence.
     const Options rangeAuto = parseOptions({"in.mov", "-o", "p.png", "--rating-range", "3",
                                             "--rating-range", "auto", "--divergence", "4"});
-    EXPECT_TRUE(rangeAuto.ratingRangeAuto);
-    EXPECT_FALSE(rangeAuto.ratingRange);
-    EXPECT_FALSE(rangeAuto.divergenceAuto);
+    EXPECT_TRUE(rangeAuto.ratingRange.isAuto());
+    EXPECT_EQ(rangeAuto.divergence, SliderChoice::of(4.0));
     const Options rangeLast =
         parseOptions({"in.mov", "-o", "p.png", "--rating-range=auto", "--rating-range", "3"});
-    EXPECT_FALSE(rangeLast.ratingRangeAuto);
-    EXPECT_EQ(rangeLast.ratingRange, 3.0);
+    EXPECT_EQ(rangeLast.ratingRange, SliderChoice::of(3.0));
     EXPECT_THROW(parseOptions({"in.mov", "-o", "p.png", "--rating-range", "AUTO"}), UsageError);
 }
 
@@ -166,7 +163,7 @@ TEST(Options, RefusesWrongCommandLinesNamingTheOption)
 
 TEST(Options, HelpListsEveryOptionWithItsDefault)
 {
-    const std::string withModule = helpText("framemeld", HelpDefaults{2.0, 1.5});
+    const std::string withModule = helpText("framemeld", ModuleDefaults{2.0, 1.5});
     for (const char *option :
          {"-o, --output", "--start N", "--end N", "--every N", "--divergence D", "--rating-range R",
           "--depth 8|16|32", "--threads N", "--memory SIZE", "--plugin PATH", "--quiet", "--help",
@@ -182,7 +179,7 @@ TEST(Options, HelpListsEveryOptionWithItsDefault)
     EXPECT_THAT(withModule, HasSubstr("otherwise 1.5)"));  // rating range, from the module
     EXPECT_THAT(withModule, HasSubstr("Exit status"));
 
-    const std::string withoutModule = helpText("framemeld", HelpDefaults{});
+    const std::string withoutModule = helpText("framemeld", std::nullopt);
     EXPECT_THAT(withoutModule, HasSubstr("otherwise the plug-in's default)"));
     EXPECT_THAT(withoutModule, testing::Not(HasSubstr("own default: the plug-in's default")));
 }

@@ -14,7 +14,9 @@
 
 #include "CliTestSupport.h"
 #include "cli/core/CliError.h"
-#include "cli/footage/FootageFrameSource.h"
+#include "cli/footage/FootageDecoder.h"
+#include "cli/footage/FootageDiscovery.h"
+#include "cli/footage/MemoryFrameSource.h"
 
 using namespace framemeld::cli;
 using framemeld::cli::test::TempDir;
@@ -80,11 +82,11 @@ TEST(ScratchFrameSource, AreasMatchTheInMemoryFramesAtEveryDepth)
         const Footage footage = open(in.file("seq.%d." + extension));
         for (const PixelDepth depth :
              {PixelDepth::Bits8, PixelDepth::Bits16, PixelDepth::Float32}) {
-            FootageFrameSource memory(footage.clip, footage.format, depth, 2, nullptr);
+            MemoryFrameSource memory(footage.clip, footage.format, depth, 2, nullptr);
             TempDir scratch;
             ScratchFrameSource source(footage.clip, footage.format, depth, 3, nullptr,
                                       scratch.path());
-            source.decode({4, 0, 2, 5, 1, 3});
+            source.prepare({4, 0, 2, 5, 1, 3});
             EXPECT_EQ(source.scratchBytes(), static_cast<std::uint64_t>(kFrames) * kWidth *
                                                  kHeight * framemeld::runner::bytesPerPixel(depth));
             for (int f = 0; f < kFrames; ++f) {
@@ -124,11 +126,11 @@ TEST(ScratchFrameSource, MovieFramesGoThroughTheFileInOnePass)
               0);
     const Footage footage = open(in.file("clip.mov"));
     ASSERT_EQ(footage.clip.kind, ClipKind::Movie);
-    FootageFrameSource memory(footage.clip, footage.format, PixelDepth::Bits16, 1, nullptr);
+    MemoryFrameSource memory(footage.clip, footage.format, PixelDepth::Bits16, 1, nullptr);
     ScratchFrameSource source(footage.clip, footage.format, PixelDepth::Bits16, 2, nullptr,
                               scratch.path());
     long long lastDone = 0;
-    source.decode({5, 1, 3}, [&](long long done, long long) {
+    source.prepare({5, 1, 3}, [&](long long done, long long) {
         EXPECT_EQ(done, lastDone + 1) << "one forward pass";
         lastDone = done;
     });
@@ -151,19 +153,19 @@ TEST(ScratchFrameSource, DecodesEachFrameOnceWithOneBufferPerThread)
     ScratchFrameSource source(footage.clip, footage.format, PixelDepth::Bits8, 2, nullptr,
                               scratch.path());
     long long reports = 0;
-    source.decode({1, 3, 3, 5}, [&](long long, long long total) {
+    source.prepare({1, 3, 3, 5}, [&](long long, long long total) {
         ++reports;
         EXPECT_EQ(total, 3) << "a repeat is decoded once";
     });
     EXPECT_EQ(reports, 3);
-    source.decode({1, 3});
+    source.prepare({1, 3});
     EXPECT_EQ(source.scratchBytes(), 3u * kWidth * kHeight * 4) << "decoded frames are not redone";
 
     // A frame that was not planned is decoded when asked for, into a new place in the file.
     World part(kWidth, 1, PixelDepth::Bits8);
     source.fillArea(4, PF_LRect{0, 2, kWidth, 3}, part);
     EXPECT_EQ(source.scratchBytes(), 4u * kWidth * kHeight * 4);
-    FootageFrameSource memory(footage.clip, footage.format, PixelDepth::Bits8, 1, nullptr);
+    MemoryFrameSource memory(footage.clip, footage.format, PixelDepth::Bits8, 1, nullptr);
     EXPECT_TRUE(sameRow(memory.frame(4), 2, 0, part, 0, kWidth));
 
     World wrong(kWidth, 2, PixelDepth::Bits8);
@@ -180,7 +182,7 @@ TEST(ScratchFrameSource, AFailedDecodeKeepsNothingAndACancelStops)
     ScratchFrameSource source(footage.clip, footage.format, PixelDepth::Bits8, 2, nullptr,
                               scratch.path());
     try {
-        source.decode({0, 1, 2, 3, 4});
+        source.prepare({0, 1, 2, 3, 4});
         FAIL() << "a broken frame was taken";
     } catch (const RunError &error) {
         EXPECT_THAT(error.what(), HasSubstr(in.file("seq.103.png")));
@@ -193,7 +195,7 @@ TEST(ScratchFrameSource, AFailedDecodeKeepsNothingAndACancelStops)
     std::atomic<bool> cancel{true};
     ScratchFrameSource cancelled(footage.clip, footage.format, PixelDepth::Bits8, 2, &cancel,
                                  scratch.path());
-    EXPECT_THROW(cancelled.decode({0, 1, 2}), CancelledError);
+    EXPECT_THROW(cancelled.prepare({0, 1, 2}), CancelledError);
     EXPECT_EQ(cancelled.scratchBytes(), 0u);
 }
 
@@ -218,7 +220,7 @@ TEST(ScratchFrameSource, ADiskTooSmallIsSaidBeforeDecoding)
     long long decoded = 0;
     std::string message;
     try {
-        source.decode({0, 1, 2}, [&](long long, long long) { ++decoded; });
+        source.prepare({0, 1, 2}, [&](long long, long long) { ++decoded; });
     } catch (const RunError &error) {
         message = error.what();
     }

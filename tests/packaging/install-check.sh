@@ -2,7 +2,7 @@
 # Checks the installed tool as a user gets it, away from the build tree.
 #   install-check.sh tree BUILD_DIR   cmake --install into a scratch root (DESTDIR), then run it
 #   install-check.sh deb BUILD_DIR    cpack's .deb, extracted with dpkg-deb -x, then run it
-#   install-check.sh completion SOURCE_DIR FRAMEMELD   the bash completion offers every option
+#   install-check.sh completion SCRIPT FRAMEMELD   the bash completion offers every option
 # The tool must load both modules from the installed lib/framemeld/ (it would fall back on the
 # build tree's otherwise), and render a plate of a small generated clip that shows the background.
 set -euo pipefail
@@ -13,9 +13,9 @@ trap 'rm -rf "$scratch"' EXIT
 fail() { echo "install-check: FAIL: $*" >&2; exit 1; }
 
 completion_check() {
-    local source_dir=$1 program=$2
-    # shellcheck disable=SC1091
-    source "$source_dir/packaging/framemeld.bash-completion"
+    local script=$1 program=$2
+    # shellcheck disable=SC1090
+    source "$script"
     compopt() { :; } # only defined inside a completion that bash itself runs
     local option offered
     # Every option --help lists is offered, and --depth offers its values.

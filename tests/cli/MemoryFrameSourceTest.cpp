@@ -1,6 +1,6 @@
 // Decoding footage into the worlds the runner hands to the plug-in (FootageDecoder through
-// FootageFrameSource, which is how the tool uses it).
-#include "cli/footage/FootageFrameSource.h"
+// MemoryFrameSource, which is how the tool uses it).
+#include "cli/footage/MemoryFrameSource.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -17,6 +17,7 @@
 #include "CliTestSupport.h"
 #include "cli/core/CliError.h"
 #include "cli/footage/FootageDecoder.h"
+#include "cli/footage/FootageDiscovery.h"
 
 using namespace framemeld::cli;
 using framemeld::cli::test::TempDir;
@@ -60,7 +61,7 @@ Footage open(const std::string &input)
     return footage;
 }
 
-TEST(FootageFrameSource, EightBitFilesArriveAsTheyAreWithOpaqueAlpha)
+TEST(MemoryFrameSource, EightBitFilesArriveAsTheyAreWithOpaqueAlpha)
 {
     TempDir dir;
     writeSequence8(dir, 2);
@@ -68,8 +69,8 @@ TEST(FootageFrameSource, EightBitFilesArriveAsTheyAreWithOpaqueAlpha)
     EXPECT_EQ(footage.format.naturalDepth, PixelDepth::Bits8);
     EXPECT_FALSE(footage.format.hasAlpha);
 
-    FootageFrameSource source(footage.clip, footage.format, PixelDepth::Bits8, 2, nullptr);
-    source.decode({1});
+    MemoryFrameSource source(footage.clip, footage.format, PixelDepth::Bits8, 2, nullptr);
+    source.prepare({1});
     const World &frame = source.frame(1);
     const auto expected = pattern8(1, 3);
     for (int y = 0; y < kHeight; ++y) {
@@ -84,7 +85,7 @@ TEST(FootageFrameSource, EightBitFilesArriveAsTheyAreWithOpaqueAlpha)
     }
 }
 
-TEST(FootageFrameSource, SixteenBitFilesMapOntoTheHostScaleAndKeepAlpha)
+TEST(MemoryFrameSource, SixteenBitFilesMapOntoTheHostScaleAndKeepAlpha)
 {
     TempDir dir;
     const std::vector<std::uint16_t> rgba = {0, 1, 65535, 32767, 40000, 2, 3, 65534};
@@ -94,7 +95,7 @@ TEST(FootageFrameSource, SixteenBitFilesMapOntoTheHostScaleAndKeepAlpha)
     EXPECT_EQ(footage.format.naturalDepth, PixelDepth::Bits16);
     EXPECT_TRUE(footage.format.hasAlpha);
 
-    FootageFrameSource source(footage.clip, footage.format, PixelDepth::Bits16, 1, nullptr);
+    MemoryFrameSource source(footage.clip, footage.format, PixelDepth::Bits16, 1, nullptr);
     const PF_Pixel16 &first = source.frame(0).at<PF_Pixel16>(0, 0);
     EXPECT_EQ(first.red, 0);
     EXPECT_EQ(first.green, 1);
@@ -105,7 +106,7 @@ TEST(FootageFrameSource, SixteenBitFilesMapOntoTheHostScaleAndKeepAlpha)
     EXPECT_EQ(second.alpha, 32767);
 }
 
-TEST(FootageFrameSource, HalfAndFloatFilesRenderAtThirtyTwoBitsUnchanged)
+TEST(MemoryFrameSource, HalfAndFloatFilesRenderAtThirtyTwoBitsUnchanged)
 {
     TempDir dir;
     const std::vector<float> values = {-0.5f, 0.25f, 1.75f, 0.125f, 3.0f, 0.0f};
@@ -116,7 +117,7 @@ TEST(FootageFrameSource, HalfAndFloatFilesRenderAtThirtyTwoBitsUnchanged)
     for (const char *name : {"f.exr", "h.exr"}) {
         const Footage footage = open(dir.file(name));
         EXPECT_EQ(footage.format.naturalDepth, PixelDepth::Float32) << name;
-        FootageFrameSource source(footage.clip, footage.format, PixelDepth::Float32, 1, nullptr);
+        MemoryFrameSource source(footage.clip, footage.format, PixelDepth::Float32, 1, nullptr);
         const PF_PixelFloat &p = source.frame(0).at<PF_PixelFloat>(0, 0);
         EXPECT_EQ(p.red, -0.5f) << name;
         EXPECT_EQ(p.green, 0.25f) << name;
@@ -126,20 +127,20 @@ TEST(FootageFrameSource, HalfAndFloatFilesRenderAtThirtyTwoBitsUnchanged)
     }
 }
 
-TEST(FootageFrameSource, AnotherDepthConvertsWithRoundingAndClipping)
+TEST(MemoryFrameSource, AnotherDepthConvertsWithRoundingAndClipping)
 {
     TempDir dir;
     const std::vector<float> values = {-0.5f, 0.5f, 1.75f};
     test::writeImage(dir.file("f.exr"), 1, 1, 3, OIIO::TypeDesc::FLOAT, OIIO::TypeDesc::FLOAT,
                      values.data());
     const Footage floats = open(dir.file("f.exr"));
-    FootageFrameSource to8(floats.clip, floats.format, PixelDepth::Bits8, 1, nullptr);
+    MemoryFrameSource to8(floats.clip, floats.format, PixelDepth::Bits8, 1, nullptr);
     const PF_Pixel8 &p8 = to8.frame(0).at<PF_Pixel8>(0, 0);
     EXPECT_EQ(p8.red, 0);
     EXPECT_EQ(p8.green, 128); // 127.5 rounds up
     EXPECT_EQ(p8.blue, 255);
     EXPECT_EQ(p8.alpha, 255);
-    FootageFrameSource to16(floats.clip, floats.format, PixelDepth::Bits16, 1, nullptr);
+    MemoryFrameSource to16(floats.clip, floats.format, PixelDepth::Bits16, 1, nullptr);
     const PF_Pixel16 &p16 = to16.frame(0).at<PF_Pixel16>(0, 0);
     EXPECT_EQ(p16.red, 0);
     EXPECT_EQ(p16.green, 16384);
@@ -149,30 +150,30 @@ TEST(FootageFrameSource, AnotherDepthConvertsWithRoundingAndClipping)
     test::writeImage(dir.file("b.png"), 1, 1, 3, OIIO::TypeDesc::UINT8, OIIO::TypeDesc::UINT8,
                      bytes);
     const Footage eight = open(dir.file("b.png"));
-    FootageFrameSource toFloat(eight.clip, eight.format, PixelDepth::Float32, 1, nullptr);
+    MemoryFrameSource toFloat(eight.clip, eight.format, PixelDepth::Float32, 1, nullptr);
     const PF_PixelFloat &pf = toFloat.frame(0).at<PF_PixelFloat>(0, 0);
     EXPECT_EQ(pf.red, 0.0f);
     EXPECT_FLOAT_EQ(pf.green, 0.2f);
     EXPECT_EQ(pf.blue, 1.0f);
 }
 
-TEST(FootageFrameSource, DecodesOnlyTheRequestedFramesOnce)
+TEST(MemoryFrameSource, DecodesOnlyTheRequestedFramesOnce)
 {
     TempDir dir;
     writeSequence8(dir, 6);
     const Footage footage = open(dir.file("seq.%04d.png"));
-    FootageFrameSource source(footage.clip, footage.format, PixelDepth::Bits8, 3, nullptr);
+    MemoryFrameSource source(footage.clip, footage.format, PixelDepth::Bits8, 3, nullptr);
     std::atomic<int> done{0};
     const auto countFrames = [&done](long long, long long total) {
         ++done;
         EXPECT_EQ(total, 3);
     };
-    source.decode({1, 3, 5, 3}, countFrames);
+    source.prepare({1, 3, 5, 3}, countFrames);
     EXPECT_EQ(done.load(), 3);
     const std::size_t oneFrame = World(kWidth, kHeight, PixelDepth::Bits8).byteSize();
     EXPECT_EQ(source.decodedBytes(), 3 * oneFrame);
 
-    source.decode({1, 3}, countFrames); // already there: nothing read again
+    source.prepare({1, 3}, countFrames); // already there: nothing read again
     EXPECT_EQ(done.load(), 3);
     EXPECT_EQ(source.frame(3).at<PF_Pixel8>(0, 0).red, pattern8(3, 3)[0]);
     EXPECT_EQ(source.decodedBytes(), 3 * oneFrame);
@@ -182,7 +183,7 @@ TEST(FootageFrameSource, DecodesOnlyTheRequestedFramesOnce)
     EXPECT_THROW(source.frame(6), std::out_of_range);
 }
 
-TEST(FootageFrameSource, BadFramesAreNamedAndNothingHalfDecodedStays)
+TEST(MemoryFrameSource, BadFramesAreNamedAndNothingHalfDecodedStays)
 {
     TempDir dir;
     writeSequence8(dir, 6);
@@ -190,9 +191,9 @@ TEST(FootageFrameSource, BadFramesAreNamedAndNothingHalfDecodedStays)
     test::writeImage(dir.file("seq.1004.png"), 7, kHeight, 3, OIIO::TypeDesc::UINT8,
                      OIIO::TypeDesc::UINT8, wide.data());
     const Footage footage = open(dir.file("seq.####.png"));
-    FootageFrameSource source(footage.clip, footage.format, PixelDepth::Bits8, 3, nullptr);
+    MemoryFrameSource source(footage.clip, footage.format, PixelDepth::Bits8, 3, nullptr);
     try {
-        source.decode({0, 1, 2, 3, 4, 5});
+        source.prepare({0, 1, 2, 3, 4, 5});
         FAIL() << "a frame of another size was taken";
     } catch (const RunError &error) {
         EXPECT_THAT(error.what(), HasSubstr(dir.file("seq.1004.png") + ": the frame is 7x3, the "
@@ -202,25 +203,25 @@ TEST(FootageFrameSource, BadFramesAreNamedAndNothingHalfDecodedStays)
 
     std::ofstream(dir.file("seq.1002.png"), std::ios::trunc) << "truncated";
     try {
-        source.decode({2});
+        source.prepare({2});
         FAIL() << "a broken frame was taken";
     } catch (const RunError &error) {
         EXPECT_THAT(error.what(), HasSubstr(dir.file("seq.1002.png") + ": cannot read the frame"));
     }
 }
 
-TEST(FootageFrameSource, ACancelStopsDecoding)
+TEST(MemoryFrameSource, ACancelStopsDecoding)
 {
     TempDir dir;
     writeSequence8(dir, 4);
     const Footage footage = open(dir.file("seq.####.png"));
     std::atomic<bool> cancel{true};
-    FootageFrameSource source(footage.clip, footage.format, PixelDepth::Bits8, 2, &cancel);
-    EXPECT_THROW(source.decode({0, 1, 2, 3}), CancelledError);
+    MemoryFrameSource source(footage.clip, footage.format, PixelDepth::Bits8, 2, &cancel);
+    EXPECT_THROW(source.prepare({0, 1, 2, 3}), CancelledError);
     EXPECT_EQ(source.decodedBytes(), 0u);
 }
 
-TEST(FootageFrameSource, MovieFramesCountFromTheFirstAndComeInAnyOrder)
+TEST(MemoryFrameSource, MovieFramesCountFromTheFirstAndComeInAnyOrder)
 {
     if (!test::haveProgram("ffmpeg"))
         GTEST_SKIP() << "ffmpeg is not installed; movies not tested";
@@ -237,9 +238,9 @@ TEST(FootageFrameSource, MovieFramesCountFromTheFirstAndComeInAnyOrder)
     ASSERT_EQ(footage.clip.frameCount, 8);
     EXPECT_EQ(footage.format.naturalDepth, PixelDepth::Bits8);
 
-    FootageFrameSource source(footage.clip, footage.format, PixelDepth::Bits8, 2, nullptr);
+    MemoryFrameSource source(footage.clip, footage.format, PixelDepth::Bits8, 2, nullptr);
     long long lastDone = 0, lastTotal = 0;
-    source.decode({6, 0, 3}, [&](long long done, long long total) {
+    source.prepare({6, 0, 3}, [&](long long done, long long total) {
         EXPECT_EQ(done, lastDone + 1) << "one forward pass";
         lastDone = done;
         lastTotal = total;
@@ -261,7 +262,7 @@ TEST(FootageFrameSource, MovieFramesCountFromTheFirstAndComeInAnyOrder)
 
 // OpenImageIO's movie reader cannot start a pass at the last frames of a movie with reordered
 // frames; the frames must still come, the same as from a pass from the start.
-TEST(FootageFrameSource, MoviePassesStartingNearTheEndGiveTheFramesOfAWholePass)
+TEST(MemoryFrameSource, MoviePassesStartingNearTheEndGiveTheFramesOfAWholePass)
 {
     if (!test::haveProgram("ffmpeg"))
         GTEST_SKIP() << "ffmpeg is not installed; movies not tested";
@@ -293,13 +294,13 @@ TEST(FootageFrameSource, MoviePassesStartingNearTheEndGiveTheFramesOfAWholePass)
     }
     const Footage footage = open(dir.file("clip.mp4"));
     ASSERT_EQ(footage.clip.frameCount, 40);
-    FootageFrameSource whole(footage.clip, footage.format, PixelDepth::Bits16, 1, nullptr);
-    ASSERT_NO_THROW(whole.decode({0, 30, 37, 38, 39}));
+    MemoryFrameSource whole(footage.clip, footage.format, PixelDepth::Bits16, 1, nullptr);
+    ASSERT_NO_THROW(whole.prepare({0, 30, 37, 38, 39}));
     for (const std::vector<int> &requested :
          std::vector<std::vector<int>>{{38, 39}, {39}, {30, 38}}) {
         SCOPED_TRACE("from frame " + std::to_string(requested.front()));
-        FootageFrameSource late(footage.clip, footage.format, PixelDepth::Bits16, 1, nullptr);
-        ASSERT_NO_THROW(late.decode(requested));
+        MemoryFrameSource late(footage.clip, footage.format, PixelDepth::Bits16, 1, nullptr);
+        ASSERT_NO_THROW(late.prepare(requested));
         for (const int f : requested) {
             for (int y = 0; y < footage.format.height; ++y) {
                 const auto bytes =

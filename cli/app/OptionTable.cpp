@@ -1,0 +1,324 @@
+#include "cli/app/OptionTable.h"
+
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <sstream>
+
+#include "cli/core/CliError.h"
+#include "cli/plan/MemorySize.h"
+
+namespace framemeld::cli {
+namespace {
+
+double parseNumber(const std::string &option, const std::string &text)
+{
+    const char *begin = text.c_str();
+    char *end = nullptr;
+    errno = 0;
+    const double value = std::strtod(begin, &end);
+    if (text.empty() || end != begin + text.size() || errno == ERANGE || !std::isfinite(value)) {
+        throw UsageError(option + " needs a number, not \"" + text + "\"");
+    }
+    return value;
+}
+
+int parseWholeNumber(const std::string &option, const std::string &text)
+{
+    const double value = parseNumber(option, text);
+    if (value != std::floor(value) || value < -1e9 || value > 1e9) {
+        throw UsageError(option + " needs a whole number, not \"" + text + "\"");
+    }
+    return static_cast<int>(value);
+}
+
+// Frame numbers are sliders in the plug-in, but a fraction of a frame means nothing on the
+// command line, so only whole numbers are taken for them.
+double parseFrameNumber(const std::string &option, const std::string &text)
+{
+    return parseWholeNumber(option, text);
+}
+
+// A number, or `auto`; the last one given counts.
+SliderChoice parseChoice(const std::string &option, const std::string &text)
+{
+    return text == "auto" ? SliderChoice::automatic() : SliderChoice::of(parseNumber(option, text));
+}
+
+// "Y0:Y1", two whole numbers with Y0 below Y1; whether Y1 lies within the frame is known only
+// once the footage is probed.
+RowSpan parseRows(const std::string &text)
+{
+    const auto colon = text.find(':');
+    const std::string shape =
+        "--rows needs FIRST:END, two whole numbers of rows (0:540), not \"" + text + "\"";
+    if (colon == std::string::npos || text.find_first_not_of("0123456789:") != std::string::npos ||
+        colon == 0 || colon + 1 == text.size() || colon > 9 || text.size() - colon - 1 > 9) {
+        throw UsageError(shape);
+    }
+    RowSpan rows;
+    rows.top = std::stoi(text.substr(0, colon));
+    rows.bottom = std::stoi(text.substr(colon + 1));
+    if (rows.top >= rows.bottom) {
+        throw UsageError("--rows " + text + " holds no row: the first row must lie above the end");
+    }
+    return rows;
+}
+
+std::string formatDefault(const std::optional<double> &value)
+{
+    if (!value) {
+        return "the plug-in's default";
+    }
+    char buffer[32];
+    std::snprintf(buffer, sizeof buffer, "%g", *value);
+    return buffer;
+}
+
+void replaceAll(std::string &text, const std::string &from, const std::string &to)
+{
+    for (auto at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size())) {
+        text.replace(at, from.size(), to);
+    }
+}
+
+// Where the help of every option starts, and the indent of its further lines.
+constexpr std::size_t kHelpColumn = 24;
+
+const std::vector<OptionRow> kOptions = {
+    {"-o", "--output", "FILE",
+     "the clean plate; the format follows the extension\n"
+     "(EXR, TIFF, PNG, DPX, JPEG, ...). Required.",
+     ValueCompletion::Nothing, nullptr, true,
+     [](Options &options, const std::string &value, const std::string &typed) {
+         if (value.empty()) {
+             throw UsageError(typed + " needs a file name");
+         }
+         options.output = value;
+     }},
+    {nullptr, "--start", "N", "first frame to sample (default: the clip's first frame)",
+     ValueCompletion::Nothing, nullptr, false,
+     [](Options &options, const std::string &value, const std::string &typed) {
+         options.start = parseFrameNumber(typed, value);
+     }},
+    {nullptr, "--end", "N", "last frame to sample (default: the clip's last frame)",
+     ValueCompletion::Nothing, nullptr, false,
+     [](Options &options, const std::string &value, const std::string &typed) {
+         options.end = parseFrameNumber(typed, value);
+     }},
+    {nullptr, "--every", "N", "sample every N-th frame from --start (default: 1)",
+     ValueCompletion::Nothing, nullptr, false,
+     [](Options &options, const std::string &value, const std::string &typed) {
+         options.every = parseFrameNumber(typed, value);
+     }},
+    {nullptr, "--divergence", "D",
+     "values agree when they differ by less than D levels of 255\n"
+     "at 8 bits, or D percent of full scale at 16 and 32 bits;\n"
+     "auto (the default) measures the footage's noise and picks\n"
+     "D from it{divergence-default}",
+     ValueCompletion::Nothing, nullptr, false,
+     [](Options &options, const std::string &value, const std::string &typed) {
+         options.divergence = parseChoice(typed, value);
+     }},
+    {nullptr, "--rating-range", "R",
+     "average the values whose agreement count lies within R of\n"
+     "the best one; auto picks R from the number of frames\n"
+     "sampled (default: auto while D is auto,\n"
+     "otherwise {rating-range-default})",
+     ValueCompletion::Nothing, nullptr, false,
+     [](Options &options, const std::string &value, const std::string &typed) {
+         options.ratingRange = parseChoice(typed, value);
+     }},
+    {nullptr, "--depth", "8|16|32",
+     "render depth (default: the footage's own: 8-bit files at 8,\n"
+     "16-bit at 16, half and float at 32). Another depth converts\n"
+     "the frames: to 8 and 16 bits with rounding, values outside\n"
+     "0..1 clipped; to 32 bits exactly.",
+     ValueCompletion::Words, "8 16 32", false,
+     [](Options &options, const std::string &value, const std::string &typed) {
+         const int bits = parseWholeNumber(typed, value);
+         if (bits != 8 && bits != 16 && bits != 32) {
+             throw UsageError(typed + " must be 8, 16 or 32, not \"" + value + "\"");
+         }
+         options.depth = bits;
+     }},
+    {nullptr, "--threads", "N", "threads for decoding and rendering (default: one per core)",
+     ValueCompletion::Nothing, nullptr, false,
+     [](Options &options, const std::string &value, const std::string &typed) {
+         const int count = parseWholeNumber(typed, value);
+         if (count < 1 || count > 1024) {
+             throw UsageError(typed + " must be between 1 and 1024, not \"" + value + "\"");
+         }
+         options.threads = count;
+     }},
+    {nullptr, "--memory", "SIZE",
+     "memory budget (512M, 4G, ...; default: half of what is\n"
+     "available, the cgroup's limit included). Footage that does\n"
+     "not fit is decoded once into a scratch file in $TMPDIR and\n"
+     "the plate rendered in strips of rows that fit.",
+     ValueCompletion::Nothing, nullptr, false,
+     [](Options &options, const std::string &value, const std::string &typed) {
+         options.memory = parseMemorySize(typed, value);
+     }},
+    {nullptr, "--rows", "FIRST:END",
+     "render only rows FIRST to END-1 of the plate (0 is the top),\n"
+     "one strip for a render farm, to OUTPUT with END-FIRST rows\n"
+     "and a record OUTPUT.framemeld-strip.json beside it that\n"
+     "merge checks. Use a lossless format (PNG, TIFF, EXR).",
+     ValueCompletion::Nothing, nullptr, false,
+     [](Options &options, const std::string &value, const std::string &) {
+         options.rows = parseRows(value);
+     }},
+    {nullptr, "--plugin", "PATH",
+     "the Framemeld module to load (default: the one installed or\n"
+     "built with this program)",
+     ValueCompletion::Modules, nullptr, false,
+     [](Options &options, const std::string &value, const std::string &typed) {
+         if (value.empty()) {
+             throw UsageError(typed + " needs a path");
+         }
+         options.plugin = value;
+     }},
+    {"-q", "--quiet", nullptr, "no progress bar and no summary line", ValueCompletion::Nothing,
+     nullptr, true,
+     [](Options &options, const std::string &, const std::string &) { options.quiet = true; }},
+    {nullptr, "--json", nullptr,
+     "print one JSON object on stdout at the end: input, frames\n"
+     "sampled, settings, output, plate, phase times, exit status\n"
+     "and message (failures too)",
+     ValueCompletion::Nothing, nullptr, true,
+     [](Options &options, const std::string &, const std::string &) { options.json = true; }},
+    {nullptr, "--version", nullptr,
+     "the tool's version, the plug-in module's version and where\n"
+     "it was loaded from, and the OpenImageIO version",
+     ValueCompletion::Nothing, nullptr, false,
+     [](Options &options, const std::string &, const std::string &) { options.version = true; }},
+    {"-h", "--help", nullptr, "show this help", ValueCompletion::Nothing, nullptr, true,
+     [](Options &options, const std::string &, const std::string &) { options.help = true; }},
+};
+
+std::string helpLines(const OptionRow &row, const std::optional<ModuleDefaults> &defaults)
+{
+    std::string help = row.help;
+    replaceAll(help, "{divergence-default}",
+               defaults
+                   ? " (the plug-in's own default: " + formatDefault(defaults->divergence) + ")"
+                   : std::string());
+    replaceAll(
+        help, "{rating-range-default}",
+        formatDefault(defaults ? std::optional<double>(defaults->ratingRange) : std::nullopt));
+    std::string left = std::string("  ") +
+                       (row.shortName ? std::string(row.shortName) + ", " : std::string("    ")) +
+                       row.longName + (row.valueName ? std::string(" ") + row.valueName : "");
+    left.resize(std::max(left.size() + 1, kHelpColumn), ' ');
+    std::string text;
+    std::istringstream lines(help);
+    bool first = true;
+    for (std::string line; std::getline(lines, line);) {
+        text += (first ? left : std::string(kHelpColumn, ' ')) + line + "\n";
+        first = false;
+    }
+    return text;
+}
+
+} // namespace
+
+std::string OptionRow::cliNames() const
+{
+    return shortName ? std::string(shortName) + "," + longName : std::string(longName);
+}
+
+const std::vector<OptionRow> &optionTable()
+{
+    return kOptions;
+}
+
+std::string optionsHelp(const std::optional<ModuleDefaults> &defaults, bool mergeOnly)
+{
+    std::string text;
+    for (const OptionRow &row : kOptions) {
+        if (!mergeOnly || row.merge) {
+            text += helpLines(row, defaults);
+        }
+    }
+    if (!mergeOnly) {
+        std::string marker = "      --";
+        marker.resize(kHelpColumn, ' ');
+        text += marker + "end of the options: what follows is INPUT, even \"-x\"\n";
+    }
+    return text;
+}
+
+std::string bashCompletion(const std::string &program)
+{
+    std::string all;
+    std::string merge;
+    std::string noGuess;
+    std::string cases;
+    for (const OptionRow &row : kOptions) {
+        const std::string names =
+            row.shortName ? std::string(row.shortName) + " " + row.longName : row.longName;
+        all += names + " ";
+        if (row.merge) {
+            merge += names + " ";
+        }
+        if (!row.takesValue() || row.merge) {
+            continue; // merge's -o and the flags complete as file names or not at all
+        }
+        const std::string pattern =
+            row.shortName ? std::string(row.shortName) + " | " + row.longName : row.longName;
+        switch (row.completion) {
+        case ValueCompletion::Nothing: noGuess += (noGuess.empty() ? "" : " | ") + pattern; break;
+        case ValueCompletion::Words:
+            cases += "        " + pattern +
+                     ")\n            mapfile -t COMPREPLY < <(compgen -W \"" + row.words +
+                     "\" -- \"$cur\")\n            return\n            ;;\n";
+            break;
+        case ValueCompletion::Modules:
+            cases += "        " + pattern +
+                     ")\n            compopt -o filenames 2>/dev/null\n"
+                     "            mapfile -t COMPREPLY < <(compgen -f -X '!*@(.so|.dylib|.aex)' -- "
+                     "\"$cur\"; compgen -d -- \"$cur\")\n            return\n            ;;\n";
+            break;
+        }
+    }
+    all += "--";
+    merge.pop_back();
+    const std::string function = "_" + program;
+    std::string script = "# bash completion for " + program +
+                         ": options, their fixed values, and file names elsewhere. Made from "
+                         "the tool's option table.\n";
+    script += function + "()\n{\n";
+    script += "    local cur prev\n    cur=${COMP_WORDS[COMP_CWORD]}\n"
+              "    prev=${COMP_WORDS[COMP_CWORD - 1]}\n";
+    script += "    local options=\"" + all + "\"\n";
+    script += "    # " + program + " merge -o PLATE STRIP...: strips are file names.\n";
+    script += "    if [[ ${COMP_WORDS[1]} == merge && $COMP_CWORD -gt 1 ]]; then\n"
+              "        options=\"" +
+              merge + "\"\n    fi\n";
+    script += "    local word\n    for word in \"${COMP_WORDS[@]:1:COMP_CWORD-1}\"; do\n"
+              "        if [[ $word == -- ]]; then\n            options=\"\"\n        fi\n"
+              "    done\n\n";
+    script += "    case $prev in\n" + cases;
+    if (!noGuess.empty()) {
+        script += "        " + noGuess +
+                  ")\n            COMPREPLY=()\n            return\n"
+                  "            ;;\n";
+    }
+    script += "    esac\n";
+    script += "    if [[ -n $options && $cur == -* ]]; then\n"
+              "        mapfile -t COMPREPLY < <(compgen -W \"$options\" -- \"$cur\")\n"
+              "        return\n    fi\n";
+    script +=
+        "    # INPUT (a file, a folder or a quoted pattern) and -o OUTPUT are file names; the "
+        "first word\n    # may also be the merge subcommand.\n";
+    script += "    compopt -o filenames 2>/dev/null\n"
+              "    mapfile -t COMPREPLY < <(compgen -f -- \"$cur\")\n"
+              "    if [[ $COMP_CWORD -eq 1 && merge == \"$cur\"* ]]; then\n"
+              "        COMPREPLY+=(merge)\n    fi\n}\n";
+    script += "complete -F " + function + " " + program + "\n";
+    return script;
+}
+
+} // namespace framemeld::cli

@@ -1,0 +1,79 @@
+#include "cli/app/RunSummary.h"
+
+#include <string>
+
+#include "cli/plan/MemorySize.h"
+#include "cli/text/PrintableText.h"
+
+namespace framemeld::cli {
+namespace {
+
+std::string everyText(int every)
+{
+    if (every == 1) {
+        return "every frame";
+    }
+    const char *suffix = (every % 10 == 1 && every % 100 != 11)   ? "st"
+                         : (every % 10 == 2 && every % 100 != 12) ? "nd"
+                         : (every % 10 == 3 && every % 100 != 13) ? "rd"
+                                                                  : "th";
+    return "every " + std::to_string(every) + suffix + " frame";
+}
+
+} // namespace
+
+void printRenderSummary(const RunReport &report, std::FILE *stream)
+{
+    const SamplingPlan &plan = *report.plan;
+    const FrameNumbering &numbering = *report.numbering;
+    const MemoryPlan &memory = *report.memory;
+    std::fprintf(stream,
+                 "framemeld: wrote %s (%dx%d, %d-bit render) from %zu of %d frames (%s, %lld to "
+                 "%lld; %s)\n",
+                 printableText(report.output).c_str(), report.plateWidth, report.plateHeight,
+                 report.renderBits, plan.frames.size(), numbering.frameCount,
+                 everyText(plan.every).c_str(), numbering.first + plan.start,
+                 numbering.first + plan.end, numbering.describe().c_str());
+    if (memory.storage == FrameStorage::FileRows && report.rows) {
+        std::fprintf(stream, "framemeld: rows %d:%d read from the files\n", report.rows->top,
+                     report.rows->bottom);
+    } else if (memory.storage == FrameStorage::FileRows) {
+        std::fprintf(stream,
+                     "framemeld: within a budget of %s: read from the files in strips of %d "
+                     "rows\n",
+                     memoryText(report.memoryBudget).c_str(), memory.bandRows);
+    } else if (memory.storage == FrameStorage::ScratchFile) {
+        std::fprintf(stream,
+                     "framemeld: within a budget of %s: %s of frames in a scratch file, rendered "
+                     "in strips of %d rows\n",
+                     memoryText(report.memoryBudget).c_str(),
+                     memoryText(report.scratchBytes).c_str(), memory.bandRows);
+    }
+    // Both sliders in the host's own units, so that the effect set to them gives this plate.
+    if (report.divergenceAuto) {
+        std::fprintf(stream, "framemeld: divergence %g (auto: temporal noise %.3g levels of 255)",
+                     plan.divergence, report.noiseSigma.value_or(0.0) * 255.0);
+    } else {
+        std::fprintf(stream, "framemeld: divergence %g", plan.divergence);
+    }
+    std::fprintf(stream, ", rating range %g%s\n", plan.ratingRange,
+                 report.ratingRangeAuto ? " (auto)" : "");
+    // Frames per second read is the figure to weigh against the footage's own frame rate.
+    const double readSeconds = report.seconds("read");
+    const double framesPerSecond =
+        readSeconds > 0 ? static_cast<double>(plan.frames.size()) / readSeconds : 0.0;
+    std::fprintf(stream,
+                 "framemeld: read %.2f s (%.1f frames/s), estimate %.3f s, render %.2f s, write "
+                 "%.2f s\n",
+                 readSeconds, framesPerSecond, report.seconds("estimate"), report.seconds("render"),
+                 report.seconds("write"));
+}
+
+void printMergeSummary(const RunReport &report, std::FILE *stream)
+{
+    std::fprintf(stream, "framemeld: merged %d strips into %s (%dx%d, %d-bit render)\n",
+                 report.stripsMerged, printableText(report.output).c_str(), report.plateWidth,
+                 report.plateHeight, report.renderBits);
+}
+
+} // namespace framemeld::cli

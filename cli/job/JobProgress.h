@@ -1,0 +1,32 @@
+#pragma once
+// How a job tells its caller how far it is: a phase by name ("Reading frames", "Rendering"),
+// then the share of that phase done. Reports come from decoding threads and the plug-in's
+// workers as well as the job's own thread, so an implementation must take them from any thread
+// at once. The command line draws a bar from them; another caller may log them or show them in
+// its own window.
+
+#include <string>
+
+namespace framemeld::cli {
+
+class JobProgress {
+public:
+    virtual ~JobProgress() = default;
+
+    // A phase begins, at nothing done.
+    virtual void startPhase(const std::string &label) = 0;
+    // `done` of the current phase, 0 to 1.
+    virtual void advance(double done) = 0;
+    // The job's last phase is over.
+    virtual void finish() = 0;
+};
+
+// Reports to nobody.
+class NoProgress final : public JobProgress {
+public:
+    void startPhase(const std::string &) override {}
+    void advance(double) override {}
+    void finish() override {}
+};
+
+} // namespace framemeld::cli

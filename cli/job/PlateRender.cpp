@@ -1,0 +1,106 @@
+#include "cli/job/PlateRender.h"
+
+#include <algorithm>
+#include <chrono>
+
+namespace framemeld::cli {
+namespace {
+
+double secondsSince(std::chrono::steady_clock::time_point start)
+{
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+// How the progress of a run shows, by where its frames are held. Frames in memory are read
+// first, as a phase of their own; a scratch file is filled in the first half of one phase that
+// the bands finish; frames read band by band are read as the bands render.
+struct ProgressShape {
+    const char *readingLabel;   // the phase that reads the frames up front; none: no such phase
+    double readingShare;        // of that phase, the share reading takes
+    const char *renderingLabel; // the phase that renders; none: it goes on in the reading phase
+};
+
+ProgressShape progressShape(FrameStorage storage)
+{
+    switch (storage) {
+    case FrameStorage::Memory: return {"Reading frames", 1.0, "Rendering"};
+    case FrameStorage::ScratchFile: return {"Reading and rendering", 0.5, nullptr};
+    case FrameStorage::FileRows: return {nullptr, 0.0, "Reading and rendering"};
+    }
+    return {nullptr, 0.0, "Rendering"};
+}
+
+double share(long long done, long long total)
+{
+    return total > 0 ? static_cast<double>(done) / static_cast<double>(total) : 0.0;
+}
+
+// The measured sliders, each clamped to what its slider accepts.
+void chooseAutomaticSliders(const PlateRenderInput &input, ClipFrameSource &frames,
+                            RenderedPlate &rendered)
+{
+    if (input.automatic.divergence) {
+        rendered.noise = estimateTemporalNoise(frames, rendered.plan.frames);
+        rendered.plan.divergence =
+            std::clamp(divergenceForNoise(rendered.noise.sigma, frames.depth()),
+                       input.ranges.divergence.validMin, input.ranges.divergence.validMax);
+    }
+    if (input.automatic.ratingRange) {
+        rendered.plan.ratingRange =
+            std::clamp(ratingRangeFor(rendered.plan.frames.size()),
+                       input.ranges.ratingRange.validMin, input.ranges.ratingRange.validMax);
+    }
+}
+
+} // namespace
+
+RenderedPlate renderPlate(PluginSession &session, ClipFrameSource &frames,
+                          const PlateRenderInput &input, JobProgress &progress)
+{
+    const ProgressShape shape = progressShape(input.memory.storage);
+    RenderedPlate rendered;
+    rendered.plan = input.plan;
+
+    if (shape.readingLabel != nullptr) {
+        progress.startPhase(shape.readingLabel);
+    }
+    frames.prepare(rendered.plan.frames, [&](long long done, long long total) {
+        progress.advance(share(done, total) * shape.readingShare);
+    });
+    const double readUpFront = frames.readSeconds();
+
+    // The estimate's own reading is its time, whatever holds the frames.
+    const auto estimateStart = std::chrono::steady_clock::now();
+    chooseAutomaticSliders(input, frames, rendered);
+    rendered.estimateSeconds = secondsSince(estimateStart);
+    const double readBeforeRender = frames.readSeconds();
+
+    const auto renderStart = std::chrono::steady_clock::now();
+    session.apply(rendered.plan);
+    if (shape.renderingLabel != nullptr) {
+        progress.startPhase(shape.renderingLabel);
+    }
+    const double renderFrom = shape.renderingLabel != nullptr ? 0.0 : shape.readingShare;
+    const auto rendering = [&progress, renderFrom](double done) {
+        progress.advance(renderFrom + done * (1.0 - renderFrom));
+    };
+    if (input.rows) {
+        rendered.plate = session.renderRows(
+            frames, input.rows->top, input.rows->bottom,
+            [&rendering](long done, long total) { rendering(share(done, total)); });
+    } else if (input.memory.storage == FrameStorage::Memory) {
+        rendered.plate = session.render(
+            frames, [&rendering](long done, long total) { rendering(share(done, total)); });
+    } else {
+        rendered.plate = session.renderInBands(frames, input.memory.bandRows, rendering);
+    }
+    progress.advance(1.0);
+    progress.finish();
+    // Reading that the bands did as they went is reading, not rendering.
+    const double readDuringRender = frames.readSeconds() - readBeforeRender;
+    rendered.readSeconds = readUpFront + readDuringRender;
+    rendered.renderSeconds = secondsSince(renderStart) - readDuringRender;
+    return rendered;
+}
+
+} // namespace framemeld::cli

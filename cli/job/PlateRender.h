@@ -1,0 +1,42 @@
+#pragma once
+// The one way a plate is rendered, whatever holds the frames: the sampled frames made ready, the
+// automatic sliders measured from them, the five sliders set, and the plate (or a farm node's
+// rows of it) rendered in one request or band by band as the memory plan says. Progress is shown
+// the same way for every run that holds its frames the same way.
+
+#include <optional>
+
+#include "cli/footage/ClipFrameSource.h"
+#include "cli/footage/NoiseMeasurement.h"
+#include "cli/job/JobProgress.h"
+#include "cli/plan/AutoSettings.h"
+#include "cli/plan/MemoryPlan.h"
+#include "cli/plan/RowSpan.h"
+#include "cli/plan/SamplingPlan.h"
+#include "cli/plugin/PluginSession.h"
+#include "runner/World.h"
+
+namespace framemeld::cli {
+
+struct PlateRenderInput {
+    SamplingPlan plan;      // its automatic sliders are set here
+    AutoSettings automatic; // which sliders to measure
+    SliderRanges ranges;    // what the sliders accept
+    MemoryPlan memory;      // how the frames are held and how tall a band is
+    std::optional<RowSpan> rows;
+};
+
+struct RenderedPlate {
+    runner::World plate; // the plate, or the rows asked for
+    SamplingPlan plan;   // with the values the render used
+    NoiseEstimate noise; // when the Divergence was measured
+    double readSeconds = 0;
+    double estimateSeconds = 0;
+    double renderSeconds = 0;
+};
+
+// Throws CancelledError when cancelled, RunError for footage or plug-in failures.
+RenderedPlate renderPlate(PluginSession &session, ClipFrameSource &frames,
+                          const PlateRenderInput &input, JobProgress &progress);
+
+} // namespace framemeld::cli

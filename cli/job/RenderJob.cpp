@@ -1,0 +1,157 @@
+#include "cli/job/RenderJob.h"
+
+#include <chrono>
+#include <set>
+#include <thread>
+#include <utility>
+
+#include "cli/core/CliError.h"
+#include "cli/farm/FarmStrips.h"
+#include "cli/footage/ClipFrameSource.h"
+#include "cli/footage/FootageDecoder.h"
+#include "cli/footage/FootageDiscovery.h"
+#include "cli/job/MemoryBudget.h"
+#include "cli/job/PlateRender.h"
+#include "cli/plate/OutputChecks.h"
+#include "cli/plate/PlateWriter.h"
+#include "cli/plugin/PluginLocation.h"
+#include "cli/plugin/PluginSession.h"
+
+namespace framemeld::cli {
+namespace {
+
+int threadCount(int requested)
+{
+    if (requested > 0) {
+        return requested;
+    }
+    const unsigned cores = std::thread::hardware_concurrency();
+    return cores > 0 ? static_cast<int>(cores) : 1;
+}
+
+void throwIfCancelled(const std::atomic<bool> &cancel)
+{
+    if (cancel.load()) {
+        throw CancelledError();
+    }
+}
+
+MemoryPlanInput memoryPlanInput(const RenderJobSpec &spec, const Clip &clip,
+                                const FootageFormat &format, Depth depth, const SamplingPlan &plan)
+{
+    MemoryPlanInput input;
+    input.width = format.width;
+    input.height = format.height;
+    input.depth = depth;
+    input.frames = static_cast<int>(std::set<int>(plan.frames.begin(), plan.frames.end()).size());
+    input.threads = threadCount(spec.threads);
+    input.fileBytesPerPixel =
+        format.channels * static_cast<int>(runner::bytesPerChannel(format.naturalDepth));
+    input.rowAccess = format.rowAccess && clip.kind == ClipKind::ImageSequence;
+    input.rowBlock = format.rowBlock;
+    input.farmRows = spec.rows.has_value();
+    input.budget = memoryBudget(spec.memory);
+    return input;
+}
+
+PlateImage plateImageOf(const runner::World &plate)
+{
+    PlateImage image;
+    image.width = plate.width();
+    image.height = plate.height();
+    image.depth = plate.depth();
+    image.pixels = plate.row(0);
+    image.rowBytes = plate.rowStride();
+    return image;
+}
+
+} // namespace
+
+RenderJob::RenderJob(RenderJobSpec spec) : spec_(std::move(spec)) {}
+
+RunReport RenderJob::run(const JobControl &control) const
+{
+    RunReport report;
+    try {
+        render(control, report);
+    } catch (...) {
+        recordFailure(std::current_exception(), report);
+    }
+    return report;
+}
+
+void RenderJob::render(const JobControl &control, RunReport &report) const
+{
+    std::atomic<bool> ownCancel{false};
+    std::atomic<bool> &cancel = control.cancel != nullptr ? *control.cancel : ownCancel;
+    NoProgress noProgress;
+    JobProgress &progress = control.progress != nullptr ? *control.progress : noProgress;
+    report.input = spec_.input;
+    report.output = spec_.output;
+    report.rows = spec_.rows;
+
+    // Cheap checks first, so that a typo does not cost a long decode.
+    checkOutputPath(spec_.output);
+    PluginSession session(locatePlugin(spec_.plugin), spec_.threads, &cancel);
+    report.plugin = session.modulePath();
+    throwIfCancelled(cancel);
+    const SliderRanges ranges = session.sliderRanges();
+    checkSliderRanges(spec_.sliders, ranges);
+
+    const Clip clip = discoverClip(spec_.input);
+    report.numbering = numberingOf(clip);
+    checkOutputIsNoInput(spec_.output, clip);
+    checkOutputStaysOutOfTheClip(spec_.output, spec_.input);
+    const FootageFormat format = probeFootage(clip);
+    throwIfCancelled(cancel);
+    PlateRenderInput input;
+    input.plan = planSampling(spec_.sliders, ranges, *report.numbering);
+    report.plan = input.plan;
+    input.automatic = automaticSliders(spec_.sliders.divergence, spec_.sliders.ratingRange);
+    report.divergenceAuto = input.automatic.divergence;
+    report.ratingRangeAuto = input.automatic.ratingRange;
+    input.ranges = ranges;
+    const Depth depth =
+        spec_.depthBits ? *runner::depthFromBits(*spec_.depthBits) : format.naturalDepth;
+    report.renderBits = runner::bitsPerChannel(depth);
+
+    // Sized before any decoding, so a budget too small for even one row of every frame is said
+    // at once.
+    const MemoryPlanInput memoryInput = memoryPlanInput(spec_, clip, format, depth, input.plan);
+    report.memoryBudget = memoryInput.budget;
+    input.memory = planMemory(memoryInput);
+    report.memory = input.memory;
+    input.rows = spec_.rows;
+    if (spec_.rows) {
+        checkStripRows(*spec_.rows, format, input.memory);
+    }
+
+    const std::unique_ptr<ClipFrameSource> frames = makeClipFrameSource(
+        input.memory.storage, clip, format, depth, input.memory.decodeThreads, &cancel);
+    const RenderedPlate rendered = renderPlate(session, *frames, input, progress);
+    report.plan = rendered.plan; // with the values the render used
+    if (input.automatic.divergence) {
+        report.noiseSigma = rendered.noise.sigma;
+    }
+    report.scratchBytes = frames->scratchBytes();
+    report.phaseSeconds.emplace_back("read", rendered.readSeconds);
+    report.phaseSeconds.emplace_back("estimate", rendered.estimateSeconds);
+    report.phaseSeconds.emplace_back("render", rendered.renderSeconds);
+
+    const auto writeStart = std::chrono::steady_clock::now();
+    PlateFileOptions fileOptions;
+    fileOptions.withAlpha = format.hasAlpha;
+    fileOptions.unassociatedAlpha = format.unassociatedAlpha;
+    const PlateImage image = plateImageOf(rendered.plate);
+    writePlate(spec_.output, image, fileOptions, &cancel);
+    if (spec_.rows) {
+        recordStrip(spec_.output, spec_.input, *spec_.rows, rendered.plan, format, depth);
+    }
+    report.phaseSeconds.emplace_back(
+        "write",
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - writeStart).count());
+    report.plateWidth = image.width;
+    report.plateHeight = image.height;
+}
+
+} // namespace framemeld::cli
