@@ -15,8 +15,10 @@ namespace {
 
 #if defined(FRAMEMELD_X64_MSVC) || defined(FRAMEMELD_X64_GNU)
 
+constexpr unsigned kSsse3Bit = 1u << 9;    // leaf 1, ecx
 constexpr unsigned kOsxsaveBit = 1u << 27; // leaf 1, ecx
 constexpr unsigned kAvxBit = 1u << 28;     // leaf 1, ecx
+constexpr unsigned kF16cBit = 1u << 29;    // leaf 1, ecx
 constexpr unsigned kAvx2Bit = 1u << 5;     // leaf 7, ebx
 constexpr unsigned kYmmStateMask = 0x6u;   // XCR0: SSE and AVX register state enabled by the OS
 
@@ -52,22 +54,48 @@ unsigned long long extendedControlRegister0()
 #endif
 }
 
+// AVX instructions run: the processor has them and the operating system saves their registers.
+bool avxUsable(const unsigned leaf1[4])
+{
+    return (leaf1[2] & kOsxsaveBit) != 0 && (leaf1[2] & kAvxBit) != 0 &&
+           (extendedControlRegister0() & kYmmStateMask) == kYmmStateMask;
+}
+
 bool probeAvx2()
 {
     unsigned leaf1[4] = {};
-    if (!cpuid(1, 0, leaf1) || (leaf1[2] & kOsxsaveBit) == 0 || (leaf1[2] & kAvxBit) == 0) {
-        return false;
-    }
-    if ((extendedControlRegister0() & kYmmStateMask) != kYmmStateMask) {
+    if (!cpuid(1, 0, leaf1) || !avxUsable(leaf1)) {
         return false;
     }
     unsigned leaf7[4] = {};
     return cpuid(7, 0, leaf7) && (leaf7[1] & kAvx2Bit) != 0;
 }
 
+bool probeSsse3()
+{
+    unsigned leaf1[4] = {};
+    return cpuid(1, 0, leaf1) && (leaf1[2] & kSsse3Bit) != 0;
+}
+
+bool probeF16c()
+{
+    unsigned leaf1[4] = {};
+    return cpuid(1, 0, leaf1) && avxUsable(leaf1) && (leaf1[2] & kF16cBit) != 0;
+}
+
 #else
 
 bool probeAvx2()
+{
+    return false;
+}
+
+bool probeSsse3()
+{
+    return false;
+}
+
+bool probeF16c()
 {
     return false;
 }
@@ -79,6 +107,18 @@ bool probeAvx2()
 bool hasAvx2()
 {
     static const bool supported = probeAvx2();
+    return supported;
+}
+
+bool hasSsse3()
+{
+    static const bool supported = probeSsse3();
+    return supported;
+}
+
+bool hasF16c()
+{
+    static const bool supported = probeF16c();
     return supported;
 }
 

@@ -18,8 +18,6 @@
 
 namespace {
 
-constexpr A_long kFloatBandRows = 10;
-
 // The world suite for the length of one render; released on every way out, also when a missing
 // suite is thrown through the render.
 class WorldSuiteLease {

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "AE_Effect.h"
-#include "runner/HostFunctions.h"
+#include "runner/detail/HostFunctions.h"
 
 namespace framemeld::runner {
 

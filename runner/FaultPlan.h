@@ -14,7 +14,7 @@
 
 #include "AE_Effect.h"
 #include "AE_EffectPixelFormat.h"
-#include "runner/HostFunctions.h"
+#include "runner/detail/HostFunctions.h"
 
 namespace framemeld::runner {
 

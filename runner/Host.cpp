@@ -6,9 +6,9 @@
 #include <limits>
 #include <stdexcept>
 
-#include "runner/HostState.h"
 #include "runner/ModuleCalls.h"
 #include "runner/SdkNames.h"
+#include "runner/detail/HostState.h"
 
 namespace framemeld::runner {
 

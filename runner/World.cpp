@@ -83,7 +83,7 @@ double channelFullScale(PixelDepth depth) noexcept
 {
     switch (depth) {
     case PixelDepth::Bits8: return 255.0;
-    case PixelDepth::Bits16: return 32768.0;
+    case PixelDepth::Bits16: return PF_MAX_CHAN16;
     case PixelDepth::Float32: return 1.0;
     }
     return 1.0;

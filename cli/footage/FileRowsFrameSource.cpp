@@ -79,7 +79,7 @@ runner::World FileRowsFrameSource::takeArea(int index, const PF_LRect &area)
         return runner::World();
     }
     if (!sameArea(area, prepared_)) {
-        // The last strip's rows that were never asked for go before this strip's are made.
+        // The last band's rows that were never asked for go before this band's are made.
         ready_.clear();
         prepared_ = PF_LRect{};
         std::vector<runner::World *> targets;

@@ -17,7 +17,7 @@ namespace {
 void decodeStill(const std::string &path, const DecodeRequest &request, const FrameTarget &target,
                  PngFrameReader &pngReader)
 {
-    // The tool's PNG codec decodes whole frames; a strip of a file that only claims a format
+    // The tool's PNG codec decodes whole frames; a band of rows of a file that only claims a format
     // with row access (a PNG named .exr) goes to the library, which reads it row by row.
     if (!request.wholeFrames() || !pngReader.decode(path, request, target)) {
         oiioModule().decodeStill(path, request, target);

@@ -73,7 +73,7 @@ void convertRow(const PlateImage &plate, int y, int channels, bool exact, std::u
         }
         std::vector<float> asFloat(width * 4);
         for (std::size_t i = 0; i < asFloat.size(); ++i) {
-            asFloat[i] = host[i] / 32768.0f;
+            asFloat[i] = static_cast<float>(host[i]) / static_cast<float>(kHostFullScale16);
         }
         hostRowToFile(asFloat.data(), plate.width, channels, outFloat);
         return;

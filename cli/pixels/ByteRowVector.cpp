@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "engine/CpuFeatures.h"
+
 // Only the functions below are compiled for SSSE3 (through a target attribute), and they run only
 // after the processor was asked, so one build serves processors without it.
 #if (defined(__GNUC__) || defined(__clang__)) && defined(__x86_64__)
@@ -14,12 +16,6 @@ namespace framemeld::cli {
 namespace {
 
 #if defined(FRAMEMELD_SSSE3_ROWS)
-
-bool probeSsse3()
-{
-    __builtin_cpu_init();
-    return __builtin_cpu_supports("ssse3");
-}
 
 // Shuffle masks: host byte i of four pixels takes file byte mask[i]; -1 leaves a zero that the
 // opaque alpha is or-ed into.
@@ -108,8 +104,7 @@ FRAMEMELD_SSSE3 void greyAlphaRow(const std::uint8_t *file, int width, std::uint
 bool hasByteRowVector()
 {
 #if defined(FRAMEMELD_SSSE3_ROWS)
-    static const bool supported = probeSsse3();
-    return supported;
+    return cpu::hasSsse3();
 #else
     return false;
 #endif

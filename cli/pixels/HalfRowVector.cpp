@@ -2,13 +2,14 @@
 
 #include <cstddef>
 
+#include "engine/CpuFeatures.h"
+
 // Only the functions below are compiled for AVX and F16C (through a target attribute), and they
 // run only after the processor was asked, so one build serves processors without them.
 // Left out of gcc builds for Windows, as the engine's AVX2 kernels are: gcc cannot align the stack
 // to 32 bytes there, yet may spill 256-bit registers with aligned moves.
 #if (defined(__GNUC__) || defined(__clang__)) && defined(__x86_64__) &&                            \
     !(defined(_WIN32) && defined(__GNUC__) && !defined(__clang__))
-#include <cpuid.h>
 #include <immintrin.h>
 #define FRAMEMELD_F16C_ROWS 1
 #define FRAMEMELD_F16C __attribute__((target("avx,f16c")))
@@ -18,27 +19,6 @@ namespace framemeld::cli {
 namespace {
 
 #if defined(FRAMEMELD_F16C_ROWS)
-
-bool probeF16c()
-{
-    // Asked of the processor itself: clang's __builtin_cpu_supports does not know "f16c".
-    unsigned eax = 0;
-    unsigned ebx = 0;
-    unsigned ecx = 0;
-    unsigned edx = 0;
-    if (__get_cpuid(1, &eax, &ebx, &ecx, &edx) == 0) {
-        return false;
-    }
-    const unsigned needed = bit_AVX | bit_F16C | bit_OSXSAVE;
-    if ((ecx & needed) != needed) {
-        return false;
-    }
-    // The system must also save the SSE and AVX registers on a switch (XCR0 bits 1 and 2).
-    unsigned low = 0;
-    unsigned high = 0;
-    __asm__ volatile("xgetbv" : "=a"(low), "=d"(high) : "c"(0u));
-    return (low & 0x6u) == 0x6u;
-}
 
 constexpr std::uint16_t kExponentBits = 0x7c00;
 
@@ -138,8 +118,7 @@ FRAMEMELD_F16C void greyAlphaRow(const std::uint16_t *file, int width, float *ho
 bool hasHalfRowVector()
 {
 #if defined(FRAMEMELD_F16C_ROWS)
-    static const bool supported = probeF16c();
-    return supported;
+    return cpu::hasF16c();
 #else
     return false;
 #endif

@@ -21,7 +21,7 @@ template <> constexpr std::uint8_t opaque<std::uint8_t>()
 }
 template <> constexpr std::uint16_t opaque<std::uint16_t>()
 {
-    return 32768;
+    return static_cast<std::uint16_t>(kHostFullScale16);
 }
 template <> constexpr float opaque<float>()
 {

@@ -10,7 +10,12 @@
 #include <cstdint>
 #include <type_traits>
 
+#include "AE_Effect.h"
+
 namespace framemeld::cli {
+
+// The host's 16-bit full scale, as the SDK names it.
+inline constexpr std::uint32_t kHostFullScale16 = PF_MAX_CHAN16;
 
 // Which file channel feeds each host component; alpha -1 means the file has none and the host
 // pixel is opaque.
@@ -41,8 +46,9 @@ inline std::uint16_t fileToHost16(std::uint16_t v)
 
 inline std::uint16_t hostToFile16(std::uint16_t h)
 {
-    const std::uint32_t clamped = h > 32768u ? 32768u : h; // the host never goes past full scale
-    return static_cast<std::uint16_t>((clamped * 65535u + 16384u) / 32768u);
+    // The host never goes past full scale.
+    const std::uint32_t clamped = h > kHostFullScale16 ? kHostFullScale16 : h;
+    return static_cast<std::uint16_t>((clamped * 65535u + kHostFullScale16 / 2) / kHostFullScale16);
 }
 
 // One file sample (8-bit, 16-bit, or float for half and float files) as a host component, at the
@@ -61,7 +67,7 @@ template <typename File, typename Host> Host toHostSample(File value)
         if constexpr (std::is_same_v<T, std::uint8_t>) {
             return 255u;
         } else if constexpr (std::is_same_v<T, std::uint16_t>) {
-            return host ? 32768u : 65535u;
+            return host ? kHostFullScale16 : 65535u;
         } else {
             return 1u;
         }

@@ -12,6 +12,7 @@
 #include "CliTestSupport.h"
 #include "cli/core/CliError.h"
 #include "cli/plan/MemoryPlan.h"
+#include "render/SmartRender.h"
 
 using namespace framemeld::cli;
 using framemeld::cli::test::TempDir;
@@ -116,6 +117,17 @@ std::uint64_t roomy(MemoryPlanInput in, std::uint64_t MemoryPlan::*field)
 {
     in.budget = std::uint64_t{1} << 50;
     return planMemory(in).*field;
+}
+
+// The plan counts the plug-in's float band store from its own copy of the band height: the tool
+// does not include the plug-in's sources, this test includes both.
+TEST(MemoryPlan, CountsTheFloatBandsThePlugInRenders)
+{
+    EXPECT_EQ(framemeld::cli::kFloatBandRows, ::kFloatBandRows);
+    // Beside the plate, a float band holds that many rows of every sampled frame.
+    const MemoryPlan floats = planMemory(input(640, 360, PixelDepth::Float32, 7, 1ull << 40));
+    EXPECT_EQ(floats.bandFixedBytes - worldBytes(640, 360, PixelDepth::Float32),
+              7ull * ::kFloatBandRows * 640 * 16);
 }
 
 TEST(MemoryPlan, AClipThatFitsStaysWholeAndOneThatDoesNotGetsTheTallestStrips)

@@ -127,6 +127,27 @@ TEST(ModuleFaults, HelpComesOutWhateverTheModuleDoesWhileItLoads)
     EXPECT_THAT(good.output, Not(HasSubstr("the plug-in's default")));
 }
 
+// --version loads the module too, so its faults are the module's as well: never a silent success
+// with nothing printed. The tool's own line still comes out first.
+TEST(ModuleFaults, VersionReportsTheModulesFaultAfterTheToolsOwnLine)
+{
+    const std::vector<Fault> faults = {
+        {"exit_global_setup", "while running PF_Cmd_GLOBAL_SETUP", "ended the program with exit()"},
+        {"abort_params_setup", "while running PF_Cmd_PARAMS_SETUP", "crashed (SIGABRT"},
+    };
+    for (const Fault &fault : faults) {
+        const std::string module = faultyModule(fault.module);
+        const auto run = runFramemeld({"--version", "--plugin", module});
+        EXPECT_EQ(run.exitStatus, kModuleFaultStatus) << fault.module << ":\n" << run.output;
+        EXPECT_THAT(run.output, HasSubstr("framemeld " FRAMEMELD_PROJECT_VERSION "\n"));
+        EXPECT_THAT(run.output,
+                    HasSubstr("framemeld: the plug-in module " + module + " " + fault.how))
+            << fault.module;
+        EXPECT_THAT(run.output, HasSubstr(fault.command + "; its version is not known"))
+            << fault.module;
+    }
+}
+
 // The name is checked in the current folder, so it must be loaded from there too, not from the
 // library search path where a system library of that name lives.
 TEST(ModuleFaults, APluginNameWithoutASlashIsAFileInTheCurrentFolder)

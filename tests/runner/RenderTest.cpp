@@ -1,3 +1,4 @@
+#include <atomic>
 #include <tuple>
 
 #include "TinyEffectFixture.h"
@@ -122,6 +123,25 @@ TEST(Render, ACancelRequestAnswersPollsAndProgressWithTheCancelCode)
     EXPECT_TRUE(tiny.host.cancelFlag().load());
     tiny.host.cancelFlag() = false;
     EXPECT_EQ(tiny.host.render(source).err(), PF_Err_NONE);
+}
+
+// A caller that routes Ctrl-C to a flag before the host exists hands that flag to the host, which
+// then answers to it and never to one of its own.
+TEST(Render, AnOutsideCancelFlagIsTheOneTheHostAnswersTo)
+{
+    std::atomic<bool> outside{false};
+    TinyEffectModule tinyModule;
+    HostOptions options{2, {}, 0};
+    options.cancel = &outside;
+    Host host(tinyModule.module.entryPoint(), options);
+    ASSERT_TRUE(host.setup().ok());
+    EXPECT_EQ(&host.cancelFlag(), &outside);
+    InMemoryFrameSource source(4, 4, PixelDepth::Float32);
+    addPatternFrames(source, 3);
+    outside = true;
+    EXPECT_EQ(host.render(source).smartRender.err, PF_Interrupt_CANCEL);
+    outside = false;
+    EXPECT_EQ(host.render(source).err(), PF_Err_NONE);
 }
 
 TEST(Render, RejectsRequestsItCannotExpressInHostTime)

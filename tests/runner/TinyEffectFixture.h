@@ -109,6 +109,10 @@ inline void expectMeanImage(const World &output, int frames, int present, double
     }
 }
 
+struct TinyEffectModule {
+    PluginModule module{FRAMEMELD_TINY_EFFECT_PATH};
+};
+
 class TinyEffectHost {
 public:
     explicit TinyEffectHost(unsigned threads)

@@ -1,4 +1,4 @@
-#include "runner/WorkerPool.h"
+#include "runner/detail/WorkerPool.h"
 
 #include <algorithm>
 #include <atomic>

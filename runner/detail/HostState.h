@@ -22,7 +22,7 @@
 #include "runner/FrameSource.h"
 #include "runner/Host.h"
 #include "runner/Parameters.h"
-#include "runner/WorkerPool.h"
+#include "runner/detail/WorkerPool.h"
 
 namespace framemeld::runner {
 

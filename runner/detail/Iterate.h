@@ -2,7 +2,7 @@
 // iterate suites.
 #pragma once
 
-#include "runner/HostState.h"
+#include "runner/detail/HostState.h"
 
 namespace framemeld::runner::detail {
 

@@ -1,6 +1,6 @@
 // in_data->inter: parameters, abort and progress.
-#include "runner/HostState.h"
-#include "runner/Refuse.h"
+#include "runner/detail/HostState.h"
+#include "runner/detail/Refuse.h"
 
 namespace framemeld::runner::detail {
 

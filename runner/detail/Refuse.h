@@ -5,7 +5,7 @@
 
 #include <type_traits>
 
-#include "runner/HostState.h"
+#include "runner/detail/HostState.h"
 
 namespace framemeld::runner::detail {
 

@@ -1,4 +1,4 @@
-#include "runner/AnsiCallbacks.h"
+#include "runner/detail/AnsiCallbacks.h"
 
 #include <cmath>
 #include <cstdarg>

@@ -1,7 +1,7 @@
 // The smart-render callbacks: frame requests at pre-render, pixels and output at render.
 #include <algorithm>
 
-#include "runner/HostState.h"
+#include "runner/detail/HostState.h"
 
 namespace framemeld::runner::detail {
 

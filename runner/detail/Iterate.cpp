@@ -1,4 +1,4 @@
-#include "runner/Iterate.h"
+#include "runner/detail/Iterate.h"
 
 #include <algorithm>
 

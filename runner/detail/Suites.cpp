@@ -4,9 +4,9 @@
 #include <cstring>
 
 #include "AE_EffectCBSuites.h"
-#include "runner/AnsiCallbacks.h"
-#include "runner/Iterate.h"
-#include "runner/Refuse.h"
+#include "runner/detail/AnsiCallbacks.h"
+#include "runner/detail/Iterate.h"
+#include "runner/detail/Refuse.h"
 
 namespace framemeld::runner::detail {
 

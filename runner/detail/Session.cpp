@@ -1,6 +1,6 @@
 #include <cstring>
 
-#include "runner/HostState.h"
+#include "runner/detail/HostState.h"
 
 namespace framemeld::runner {
 

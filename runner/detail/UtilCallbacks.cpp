@@ -1,8 +1,8 @@
 // in_data->utils: what the runner offers (ANSI block, pixel data, iterate) and a refusing
 // function in every other slot.
-#include "runner/AnsiCallbacks.h"
-#include "runner/Iterate.h"
-#include "runner/Refuse.h"
+#include "runner/detail/AnsiCallbacks.h"
+#include "runner/detail/Iterate.h"
+#include "runner/detail/Refuse.h"
 
 namespace framemeld::runner::detail {
 

@@ -1,4 +1,4 @@
-#include "runner/HostFunctions.h"
+#include "runner/detail/HostFunctions.h"
 
 namespace framemeld::runner {
 
