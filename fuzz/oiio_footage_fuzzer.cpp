@@ -65,7 +65,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     clip.frameFiles = {path};
     clip.frameCount = 1;
     try {
-        const FootageFormat format = oiio::probeFootage(clip);
+        const FootageFormat format = oiio::probeClipFormat(clip);
         if (format.width <= 0 || format.height <= 0) {
             fault("a probe passed a frame without pixels");
         }
@@ -86,7 +86,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
         const FrameTarget target{reinterpret_cast<unsigned char *>(pixels.data()),
                                  static_cast<std::ptrdiff_t>(format.width) * 4 *
                                      static_cast<std::ptrdiff_t>(sizeof(float))};
-        oiio::decodeStill(path, request, target);
+        oiio::decodeImageFile(path, request, target);
     } catch (const RunError &error) {
         if (std::string(error.what()).rfind(path + ": ", 0) != 0) {
             fault(std::string("a failure that does not name the file: ") + error.what());

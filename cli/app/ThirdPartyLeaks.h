@@ -1,6 +1,6 @@
 #pragma once
 // Leaks inside libraries the tool uses, known and not ours to fix, for LeakSanitizer builds.
-// Executables hand them over by defining __lsan_default_suppressions (see main.cpp), and keep
+// Executables hand them over by defining __lsan_default_suppressions (see cli/main.cpp), and keep
 // LeakSanitizer from listing the suppressions it used on every exit.
 
 namespace framemeld::cli {

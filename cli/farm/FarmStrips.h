@@ -1,6 +1,6 @@
 #pragma once
 // A plate split across a render farm: each node renders rows of it (--rows) to a strip with a
-// record beside it (see plate/StripRecord.h); `framemeld merge` joins the strips into the plate
+// record beside it (see farm/StripRecord.h); `framemeld merge` joins the strips into the plate
 // that a single run writes, after checking from their records that they belong together.
 
 #include <atomic>

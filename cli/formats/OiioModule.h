@@ -1,10 +1,10 @@
 #pragma once
-// Everything the tool reads or writes through OpenImageIO. OpenImageIO and the libraries it
-// brings along are a few hundred shared objects: loading them costs about 0.2 s and 120 MiB
-// before a single frame is read. So they live in a module of their own
-// (FRAMEMELD_OIIO_MODULE_FILE_NAME, built beside the tool) that is loaded the first time a file
-// needs it; a PNG sequence rendered to a PNG plate, through the tool's own PNG codec, never
-// loads it.
+// The interface of the module that reads and writes every format but PNG: still images and plates
+// through OpenImageIO, movies through FFmpeg's libraries (which OpenImageIO brings along anyway).
+// Those libraries are a few hundred shared objects: loading them costs about 0.2 s and 120 MiB
+// before a single frame is read. So they live in a module of their own (cli/oiio/, the file
+// FRAMEMELD_OIIO_MODULE_FILE_NAME beside the tool) that is loaded the first time a file needs
+// it; a PNG sequence rendered to a PNG plate, through the tool's own PNG codec, never loads it.
 //
 // The module is built from the same sources with the same compiler as the tool, so the interface
 // is plain C++; exceptions thrown inside (RunError, CancelledError) reach the tool's callers as
@@ -45,8 +45,8 @@ public:
     virtual void decodeStill(const std::string &path, const DecodeRequest &request,
                              const FrameTarget &target) const = 0;
 
-    // Decodes request.frames of the movie request.clip (see decodeFrames), through the FFmpeg
-    // libraries that OpenImageIO's movie reader brings into the module, without that reader.
+    // Decodes request.frames of the movie request.clip (see decodeFrames) with FFmpeg's
+    // libraries, not OpenImageIO's movie reader.
     virtual void decodeMovie(const DecodeRequest &request) const = 0;
 
     // Whether the extension of `path` names a format OpenImageIO writes a plate in (its pseudo

@@ -317,7 +317,7 @@ int rowBlockOf(OIIO::ImageInput &input)
 
 } // namespace
 
-FootageFormat probeFootage(const Clip &clip)
+FootageFormat probeClipFormat(const Clip &clip)
 {
     std::unique_ptr<OIIO::ImageInput> input;
     std::string what;
@@ -351,7 +351,8 @@ FootageFormat probeFootage(const Clip &clip)
     return format;
 }
 
-void decodeStill(const std::string &path, const DecodeRequest &request, const FrameTarget &target)
+void decodeImageFile(const std::string &path, const DecodeRequest &request,
+                     const FrameTarget &target)
 {
     useThreads(request.threads);
     auto input = openFrame(path);

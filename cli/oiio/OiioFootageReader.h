@@ -1,6 +1,6 @@
 #pragma once
 // Frames through OpenImageIO: any still format it reads, and the format of a movie's frames
-// (movies themselves are decoded by cli/movie/MovieReader.h).
+// (movies themselves are decoded by cli/oiio/movie/MovieReader.h).
 
 #include <string>
 
@@ -9,8 +9,11 @@
 
 namespace framemeld::cli::oiio {
 
-FootageFormat probeFootage(const Clip &clip);
+// The format of the clip's first frame (a still image, or a movie's first picture).
+FootageFormat probeClipFormat(const Clip &clip);
 
-void decodeStill(const std::string &path, const DecodeRequest &request, const FrameTarget &target);
+// One still image file into `target`, as OiioModule::decodeStill.
+void decodeImageFile(const std::string &path, const DecodeRequest &request,
+                     const FrameTarget &target);
 
 } // namespace framemeld::cli::oiio

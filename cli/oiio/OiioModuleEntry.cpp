@@ -16,11 +16,11 @@ class OiioFootageModule final : public OiioModule {
 public:
     const FootageExtensions &extensions() const override { return knownExtensions(); }
     Clip openFile(const std::string &path) const override { return openClipFile(path); }
-    FootageFormat probe(const Clip &clip) const override { return oiio::probeFootage(clip); }
+    FootageFormat probe(const Clip &clip) const override { return oiio::probeClipFormat(clip); }
     void decodeStill(const std::string &path, const DecodeRequest &request,
                      const FrameTarget &target) const override
     {
-        oiio::decodeStill(path, request, target);
+        oiio::decodeImageFile(path, request, target);
     }
     void decodeMovie(const DecodeRequest &request) const override { movie::decodeMovie(request); }
     bool writesFormatOf(const std::string &path) const override
