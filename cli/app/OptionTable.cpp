@@ -47,14 +47,16 @@ SliderChoice parseChoice(const std::string &option, const std::string &text)
 }
 
 // "Y0:Y1", two whole numbers with Y0 below Y1; whether Y1 lies within the frame is known only
-// once the footage is probed.
+// once the footage is probed. Exactly one colon with digits on both sides: "0::5" and "0:10:20"
+// are mistakes, not the rows 0 to 10.
 RowSpan parseRows(const std::string &text)
 {
     const auto colon = text.find(':');
     const std::string shape =
         "--rows needs FIRST:END, two whole numbers of rows (0:540), not \"" + text + "\"";
-    if (colon == std::string::npos || text.find_first_not_of("0123456789:") != std::string::npos ||
-        colon == 0 || colon + 1 == text.size() || colon > 9 || text.size() - colon - 1 > 9) {
+    if (colon == std::string::npos || text.find(':', colon + 1) != std::string::npos ||
+        text.find_first_not_of("0123456789:") != std::string::npos || colon == 0 ||
+        colon + 1 == text.size() || colon > 9 || text.size() - colon - 1 > 9) {
         throw UsageError(shape);
     }
     RowSpan rows;
