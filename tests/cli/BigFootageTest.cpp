@@ -416,4 +416,38 @@ TEST(BigFootage, SigtermMidRunLeavesNoScratchFile)
     EXPECT_THAT(out.entries(), IsEmpty());
 }
 
+// A frame cut short fails the run with the footage's own message, the file named as when the
+// frames are read before the render, whether the frames are held whole, read from the files band
+// by band or read for a farm node's rows: not as the plug-in's failure to render, nor as frame 0.
+TEST(BigFootage, AFrameCutShortIsNamedTheSameWayWhereverItIsRead)
+{
+    TempDir in;
+    writeClip(in, "exr");
+    const std::string cut = in.file("shot.13.exr");
+    const std::string whole = fileBytes(cut);
+    // The header and the first blocks stay: the frame probes well and fails only in its last rows.
+    std::ofstream(cut, std::ios::binary | std::ios::trunc) << whole.substr(0, whole.size() - 64);
+    const std::vector<std::vector<std::string>> ways = {
+        {},
+        {"--memory", stripBudget(PixelDepth::Float32, 16, 16).first},
+        {"--rows", "16:30"},
+    };
+    std::vector<std::string> messages;
+    for (const std::vector<std::string> &way : ways) {
+        TempDir out;
+        // A Divergence given, so that the bands are the first to read the frames' last rows.
+        std::vector<std::string> args{in.file("shot.%d.exr"), "-o", out.file("plate.exr"),
+                                      "--divergence",         "3",  "-q"};
+        args.insert(args.end(), way.begin(), way.end());
+        const CommandReport run = runFramemeld(args);
+        EXPECT_EQ(run.exitStatus, 1) << run.output;
+        EXPECT_THAT(run.output, HasSubstr(cut + ": cannot decode the frame")) << run.output;
+        EXPECT_THAT(run.output, testing::Not(HasSubstr("plug-in failed"))) << run.output;
+        EXPECT_THAT(out.entries(), IsEmpty());
+        messages.push_back(run.output);
+    }
+    EXPECT_EQ(messages[1], messages[0]);
+    EXPECT_EQ(messages[2], messages[0]);
+}
+
 } // namespace
