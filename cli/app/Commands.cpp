@@ -1,9 +1,11 @@
 #include "cli/app/Commands.h"
 
 #include <atomic>
+#include <memory>
 
 #include "cli/app/CancelSignal.h"
 #include "cli/app/ProgressBar.h"
+#include "cli/app/ProgressLines.h"
 #include "cli/app/RunSummary.h"
 #include "cli/core/CliError.h"
 #include "cli/job/MergeJob.h"
@@ -29,8 +31,15 @@ RunReport runRenderCommand(const Options &options)
 
     std::atomic<bool> cancel{false};
     const CancelSignal onCtrlC(cancel);
-    ProgressBar bar(stderr, !options.quiet && isTerminal(stderr));
-    const RunReport report = RenderJob(spec).run(JobControl{&bar, &cancel});
+    // Lines when asked for, whatever stderr is; else the bar, on a terminal only.
+    std::unique_ptr<JobProgress> progress;
+    if (options.progressLines) {
+        progress = std::make_unique<ProgressLines>(stderr);
+    } else {
+        progress = std::make_unique<ProgressBar>(stderr, !options.quiet && isTerminal(stderr));
+    }
+    const RunReport report = RenderJob(spec).run(JobControl{progress.get(), &cancel});
+    progress.reset(); // the bar's line ends before the summary
     if (report.exitStatus == kExitOk && !options.quiet) {
         printRenderSummary(report, stderr);
     }

@@ -185,6 +185,15 @@ const std::vector<OptionRow> kOptions = {
     {"-q", "--quiet", nullptr, "no progress bar and no summary line", ValueCompletion::Nothing,
      nullptr, true,
      [](Options &options, const std::string &, const std::string &) { options.quiet = true; }},
+    {nullptr, "--progress", nullptr,
+     "print a line per step on stderr, terminal or not, for logs\n"
+     "and render managers: percent=P phase=WORD frames_read=N\n"
+     "frames=N elapsed=SECONDS (a step: a phase starts, or another\n"
+     "whole percent of it is done); no progress bar then",
+     ValueCompletion::Nothing, nullptr, false,
+     [](Options &options, const std::string &, const std::string &) {
+         options.progressLines = true;
+     }},
     {nullptr, "--json", nullptr,
      "print one JSON object on stdout at the end: input, frames\n"
      "sampled, settings, output, plate, phase times, exit status\n"
