@@ -23,6 +23,21 @@ namespace {
 
 const char *const kVtest = "/usr/share/doc/opencv-doc/examples/data/vtest.avi";
 
+// `frames` frames of 32x24 8-bit RGB, shot.1.png (or another extension) ... in `dir`.
+void writeShortClip(const TempDir &dir, int frames, const std::string &extension = "png")
+{
+    constexpr int kWidth = 32;
+    constexpr int kHeight = 24;
+    for (int f = 1; f <= frames; ++f) {
+        std::vector<std::uint8_t> pixels;
+        for (int i = 0; i < kWidth * kHeight * 3; ++i) {
+            pixels.push_back(static_cast<std::uint8_t>((i * 7 + f * 13) % 251));
+        }
+        writeImage(dir.file("shot." + std::to_string(f) + "." + extension), kWidth, kHeight, 3,
+                   OIIO::TypeDesc::UINT8, OIIO::TypeDesc::UINT8, pixels.data());
+    }
+}
+
 // The progress lines of `lines` from the one that starts with `marker` on (the marker's own line
 // excluded); all of them when `marker` is empty.
 std::vector<std::string> progressLinesAfter(const std::vector<std::string> &lines,
@@ -78,6 +93,59 @@ TEST(CliEndToEnd, CtrlCCancelsAndLeavesNoOutput)
     EXPECT_THAT(all.back(), HasSubstr("phase=reading-frames")) << "stopped while reading";
     EXPECT_THAT(lines.back(), HasSubstr("cancelled; no output written"));
     EXPECT_THAT(out.entries(), IsEmpty());
+}
+
+// --progress gives its lines on a stderr that is no terminal, through each way the frames are
+// held (in memory, through the scratch file, read from the files band by band): every phase
+// from 0 to 100 percent a step at a time, and every sampled frame read by the end.
+TEST(CliProgress, LinesForEveryWayTheFramesAreHeld)
+{
+    TempDir in;
+    writeShortClip(in, 5);
+    writeShortClip(in, 5, "tif");
+    struct Case {
+        std::string input;
+        std::vector<std::string> extra;
+        std::vector<std::string> phases;
+    };
+    // 32x24 RGB at 8 bits: 15 KiB of frames, which 12K cannot hold beside the plate. PNG goes
+    // through the scratch file, TIFF is read from its files as the strips render.
+    const std::vector<Case> cases = {
+        {"shot.%d.png", {}, {"reading-frames", "rendering"}},
+        {"shot.%d.png", {"--memory", "12K", "--threads", "1"}, {"reading-and-rendering"}},
+        {"shot.%d.tif", {"--memory", "12K", "--threads", "1"}, {"reading-and-rendering"}},
+    };
+    for (const Case &c : cases) {
+        TempDir out;
+        std::vector<std::string> args{
+            in.file(c.input), "-o", out.file("plate.png"), "-q", "--progress", "--divergence", "3"};
+        args.insert(args.end(), c.extra.begin(), c.extra.end());
+        RunningFramemeld run(args);
+        ASSERT_EQ(run.finish(), 0) << c.input << testing::PrintToString(run.rest());
+        const std::vector<std::string> lines = progressLinesAfter(run.rest(), "");
+        ASSERT_EQ(lines.size(), run.rest().size()) << "only progress lines with -q";
+        std::vector<std::string> phases;
+        long long percent = -1;
+        for (const std::string &line : lines) {
+            const auto at = line.find(" phase=");
+            ASSERT_NE(at, std::string::npos) << line;
+            const std::string phase = line.substr(at + 7, line.find(' ', at + 7) - at - 7);
+            const long long now = progressValue(line, "percent");
+            if (phases.empty() || phases.back() != phase) {
+                EXPECT_EQ(now, 0) << line;
+                phases.push_back(phase);
+            } else {
+                EXPECT_GT(now, percent) << line;
+            }
+            percent = now;
+            EXPECT_EQ(progressValue(line, "frames"), 5) << line;
+            EXPECT_GE(progressValue(line, "elapsed"), 0) << line;
+        }
+        EXPECT_EQ(phases, c.phases) << c.input;
+        EXPECT_EQ(progressValue(lines.back(), "percent"), 100);
+        EXPECT_EQ(progressValue(lines.back(), "frames_read"), 5);
+        EXPECT_TRUE(fileExists(out.file("plate.png")));
+    }
 }
 
 } // namespace
