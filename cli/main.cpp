@@ -2,12 +2,15 @@
 // This file reads the command line, hands it to the command it names and prints how that ended;
 // everything else lives in the layers below (cli/app, then cli/job).
 
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "cli/app/CancelSignal.h"
 #include "cli/app/Commands.h"
 #include "cli/app/HelpReport.h"
 #include "cli/app/Options.h"
@@ -20,20 +23,28 @@ using namespace framemeld::cli;
 
 namespace {
 
-RunReport dispatch(const Options &options)
+RunReport dispatch(const Options &options, std::atomic<bool> &cancel,
+                   std::optional<CancelSignal> &onSignal)
 {
+    if (options.help || options.version) {
+        // Nothing to clean up: a signal ends them as it ends any program.
+        onSignal.reset();
+        if (cancel.load()) {
+            throw CancelledError();
+        }
+    }
     if (options.help) {
         printHelp(options);
         return {};
     }
     if (options.merge) {
-        return runMergeCommand(options);
+        return runMergeCommand(options, cancel);
     }
     if (options.version) {
         printVersion(options.plugin);
         return {};
     }
-    return runRenderCommand(options);
+    return runRenderCommand(options, cancel);
 }
 
 } // namespace
@@ -50,13 +61,19 @@ extern "C" const char *__lsan_default_options()
 
 int main(int argc, char **argv)
 {
+    // Before anything takes time: a signal that comes while the command line is read or the
+    // module loads cancels the run as a later one does, with exit status 130 and the --json object.
+    static std::atomic<bool> cancel{false};
+    std::optional<CancelSignal> onSignal;
+    onSignal.emplace(cancel);
+
     const CommandLine line = readCommandLine(std::vector<std::string>(argv + 1, argv + argc));
     RunReport report;
     try {
         if (line.failure) {
             std::rethrow_exception(line.failure);
         }
-        report = dispatch(line.options);
+        report = dispatch(line.options, cancel, onSignal);
     } catch (...) {
         recordFailure(std::current_exception(), report);
     }

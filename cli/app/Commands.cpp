@@ -1,9 +1,7 @@
 #include "cli/app/Commands.h"
 
-#include <atomic>
 #include <memory>
 
-#include "cli/app/CancelSignal.h"
 #include "cli/app/ProgressBar.h"
 #include "cli/app/ProgressLines.h"
 #include "cli/app/RunSummary.h"
@@ -13,7 +11,7 @@
 
 namespace framemeld::cli {
 
-RunReport runRenderCommand(const Options &options)
+RunReport runRenderCommand(const Options &options, std::atomic<bool> &cancel)
 {
     RenderJobSpec spec;
     spec.input = options.input;
@@ -29,8 +27,6 @@ RunReport runRenderCommand(const Options &options)
     spec.plugin = options.plugin;
     spec.rows = options.rows;
 
-    std::atomic<bool> cancel{false};
-    const CancelSignal onCtrlC(cancel);
     // Lines when asked for, whatever stderr is; else the bar, on a terminal only.
     std::unique_ptr<JobProgress> progress;
     if (options.progressLines) {
@@ -46,13 +42,11 @@ RunReport runRenderCommand(const Options &options)
     return report;
 }
 
-RunReport runMergeCommand(const Options &options)
+RunReport runMergeCommand(const Options &options, std::atomic<bool> &cancel)
 {
     MergeJobSpec spec;
     spec.output = options.output;
     spec.strips = options.strips;
-    std::atomic<bool> cancel{false};
-    const CancelSignal onCtrlC(cancel);
     const RunReport report = MergeJob(spec).run(JobControl{nullptr, &cancel});
     if (report.exitStatus == kExitOk && !options.quiet) {
         printMergeSummary(report, stderr);

@@ -6,18 +6,16 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <signal.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
-#include <thread>
 
 #include "CliTestSupport.h"
+#include "RunningFramemeld.h"
 #include "cli/job/MemoryBudget.h"
 #include "cli/plan/MemoryPlan.h"
 #include "cli/plan/MemorySize.h"
@@ -378,6 +376,7 @@ bool holdsScratchFileIn(pid_t pid, const std::string &folder)
     return found;
 }
 
+// The scratch file is in use once the run's lines say it is decoding into it: no clock.
 TEST(BigFootage, SigtermMidRunLeavesNoScratchFile)
 {
     const char *const movie = "/usr/share/doc/opencv-doc/examples/data/vtest.avi";
@@ -385,33 +384,24 @@ TEST(BigFootage, SigtermMidRunLeavesNoScratchFile)
         GTEST_SKIP() << movie << " is missing (package opencv-doc)";
     }
     TempDir out, scratch;
-    const pid_t child = fork();
-    if (child == 0) {
-        setenv("TMPDIR", scratch.path().c_str(), 1);
-        const int devNull = open("/dev/null", O_WRONLY);
-        dup2(devNull, STDERR_FILENO);
-        const std::string program = framemeldPath();
-        const std::string plate = out.file("plate.png");
-        // Every frame of the clip within 16 MiB: seconds of decoding into the scratch file.
-        execl(program.c_str(), program.c_str(), movie, "-o", plate.c_str(), "--every", "1",
-              "--memory", "16M", "--quiet", static_cast<char *>(nullptr));
-        _exit(127);
+    LaunchOptions launch;
+    launch.environment = {{"TMPDIR", scratch.path()}};
+    // Every frame of the clip within 16 MiB: hundreds of frames decoded into the scratch file.
+    RunningFramemeld run({movie, "-o", out.file("plate.png"), "--every", "1", "--memory", "16M",
+                          "--quiet", "--progress"},
+                         launch);
+    bool decoding = false;
+    for (std::string line; !decoding && run.nextLine(line);) {
+        decoding = progressValue(line, "frames_read") > 0;
     }
-    bool seen = false;
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-    while (!seen && std::chrono::steady_clock::now() < deadline) {
-        seen = holdsScratchFileIn(child, scratch.path());
-        if (!seen) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        }
-    }
-    EXPECT_TRUE(seen) << "the run never opened its scratch file";
+    ASSERT_TRUE(decoding) << "the run printed no line while decoding";
+    EXPECT_TRUE(holdsScratchFileIn(run.pid(), scratch.path()))
+        << "the run is decoding without its scratch file";
     EXPECT_THAT(scratch.entries(), IsEmpty()) << "the scratch file has a name while in use";
-    ASSERT_EQ(kill(child, SIGTERM), 0);
-    int status = 0;
-    waitpid(child, &status, 0);
-    // SIGTERM cancels like Ctrl-C.
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 130) << status;
+    ASSERT_EQ(kill(run.pid(), SIGTERM), 0);
+    // SIGTERM cancels like Ctrl-C, and says so by its own name.
+    EXPECT_EQ(run.finish(), 130);
+    EXPECT_THAT(run.rest(), testing::Contains(HasSubstr("cancelling on SIGTERM")));
     EXPECT_THAT(scratch.entries(), IsEmpty());
     EXPECT_THAT(out.entries(), IsEmpty());
 }

@@ -23,6 +23,12 @@ namespace {
 
 const char *const kVtest = "/usr/share/doc/opencv-doc/examples/data/vtest.avi";
 
+std::string fileText(const std::string &path)
+{
+    std::ifstream file(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+}
+
 // `frames` frames of 32x24 8-bit RGB, shot.1.png (or another extension) ... in `dir`.
 void writeShortClip(const TempDir &dir, int frames, const std::string &extension = "png")
 {
@@ -92,6 +98,31 @@ TEST(CliEndToEnd, CtrlCCancelsAndLeavesNoOutput)
     EXPECT_LT(progressValue(all.back(), "frames_read"), 795) << all.back();
     EXPECT_THAT(all.back(), HasSubstr("phase=reading-frames")) << "stopped while reading";
     EXPECT_THAT(lines.back(), HasSubstr("cancelled; no output written"));
+    EXPECT_THAT(out.entries(), IsEmpty());
+}
+
+// A signal that is already there when the program starts (here held back by the mask it
+// inherits, the way one sent in its first instants would be) cancels the run as a later one
+// does: exit status 130 and the --json object, not death by the signal. SIGTERM is named as such.
+TEST(CliSignals, ASignalAtStartUpCancelsWithTheReport)
+{
+    TempDir in, out, logs;
+    writeShortClip(in, 3);
+    LaunchOptions launch;
+    launch.stdoutTo = LaunchOptions::Stdout::File;
+    launch.stdoutFile = logs.file("report.json");
+    launch.pendingSignal = SIGTERM;
+    RunningFramemeld run({in.file("shot.%d.png"), "-o", out.file("plate.png"), "--json"}, launch);
+    EXPECT_EQ(run.finish(), 130);
+    const std::string report = fileText(logs.file("report.json"));
+    EXPECT_THAT(report, HasSubstr("\"exit_status\": 130, \"message\": \"cancelled; no output "
+                                  "written\""));
+    std::string messages;
+    for (const std::string &line : run.rest()) {
+        messages += line + "\n";
+    }
+    EXPECT_THAT(messages, HasSubstr("cancelling on SIGTERM"));
+    EXPECT_THAT(messages, Not(HasSubstr("Ctrl-C")));
     EXPECT_THAT(out.entries(), IsEmpty());
 }
 
