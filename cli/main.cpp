@@ -3,9 +3,7 @@
 // everything else lives in the layers below (cli/app, then cli/job).
 
 #include <atomic>
-#include <cerrno>
 #include <cstdio>
-#include <cstring>
 #include <optional>
 #include <string>
 #include <vector>
@@ -14,6 +12,7 @@
 #include "cli/app/Commands.h"
 #include "cli/app/HelpReport.h"
 #include "cli/app/Options.h"
+#include "cli/app/StandardOutput.h"
 #include "cli/app/ThirdPartyLeaks.h"
 #include "cli/app/VersionReport.h"
 #include "cli/core/CliError.h"
@@ -61,8 +60,10 @@ extern "C" const char *__lsan_default_options()
 
 int main(int argc, char **argv)
 {
-    // Before anything takes time: a signal that comes while the command line is read or the
-    // module loads cancels the run as a later one does, with exit status 130 and the --json object.
+    // Before anything opens a file or takes time: a stdout the caller closed stays closed (see
+    // StandardOutput.h), and a signal that comes while the command line is read or the module
+    // loads cancels the run as a later one does, with exit status 130 and the --json object.
+    holdStandardOutput();
     static std::atomic<bool> cancel{false};
     std::optional<CancelSignal> onSignal;
     onSignal.emplace(cancel);
@@ -83,10 +84,13 @@ int main(int argc, char **argv)
     }
     const Options &options = line.options;
     if (options.json && !options.help && !options.version) {
-        if (std::fputs(report.json().c_str(), stdout) < 0 || std::fflush(stdout) != 0) {
-            std::fprintf(stderr, "framemeld: cannot write the JSON report to standard output: %s\n",
-                         std::strerror(errno));
-            return report.exitStatus != kExitOk ? report.exitStatus : kExitFailure;
+        // The exit status tells what happened to the plate, written or not; a report that cannot
+        // be written changes neither (README, "Exit status").
+        const std::string failure = writeReportToStdout(report.json());
+        if (!failure.empty()) {
+            std::fprintf(
+                stderr, "framemeld: cannot write the JSON report to standard output: %s%s\n",
+                failure.c_str(), report.exitStatus == kExitOk ? "; the plate was written" : "");
         }
     }
     return report.exitStatus;

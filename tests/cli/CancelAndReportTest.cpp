@@ -126,6 +126,35 @@ TEST(CliSignals, ASignalAtStartUpCancelsWithTheReport)
     EXPECT_THAT(out.entries(), IsEmpty());
 }
 
+// The exit status says what happened to the plate. A --json report that stdout will not take (a
+// full device, a closed descriptor, a pipe nobody reads) is said on stderr and changes neither
+// the plate nor the status, for a run that wrote its plate and for one that failed.
+TEST(CliReport, AStdoutThatWillNotTakeTheReportChangesNeitherPlateNorStatus)
+{
+    TempDir in;
+    writeShortClip(in, 3);
+    using Stdout = LaunchOptions::Stdout;
+    for (const Stdout where : {Stdout::Full, Stdout::Closed, Stdout::BrokenPipe}) {
+        TempDir out;
+        LaunchOptions launch;
+        launch.stdoutTo = where;
+        RunningFramemeld run({in.file("shot.%d.png"), "-o", out.file("plate.png"), "--json", "-q"},
+                             launch);
+        EXPECT_EQ(run.finish(), 0) << static_cast<int>(where);
+        ASSERT_EQ(run.rest().size(), 1U) << testing::PrintToString(run.rest());
+        EXPECT_THAT(run.rest()[0], HasSubstr("cannot write the JSON report to standard output"));
+        EXPECT_THAT(run.rest()[0], HasSubstr("the plate was written"));
+        EXPECT_TRUE(fileExists(out.file("plate.png"))) << static_cast<int>(where);
+
+        RunningFramemeld failed(
+            {in.file("shot.%d.png"), "-o", out.file("plate.png"), "--json", "--end", "99"}, launch);
+        EXPECT_EQ(failed.finish(), 2) << static_cast<int>(where);
+        ASSERT_EQ(failed.rest().size(), 2U) << testing::PrintToString(failed.rest());
+        EXPECT_THAT(failed.rest()[1], HasSubstr("cannot write the JSON report"));
+        EXPECT_THAT(failed.rest()[1], Not(HasSubstr("the plate was written")));
+    }
+}
+
 // --progress gives its lines on a stderr that is no terminal, through each way the frames are
 // held (in memory, through the scratch file, read from the files band by band): every phase
 // from 0 to 100 percent a step at a time, and every sampled frame read by the end.
