@@ -155,6 +155,28 @@ TEST(CliReport, AStdoutThatWillNotTakeTheReportChangesNeitherPlateNorStatus)
     }
 }
 
+// A failed run's report holds only what happened: no phase was timed, and the Divergence and
+// Rating Range it would have measured or set were never given to the plug-in.
+TEST(CliReport, AFailedRunReportsNullForWhatItDidNotReach)
+{
+    TempDir in, out;
+    writeShortClip(in, 4);
+    std::ofstream(in.file("shot.3.png"), std::ios::trunc) << "cut";
+    for (const std::vector<std::string> &sliders :
+         std::vector<std::vector<std::string>>{{}, {"--divergence", "5", "--rating-range", "1"}}) {
+        std::vector<std::string> args{in.file("shot.%d.png"), "-o", out.file("plate.png"), "--json",
+                                      "-q"};
+        args.insert(args.end(), sliders.begin(), sliders.end());
+        const CommandReport run = runFramemeld(args);
+        EXPECT_EQ(run.exitStatus, 1);
+        EXPECT_THAT(run.output, HasSubstr("\"frames_sampled\": [1, 2, 3, 4]"));
+        EXPECT_THAT(run.output, HasSubstr("\"Every n-th Frame\": 1, \"Divergence\": null, "
+                                          "\"Rating Range\": null"));
+        EXPECT_THAT(run.output, HasSubstr("\"seconds\": null}"));
+        EXPECT_THAT(out.entries(), IsEmpty());
+    }
+}
+
 // --progress gives its lines on a stderr that is no terminal, through each way the frames are
 // held (in memory, through the scratch file, read from the files band by band): every phase
 // from 0 to 100 percent a step at a time, and every sampled frame read by the end.
