@@ -47,14 +47,16 @@ SliderChoice parseChoice(const std::string &option, const std::string &text)
 }
 
 // "Y0:Y1", two whole numbers with Y0 below Y1; whether Y1 lies within the frame is known only
-// once the footage is probed.
+// once the footage is probed. Exactly one colon with digits on both sides: "0::5" and "0:10:20"
+// are mistakes, not the rows 0 to 10.
 RowSpan parseRows(const std::string &text)
 {
     const auto colon = text.find(':');
     const std::string shape =
         "--rows needs FIRST:END, two whole numbers of rows (0:540), not \"" + text + "\"";
-    if (colon == std::string::npos || text.find_first_not_of("0123456789:") != std::string::npos ||
-        colon == 0 || colon + 1 == text.size() || colon > 9 || text.size() - colon - 1 > 9) {
+    if (colon == std::string::npos || text.find(':', colon + 1) != std::string::npos ||
+        text.find_first_not_of("0123456789:") != std::string::npos || colon == 0 ||
+        colon + 1 == text.size() || colon > 9 || text.size() - colon - 1 > 9) {
         throw UsageError(shape);
     }
     RowSpan rows;
@@ -183,6 +185,15 @@ const std::vector<OptionRow> kOptions = {
     {"-q", "--quiet", nullptr, "no progress bar and no summary line", ValueCompletion::Nothing,
      nullptr, true,
      [](Options &options, const std::string &, const std::string &) { options.quiet = true; }},
+    {nullptr, "--progress", nullptr,
+     "print a line per step on stderr, terminal or not, for logs\n"
+     "and render managers: percent=P phase=WORD frames_read=N\n"
+     "frames=N elapsed=SECONDS (a step: a phase starts, or another\n"
+     "whole percent of it is done); no progress bar then",
+     ValueCompletion::Nothing, nullptr, false,
+     [](Options &options, const std::string &, const std::string &) {
+         options.progressLines = true;
+     }},
     {nullptr, "--json", nullptr,
      "print one JSON object on stdout at the end: input, frames\n"
      "sampled, settings, output, plate, phase times, exit status\n"

@@ -34,6 +34,8 @@ struct Options {
     bool help = false;
     bool version = false;
     bool json = false; // one JSON object on stdout at the end, failures included
+    // --progress: a line per step on stderr instead of the bar
+    bool progressLines = false;
 };
 
 // Parses the arguments after the program name. Throws UsageError naming the offending option.

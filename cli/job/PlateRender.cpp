@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cmath>
+#include <set>
 
 namespace framemeld::cli {
 namespace {
@@ -61,10 +63,14 @@ RenderedPlate renderPlate(PluginSession &session, ClipFrameSource &frames,
     RenderedPlate rendered;
     rendered.plan = input.plan;
 
+    const auto sampled = static_cast<long long>(
+        std::set<int>(rendered.plan.frames.begin(), rendered.plan.frames.end()).size());
+    progress.framesRead(0, sampled);
     if (shape.readingLabel != nullptr) {
         progress.startPhase(shape.readingLabel);
     }
     frames.prepare(rendered.plan.frames, [&](long long done, long long total) {
+        progress.framesRead(done, total);
         progress.advance(share(done, total) * shape.readingShare);
     });
     const double readUpFront = frames.readSeconds();
@@ -81,7 +87,12 @@ RenderedPlate renderPlate(PluginSession &session, ClipFrameSource &frames,
         progress.startPhase(shape.renderingLabel);
     }
     const double renderFrom = shape.renderingLabel != nullptr ? 0.0 : shape.readingShare;
-    const auto rendering = [&progress, renderFrom](double done) {
+    const bool readAsRendered = input.memory.storage == FrameStorage::FileRows;
+    const auto rendering = [&progress, renderFrom, readAsRendered, sampled](double done) {
+        if (readAsRendered) {
+            progress.framesRead(
+                std::llround(std::clamp(done, 0.0, 1.0) * static_cast<double>(sampled)), sampled);
+        }
         progress.advance(renderFrom + done * (1.0 - renderFrom));
     };
     if (input.rows) {

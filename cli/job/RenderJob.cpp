@@ -130,6 +130,7 @@ void RenderJob::render(const JobControl &control, RunReport &report) const
         input.memory.storage, clip, format, depth, input.memory.decodeThreads, &cancel);
     const RenderedPlate rendered = renderPlate(session, *frames, input, progress);
     report.plan = rendered.plan; // with the values the render used
+    report.slidersSettled = true;
     if (input.automatic.divergence) {
         report.noiseSigma = rendered.noise.sigma;
     }

@@ -83,8 +83,8 @@ std::string RunReport::json() const
         settings.addNumber(kStartFrameLabel, plan->start)
             .addNumber(kEndFrameLabel, plan->end)
             .addNumber(kEveryFrameLabel, plan->every)
-            .addNumber(kDivergenceLabel, plan->divergence)
-            .addNumber(kRatingRangeLabel, plan->ratingRange);
+            .add(kDivergenceLabel, slidersSettled ? jsonNumber(plan->divergence) : "null")
+            .add(kRatingRangeLabel, slidersSettled ? jsonNumber(plan->ratingRange) : "null");
         // Beside the sliders: whether Divergence was measured from the footage, and the noise it
         // was measured from, in levels of 255 (null until measured, and for a given Divergence).
         settings.add("divergence_auto", divergenceAuto ? "true" : "false")
@@ -109,7 +109,9 @@ std::string RunReport::json() const
     for (const auto &[name, seconds] : phaseSeconds) {
         phases.addNumber(name, seconds);
     }
-    report.add("seconds", phases.text());
+    // A run that failed before its first phase timed nothing: null, as for all it did not reach.
+    const bool timedNothing = phaseSeconds.empty() && exitStatus != 0;
+    report.add("seconds", timedNothing ? "null" : phases.text());
     return report.text() + "\n";
 }
 

@@ -31,6 +31,9 @@ struct RunReport {
     std::vector<std::pair<std::string, double>> phaseSeconds; // in the order run
     int exitStatus = 0;
     std::string message; // empty on success
+    // The plug-in rendered with plan's Divergence and Rating Range; until then those two are
+    // only asked for (or not yet measured), and the JSON shows them as null.
+    bool slidersSettled = false;
 
     // Beside the JSON, for the summary a caller prints: how the run fitted its memory.
     std::optional<RowSpan> rows;      // a farm node's rows
