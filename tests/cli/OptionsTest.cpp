@@ -149,7 +149,7 @@ TEST(Options, RefusesWrongCommandLinesNamingTheOption)
         {{"in.mov", "-o", "p.png", "--memory", "0"}, "--memory needs a size"},
         {{"in.mov", "-o", "p.png", "--memory=lots"}, "--memory needs a size such as 512M"},
         {{"in.mov", "-o", "p.png", "--memory"}, "--memory needs a value"},
-        {{"in.mov", "-o", "p.png", "--frames", "3"}, "unknown option --frames"},
+        {{"in.mov", "-o", "p.png", "--frame", "3"}, "unknown option --frame"},
         {{"-o", "p.png"}, "no INPUT given"},
         {{"a.0001.png", "a.0002.png", "-o", "p.png"}, "quote it"},
         {{"in.mov"}, "no output file given"},
