@@ -19,6 +19,7 @@ RunReport runRenderCommand(const Options &options, std::atomic<bool> &cancel)
     spec.sliders.start = options.start;
     spec.sliders.end = options.end;
     spec.sliders.every = options.every;
+    spec.sliders.frames = options.frames;
     spec.sliders.divergence = options.divergence;
     spec.sliders.ratingRange = options.ratingRange;
     spec.depthBits = options.depth;

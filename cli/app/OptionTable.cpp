@@ -7,6 +7,7 @@
 #include <sstream>
 
 #include "cli/core/CliError.h"
+#include "cli/plan/FrameList.h"
 #include "cli/plan/MemorySize.h"
 
 namespace framemeld::cli {
@@ -35,9 +36,15 @@ int parseWholeNumber(const std::string &option, const std::string &text)
 
 // Frame numbers are sliders in the plug-in, but a fraction of a frame means nothing on the
 // command line, so only whole numbers are taken for them.
+// Sequences carry up to 12 digits, so frame numbers reach far past an int; doubles hold every
+// whole number up to 2^53 exactly.
 double parseFrameNumber(const std::string &option, const std::string &text)
 {
-    return parseWholeNumber(option, text);
+    const double value = parseNumber(option, text);
+    if (value != std::floor(value) || std::fabs(value) > 1e15) {
+        throw UsageError(option + " needs a whole number, not \"" + text + "\"");
+    }
+    return value;
 }
 
 // A number, or `auto`; the last one given counts.
@@ -113,6 +120,16 @@ const std::vector<OptionRow> kOptions = {
      ValueCompletion::Nothing, nullptr, false,
      [](Options &options, const std::string &value, const std::string &typed) {
          options.every = parseFrameNumber(typed, value);
+     }},
+    {nullptr, "--frames", "LIST",
+     "the frames to sample as a list, in place of --start, --end\n"
+     "and --every: 1001-1100x4 (every 4th from 1001 to 1100),\n"
+     "1001,1005,1009, ranges joined with commas; they must make\n"
+     "one evenly spaced range, as the plug-in samples",
+     ValueCompletion::Nothing, nullptr, false,
+     [](Options &options, const std::string &value, const std::string &) {
+         parseFrameList(value); // the shape now; the spacing once the sliders are known
+         options.frames = value;
      }},
     {nullptr, "--divergence", "D",
      "values agree when they differ by less than D levels of 255\n"

@@ -21,6 +21,7 @@ struct Options {
     std::optional<double> start;
     std::optional<double> end;
     std::optional<double> every;
+    std::optional<std::string> frames;   // a frame list, "1001-1100x4", in place of the three
     SliderChoice divergence;             // a number, `auto`, or unset (see plan/AutoSettings.h)
     SliderChoice ratingRange;            // the same
     std::optional<int> depth;            // 8, 16 or 32; unset: the footage's own depth

@@ -34,6 +34,12 @@ void printRenderSummary(const RunReport &report, std::FILE *stream)
                  report.renderBits, plan.frames.size(), numbering.frameCount,
                  everyText(plan.every).c_str(), numbering.first + plan.start,
                  numbering.first + plan.end, numbering.describe().c_str());
+    if (report.rotation != 0) {
+        std::fprintf(stream,
+                     "framemeld: the movie's pictures turned %d degrees clockwise, upright as it "
+                     "plays (its display matrix)\n",
+                     report.rotation);
+    }
     if (memory.storage == FrameStorage::FileRows && report.rows) {
         std::fprintf(stream, "framemeld: rows %d:%d read from the files\n", report.rows->top,
                      report.rows->bottom);

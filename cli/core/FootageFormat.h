@@ -25,6 +25,13 @@ struct FootageFormat {
     // twice.
     bool rowAccess = false;
     int rowBlock = 1;
+    // Clockwise quarter turns, in degrees, that the decoded pictures are given so that the frame
+    // stands as a movie plays (its display matrix); width and height are the turned frame's.
+    int rotation = 0;
+
+    // The size of the pictures as stored, before the turn.
+    int storedWidth() const { return rotation == 90 || rotation == 270 ? height : width; }
+    int storedHeight() const { return rotation == 90 || rotation == 270 ? width : height; }
 };
 
 // Throws RunError naming `what` when a frame's size is not the clip's.

@@ -4,6 +4,8 @@
 #include <cstring>
 #include <stdexcept>
 
+#include "cli/core/CliError.h"
+
 namespace framemeld::cli {
 namespace {
 
@@ -38,17 +40,44 @@ void FileRowsFrameSource::prepare(const std::vector<int> &frames, const Progress
     sampled_.erase(std::unique(sampled_.begin(), sampled_.end()), sampled_.end());
     ready_.clear();
     prepared_ = PF_LRect{};
+    for (const int frame : sampled_) {
+        checkUnchanged(frame);
+    }
+}
+
+void FileRowsFrameSource::checkUnchanged(int frame)
+{
+    const std::string &path = clip_.frameFiles.at(static_cast<std::size_t>(frame));
+    const std::optional<FileIdentity> now = identityOf(path);
+    if (!now) {
+        throw RunError(path + ": the frame file is gone while the plate is rendered from it; "
+                              "render once the footage is complete");
+    }
+    const auto [known, first] = identities_.emplace(frame, *now);
+    if (!first && known->second != *now) {
+        throw RunError(path +
+                       ": the frame file changed while the plate was rendered from it (another "
+                       "file, size or modification time than when the run began reading it); "
+                       "nothing written, render once the footage is complete");
+    }
 }
 
 void FileRowsFrameSource::decodeRows(const std::vector<int> &frames, int top, int bottom,
                                      int threads,
                                      const std::function<FrameTarget(std::size_t)> &target)
 {
+    // Before: a file replaced since the last band; after: one replaced while it was read.
+    for (const int frame : frames) {
+        checkUnchanged(frame);
+    }
     DecodeRequest request = decodeRequest(frames, threads);
     request.rowTop = top;
     request.rowBottom = bottom;
     request.target = target;
     decode(request);
+    for (const int frame : frames) {
+        checkUnchanged(frame);
+    }
     rowsRead_ += static_cast<long long>(frames.size()) * (bottom - top);
 }
 

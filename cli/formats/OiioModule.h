@@ -10,6 +10,7 @@
 // is plain C++; exceptions thrown inside (RunError, CancelledError) reach the tool's callers as
 // they are.
 
+#include <atomic>
 #include <set>
 #include <string>
 
@@ -32,10 +33,12 @@ public:
 
     virtual const FootageExtensions &extensions() const = 0;
 
-    // A single file named on the command line, as a one-frame clip or a movie. Throws RunError
-    // when nothing reads it (for a file whose extension the movie reader does not take, the
-    // message says which it does take) or when a movie has no video frames.
-    virtual Clip openFile(const std::string &path) const = 0;
+    // A single file named on the command line, as a one-frame clip or a movie, known by its
+    // content (any container FFmpeg's libraries demux is a movie, whatever its name). Throws
+    // RunError when nothing reads it or when a movie has no video that decodes, with FFmpeg's
+    // reason; CancelledError when `cancel` is set while it reads (a movie's frames are counted
+    // here, which may read the whole file).
+    virtual Clip openFile(const std::string &path, const std::atomic<bool> *cancel) const = 0;
 
     // The format of the clip's first frame; throws RunError naming the file.
     virtual FootageFormat probe(const Clip &clip) const = 0;
@@ -65,7 +68,7 @@ public:
 };
 
 // Raised when the module's interface changes, so a stale module is refused, not misused.
-inline constexpr int kOiioModuleInterface = 5;
+inline constexpr int kOiioModuleInterface = 6;
 
 // The module's one export: the interface for `interfaceVersion`, or null for another version.
 using OiioModuleEntry = const OiioModule *(*)(int interfaceVersion);

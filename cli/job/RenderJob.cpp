@@ -54,6 +54,20 @@ MemoryPlanInput memoryPlanInput(const RenderJobSpec &spec, const Clip &clip,
     return input;
 }
 
+// The file of each sampled frame, for --json; none for a movie.
+std::optional<std::vector<std::string>> sampledFilesOf(const Clip &clip,
+                                                       const std::vector<int> &frames)
+{
+    if (clip.kind == ClipKind::Movie) {
+        return std::nullopt;
+    }
+    std::vector<std::string> files;
+    for (const int frame : frames) {
+        files.push_back(clip.frameFiles.at(static_cast<std::size_t>(frame)));
+    }
+    return files;
+}
+
 PlateImage plateImageOf(const runner::World &plate)
 {
     PlateImage image;
@@ -98,15 +112,18 @@ void RenderJob::render(const JobControl &control, RunReport &report) const
     const SliderRanges ranges = session.sliderRanges();
     checkSliderRanges(spec_.sliders, ranges);
 
-    const Clip clip = discoverClip(spec_.input);
+    const Clip clip = discoverClip(spec_.input, &cancel);
     report.numbering = numberingOf(clip);
     checkOutputIsNoInput(spec_.output, clip);
     checkOutputStaysOutOfTheClip(spec_.output, spec_.input);
     const FootageFormat format = probeFootage(clip);
+    report.rotation = format.rotation;
     throwIfCancelled(cancel);
     PlateRenderInput input;
     input.plan = planSampling(spec_.sliders, ranges, *report.numbering);
     report.plan = input.plan;
+    requireSampledFrames(clip, input.plan.frames, spec_.input);
+    report.sampledFiles = sampledFilesOf(clip, input.plan.frames);
     input.automatic = automaticSliders(spec_.sliders.divergence, spec_.sliders.ratingRange);
     report.divergenceAuto = input.automatic.divergence;
     report.ratingRangeAuto = input.automatic.ratingRange;

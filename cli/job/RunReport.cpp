@@ -65,6 +65,9 @@ std::string RunReport::json() const
             .addString("numbering", numbering->fileNumbers ? "file numbers" : "from 0")
             .addNumber("first", static_cast<double>(numbering->first))
             .addNumber("last", static_cast<double>(numbering->last()));
+        if (rotation != 0) {
+            clip.addNumber("rotation", rotation); // a movie that plays turned, as it plays
+        }
         report.add("clip", clip.text());
     } else {
         report.add("clip", "null");
@@ -79,6 +82,13 @@ std::string RunReport::json() const
             frames.push_back(jsonNumber(static_cast<double>(first + frame)));
         }
         report.add("frames_sampled", jsonArray(frames));
+        // The file each of them was read from (null for a movie): what a pipeline checks a
+        // frame list against.
+        std::vector<std::string> files;
+        for (const std::string &file : sampledFiles.value_or(std::vector<std::string>())) {
+            files.push_back(jsonString(file));
+        }
+        report.add("files_sampled", sampledFiles ? jsonArray(files) : "null");
         JsonObject settings;
         settings.addNumber(kStartFrameLabel, plan->start)
             .addNumber(kEndFrameLabel, plan->end)
@@ -92,7 +102,7 @@ std::string RunReport::json() const
             .add("rating_range_auto", ratingRangeAuto ? "true" : "false");
         report.add("settings", settings.text());
     } else {
-        report.add("frames_sampled", "null").add("settings", "null");
+        report.add("frames_sampled", "null").add("files_sampled", "null").add("settings", "null");
     }
 
     if (plateWidth > 0) {

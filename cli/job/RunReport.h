@@ -22,10 +22,13 @@ struct RunReport {
     std::string plugin; // the module file, once found
     std::optional<FrameNumbering> numbering;
     std::optional<SamplingPlan> plan;
+    // The file of each frame in plan->frames, for an image sequence.
+    std::optional<std::vector<std::string>> sampledFiles;
     bool divergenceAuto = false;      // `--divergence auto` (the default)
     bool ratingRangeAuto = false;     // `--rating-range auto` (the default with auto Divergence)
     std::optional<double> noiseSigma; // the measured noise in full scale, once measured
     int renderBits = 0;               // 0 until known
+    int rotation = 0;                 // clockwise degrees a movie's pictures were turned by
     int plateWidth = 0;
     int plateHeight = 0;
     std::vector<std::pair<std::string, double>> phaseSeconds; // in the order run

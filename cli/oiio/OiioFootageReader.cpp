@@ -8,13 +8,17 @@
 #include <cstring>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <type_traits>
 #include <vector>
 
 #include "cli/core/CliError.h"
+#include "cli/oiio/DpxRowTails.h"
+#include "cli/oiio/FileContent.h"
 #include "cli/oiio/OiioClaims.h"
 #include "cli/oiio/OiioFileKinds.h"
 #include "cli/oiio/OiioMessages.h"
+#include "cli/oiio/movie/MovieProbe.h"
 #include "cli/pixels/PixelConversion.h"
 
 namespace framemeld::cli::oiio {
@@ -59,19 +63,60 @@ FileSamples fileSamplesOf(const OIIO::ImageSpec &spec, int channelEnd)
     return FileSamples::Float;
 }
 
+// The channel's name without its layer ("beauty.RY" is "RY").
+std::string channelBaseName(const std::string &name)
+{
+    const std::size_t dot = name.rfind('.');
+    return dot == std::string::npos ? name : name.substr(dot + 1);
+}
+
+// OpenEXR's luminance/chroma images (Y, RY, BY, usually with the chroma at a quarter of the
+// pixels) are no RGB: taken channel by channel they would pass luminance off as red. The colour
+// needs OpenEXR's own reconstruction, which this reader does not do, so such files are refused by
+// name rather than read wrong.
+void refuseLuminanceChroma(const std::string &path, const OIIO::ImageSpec &spec)
+{
+    std::string chroma;
+    for (const std::string &name : spec.channelnames) {
+        const std::string base = channelBaseName(name);
+        if (base == "RY" || base == "BY") {
+            chroma += (chroma.empty() ? "" : ", ") + name;
+        }
+    }
+    if (chroma.empty()) {
+        return;
+    }
+    std::string all;
+    for (const std::string &name : spec.channelnames) {
+        all += (all.empty() ? "" : ", ") + name;
+    }
+    throw RunError(path + ": the channels " + all + " hold luminance and chroma (" + chroma +
+                   "), not red, green and blue; the tool reads RGB(A) and luminance-only frames, "
+                   "so write the frames as RGB");
+}
+
 // Frames are decoded with their alpha as stored, neither premultiplied nor divided out, so the
 // plate's colours are averages of the file's own values.
 std::unique_ptr<OIIO::ImageInput> openFrame(const std::string &path)
 {
     refuseUnbackedHeader(path);
-    OIIO::ImageSpec config;
-    config.attribute("oiio:UnassociatedAlpha", 1);
-    auto input = OIIO::ImageInput::open(path, &config);
-    if (!input) {
-        throw RunError(path + ": cannot read the frame (" + cleanOiioMessage(OIIO::geterror()) +
+    const FileContent content = weighFileContent(path);
+    if (content.kind != ContentKind::Still) {
+        throw RunError(path + ": cannot read the frame (" +
+                       (content.kind == ContentKind::Movie
+                            ? "it is a movie, not an image"
+                            : "its first bytes are no image format's") +
                        ")");
     }
+    OIIO::ImageSpec config;
+    config.attribute("oiio:UnassociatedAlpha", 1);
+    std::string failure;
+    auto input = openStill(path, content.reader, &config, failure);
+    if (!input) {
+        throw RunError(path + ": cannot read the frame (" + failure + ")");
+    }
     refuseUnbackedImage(path, *input);
+    refuseLuminanceChroma(path, input->spec());
     return input;
 }
 
@@ -220,14 +265,26 @@ void decodeRows(OIIO::ImageInput &input, int subimage, const std::string &what,
     auto *chunk = reinterpret_cast<Read *>(buffer.data());
     const OIIO::TypeDesc readType = readTypeOf<Read>();
     const RowConverter<Read, Host> convert;
+    std::optional<DpxRowTails> dpxTails;
+    if constexpr (std::is_same_v<Read, std::uint16_t>) {
+        dpxTails = DpxRowTails::of(what, input);
+    }
 
     for (int y0 = readTop; y0 < bottom; y0 += chunkRows) {
         if (cancel != nullptr && cancel->load()) {
             throw CancelledError();
         }
         const int y1 = std::min(readEnd, y0 + chunkRows);
+        // A sample a reader skips must not carry the last frame's value, nor stale memory.
+        std::memset(buffer.data(), 0,
+                    rowSamples * static_cast<std::size_t>(y1 - y0) * sizeof(Read));
         if (!readChunk(input, subimage, y0, y1, channelEnd, readType, chunk) || input.has_error()) {
             throw RunError(what + ": cannot decode the frame (" + readFailure(input) + ")");
+        }
+        if constexpr (std::is_same_v<Read, std::uint16_t>) {
+            if (dpxTails) {
+                dpxTails->repair(y0, y1, channelEnd, chunk);
+            }
         }
         for (int y = std::max(y0, top); y < std::min(y1, bottom); ++y) {
             const Read *fileRow =
@@ -319,19 +376,11 @@ int rowBlockOf(OIIO::ImageInput &input)
 
 FootageFormat probeClipFormat(const Clip &clip)
 {
-    std::unique_ptr<OIIO::ImageInput> input;
-    std::string what;
     if (clip.kind == ClipKind::Movie) {
-        what = clip.moviePath;
-        std::string failure;
-        input = openFootageFile(what, failure);
-        if (!input) {
-            throw RunError(what + ": cannot read the movie (" + failure + ")");
-        }
-    } else {
-        what = clip.frameFiles.at(0);
-        input = openFrame(what);
+        return movie::probeMovieFormat(clip.moviePath, nullptr);
     }
+    const std::string what = clip.frameFiles.at(0);
+    const std::unique_ptr<OIIO::ImageInput> input = openFrame(what);
     const OIIO::ImageSpec &spec = input->spec();
     if (spec.full_width <= 0 || spec.full_height <= 0 || spec.nchannels <= 0) {
         throw RunError(what + ": the image has no pixels");
@@ -344,10 +393,8 @@ FootageFormat probeClipFormat(const Clip &clip)
     format.unassociatedAlpha = spec.get_int_attribute("oiio:UnassociatedAlpha", 0) != 0;
     format.naturalDepth = depthOf(spec.format);
     format.sampleType = spec.format.c_str();
-    if (clip.kind == ClipKind::ImageSequence) {
-        format.rowAccess = hasRowAccess(*input);
-        format.rowBlock = rowBlockOf(*input);
-    }
+    format.rowAccess = hasRowAccess(*input);
+    format.rowBlock = rowBlockOf(*input);
     return format;
 }
 

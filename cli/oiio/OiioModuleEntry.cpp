@@ -15,7 +15,10 @@ namespace {
 class OiioFootageModule final : public OiioModule {
 public:
     const FootageExtensions &extensions() const override { return knownExtensions(); }
-    Clip openFile(const std::string &path) const override { return openClipFile(path); }
+    Clip openFile(const std::string &path, const std::atomic<bool> *cancel) const override
+    {
+        return openClipFile(path, cancel);
+    }
     FootageFormat probe(const Clip &clip) const override { return oiio::probeClipFormat(clip); }
     void decodeStill(const std::string &path, const DecodeRequest &request,
                      const FrameTarget &target) const override

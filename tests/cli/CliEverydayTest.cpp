@@ -78,7 +78,7 @@ TEST(CliEveryday, AFullStdoutIsAFailure)
     }
 }
 
-TEST(CliEveryday, ASequenceGoesByItsFileNumbersAndAMovieOrFolderFromZero)
+TEST(CliEveryday, ASequenceOrAFolderOfItsFilesGoesByTheFileNumbers)
 {
     TempDir in, out;
     writeSequence(in, "shot", 1001, 6);
@@ -88,10 +88,10 @@ TEST(CliEveryday, ASequenceGoesByItsFileNumbersAndAMovieOrFolderFromZero)
     EXPECT_THAT(run.output, HasSubstr("from 2 of 6 frames (every 3rd frame, 1001 to 1004; file "
                                       "numbers 1001 to 1006)"));
 
-    // The same files as a folder count from 0.
-    const auto folder = runFramemeld({in.path(), "-o", out.file("q.png"), "--end", "1001"});
+    // The same files as a folder carry the same numbers.
+    const auto folder = runFramemeld({in.path(), "-o", out.file("q.png"), "--end", "5"});
     EXPECT_EQ(folder.exitStatus, 2);
-    EXPECT_THAT(folder.output, HasSubstr("the clip has 6 frames (0 to 5)"));
+    EXPECT_THAT(folder.output, HasSubstr("the clip has 6 frames (file numbers 1001 to 1006)"));
 
     const auto help = runFramemeld({"--help", in.file("shot.####.png")});
     EXPECT_EQ(help.exitStatus, 0);

@@ -154,7 +154,7 @@ TEST(Options, RefusesWrongCommandLinesNamingTheOption)
         {{"in.mov", "-o", "p.png", "--rows", ":5"}, "--rows needs FIRST:END"},
         {{"in.mov", "-o", "p.png", "--rows", "5:"}, "--rows needs FIRST:END"},
         {{"in.mov", "-o", "p.png", "--rows", "9:3"}, "--rows 9:3 holds no row"},
-        {{"in.mov", "-o", "p.png", "--frames", "3"}, "unknown option --frames"},
+        {{"in.mov", "-o", "p.png", "--frame", "3"}, "unknown option --frame"},
         {{"-o", "p.png"}, "no INPUT given"},
         {{"a.0001.png", "a.0002.png", "-o", "p.png"}, "quote it"},
         {{"in.mov"}, "no output file given"},
