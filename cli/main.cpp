@@ -2,6 +2,9 @@
 // This file reads the command line, hands it to the command it names and prints how that ended;
 // everything else lives in the layers below (cli/app, then cli/job).
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -36,6 +39,22 @@ RunReport dispatch(const Options &options)
     return runRenderCommand(options);
 }
 
+// A closed standard descriptor is the lowest free one: the next file opened (a frame, the
+// scratch file, the plate) would become it, and any library's stray error line would land in its
+// data. Each closed one is held by /dev/null before anything else is opened, read-only, so that
+// writing to it still fails as writing to a closed descriptor does (--json says so).
+void occupyStandardDescriptors()
+{
+    for (int fd = 0; fd <= 2; ++fd) {
+        if (fcntl(fd, F_GETFD) == -1 && errno == EBADF) {
+            const int opened = open("/dev/null", O_RDONLY);
+            if (opened >= 0 && opened != fd) {
+                close(opened); // cannot happen: the lowest free descriptor is `fd`
+            }
+        }
+    }
+}
+
 } // namespace
 
 // Read by LeakSanitizer when the tool is built with it; an unused function otherwise.
@@ -50,6 +69,7 @@ extern "C" const char *__lsan_default_options()
 
 int main(int argc, char **argv)
 {
+    occupyStandardDescriptors();
     const CommandLine line = readCommandLine(std::vector<std::string>(argv + 1, argv + argc));
     RunReport report;
     try {

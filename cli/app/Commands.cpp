@@ -26,6 +26,8 @@ RunReport runRenderCommand(const Options &options)
     spec.memory = options.memory;
     spec.plugin = options.plugin;
     spec.rows = options.rows;
+    spec.dataType = options.dataType;
+    spec.compression = options.compression;
 
     std::atomic<bool> cancel{false};
     const CancelSignal onCtrlC(cancel);
@@ -42,6 +44,7 @@ RunReport runMergeCommand(const Options &options)
     MergeJobSpec spec;
     spec.output = options.output;
     spec.strips = options.strips;
+    spec.memory = options.memory;
     std::atomic<bool> cancel{false};
     const CancelSignal onCtrlC(cancel);
     const RunReport report = MergeJob(spec).run(JobControl{nullptr, &cancel});
