@@ -88,6 +88,12 @@ std::unique_ptr<OIIO::ImageInput> openReference(const Clip &clip, int frame, std
     return input;
 }
 
+// OpenImageIO spells a rational "rational2i" but does not parse that spelling back.
+OIIO::TypeDesc typeNamed(const std::string &name)
+{
+    return name == OIIO::TypeRational.c_str() ? OIIO::TypeRational : OIIO::TypeDesc(name);
+}
+
 } // namespace
 
 PlateMetadata frameMetadata(const Clip &clip, int frame)
@@ -115,7 +121,7 @@ PlateMetadata frameMetadata(const Clip &clip, int frame)
 void applyPlateMetadata(const PlateMetadata &metadata, OIIO::ImageSpec &spec)
 {
     for (const FrameAttribute &attribute : metadata.attributes) {
-        const OIIO::TypeDesc type(attribute.type);
+        const OIIO::TypeDesc type = typeNamed(attribute.type);
         if (type.basetype == OIIO::TypeDesc::UNKNOWN) {
             continue;
         }
