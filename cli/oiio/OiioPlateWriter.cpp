@@ -273,6 +273,11 @@ void writePlate(int fd, const std::string &shownAs, const PlateImage &plate,
     std::string name = shownAs;
     if (output->supports("ioproxy")) {
         output->set_ioproxy(&proxy);
+        if (formatName == "dpx") {
+            // The DPX header records the name it is opened by: the file's own name, not the
+            // folder it was given in, so that the same plate is the same bytes anywhere.
+            name = name.substr(name.find_last_of('/') + 1);
+        }
     } else {
         name = descriptorPath(fd);
     }
