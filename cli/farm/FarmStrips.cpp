@@ -141,7 +141,7 @@ void checkOutputIsNoStrip(const std::string &output, const std::vector<std::stri
     }
 }
 
-// The strip file is the one its node wrote: same size, same bytes.
+// A strip that is no plain file (a FIFO would hold the decoder for ever) is refused unread.
 void checkStripFile(const Strip &strip)
 {
     const std::string kind = whyNotARegularFile(strip.path);
@@ -149,6 +149,12 @@ void checkStripFile(const Strip &strip)
         throw RunError(strip.path + ": cannot read the strip (it " +
                        (kind.rfind("is ", 0) == 0 ? kind : "gives " + kind) + ")");
     }
+}
+
+// The strip file is the one its node wrote: same size, same bytes. Checked after the image's
+// size, so that a strip of another size says so.
+void checkStripBytes(const Strip &strip)
+{
     const int fd = ::open(strip.path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
     if (fd < 0) {
         throw RunError(strip.path + ": cannot read the strip (" + std::strerror(errno) + ")");
@@ -368,6 +374,7 @@ MergedPlate mergeStrips(const std::string &output, const std::vector<std::string
                            "x" + std::to_string(strip.format.height) + ", its record says " +
                            std::to_string(strip.record.plateWidth) + "x" + std::to_string(rows));
         }
+        checkStripBytes(strip);
         if (strip.format.channels != strips.front().format.channels) {
             throw RunError(strip.path + " and " + strips.front().path +
                            " differ in their channels");
