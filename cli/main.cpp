@@ -2,7 +2,11 @@
 // This file reads the command line, hands it to the command it names and prints how that ended;
 // everything else lives in the layers below (cli/app, then cli/job).
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <atomic>
+#include <cerrno>
 #include <cstdio>
 #include <optional>
 #include <string>
@@ -46,6 +50,22 @@ RunReport dispatch(const Options &options, std::atomic<bool> &cancel,
     return runRenderCommand(options, cancel);
 }
 
+// A closed standard descriptor is the lowest free one: the next file opened (a frame, the
+// scratch file, the plate) would become it, and any library's stray error line would land in its
+// data. Each closed one is held by /dev/null before anything else is opened, read-only, so that
+// writing to it still fails as writing to a closed descriptor does (--json says so).
+void occupyStandardDescriptors()
+{
+    for (int fd = 0; fd <= 2; ++fd) {
+        if (fcntl(fd, F_GETFD) == -1 && errno == EBADF) {
+            const int opened = open("/dev/null", O_RDONLY);
+            if (opened >= 0 && opened != fd) {
+                close(opened); // cannot happen: the lowest free descriptor is `fd`
+            }
+        }
+    }
+}
+
 } // namespace
 
 // Read by LeakSanitizer when the tool is built with it; an unused function otherwise.
@@ -64,6 +84,7 @@ int main(int argc, char **argv)
     // StandardOutput.h), and a signal that comes while the command line is read or the module
     // loads cancels the run as a later one does, with exit status 130 and the --json object.
     holdStandardOutput();
+    occupyStandardDescriptors();
     static std::atomic<bool> cancel{false};
     std::optional<CancelSignal> onSignal;
     onSignal.emplace(cancel);

@@ -27,6 +27,8 @@ RunReport runRenderCommand(const Options &options, std::atomic<bool> &cancel)
     spec.memory = options.memory;
     spec.plugin = options.plugin;
     spec.rows = options.rows;
+    spec.dataType = options.dataType;
+    spec.compression = options.compression;
 
     // Lines when asked for, whatever stderr is; else the bar, on a terminal only.
     std::unique_ptr<JobProgress> progress;
@@ -48,6 +50,7 @@ RunReport runMergeCommand(const Options &options, std::atomic<bool> &cancel)
     MergeJobSpec spec;
     spec.output = options.output;
     spec.strips = options.strips;
+    spec.memory = options.memory;
     const RunReport report = MergeJob(spec).run(JobControl{nullptr, &cancel});
     if (report.exitStatus == kExitOk && !options.quiet) {
         printMergeSummary(report, stderr);

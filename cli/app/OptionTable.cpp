@@ -175,8 +175,9 @@ const std::vector<OptionRow> kOptions = {
      "memory budget (512M, 4G, ...; default: half of what is\n"
      "available, the cgroup's limit included). Footage that does\n"
      "not fit is decoded once into a scratch file in $TMPDIR and\n"
-     "the plate rendered in strips of rows that fit.",
-     ValueCompletion::Nothing, nullptr, false,
+     "the plate rendered in strips of rows that fit. merge: the\n"
+     "plate must fit it.",
+     ValueCompletion::Nothing, nullptr, true,
      [](Options &options, const std::string &value, const std::string &typed) {
          options.memory = parseMemorySize(typed, value);
      }},
@@ -188,6 +189,36 @@ const std::vector<OptionRow> kOptions = {
      ValueCompletion::Nothing, nullptr, false,
      [](Options &options, const std::string &value, const std::string &) {
          options.rows = parseRows(value);
+     }},
+    {nullptr, "--data-type", "TYPE",
+     "the plate's samples, as oiiotool names them: uint8, uint16,\n"
+     "half, float (uint10, uint12 for DPX) (default: the footage's\n"
+     "type at its own depth, else the render depth's; the summary\n"
+     "says when an integer type clips a 32-bit render)",
+     ValueCompletion::Words, "uint8 uint10 uint12 uint16 half float", false,
+     [](Options &options, const std::string &value, const std::string &typed) {
+         static const char *const kTypes[] = {"uint8",  "uint10", "uint12",
+                                              "uint16", "half",   "float"};
+         for (const char *type : kTypes) {
+             if (value == type) {
+                 options.dataType = value;
+                 return;
+             }
+         }
+         throw UsageError(typed + " must be uint8, uint10, uint12, uint16, half or float, not \"" +
+                          value + "\"");
+     }},
+    {nullptr, "--compression", "NAME",
+     "the plate format's own compression: EXR none, rle, zips,\n"
+     "zip, piz, pxr24, b44, b44a, dwaa:45, dwab; TIFF none, lzw,\n"
+     "zip:1-9, packbits; PNG deflate:0-9; JPEG jpeg:QUALITY\n"
+     "(required: JPEG is lossy); WebP webp:QUALITY (lossy, required)",
+     ValueCompletion::Nothing, nullptr, false,
+     [](Options &options, const std::string &value, const std::string &typed) {
+         if (value.empty() || value.size() > 32) {
+             throw UsageError(typed + " needs a compression name such as zip, piz or dwaa:45");
+         }
+         options.compression = value;
      }},
     {nullptr, "--plugin", "PATH",
      "the Framemeld module to load (default: the one installed or\n"

@@ -29,6 +29,8 @@ struct Options {
     std::optional<std::uint64_t> memory; // bytes; unset: a share of the memory available
     std::string plugin;                  // empty: the module built with this program
     std::optional<RowSpan> rows;         // unset: the whole plate
+    std::string dataType;                // --data-type; empty: the footage's type (PlateStorage.h)
+    std::string compression;             // --compression; empty: the format's default
     bool merge = false;                  // `framemeld merge -o PLATE STRIP...`
     std::vector<std::string> strips;     // merge: the strips, in any order
     bool quiet = false;

@@ -3,6 +3,7 @@
 #include <string>
 
 #include "cli/plan/MemorySize.h"
+#include "cli/plate/PlateStorage.h"
 #include "cli/text/PrintableText.h"
 
 namespace framemeld::cli {
@@ -22,6 +23,23 @@ std::string everyText(int every)
 
 } // namespace
 
+// What the plate file holds that the render did not: values an integer type clipped, a lossy
+// format's loss.
+static void printPlateStorageNotes(const RunReport &report, std::FILE *stream)
+{
+    const auto depth = runner::depthFromBits(report.renderBits);
+    if (depth && clipsHdr(report.plateDataType, *depth)) {
+        std::fprintf(stream,
+                     "framemeld: the plate stores %s samples: values of the 32-bit render outside "
+                     "0..1 are clipped (%lld samples were)\n",
+                     report.plateDataType.c_str(), report.clippedSamples);
+    }
+    if (report.lossyPlate) {
+        std::fprintf(stream, "framemeld: the plate's format is lossy: the file is not the plate "
+                             "as rendered\n");
+    }
+}
+
 void printRenderSummary(const RunReport &report, std::FILE *stream)
 {
     const SamplingPlan &plan = *report.plan;
@@ -40,6 +58,7 @@ void printRenderSummary(const RunReport &report, std::FILE *stream)
                      "plays (its display matrix)\n",
                      report.rotation);
     }
+    printPlateStorageNotes(report, stream);
     if (memory.storage == FrameStorage::FileRows && report.rows) {
         std::fprintf(stream, "framemeld: rows %d:%d read from the files\n", report.rows->top,
                      report.rows->bottom);
@@ -80,6 +99,7 @@ void printMergeSummary(const RunReport &report, std::FILE *stream)
     std::fprintf(stream, "framemeld: merged %d strips into %s (%dx%d, %d-bit render)\n",
                  report.stripsMerged, printableText(report.output).c_str(), report.plateWidth,
                  report.plateHeight, report.renderBits);
+    printPlateStorageNotes(report, stream);
 }
 
 } // namespace framemeld::cli

@@ -107,6 +107,17 @@ FootageFormat probeFootage(const Clip &clip)
     return *format;
 }
 
+PlateMetadata frameMetadata(const Clip &clip, int frame)
+{
+    // PNG frames the tool reads itself carry nothing the plate keeps, and are no reason to load
+    // the library.
+    if (clip.kind == ClipKind::ImageSequence &&
+        probePngFootage(clip.frameFiles.at(static_cast<std::size_t>(frame)))) {
+        return {};
+    }
+    return oiioModule().frameMetadata(clip, frame);
+}
+
 void decodeFrames(const DecodeRequest &request)
 {
     if (request.frames.empty()) {

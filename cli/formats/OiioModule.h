@@ -52,12 +52,19 @@ public:
     // libraries, not OpenImageIO's movie reader.
     virtual void decodeMovie(const DecodeRequest &request) const = 0;
 
+    // The attributes of frame `frame` of the clip that its plate carries (see PlateMetadata.h).
+    // Throws RunError naming the file.
+    virtual PlateMetadata frameMetadata(const Clip &clip, int frame) const = 0;
+
     // Whether the extension of `path` names a format OpenImageIO writes a plate in (its pseudo
     // formats and those that cannot fail cleanly are left out).
     virtual bool writesFormatOf(const std::string &path) const = 0;
 
     // Writes the plate, in the format the extension of `shownAs` names, to the open, empty,
-    // readable and writable file `fd` (left open), then reads it back whole through the library.
+    // readable and writable file `fd` (left open), with the samples, compression, alpha
+    // association and attributes options asks for (the association the format declares: EXR
+    // premultiplied, PNG straight, the rest tagged as held), then reads it back whole through the
+    // library.
     // Throws RunError naming `shownAs` (the file the user asked for) when any step fails,
     // with the system's reason where a system call failed.
     virtual void writePlate(int fd, const std::string &shownAs, const PlateImage &plate,

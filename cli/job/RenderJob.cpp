@@ -13,6 +13,8 @@
 #include "cli/job/MemoryBudget.h"
 #include "cli/job/PlateRender.h"
 #include "cli/plate/OutputChecks.h"
+#include "cli/plate/PlateProvenance.h"
+#include "cli/plate/PlateStorage.h"
 #include "cli/plate/PlateWriter.h"
 #include "cli/plugin/PluginLocation.h"
 #include "cli/plugin/PluginSession.h"
@@ -106,6 +108,9 @@ void RenderJob::render(const JobControl &control, RunReport &report) const
 
     // Cheap checks first, so that a typo does not cost a long decode.
     checkOutputPath(spec_.output);
+    if (spec_.rows) {
+        checkStripRecordPath(spec_.output);
+    }
     PluginSession session(locatePlugin(spec_.plugin), spec_.threads, &cancel);
     report.plugin = session.modulePath();
     throwIfCancelled(cancel);
@@ -131,6 +136,20 @@ void RenderJob::render(const JobControl &control, RunReport &report) const
     const Depth depth =
         spec_.depthBits ? *runner::depthFromBits(*spec_.depthBits) : format.naturalDepth;
     report.renderBits = runner::bitsPerChannel(depth);
+    // The reference frame, whose attributes the plate carries: the first one sampled.
+    PlateMetadata metadata =
+        frameMetadata(clip, input.plan.frames.empty() ? 0 : input.plan.frames.front());
+    PlateStorageRequest storageRequest;
+    storageRequest.depth = depth;
+    storageRequest.footageDepth = format.naturalDepth;
+    storageRequest.footageType = format.sampleType;
+    if (format.sampleType == "uint16" &&
+        (metadata.bitsPerSample == 10 || metadata.bitsPerSample == 12)) {
+        storageRequest.footageType = "uint" + std::to_string(metadata.bitsPerSample);
+    }
+    storageRequest.dataType = spec_.dataType;
+    storageRequest.compression = spec_.compression;
+    const PlateStorage storage = choosePlateStorage(spec_.output, storageRequest);
 
     // Sized before any decoding, so a budget too small for even one row of every frame is said
     // at once.
@@ -160,11 +179,33 @@ void RenderJob::render(const JobControl &control, RunReport &report) const
     PlateFileOptions fileOptions;
     fileOptions.withAlpha = format.hasAlpha;
     fileOptions.unassociatedAlpha = format.unassociatedAlpha;
+    fileOptions.dataType = storage.dataType;
+    fileOptions.compression = storage.compression;
+    metadata.provenance = plateProvenance(spec_.input, rendered.plan, depth);
+    fileOptions.metadata = std::move(metadata);
     const PlateImage image = plateImageOf(rendered.plate);
-    writePlate(spec_.output, image, fileOptions, &cancel);
-    if (spec_.rows) {
-        recordStrip(spec_.output, spec_.input, *spec_.rows, rendered.plan, format, depth);
+    if (clipsHdr(storage.dataType, depth)) {
+        report.clippedSamples = samplesOutsideUnitRange(image);
     }
+    if (spec_.rows) {
+        const auto strip = writePlateAside(spec_.output, image, fileOptions, &cancel);
+        StripFacts facts;
+        facts.input = spec_.input;
+        facts.clip = &clip;
+        facts.rows = *spec_.rows;
+        facts.plan = rendered.plan;
+        facts.format = format;
+        facts.format.sampleType = storageRequest.footageType;
+        facts.depth = depth;
+        facts.file = fileOptions;
+        facts.dataTypeAsked = spec_.dataType;
+        facts.compressionAsked = spec_.compression;
+        putStripInPlace(spec_.output, *strip, facts);
+    } else {
+        writePlate(spec_.output, image, fileOptions, &cancel);
+    }
+    report.plateDataType = storage.dataType;
+    report.lossyPlate = storage.lossy;
     report.phaseSeconds.emplace_back(
         "write",
         std::chrono::duration<double>(std::chrono::steady_clock::now() - writeStart).count());

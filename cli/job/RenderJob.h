@@ -27,6 +27,8 @@ struct RenderJobSpec {
     std::optional<std::uint64_t> memory; // the budget in bytes; unset: a share of what is free
     std::string plugin;                  // the module; empty: the one beside or built with this
     std::optional<RowSpan> rows;         // a render-farm node's rows; unset: the whole plate
+    std::string dataType;    // the plate's samples, oiiotool's names; empty: see PlateStorage.h
+    std::string compression; // the plate format's own name; empty: the format's default
 };
 
 class RenderJob {

@@ -44,6 +44,9 @@ struct RunReport {
     std::uint64_t memoryBudget = 0;
     std::uint64_t scratchBytes = 0; // frames written aside, when they were
     int stripsMerged = 0;           // a merge: how many strips
+    std::string plateDataType;      // the samples the plate file stores, once written
+    long long clippedSamples = 0;   // samples outside 0..1 that an integer plate type clipped
+    bool lossyPlate = false;        // a format that does not store the plate as rendered
 
     // Seconds of the phase `name`, 0 when it did not run.
     double seconds(const std::string &name) const;

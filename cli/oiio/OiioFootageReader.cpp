@@ -372,6 +372,34 @@ int rowBlockOf(OIIO::ImageInput &input)
     return 1;
 }
 
+// The plate has colour and alpha only: a frame with more channels (depth, normals, a second
+// layer's colour) is refused by their names rather than rendered without them.
+void refuseExtraChannels(const std::string &what, const OIIO::ImageSpec &spec)
+{
+    const ChannelMap map = channelMapFor(spec.nchannels, spec.alpha_channel);
+    std::string extra;
+    int count = 0;
+    for (int c = 0; c < spec.nchannels; ++c) {
+        if (c == map.red || c == map.green || c == map.blue || c == map.alpha) {
+            continue;
+        }
+        const std::string name = c < static_cast<int>(spec.channelnames.size())
+                                     ? spec.channelnames[static_cast<std::size_t>(c)]
+                                     : "channel " + std::to_string(c);
+        if (++count <= 8) {
+            extra += (extra.empty() ? "" : ", ") + name;
+        }
+    }
+    if (count > 8) {
+        extra += ", ... (" + std::to_string(count) + " in all)";
+    }
+    if (count > 0) {
+        throw RunError(what + ": the frame has channels beyond colour and alpha (" + extra +
+                       "), which a plate would not keep; give the colour alone, e.g. oiiotool " +
+                       "IN --ch R,G,B,A -o OUT");
+    }
+}
+
 } // namespace
 
 FootageFormat probeClipFormat(const Clip &clip)
@@ -385,12 +413,20 @@ FootageFormat probeClipFormat(const Clip &clip)
     if (spec.full_width <= 0 || spec.full_height <= 0 || spec.nchannels <= 0) {
         throw RunError(what + ": the image has no pixels");
     }
+    if (clip.kind == ClipKind::ImageSequence) {
+        refuseExtraChannels(what, spec);
+    }
     FootageFormat format;
     format.width = spec.full_width;
     format.height = spec.full_height;
     format.channels = spec.nchannels;
     format.hasAlpha = spec.alpha_channel >= 0 && spec.alpha_channel < spec.nchannels;
     format.unassociatedAlpha = spec.get_int_attribute("oiio:UnassociatedAlpha", 0) != 0;
+    if (clip.kind == ClipKind::Movie && format.hasAlpha) {
+        // FFmpeg's pixel formats with alpha (ProRes 4444, PNG and QuickTime Animation in MOV)
+        // hold straight colour, whatever the container's reader reports.
+        format.unassociatedAlpha = true;
+    }
     format.naturalDepth = depthOf(spec.format);
     format.sampleType = spec.format.c_str();
     format.rowAccess = hasRowAccess(*input);

@@ -6,6 +6,7 @@
 #include "cli/formats/OiioModule.h"
 #include "cli/oiio/OiioFileKinds.h"
 #include "cli/oiio/OiioFootageReader.h"
+#include "cli/oiio/OiioFrameMetadata.h"
 #include "cli/oiio/OiioPlateWriter.h"
 #include "cli/oiio/movie/MovieReader.h"
 
@@ -26,6 +27,10 @@ public:
         oiio::decodeImageFile(path, request, target);
     }
     void decodeMovie(const DecodeRequest &request) const override { movie::decodeMovie(request); }
+    PlateMetadata frameMetadata(const Clip &clip, int frame) const override
+    {
+        return oiio::frameMetadata(clip, frame);
+    }
     bool writesFormatOf(const std::string &path) const override
     {
         return oiio::writesFormatOf(path);
