@@ -40,9 +40,9 @@ void chooseAutomaticSliders(const PlateRenderInput &input, ClipFrameSource &fram
                             RenderedPlate &rendered)
 {
     if (input.automatic.divergence) {
-        rendered.noise = estimateTemporalNoise(frames, rendered.plan.frames);
+        rendered.noise = estimateTemporalNoise(frames, rendered.plan.frames, input.threads);
         rendered.plan.divergence =
-            std::clamp(divergenceForNoise(rendered.noise.sigma, frames.depth()),
+            std::clamp(automaticDivergence(rendered.noise.sigma, frames.depth()),
                        input.ranges.divergence.validMin, input.ranges.divergence.validMax);
     }
     if (input.automatic.ratingRange) {

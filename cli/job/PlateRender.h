@@ -24,6 +24,7 @@ struct PlateRenderInput {
     SliderRanges ranges;    // what the sliders accept
     MemoryPlan memory;      // how the frames are held and how tall a band is
     std::optional<RowSpan> rows;
+    int threads = 1; // what the measurements of the frames run on
 };
 
 struct RenderedPlate {

@@ -114,6 +114,7 @@ void RenderJob::render(const JobControl &control, RunReport &report) const
     const Depth depth =
         spec_.depthBits ? *runner::depthFromBits(*spec_.depthBits) : format.naturalDepth;
     report.renderBits = runner::bitsPerChannel(depth);
+    input.threads = threadCount(spec_.threads);
 
     // Sized before any decoding, so a budget too small for even one row of every frame is said
     // at once.

@@ -194,13 +194,13 @@ TEST(FileRowsFrameSource, TheNoiseEstimateIsTheSameWhateverHoldsTheFrames)
              {FrameStorage::Memory, FrameStorage::ScratchFile, FrameStorage::FileRows}) {
             const auto frames = makeClipFrameSource(storage, clip, format, depth, 2, nullptr);
             frames->prepare(sampled);
-            estimates.push_back(estimateTemporalNoise(*frames, sampled));
+            estimates.push_back(estimateTemporalNoise(*frames, sampled, 2));
         }
-        ASSERT_GT(estimates[0].differences, 0);
+        ASSERT_GT(estimates[0].deviations, 0);
         EXPECT_GT(estimates[0].sigma, 0.0);
         for (const NoiseEstimate &other : estimates) {
             EXPECT_EQ(other.sigma, estimates[0].sigma);
-            EXPECT_EQ(other.differences, estimates[0].differences);
+            EXPECT_EQ(other.deviations, estimates[0].deviations);
         }
     }
 }
