@@ -25,6 +25,9 @@ struct FootageFormat {
     // twice.
     bool rowAccess = false;
     int rowBlock = 1;
+    // The colour space the file says its values are in: its own tag (an EXR header's
+    // `colorspace`, say) or else OpenImageIO's `oiio:ColorSpace`; empty when it says nothing.
+    std::string colourSpace;
 };
 
 // Throws RunError naming `what` when a frame's size is not the clip's.
