@@ -26,6 +26,8 @@ RunReport runRenderCommand(const Options &options)
     spec.memory = options.memory;
     spec.plugin = options.plugin;
     spec.rows = options.rows;
+    spec.workingSpace = options.workingSpace;
+    spec.ocioConfig = options.ocioConfig;
 
     std::atomic<bool> cancel{false};
     const CancelSignal onCtrlC(cancel);

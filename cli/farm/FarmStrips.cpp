@@ -103,7 +103,8 @@ void checkStripRows(const RowSpan &rows, const FootageFormat &format, const Memo
 }
 
 void recordStrip(const std::string &output, const std::string &input, const RowSpan &rows,
-                 const SamplingPlan &plan, const FootageFormat &format, Depth depth)
+                 const SamplingPlan &plan, const FootageFormat &format, Depth depth,
+                 const std::string &workingSpace)
 {
     StripRecord record;
     record.plateWidth = format.width;
@@ -120,7 +121,8 @@ void recordStrip(const std::string &output, const std::string &input, const RowS
                        {"framesSampled", jsonNumber(static_cast<double>(plan.frames.size()))},
                        {"divergence", jsonNumber(plan.divergence)},
                        {"ratingRange", jsonNumber(plan.ratingRange)},
-                       {"depth", jsonNumber(record.bits)}};
+                       {"depth", jsonNumber(record.bits)},
+                       {"workingSpace", jsonString(workingSpace)}};
     try {
         writeStripRecord(output, record);
     } catch (...) {

@@ -22,7 +22,8 @@ void checkStripRows(const RowSpan &rows, const FootageFormat &format, const Memo
 // be written the strip is removed too, as a strip without its record cannot be merged. Throws
 // RunError.
 void recordStrip(const std::string &output, const std::string &input, const RowSpan &rows,
-                 const SamplingPlan &plan, const FootageFormat &format, Depth depth);
+                 const SamplingPlan &plan, const FootageFormat &format, Depth depth,
+                 const std::string &workingSpace);
 
 struct MergedPlate {
     int width = 0;

@@ -214,6 +214,11 @@ StripRecord readStripRecord(const std::string &stripPath)
             }
             record.settings.emplace_back(key, found->second);
         }
+        // Strips recorded before there were working spaces were rendered in the footage's own
+        // values.
+        const auto space = members.find("workingSpace");
+        record.settings.emplace_back("workingSpace",
+                                     space != members.end() ? space->second : jsonString("linear"));
     } catch (const std::runtime_error &error) {
         throw RunError(path + ": not a valid strip record (" + error.what() + ")");
     }

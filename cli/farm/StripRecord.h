@@ -19,7 +19,7 @@ struct StripRecord {
     bool withAlpha = false;
     bool unassociatedAlpha = false;
     // The settings that shape the plate, as JSON values by name, compared whole between strips:
-    // input, frames sampled, divergence, rating range, depth.
+    // input, frames sampled, divergence, rating range, depth, working space.
     std::vector<std::pair<std::string, std::string>> settings;
 };
 

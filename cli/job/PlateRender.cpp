@@ -94,6 +94,9 @@ RenderedPlate renderPlate(PluginSession &session, ClipFrameSource &frames,
     } else {
         rendered.plate = session.renderInBands(frames, input.memory.bandRows, rendering);
     }
+    if (input.workingSpace != nullptr) {
+        input.workingSpace->decode(rendered.plate);
+    }
     progress.advance(1.0);
     progress.finish();
     // Reading that the bands did as they went is reading, not rendering.

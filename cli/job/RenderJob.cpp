@@ -12,6 +12,7 @@
 #include "cli/footage/FootageDiscovery.h"
 #include "cli/job/MemoryBudget.h"
 #include "cli/job/PlateRender.h"
+#include "cli/job/WorkingSpaceSetup.h"
 #include "cli/plate/OutputChecks.h"
 #include "cli/plate/PlateWriter.h"
 #include "cli/plugin/PluginLocation.h"
@@ -114,6 +115,14 @@ void RenderJob::render(const JobControl &control, RunReport &report) const
     const Depth depth =
         spec_.depthBits ? *runner::depthFromBits(*spec_.depthBits) : format.naturalDepth;
     report.renderBits = runner::bitsPerChannel(depth);
+    const WorkingSpaceChoice spaceChoice = chooseWorkingSpace(spec_.workingSpace, format, depth);
+    const WorkingSpaceSetup working =
+        setUpWorkingSpace(spaceChoice, format, depth, spec_.ocioConfig);
+    report.workingSpace = working.space.name();
+    report.workingSpaceAuto = spaceChoice.automatic;
+    report.workingSpaceUnits = working.space.units();
+    report.footageSpace = working.footageSpace;
+    input.workingSpace = &working.space;
     input.threads = threadCount(spec_.threads);
 
     // Sized before any decoding, so a budget too small for even one row of every frame is said
@@ -129,6 +138,7 @@ void RenderJob::render(const JobControl &control, RunReport &report) const
 
     const std::unique_ptr<ClipFrameSource> frames = makeClipFrameSource(
         input.memory.storage, clip, format, depth, input.memory.decodeThreads, &cancel);
+    frames->encodeInto(&working.space);
     const RenderedPlate rendered = renderPlate(session, *frames, input, progress);
     report.plan = rendered.plan; // with the values the render used
     if (input.automatic.divergence) {
@@ -146,7 +156,8 @@ void RenderJob::render(const JobControl &control, RunReport &report) const
     const PlateImage image = plateImageOf(rendered.plate);
     writePlate(spec_.output, image, fileOptions, &cancel);
     if (spec_.rows) {
-        recordStrip(spec_.output, spec_.input, *spec_.rows, rendered.plan, format, depth);
+        recordStrip(spec_.output, spec_.input, *spec_.rows, rendered.plan, format, depth,
+                    working.space.name());
     }
     report.phaseSeconds.emplace_back(
         "write",

@@ -13,6 +13,7 @@
 #include "cli/job/RunReport.h"
 #include "cli/plan/RowSpan.h"
 #include "cli/plan/SamplingPlan.h"
+#include "cli/plan/WorkingSpaceChoice.h"
 
 namespace framemeld::cli {
 
@@ -27,6 +28,8 @@ struct RenderJobSpec {
     std::optional<std::uint64_t> memory; // the budget in bytes; unset: a share of what is free
     std::string plugin;                  // the module; empty: the one beside or built with this
     std::optional<RowSpan> rows;         // a render-farm node's rows; unset: the whole plate
+    WorkingSpaceRequest workingSpace;    // what the consensus runs in; auto by default
+    std::string ocioConfig;              // for a named colour space; empty: $OCIO
 };
 
 class RenderJob {

@@ -75,7 +75,8 @@ std::string reportedDivergence(const std::string &output)
 std::string reportedRatingRange(const std::string &output)
 {
     std::smatch match;
-    if (!std::regex_search(output, match, std::regex(", rating range ([0-9.]+) \\(auto\\)\n"))) {
+    if (!std::regex_search(output, match,
+                           std::regex(", rating range ([0-9.]+) \\(auto\\), working space "))) {
         ADD_FAILURE() << "no automatic rating range in: " << output;
         return "";
     }
@@ -105,6 +106,9 @@ TEST(AutoDivergenceEndToEnd, ReportedValueGivesTheSamePlateAsAuto)
     };
     for (const Case &c : {Case{false, ".png"}, Case{true, ".exr"}}) {
         SCOPED_TRACE(c.extension);
+        // Float EXR without a tag is scene-linear, which auto puts through the log curve.
+        const std::string space =
+            std::string(", working space ") + (c.asFloat ? "log" : "linear") + " (auto)\n";
         TempDir in, out;
         writeNoisyClip(in, c.asFloat, 3.0);
         const std::string input = in.file(std::string("clip.%d") + c.extension);
@@ -138,14 +142,14 @@ TEST(AutoDivergenceEndToEnd, ReportedValueGivesTheSamePlateAsAuto)
                                          "--divergence", value, "--rating-range", range});
         ASSERT_EQ(given.exitStatus, 0) << given.output;
         EXPECT_THAT(given.output,
-                    testing::HasSubstr("divergence " + value + ", rating range " + range + "\n"));
+                    testing::HasSubstr("divergence " + value + ", rating range " + range + space));
         // The Divergence alone leaves the plug-in's Rating Range of 1: another plate, and one
         // further from the background, which is why auto widens it.
         const auto narrow = runFramemeld(
             {input, "-o", out.file(std::string("narrow") + c.extension), "--divergence", value});
         ASSERT_EQ(narrow.exitStatus, 0) << narrow.output;
         EXPECT_THAT(narrow.output,
-                    testing::HasSubstr("divergence " + value + ", rating range 1\n"));
+                    testing::HasSubstr("divergence " + value + ", rating range 1" + space));
 
         const std::vector<float> plate =
             plateSamples(out.file(std::string("default") + c.extension));
@@ -172,7 +176,9 @@ TEST(AutoDivergenceEndToEnd, AGivenNumberIsUsedAsItIs)
     const auto run = runFramemeld({in.file("clip.%d.png"), "-o", out.file("p.png"), "--divergence",
                                    "auto", "--divergence", "7"});
     ASSERT_EQ(run.exitStatus, 0) << run.output;
-    EXPECT_THAT(run.output, testing::HasSubstr("framemeld: divergence 7, rating range 1\n"));
+    EXPECT_THAT(run.output,
+                testing::HasSubstr(
+                    "framemeld: divergence 7, rating range 1, working space linear (auto)\n"));
     const auto back = runFramemeld({in.file("clip.%d.png"), "-o", out.file("q.png"), "--divergence",
                                     "7", "--divergence", "auto"});
     ASSERT_EQ(back.exitStatus, 0) << back.output;
@@ -184,12 +190,13 @@ TEST(AutoDivergenceEndToEnd, AGivenNumberIsUsedAsItIs)
         runFramemeld({in.file("clip.%d.png"), "-o", out.file("r.png"), "--rating-range", "3.5"});
     ASSERT_EQ(givenRange.exitStatus, 0) << givenRange.output;
     EXPECT_THAT(givenRange.output, testing::ContainsRegex("\\(auto: temporal noise [0-9.]+ "
-                                                          "levels of 255\\), rating range 3.5\n"));
+                                                          "levels of 255\\), rating range 3.5, "));
     const auto autoRange = runFramemeld({in.file("clip.%d.png"), "-o", out.file("s.png"),
                                          "--divergence", "7", "--rating-range", "auto"});
     ASSERT_EQ(autoRange.exitStatus, 0) << autoRange.output;
     EXPECT_THAT(autoRange.output,
-                testing::HasSubstr("framemeld: divergence 7, rating range 2 (auto)\n"));
+                testing::HasSubstr("framemeld: divergence 7, rating range 2 (auto), working space "
+                                   "linear (auto)\n"));
 }
 
 // Someone standing nearly still for most of a clean clip: each pixel of him wanders by a few
