@@ -29,6 +29,8 @@ RunReport runRenderCommand(const Options &options, std::atomic<bool> &cancel)
     spec.rows = options.rows;
     spec.dataType = options.dataType;
     spec.compression = options.compression;
+    spec.workingSpace = options.workingSpace;
+    spec.ocioConfig = options.ocioConfig;
 
     // Lines when asked for, whatever stderr is; else the bar, on a terminal only.
     std::unique_ptr<JobProgress> progress;

@@ -162,6 +162,31 @@ const std::vector<OptionRow> kOptions = {
          }
          options.depth = bits;
      }},
+    {nullptr, "--working-space", "SPACE",
+     "the values the consensus compares and averages, and the\n"
+     "Divergence is in: auto (the default: scene-linear float\n"
+     "footage in log, all other footage as it is), linear (as it\n"
+     "is), log (0.5 + log2(x / 0.18) / 16: 16 stops a unit), or a\n"
+     "colour space of the OpenColorIO configuration by name. The\n"
+     "frames are encoded before the plug-in reads them, the plate\n"
+     "decoded after.",
+     ValueCompletion::Words, "auto linear log", false,
+     [](Options &options, const std::string &value, const std::string &typed) {
+         if (value.empty()) {
+             throw UsageError(typed + " needs auto, linear, log or a colour space's name");
+         }
+         options.workingSpace = WorkingSpaceRequest::parse(value);
+     }},
+    {nullptr, "--ocio-config", "FILE",
+     "the OpenColorIO configuration whose colour spaces\n"
+     "--working-space may name (default: $OCIO)",
+     ValueCompletion::Files, nullptr, false,
+     [](Options &options, const std::string &value, const std::string &typed) {
+         if (value.empty()) {
+             throw UsageError(typed + " needs a file name");
+         }
+         options.ocioConfig = value;
+     }},
     {nullptr, "--threads", "N", "threads for decoding and rendering (default: one per core)",
      ValueCompletion::Nothing, nullptr, false,
      [](Options &options, const std::string &value, const std::string &typed) {
@@ -334,6 +359,7 @@ std::string bashCompletion(const std::string &program)
                      ")\n            mapfile -t COMPREPLY < <(compgen -W \"" + row.words +
                      "\" -- \"$cur\")\n            return\n            ;;\n";
             break;
+        case ValueCompletion::Files: break; // the file names every other word completes to
         case ValueCompletion::Modules:
             cases += "        " + pattern +
                      ")\n            compopt -o filenames 2>/dev/null\n"

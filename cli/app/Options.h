@@ -11,6 +11,7 @@
 
 #include "cli/plan/RowSpan.h"
 #include "cli/plan/Sliders.h"
+#include "cli/plan/WorkingSpaceChoice.h"
 #include "cli/plugin/ModuleDefaultsProbe.h"
 
 namespace framemeld::cli {
@@ -25,6 +26,8 @@ struct Options {
     SliderChoice divergence;             // a number, `auto`, or unset (see plan/AutoSettings.h)
     SliderChoice ratingRange;            // the same
     std::optional<int> depth;            // 8, 16 or 32; unset: the footage's own depth
+    WorkingSpaceRequest workingSpace;    // auto unless given
+    std::string ocioConfig;              // empty: $OCIO
     int threads = 0;                     // 0: one per core
     std::optional<std::uint64_t> memory; // bytes; unset: a share of the memory available
     std::string plugin;                  // empty: the module built with this program

@@ -75,14 +75,24 @@ void printRenderSummary(const RunReport &report, std::FILE *stream)
                      memoryText(report.scratchBytes).c_str(), memory.bandRows);
     }
     // Both sliders in the host's own units, so that the effect set to them gives this plate.
+    // The Divergence is in the working space's values, so the space is named with it; the noise
+    // is said in the space's units.
+    const WorkingSpaceUnits &units = report.workingSpaceUnits;
     if (report.divergenceAuto) {
-        std::fprintf(stream, "framemeld: divergence %g (auto: temporal noise %.3g levels of 255)",
-                     plan.divergence, report.noiseSigma.value_or(0.0) * 255.0);
+        std::fprintf(stream, "framemeld: divergence %g (auto: temporal noise %.3g %s)",
+                     plan.divergence, report.noiseSigma.value_or(0.0) * units.perFullScale,
+                     units.name.c_str());
     } else {
         std::fprintf(stream, "framemeld: divergence %g", plan.divergence);
     }
-    std::fprintf(stream, ", rating range %g%s\n", plan.ratingRange,
-                 report.ratingRangeAuto ? " (auto)" : "");
+    std::string space = printableText(report.workingSpace);
+    if (report.workingSpaceAuto) {
+        space += " (auto)";
+    } else if (!report.footageSpace.empty()) {
+        space += " from " + printableText(report.footageSpace);
+    }
+    std::fprintf(stream, ", rating range %g%s, working space %s\n", plan.ratingRange,
+                 report.ratingRangeAuto ? " (auto)" : "", space.c_str());
     // Frames per second read is the figure to weigh against the footage's own frame rate.
     const double readSeconds = report.seconds("read");
     const double framesPerSecond =

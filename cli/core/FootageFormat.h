@@ -32,6 +32,10 @@ struct FootageFormat {
     // The size of the pictures as stored, before the turn.
     int storedWidth() const { return rotation == 90 || rotation == 270 ? height : width; }
     int storedHeight() const { return rotation == 90 || rotation == 270 ? width : height; }
+
+    // The colour space the file says its values are in: its own tag (an EXR header's
+    // `colorspace`, say) or else OpenImageIO's `oiio:ColorSpace`; empty when it says nothing.
+    std::string colourSpace;
 };
 
 // Throws RunError naming `what` when a frame's size is not the clip's.

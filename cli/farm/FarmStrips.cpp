@@ -291,7 +291,8 @@ void putStripInPlace(const std::string &output, TemporaryPlateFile &image, const
                        {"framesSampled", jsonNumber(static_cast<double>(facts.plan.frames.size()))},
                        {"divergence", jsonNumber(facts.plan.divergence)},
                        {"ratingRange", jsonNumber(facts.plan.ratingRange)},
-                       {"depth", jsonNumber(record.bits)}};
+                       {"depth", jsonNumber(record.bits)},
+                       {"workingSpace", jsonString(facts.workingSpace)}};
     image.finish();
     ContentHash hash;
     const std::string problem = hashOpenFile(image.fd(), hash, record.stripBytes);

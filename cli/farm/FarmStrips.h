@@ -38,6 +38,7 @@ struct StripFacts {
     PlateFileOptions file; // as the strip was written: data type, compression, metadata
     std::string dataTypeAsked;
     std::string compressionAsked;
+    std::string workingSpace; // the working space the strip was rendered in
 };
 
 // Puts the strip written aside in `image` in place with its record (see plate/StripPair.h):

@@ -253,6 +253,11 @@ StripRecord readStripRecord(const std::string &stripPath)
         for (const char *key : kSettingKeys) {
             record.settings.emplace_back(key, member(members, key));
         }
+        // Strips recorded before there were working spaces were rendered in the footage's own
+        // values.
+        const auto space = members.find("workingSpace");
+        record.settings.emplace_back("workingSpace",
+                                     space != members.end() ? space->second : jsonString("linear"));
     } catch (const std::runtime_error &error) {
         throw RunError(path + ": not a valid strip record (" + error.what() + ")");
     }

@@ -30,7 +30,7 @@ struct StripRecord {
     std::string stripChecksum;    // (ContentHash.h), taken from the file as written
     std::string metadata;         // the plate's attributes (PlateMetadata, encoded), hex
     // The settings that shape the plate, as JSON values by name, compared whole between strips:
-    // frames sampled, divergence, rating range, depth.
+    // frames sampled, divergence, rating range, depth, working space.
     std::vector<std::pair<std::string, std::string>> settings;
 };
 

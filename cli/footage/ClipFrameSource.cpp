@@ -52,6 +52,14 @@ void ClipFrameSource::gatherRow(int row, const std::vector<int> &frames, runner:
     }
 }
 
+void ClipFrameSource::encodeInto(const WorkingSpace *space)
+{
+    if (space != nullptr && space->depth() != depth_) {
+        throw std::invalid_argument("the working space is not at the render depth");
+    }
+    workingSpace_ = space;
+}
+
 void ClipFrameSource::checkFrame(int index) const
 {
     if (index < 0 || index >= clip_.frameCount) {
@@ -110,7 +118,20 @@ void ClipFrameSource::decode(const DecodeRequest &request)
                 std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
         }
     } timed{start, readSeconds_};
-    decodeFrames(request);
+    if (workingSpace_ == nullptr || !workingSpace_->changesPixels()) {
+        decodeFrames(request);
+        return;
+    }
+    const WorkingSpace &space = *workingSpace_;
+    DecodeRequest encoding = request;
+    encoding.decoded = [&request, &space](std::size_t index, const FrameTarget &target) {
+        space.encodeRows(target.pixels, target.rowBytes, request.format.width,
+                         request.rowEnd() - request.rowTop);
+        if (request.decoded) {
+            request.decoded(index, target);
+        }
+    };
+    decodeFrames(encoding);
 }
 
 std::unique_ptr<ClipFrameSource> makeClipFrameSource(FrameStorage storage, const Clip &clip,

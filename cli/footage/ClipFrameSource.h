@@ -17,6 +17,7 @@
 #include "cli/core/FootageFormat.h"
 #include "cli/footage/FrameRows.h"
 #include "cli/plan/MemoryPlan.h"
+#include "cli/workspace/WorkingSpace.h"
 #include "runner/FrameSource.h"
 
 namespace framemeld::cli {
@@ -46,6 +47,13 @@ public:
     // rows at once does better.
     void gatherRow(int row, const std::vector<int> &frames, runner::World &into) override;
 
+    // Every frame decoded from now on is encoded into `space` before anything reads it (the
+    // plug-in, a measurement, a scratch file): in each decoding thread, as soon as the frame or
+    // its rows are whole. Null, or a space that changes no pixel, leaves frames as decoded. Set it
+    // before prepare(); `space` must outlive the source and be at its depth (else
+    // std::invalid_argument).
+    void encodeInto(const WorkingSpace *space);
+
     // Time spent decoding so far.
     double readSeconds() const { return readSeconds_; }
     // Bytes of frames written aside into a scratch file.
@@ -65,7 +73,7 @@ protected:
     // A request for `frames` of this clip, at this depth, on `threads`, with the cancel flag; the
     // caller adds the rows, targets and reports.
     DecodeRequest decodeRequest(std::vector<int> frames, int threads) const;
-    // decodeFrames, timed.
+    // decodeFrames, timed, each frame encoded into the working space as it is done.
     void decode(const DecodeRequest &request);
 
     // The whole frame `index` (checked), made once for frame(); by default through fillArea.
@@ -82,6 +90,7 @@ protected:
 
 private:
     std::map<int, runner::World> wholeFrames_;
+    const WorkingSpace *workingSpace_ = nullptr;
     double readSeconds_ = 0;
 };
 

@@ -5,16 +5,20 @@
 // before a single frame is read. So they live in a module of their own (cli/oiio/, the file
 // FRAMEMELD_OIIO_MODULE_FILE_NAME beside the tool) that is loaded the first time a file needs
 // it; a PNG sequence rendered to a PNG plate, through the tool's own PNG codec, never loads it.
+// OpenColorIO, which OpenImageIO links anyway, serves the working spaces named after a
+// configuration's colour spaces from here too.
 //
 // The module is built from the same sources with the same compiler as the tool, so the interface
 // is plain C++; exceptions thrown inside (RunError, CancelledError) reach the tool's callers as
 // they are.
 
 #include <atomic>
+#include <memory>
 #include <set>
 #include <string>
 
 #include "cli/core/Clip.h"
+#include "cli/core/ColourTransform.h"
 #include "cli/core/DecodeRequest.h"
 #include "cli/core/PlateImage.h"
 
@@ -25,6 +29,15 @@ namespace framemeld::cli {
 struct FootageExtensions {
     std::set<std::string> stills;
     std::set<std::string> movies;
+};
+
+// The two ways between the footage's colour space and a working space, with the names the
+// configuration gives both.
+struct ColourSpaceTransforms {
+    std::shared_ptr<const ColourTransform> encode; // footage to working space
+    std::shared_ptr<const ColourTransform> decode; // and back
+    std::string footageSpace;
+    std::string workingSpace;
 };
 
 class OiioModule {
@@ -72,10 +85,23 @@ public:
 
     // The OpenImageIO release the module was built against, for `framemeld --version`.
     virtual std::string libraryVersion() const = 0;
+
+    // A colour space of the OpenColorIO configuration in the file `configPath` as the working
+    // space: the transforms from the footage's colour space into `workingSpace` and back. The
+    // footage is taken to be in the colour space its tag names (`footageTag`, see
+    // FootageFormat::colourSpace) when the configuration has one by that name, else in the
+    // configuration's scene_linear role when `sceneLinear`, else in its default role. Throws
+    // UsageError when the configuration has no colour space `workingSpace` (the message lists
+    // the ones it has) and RunError naming the file when it cannot be read or has no colour space
+    // for the footage.
+    virtual ColourSpaceTransforms colourSpaceTransforms(const std::string &configPath,
+                                                        const std::string &footageTag,
+                                                        bool sceneLinear,
+                                                        const std::string &workingSpace) const = 0;
 };
 
 // Raised when the module's interface changes, so a stale module is refused, not misused.
-inline constexpr int kOiioModuleInterface = 6;
+inline constexpr int kOiioModuleInterface = 7;
 
 // The module's one export: the interface for `interfaceVersion`, or null for another version.
 using OiioModuleEntry = const OiioModule *(*)(int interfaceVersion);

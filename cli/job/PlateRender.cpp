@@ -42,9 +42,9 @@ void chooseAutomaticSliders(const PlateRenderInput &input, ClipFrameSource &fram
                             RenderedPlate &rendered)
 {
     if (input.automatic.divergence) {
-        rendered.noise = estimateTemporalNoise(frames, rendered.plan.frames);
+        rendered.noise = estimateTemporalNoise(frames, rendered.plan.frames, input.threads);
         rendered.plan.divergence =
-            std::clamp(divergenceForNoise(rendered.noise.sigma, frames.depth()),
+            std::clamp(automaticDivergence(rendered.noise.sigma, frames.depth()),
                        input.ranges.divergence.validMin, input.ranges.divergence.validMax);
     }
     if (input.automatic.ratingRange) {
@@ -104,6 +104,9 @@ RenderedPlate renderPlate(PluginSession &session, ClipFrameSource &frames,
             frames, [&rendering](long done, long total) { rendering(share(done, total)); });
     } else {
         rendered.plate = session.renderInBands(frames, input.memory.bandRows, rendering);
+    }
+    if (input.workingSpace != nullptr) {
+        input.workingSpace->decode(rendered.plate);
     }
     progress.advance(1.0);
     progress.finish();

@@ -14,6 +14,7 @@
 #include "cli/plan/RowSpan.h"
 #include "cli/plan/SamplingPlan.h"
 #include "cli/plugin/PluginSession.h"
+#include "cli/workspace/WorkingSpace.h"
 #include "runner/World.h"
 
 namespace framemeld::cli {
@@ -24,6 +25,10 @@ struct PlateRenderInput {
     SliderRanges ranges;    // what the sliders accept
     MemoryPlan memory;      // how the frames are held and how tall a band is
     std::optional<RowSpan> rows;
+    int threads = 1; // what the measurements of the frames run on
+    // The space the frames were encoded into (ClipFrameSource::encodeInto), which the plate is
+    // decoded back from; null: none.
+    const WorkingSpace *workingSpace = nullptr;
 };
 
 struct RenderedPlate {
@@ -32,7 +37,7 @@ struct RenderedPlate {
     NoiseEstimate noise; // when the Divergence was measured
     double readSeconds = 0;
     double estimateSeconds = 0;
-    double renderSeconds = 0;
+    double renderSeconds = 0; // the plate's decoding out of the working space included
 };
 
 // Throws CancelledError when cancelled, RunError for footage or plug-in failures.

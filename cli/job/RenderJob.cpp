@@ -12,6 +12,7 @@
 #include "cli/footage/FootageDiscovery.h"
 #include "cli/job/MemoryBudget.h"
 #include "cli/job/PlateRender.h"
+#include "cli/job/WorkingSpaceSetup.h"
 #include "cli/plate/OutputChecks.h"
 #include "cli/plate/PlateProvenance.h"
 #include "cli/plate/PlateStorage.h"
@@ -150,6 +151,15 @@ void RenderJob::render(const JobControl &control, RunReport &report) const
     storageRequest.dataType = spec_.dataType;
     storageRequest.compression = spec_.compression;
     const PlateStorage storage = choosePlateStorage(spec_.output, storageRequest);
+    const WorkingSpaceChoice spaceChoice = chooseWorkingSpace(spec_.workingSpace, format, depth);
+    const WorkingSpaceSetup working =
+        setUpWorkingSpace(spaceChoice, format, depth, spec_.ocioConfig);
+    report.workingSpace = working.space.name();
+    report.workingSpaceAuto = spaceChoice.automatic;
+    report.workingSpaceUnits = working.space.units();
+    report.footageSpace = working.footageSpace;
+    input.workingSpace = &working.space;
+    input.threads = threadCount(spec_.threads);
 
     // Sized before any decoding, so a budget too small for even one row of every frame is said
     // at once.
@@ -164,6 +174,7 @@ void RenderJob::render(const JobControl &control, RunReport &report) const
 
     const std::unique_ptr<ClipFrameSource> frames = makeClipFrameSource(
         input.memory.storage, clip, format, depth, input.memory.decodeThreads, &cancel);
+    frames->encodeInto(&working.space);
     const RenderedPlate rendered = renderPlate(session, *frames, input, progress);
     report.plan = rendered.plan; // with the values the render used
     report.slidersSettled = true;
@@ -200,6 +211,7 @@ void RenderJob::render(const JobControl &control, RunReport &report) const
         facts.file = fileOptions;
         facts.dataTypeAsked = spec_.dataType;
         facts.compressionAsked = spec_.compression;
+        facts.workingSpace = working.space.name();
         putStripInPlace(spec_.output, *strip, facts);
     } else {
         writePlate(spec_.output, image, fileOptions, &cancel);

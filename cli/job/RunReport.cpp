@@ -96,10 +96,19 @@ std::string RunReport::json() const
             .add(kDivergenceLabel, slidersSettled ? jsonNumber(plan->divergence) : "null")
             .add(kRatingRangeLabel, slidersSettled ? jsonNumber(plan->ratingRange) : "null");
         // Beside the sliders: whether Divergence was measured from the footage, and the noise it
-        // was measured from, in levels of 255 (null until measured, and for a given Divergence).
+        // was measured from, in the working space's units (null until measured, and for a given
+        // Divergence).
         settings.add("divergence_auto", divergenceAuto ? "true" : "false")
-            .add("temporal_noise", noiseSigma ? jsonNumber(*noiseSigma * 255.0) : "null")
+            .add("temporal_noise",
+                 noiseSigma ? jsonNumber(*noiseSigma * workingSpaceUnits.perFullScale) : "null")
             .add("rating_range_auto", ratingRangeAuto ? "true" : "false");
+        // The values the consensus ran in, and what the noise and Divergence are said in.
+        settings.add("working_space", orNull(workingSpace))
+            .add("working_space_auto", workingSpaceAuto ? "true" : "false")
+            .add("noise_units", orNull(workingSpace.empty() ? "" : workingSpaceUnits.name));
+        if (!footageSpace.empty()) {
+            settings.addString("footage_space", footageSpace);
+        }
         report.add("settings", settings.text());
     } else {
         report.add("frames_sampled", "null").add("files_sampled", "null").add("settings", "null");

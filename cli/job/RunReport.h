@@ -13,6 +13,7 @@
 #include "cli/plan/MemoryPlan.h"
 #include "cli/plan/RowSpan.h"
 #include "cli/plan/SamplingPlan.h"
+#include "cli/workspace/WorkingSpace.h"
 
 namespace framemeld::cli {
 
@@ -27,6 +28,10 @@ struct RunReport {
     bool divergenceAuto = false;      // `--divergence auto` (the default)
     bool ratingRangeAuto = false;     // `--rating-range auto` (the default with auto Divergence)
     std::optional<double> noiseSigma; // the measured noise in full scale, once measured
+    std::string workingSpace;         // the working space's name, once chosen
+    bool workingSpaceAuto = false;    // chosen by `--working-space auto` (the default)
+    WorkingSpaceUnits workingSpaceUnits{"levels of 255", 255.0}; // what the noise is said in
+    std::string footageSpace; // a named working space: the footage's colour space
     int renderBits = 0;               // 0 until known
     int rotation = 0;                 // clockwise degrees a movie's pictures were turned by
     int plateWidth = 0;

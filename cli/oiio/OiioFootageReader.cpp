@@ -4,11 +4,13 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cctype>
 #include <cstdint>
 #include <cstring>
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <string>
 #include <type_traits>
 #include <vector>
 
@@ -400,6 +402,30 @@ void refuseExtraChannels(const std::string &what, const OIIO::ImageSpec &spec)
     }
 }
 
+// The colour space the file names for its values: a string attribute of its own called
+// "colorspace" in any case, or ending in ":colorspace" (an EXR header written by a pipeline, a
+// tool's own prefix), before OpenImageIO's "oiio:ColorSpace", which is the library's guess from the
+// format as much as the file's word (it says "Linear" for every EXR).
+std::string colourSpaceTag(const OIIO::ImageSpec &spec)
+{
+    for (const OIIO::ParamValue &attribute : spec.extra_attribs) {
+        if (attribute.type() != OIIO::TypeDesc::STRING) {
+            continue;
+        }
+        std::string name = attribute.name().string();
+        std::transform(name.begin(), name.end(), name.begin(),
+                       [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+        const std::string suffix = ":colorspace";
+        const bool named = name == "colorspace" ||
+                           (name.size() > suffix.size() && name != "oiio:colorspace" &&
+                            name.compare(name.size() - suffix.size(), suffix.size(), suffix) == 0);
+        if (named && !attribute.get_string().empty()) {
+            return attribute.get_string();
+        }
+    }
+    return spec.get_string_attribute("oiio:ColorSpace");
+}
+
 } // namespace
 
 FootageFormat probeClipFormat(const Clip &clip)
@@ -429,6 +455,7 @@ FootageFormat probeClipFormat(const Clip &clip)
     }
     format.naturalDepth = depthOf(spec.format);
     format.sampleType = spec.format.c_str();
+    format.colourSpace = colourSpaceTag(spec);
     format.rowAccess = hasRowAccess(*input);
     format.rowBlock = rowBlockOf(*input);
     return format;

@@ -4,6 +4,7 @@
 #include <OpenImageIO/oiioversion.h>
 
 #include "cli/formats/OiioModule.h"
+#include "cli/oiio/OiioColourSpaces.h"
 #include "cli/oiio/OiioFileKinds.h"
 #include "cli/oiio/OiioFootageReader.h"
 #include "cli/oiio/OiioFrameMetadata.h"
@@ -41,6 +42,12 @@ public:
         oiio::writePlate(fd, shownAs, plate, options);
     }
     std::string libraryVersion() const override { return OIIO_VERSION_STRING; }
+    ColourSpaceTransforms colourSpaceTransforms(const std::string &configPath,
+                                                const std::string &footageTag, bool sceneLinear,
+                                                const std::string &workingSpace) const override
+    {
+        return oiio::colourSpaceTransforms(configPath, footageTag, sceneLinear, workingSpace);
+    }
 };
 
 } // namespace

@@ -213,7 +213,11 @@ TEST(CliEndToEnd, FloatExrSequenceMatchesTheDirectRenderUnclipped)
     }
     const World expected = directPlate(source, Sliders{});
 
-    const auto run = runFramemeld(cliArgs(in.file("cg.####.exr"), out.file("plate.exr"), 10));
+    // In the footage's own values, as the direct render sees them; auto would run this
+    // scene-linear clip through the log curve.
+    std::vector<std::string> args = cliArgs(in.file("cg.####.exr"), out.file("plate.exr"), 10);
+    args.insert(args.end(), {"--working-space", "linear"});
+    const auto run = runFramemeld(args);
     ASSERT_EQ(run.exitStatus, 0) << run.output;
     int w = 0, h = 0, c = 0;
     OIIO::TypeDesc stored;

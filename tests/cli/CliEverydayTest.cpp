@@ -137,14 +137,14 @@ TEST(CliEveryday, JsonReportsTheRunAndItsFailures)
                          "assert d['output'].endswith('p.png') and d['input'].endswith('.png')");
     EXPECT_EQ(run.exitStatus, 0) << run.output;
 
-    // Automatic: the Divergence the render used (not the module's default of 2), the noise it
-    // came from, and the rule between them (8 bits: one level past 2 sigma + 10 levels).
+    // Automatic: the Divergence the render used, the noise it came from, and the rule between
+    // them (8 bits: one level past 4 sigma).
     run = checkJson({input, "-o", out.file("a.png"), "--json"}, 0,
                     "s = d['settings'];"
                     "assert s['divergence_auto'] is True, s;"
                     "n = s['temporal_noise'];"
                     "assert isinstance(n, (int, float)) and n >= 0, s;"
-                    "assert s['Divergence'] == min(100, 1 + round(2 * n + 10)), s;"
+                    "assert s['Divergence'] == min(100, 1 + round(4 * n)), s;"
                     // Six frames are too few for a Rating Range wider than the plug-in's 1.
                     "assert s['rating_range_auto'] is True and s['Rating Range'] == 1, s");
     EXPECT_EQ(run.exitStatus, 0) << run.output;
