@@ -68,11 +68,13 @@ std::unique_ptr<OIIO::ImageInput> openReference(const Clip &clip, int frame, std
 {
     std::unique_ptr<OIIO::ImageInput> input;
     if (clip.kind == ClipKind::Movie) {
+        // The frames come from FFmpeg's own demuxer, whatever the container; OpenImageIO's movie
+        // reader only knows some by name, and a movie it cannot open lends no attributes.
         what = clip.moviePath;
-        std::string failure;
-        input = openFootageFile(what, failure);
+        refuseUnbackedHeader(what);
+        input = OIIO::ImageInput::open(what);
         if (!input) {
-            throw RunError(what + ": cannot read the movie (" + failure + ")");
+            OIIO::geterror(); // cleared, as it is not this run's failure
         }
         return input;
     }
@@ -100,8 +102,11 @@ PlateMetadata frameMetadata(const Clip &clip, int frame)
 {
     std::string what;
     const auto input = openReference(clip, frame, what);
-    const OIIO::ImageSpec &spec = input->spec();
     PlateMetadata metadata;
+    if (!input) {
+        return metadata;
+    }
+    const OIIO::ImageSpec &spec = input->spec();
     metadata.bitsPerSample = spec.get_int_attribute("oiio:BitsPerSample", 0);
     for (const OIIO::ParamValue &value : spec.extra_attribs) {
         const std::string name = value.name().string();
