@@ -30,8 +30,8 @@ struct RenderJobSpec {
     std::optional<RowSpan> rows;         // a render-farm node's rows; unset: the whole plate
     std::string dataType;    // the plate's samples, oiiotool's names; empty: see PlateStorage.h
     std::string compression; // the plate format's own name; empty: the format's default
-    WorkingSpaceRequest workingSpace;    // what the consensus runs in; auto by default
-    std::string ocioConfig;              // for a named colour space; empty: $OCIO
+    WorkingSpaceRequest workingSpace; // what the consensus runs in; auto by default
+    std::string ocioConfig;           // for a named colour space; empty: $OCIO
 };
 
 class RenderJob {

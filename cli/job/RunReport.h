@@ -32,8 +32,8 @@ struct RunReport {
     bool workingSpaceAuto = false;    // chosen by `--working-space auto` (the default)
     WorkingSpaceUnits workingSpaceUnits{"levels of 255", 255.0}; // what the noise is said in
     std::string footageSpace; // a named working space: the footage's colour space
-    int renderBits = 0;               // 0 until known
-    int rotation = 0;                 // clockwise degrees a movie's pictures were turned by
+    int renderBits = 0;       // 0 until known
+    int rotation = 0;         // clockwise degrees a movie's pictures were turned by
     int plateWidth = 0;
     int plateHeight = 0;
     std::vector<std::pair<std::string, double>> phaseSeconds; // in the order run
