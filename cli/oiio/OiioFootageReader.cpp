@@ -448,11 +448,6 @@ FootageFormat probeClipFormat(const Clip &clip)
     format.channels = spec.nchannels;
     format.hasAlpha = spec.alpha_channel >= 0 && spec.alpha_channel < spec.nchannels;
     format.unassociatedAlpha = spec.get_int_attribute("oiio:UnassociatedAlpha", 0) != 0;
-    if (clip.kind == ClipKind::Movie && format.hasAlpha) {
-        // FFmpeg's pixel formats with alpha (ProRes 4444, PNG and QuickTime Animation in MOV)
-        // hold straight colour, whatever the container's reader reports.
-        format.unassociatedAlpha = true;
-    }
     format.naturalDepth = depthOf(spec.format);
     format.sampleType = spec.format.c_str();
     format.colourSpace = colourSpaceTag(spec);

@@ -122,7 +122,10 @@ TEST(PlateOutput, AlphaIsStoredAsEachFormatDeclaresIt)
     ASSERT_EQ(render(exrClip, out.file("p.exr"), {"-q"}).exitStatus, 0);
     EXPECT_EQ(firstPixel<float>(out.file("p.exr"), channels),
               (std::vector<float>{0.5f, 0.25f, 0.125f, 0.5f}));
-    ASSERT_EQ(render(exrClip, out.file("p.tif"), {"-q"}).exitStatus, 0);
+    // In linear values: the log working space's round trip is exact only to a few parts per
+    // million.
+    ASSERT_EQ(render(exrClip, out.file("p.tif"), {"-q", "--working-space", "linear"}).exitStatus,
+              0);
     EXPECT_EQ(firstPixel<float>(out.file("p.tif"), channels),
               (std::vector<float>{0.5f, 0.25f, 0.125f, 0.5f}));
     EXPECT_THAT(attributeOf(out.file("p.tif"), "tiff:UnassociatedAlpha"), Not("1"));

@@ -39,9 +39,9 @@ StripRecord sampleRecord()
     record.stripBytes = 1234;
     record.stripChecksum = "fedcba9876543210";
     record.metadata = "00";
-    record.settings = {{"start", "0"},          {"end", "9"},        {"every", "1"},
-                       {"framesSampled", "10"}, {"divergence", "3"}, {"ratingRange", "1"},
-                       {"depth", "32"}};
+    record.settings = {
+        {"start", "0"},      {"end", "9"},         {"every", "1"},  {"framesSampled", "10"},
+        {"divergence", "3"}, {"ratingRange", "1"}, {"depth", "32"}, {"workingSpace", "\"linear\""}};
     return record;
 }
 

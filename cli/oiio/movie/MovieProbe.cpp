@@ -88,6 +88,9 @@ FootageFormat probeMovieFormat(const std::string &path, const std::atomic<bool> 
     format.width = sideways ? codec.height : codec.width;
     format.height = sideways ? codec.width : codec.height;
     format.hasAlpha = (pixels->flags & AV_PIX_FMT_FLAG_ALPHA) != 0;
+    // FFmpeg's pixel formats with alpha (ProRes 4444, PNG and QuickTime Animation in MOV) hold
+    // straight colour.
+    format.unassociatedAlpha = format.hasAlpha;
     format.channels = format.hasAlpha ? 4 : 3;
     // Deeper than 8 bits: decoded to 16, so 10- and 12-bit samples keep their steps.
     const bool deep = pixels->comp[0].depth > 8;
