@@ -49,6 +49,9 @@ HoldoutCodes::HoldoutCodes(runner::PixelDepth depth, double divergence)
     const std::int64_t levels = levels_;
     points_ = levels * levels * levels - 1;
     capacity_ = unlimited ? kUnlimited : points_;
+    const std::int64_t blackDigit = digitOf(0);
+    blackPoint_ = blackDigit * (1 + levels + levels * levels);
+    clearOfTransparent_ = unlimited ? kUnlimited : blackPoint_;
 }
 
 std::optional<std::string> HoldoutCodes::capacityProblem(long sampledFrames) const
@@ -70,17 +73,34 @@ std::int64_t HoldoutCodes::gridPoint(long frameIndex) const
         throw std::out_of_range("no held-out code for sampled frame " + std::to_string(frameIndex) +
                                 " (capacity " + std::to_string(capacity_) + ")");
     }
-    // Point 0, all colours 0, is skipped.
-    return static_cast<std::int64_t>(frameIndex) % points_ + 1;
+    const std::int64_t code = static_cast<std::int64_t>(frameIndex) % points_;
+    return code < blackPoint_ ? code : code + 1;
 }
 
+// Points count levels 2, 3, ..., then 0 and 1 last, so that the codes whose every colour lies
+// within a tolerance of black come last of all.
 int HoldoutCodes::channelLevel(std::int64_t point, int channel) const
 {
     const std::int64_t levels = levels_;
     for (int c = 0; c < channel; ++c) {
         point /= levels;
     }
-    return static_cast<int>(point % levels);
+    return static_cast<int>((point % levels + levelShift()) % levels);
+}
+
+int HoldoutCodes::digitOf(int level) const
+{
+    return (level + levels_ - levelShift()) % levels_;
+}
+
+std::int64_t HoldoutCodes::pointOf(const int (&level)[3]) const
+{
+    const std::int64_t levels = levels_;
+    std::int64_t point = 0;
+    for (int c = 2; c >= 0; --c) {
+        point = point * levels + digitOf(level[c]);
+    }
+    return point;
 }
 
 PF_Pixel8 HoldoutCodes::code8(long frameIndex) const
@@ -151,17 +171,18 @@ HoldoutCodes::Levels HoldoutCodes::agreeingLevels(float engineChannel) const
 bool HoldoutCodes::anyHeldOut(const Levels (&colours)[3], const std::uint8_t *heldOut,
                               int frameCount) const
 {
-    const std::int64_t levels = levels_;
     for (int r = 0; r < colours[0].count; ++r) {
         for (int g = 0; g < colours[1].count; ++g) {
             for (int b = 0; b < colours[2].count; ++b) {
-                const std::int64_t point = colours[0].level[r] + levels * colours[1].level[g] +
-                                           levels * levels * colours[2].level[b];
-                if (point == 0) {
+                const int level[3] = {colours[0].level[r], colours[1].level[g],
+                                      colours[2].level[b]};
+                const std::int64_t point = pointOf(level);
+                if (point == blackPoint_) {
                     continue; // never a code
                 }
                 // Codes repeat only when unlimited, i.e. when nothing agrees with them anyway.
-                for (std::int64_t k = point - 1; k < frameCount; k += points_) {
+                const std::int64_t first = point < blackPoint_ ? point : point - 1;
+                for (std::int64_t k = first; k < frameCount; k += points_) {
                     if (heldOut[k] != 0) {
                         return true;
                     }

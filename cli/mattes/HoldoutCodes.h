@@ -8,7 +8,9 @@
 // alpha 0 (so none agrees with footage whose alpha is at or above the tolerance, and a pixel that
 // ends up made of codes is transparent). The grid point with all three colours 0 is never used:
 // it would agree with transparent black, the most common transparent footage value and what the
-// host hands out for times past the clip. At 16 and 32 bits the codes are the same multiples of
+// host hands out for times past the clip; and the codes whose colours all lie within a tolerance
+// of black, which premultiplied footage's faint edges could agree with, are handed out last. At
+// 16 and 32 bits the codes are the same multiples of
 // 1/32768 inside 0..1, so they are exact in the float engine, its differences are exact, and
 // both depths can hold the same frames.
 //
@@ -45,6 +47,11 @@ public:
     // How many sampled frames get codes that agree with no other: levels^3 - 1, or kUnlimited.
     std::int64_t capacity() const noexcept { return capacity_; }
 
+    // How many of the first sampled frames have codes with a colour at least twice the
+    // tolerance, which no premultiplied transparent sample (alpha below the tolerance, colours
+    // no greater than alpha) can agree with: (levels - 2) (levels^2 + levels + 1), or kUnlimited.
+    std::int64_t clearOfTransparentFootage() const noexcept { return clearOfTransparent_; }
+
     // Nothing when a run of `sampledFrames` fits, else the message that refuses it.
     std::optional<std::string> capacityProblem(long sampledFrames) const;
 
@@ -71,6 +78,10 @@ private:
     };
     std::int64_t gridPoint(long frameIndex) const;
     int channelLevel(std::int64_t point, int channel) const;
+    std::int64_t pointOf(const int (&level)[3]) const;
+    // Levels 0 and 1 go last: digit d is level (d + shift) mod levels.
+    int levelShift() const noexcept { return 2 % levels_; }
+    int digitOf(int level) const;
     Levels agreeingLevels(int channel8) const;
     Levels agreeingLevels(float engineChannel) const;
     bool anyHeldOut(const Levels (&colours)[3], const std::uint8_t *heldOut, int frameCount) const;
@@ -79,8 +90,10 @@ private:
     double divergence_;
     int levels_ = 0;
     int step_ = 1;
-    std::int64_t points_ = 0; // levels^3 - 1: codes before they repeat
+    std::int64_t points_ = 0;     // levels^3 - 1: codes before they repeat
+    std::int64_t blackPoint_ = 0; // the grid point with all colours 0, never a code
     std::int64_t capacity_ = 0;
+    std::int64_t clearOfTransparent_ = 0;
 };
 
 template <> inline PF_Pixel8 HoldoutCodes::code<PF_Pixel8>(long frameIndex) const

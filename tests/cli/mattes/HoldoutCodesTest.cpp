@@ -111,6 +111,33 @@ TEST(HoldoutCodes, NoTwoCodesAgreeNorAnyWithTransparentBlack)
     }
 }
 
+// Premultiplied transparent footage (colours no greater than an alpha below the tolerance, the
+// faint edges of a key) agrees with none of the first codes, and with the next one.
+TEST(HoldoutCodes, TheFirstCodesStayClearOfPremultipliedTransparentFootage)
+{
+    const HoldoutCodes codes(PixelDepth::Bits8, 13.0);
+    const std::int64_t clear = codes.clearOfTransparentFootage();
+    EXPECT_EQ(clear, 18 * (20 * 20 + 20 + 1));
+    std::vector<std::uint8_t> heldOut(static_cast<std::size_t>(clear) + 1, 1);
+    bool nextMet = false;
+    for (int a = 0; a < 13; ++a) {
+        for (int r = 0; r <= a; ++r) {
+            for (int g = 0; g <= a; ++g) {
+                for (int b = 0; b <= a; ++b) {
+                    const PF_Pixel8 sample{static_cast<A_u_char>(a), static_cast<A_u_char>(r),
+                                           static_cast<A_u_char>(g), static_cast<A_u_char>(b)};
+                    ASSERT_FALSE(codes.agreesWithHeldOutCode(sample, heldOut.data(),
+                                                             static_cast<int>(clear)))
+                        << "alpha " << a << " colours " << r << " " << g << " " << b;
+                    nextMet |= codes.test().agrees(sample, codes.code8(clear));
+                }
+            }
+        }
+    }
+    EXPECT_TRUE(nextMet) << "the count of clear codes is not tight";
+    EXPECT_EQ(HoldoutCodes(PixelDepth::Float32, 100.0).clearOfTransparentFootage(), 0);
+}
+
 // Nearly transparent footage can agree with a code; the quick search must find exactly the
 // held-out frames a scan of every code finds.
 TEST(HoldoutCodes, TheSearchForAgreeingCodesFindsWhatAScanFinds)

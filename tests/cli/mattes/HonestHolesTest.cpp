@@ -59,8 +59,8 @@ struct OnePixel {
 
 TEST(HonestHoles, TransparentFootageThatAgreesWithItselfIsNoHole)
 {
-    // 99 transparent black samples win; the plain mean of all 100, the code's red 10 among
-    // them, truncates to transparent black too, so only the witnesses tell them apart.
+    // 99 transparent black samples win; the plain mean of all 100, the code's colours of 20
+    // among them, truncates to transparent black too, so only the witnesses tell them apart.
     OnePixel pixel;
     pixel.samples.assign(100, PF_Pixel8{0, 0, 0, 0});
     PF_Pixel8 plate{};
@@ -83,13 +83,15 @@ TEST(HonestHoles, APlateThatIsThePlainMeanOfEverySampleIsAHole)
 
 TEST(HonestHoles, FootageThatAgreesWithAHeldOutCodeMakesAHole)
 {
-    // Straight-alpha footage, transparent, coloured like frame 0's code (red 10): the code
-    // collects three partners and enters the mean although a lone outlier stays out, so the
-    // plate is no plain mean and still carries the code.
+    // Straight-alpha footage, transparent, coloured like frame 0's code: the code collects
+    // three partners and enters the mean although a lone outlier stays out, so the plate is no
+    // plain mean and still carries the code.
     OnePixel pixel;
     pixel.ratingRange = 2.0;
+    const PF_Pixel8 code = HoldoutCodes(PixelDepth::Bits8, pixel.divergence).code8(0);
+    EXPECT_EQ(code.red, 20);
     pixel.samples.assign(1, PF_Pixel8{});
-    pixel.samples.insert(pixel.samples.end(), 3, PF_Pixel8{0, 10, 0, 0});
+    pixel.samples.insert(pixel.samples.end(), 3, code);
     pixel.samples.insert(pixel.samples.end(), 5, PF_Pixel8{255, 90, 90, 90});
     pixel.samples.push_back(PF_Pixel8{255, 200, 200, 200});
     PF_Pixel8 plate{};
