@@ -180,6 +180,9 @@ template <class HostPixel> long holesInRow(const HoleRowInput &input, unsigned c
 
 long makeHolesHonest(const HoleRowInput &input, unsigned char *plateRow)
 {
+    if (input.matteRows == nullptr) {
+        return 0; // nothing held out anywhere
+    }
     switch (input.codes->depth()) {
     case runner::PixelDepth::Bits8: return holesInRow<PF_Pixel8>(input, plateRow);
     case runner::PixelDepth::Bits16: return holesInRow<PF_Pixel16>(input, plateRow);

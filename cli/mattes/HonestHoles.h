@@ -33,7 +33,7 @@ struct HoleRowInput {
     // held-out pixels are read as their codes whatever these rows hold there.
     const unsigned char *const *frameRows = nullptr;
     // Row y of each sampled frame's holdout matte (non-zero = held out); a null entry holds
-    // nothing out in this row.
+    // nothing out in this row, a null array nothing in any frame.
     const std::uint8_t *const *matteRows = nullptr;
 };
 
