@@ -19,6 +19,9 @@ struct PlateImage {
 struct PlateFileOptions {
     bool withAlpha = false;         // write RGBA when the footage had alpha (and the format can)
     bool unassociatedAlpha = false; // the colours are stored unpremultiplied, as in the footage
+    // One grey channel, the red one: confidence images and difference mattes are one number a
+    // pixel, and a file of three equal channels would only triple their size.
+    bool singleChannel = false;
 };
 
 } // namespace framemeld::cli

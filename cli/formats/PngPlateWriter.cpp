@@ -16,7 +16,7 @@ bool writesPngPlate(const std::string &path, Depth depth)
 void writePngPlate(std::FILE *file, const std::string &name, const PlateImage &plate,
                    const PlateFileOptions &options)
 {
-    const int channels = options.withAlpha ? 4 : 3;
+    const int channels = options.singleChannel ? 1 : options.withAlpha ? 4 : 3;
     const bool wide = plate.depth == Depth::Bits16;
     png::writePng(
         file, name, plate.width, plate.height, channels, wide ? 16 : 8, [&](int y, void *row) {
