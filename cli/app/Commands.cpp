@@ -26,6 +26,10 @@ RunReport runRenderCommand(const Options &options)
     spec.memory = options.memory;
     spec.plugin = options.plugin;
     spec.rows = options.rows;
+    spec.holdout = options.holdout;
+    spec.holdoutInvert = options.holdoutInvert;
+    spec.confidence = options.confidence;
+    spec.mattes = options.mattes;
 
     std::atomic<bool> cancel{false};
     const CancelSignal onCtrlC(cancel);

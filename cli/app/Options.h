@@ -28,6 +28,10 @@ struct Options {
     std::optional<std::uint64_t> memory; // bytes; unset: a share of the memory available
     std::string plugin;                  // empty: the module built with this program
     std::optional<RowSpan> rows;         // unset: the whole plate
+    std::string holdout;                 // --holdout MATTE; empty: none
+    bool holdoutInvert = false;          // --holdout-invert
+    std::string confidence;              // --confidence FILE; empty: none
+    std::string mattes;                  // --mattes PATTERN; empty: none
     bool merge = false;                  // `framemeld merge -o PLATE STRIP...`
     std::vector<std::string> strips;     // merge: the strips, in any order
     bool quiet = false;

@@ -47,6 +47,9 @@ void checkSameShape(const Strip &first, const Strip &other)
         a.unassociatedAlpha != b.unassociatedAlpha) {
         throw RunError(pair + " differ in their channels");
     }
+    if (a.settings.size() != b.settings.size()) {
+        throw RunError(pair + " were rendered with different settings");
+    }
     for (std::size_t i = 0; i < a.settings.size(); ++i) {
         if (a.settings[i] != b.settings[i]) {
             throw RunError(pair + " were rendered with different settings (" + a.settings[i].first +
@@ -103,7 +106,8 @@ void checkStripRows(const RowSpan &rows, const FootageFormat &format, const Memo
 }
 
 void recordStrip(const std::string &output, const std::string &input, const RowSpan &rows,
-                 const SamplingPlan &plan, const FootageFormat &format, Depth depth)
+                 const SamplingPlan &plan, const FootageFormat &format, Depth depth,
+                 const std::string &image)
 {
     StripRecord record;
     record.plateWidth = format.width;
@@ -121,6 +125,9 @@ void recordStrip(const std::string &output, const std::string &input, const RowS
                        {"divergence", jsonNumber(plan.divergence)},
                        {"ratingRange", jsonNumber(plan.ratingRange)},
                        {"depth", jsonNumber(record.bits)}};
+    if (!image.empty()) {
+        record.settings.emplace_back("image", jsonString(image));
+    }
     try {
         writeStripRecord(output, record);
     } catch (...) {
@@ -183,6 +190,8 @@ MergedPlate mergeStrips(const std::string &output, const std::vector<std::string
     PlateFileOptions fileOptions;
     fileOptions.withAlpha = shape.withAlpha;
     fileOptions.unassociatedAlpha = shape.unassociatedAlpha;
+    // Plates have three or four channels; one is a confidence image or a difference matte.
+    fileOptions.singleChannel = strips.front().format.channels == 1;
     writePlate(output, image, fileOptions, cancel);
     return MergedPlate{image.width, image.height, shape.bits};
 }

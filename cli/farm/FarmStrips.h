@@ -19,10 +19,12 @@ namespace framemeld::cli {
 void checkStripRows(const RowSpan &rows, const FootageFormat &format, const MemoryPlan &memory);
 
 // Writes the record of the strip of `rows` just written to `output` from `input`; when it cannot
-// be written the strip is removed too, as a strip without its record cannot be merged. Throws
-// RunError.
+// be written the strip is removed too, as a strip without its record cannot be merged. `image`
+// names what a strip of something other than the plate holds ("confidence", a frame's difference
+// matte), so that strips of different images are never merged. Throws RunError.
 void recordStrip(const std::string &output, const std::string &input, const RowSpan &rows,
-                 const SamplingPlan &plan, const FootageFormat &format, Depth depth);
+                 const SamplingPlan &plan, const FootageFormat &format, Depth depth,
+                 const std::string &image = {});
 
 struct MergedPlate {
     int width = 0;

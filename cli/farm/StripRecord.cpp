@@ -214,6 +214,11 @@ StripRecord readStripRecord(const std::string &stripPath)
             }
             record.settings.emplace_back(key, found->second);
         }
+        // Strips of a confidence image or a difference matte say which; plates say nothing.
+        const auto image = members.find("image");
+        if (image != members.end()) {
+            record.settings.emplace_back("image", image->second);
+        }
     } catch (const std::runtime_error &error) {
         throw RunError(path + ": not a valid strip record (" + error.what() + ")");
     }

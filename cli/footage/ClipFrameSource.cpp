@@ -1,9 +1,13 @@
 #include "cli/footage/ClipFrameSource.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstring>
+#include <exception>
+#include <mutex>
 #include <stdexcept>
 #include <string>
+#include <thread>
 
 #include "cli/files/ScratchFile.h"
 #include "cli/footage/FileRowsFrameSource.h"
@@ -49,6 +53,52 @@ void ClipFrameSource::gatherRow(int row, const std::vector<int> &frames, runner:
     for (std::size_t i = 0; i < frames.size(); ++i) {
         fillArea(frames[i], PF_LRect{0, row, format_.width, row + 1}, line);
         std::memcpy(into.row(static_cast<int>(i)), line.row(0), bytes);
+    }
+}
+
+void ClipFrameSource::checkStageFits(const FrameStage &) const {}
+
+void ClipFrameSource::addStage(StageOrder order, std::shared_ptr<const FrameStage> stage)
+{
+    if (stage) {
+        checkStageFits(*stage);
+    }
+    preparation_.add(order, stage);
+    // The frames held whole already passed the earlier stages; this one follows them there,
+    // frame by frame on the decoding threads.
+    std::vector<std::pair<int, runner::World *>> held;
+    for (auto &[index, world] : wholeFrames_) {
+        held.emplace_back(index, &world);
+    }
+    std::atomic<std::size_t> next{0};
+    std::exception_ptr failure;
+    std::mutex failureLock;
+    const auto work = [&] {
+        try {
+            for (std::size_t i = next++; i < held.size(); i = next++) {
+                runner::World &world = *held[i].second;
+                stage->apply(held[i].first, PF_LRect{0, 0, world.width(), world.height()},
+                             world.row(0), world.rowStride());
+            }
+        } catch (...) {
+            const std::lock_guard<std::mutex> lock(failureLock);
+            failure = std::current_exception();
+            next = held.size();
+        }
+    };
+    std::vector<std::thread> helpers;
+    const std::size_t extra = std::min(held.size(), static_cast<std::size_t>(threads_)) > 1
+                                  ? std::min(held.size(), static_cast<std::size_t>(threads_)) - 1
+                                  : 0;
+    for (std::size_t i = 0; i < extra; ++i) {
+        helpers.emplace_back(work);
+    }
+    work();
+    for (std::thread &helper : helpers) {
+        helper.join();
+    }
+    if (failure) {
+        std::rethrow_exception(failure);
     }
 }
 

@@ -16,6 +16,7 @@
 #include "cli/core/DecodeRequest.h"
 #include "cli/core/FootageFormat.h"
 #include "cli/footage/FrameRows.h"
+#include "cli/footage/FrameStages.h"
 #include "cli/plan/MemoryPlan.h"
 #include "runner/FrameSource.h"
 
@@ -46,6 +47,16 @@ public:
     // rows at once does better.
     void gatherRow(int row, const std::vector<int> &frames, runner::World &into) override;
 
+    // Adds a stage that every frame the plug-in reads passes through (see FrameStages.h), from
+    // now on: frames held whole are changed at once (in place, on the decoding threads); frames
+    // read as the render asks are changed as they are read, whole frames and rows alike
+    // (fillArea, takeArea, frame, gatherRow). A measurement that must see the frames as decoded
+    // runs before the stage is added. Throws std::invalid_argument for a whole-frame stage that
+    // this source cannot give whole frames to (FileRows; a scratch file already filled) and
+    // std::logic_error as FramePreparation::add does.
+    void addStage(StageOrder order, std::shared_ptr<const FrameStage> stage);
+    const FramePreparation &preparation() const { return preparation_; }
+
     // Time spent decoding so far.
     double readSeconds() const { return readSeconds_; }
     // Bytes of frames written aside into a scratch file.
@@ -68,6 +79,20 @@ protected:
     // decodeFrames, timed.
     void decode(const DecodeRequest &request);
 
+    // Applies the stages from `first` on to the area of `frame` held at `pixels`.
+    void applyStages(int frame, const PF_LRect &area, unsigned char *pixels,
+                     std::ptrdiff_t rowBytes, std::size_t first = 0) const
+    {
+        preparation_.apply(frame, area, pixels, rowBytes, first);
+    }
+    void applyStages(int frame, const PF_LRect &area, runner::World &world,
+                     std::size_t first = 0) const
+    {
+        applyStages(frame, area, world.row(0), world.rowStride(), first);
+    }
+    // Throws std::invalid_argument when this source cannot apply `stage` from now on.
+    virtual void checkStageFits(const FrameStage &stage) const;
+
     // The whole frame `index` (checked), made once for frame(); by default through fillArea.
     virtual runner::World makeFrame(int index);
     // The whole frames made so far, by clip frame; a source that holds frames keeps them here.
@@ -81,6 +106,7 @@ protected:
     const std::atomic<bool> *const cancel_;
 
 private:
+    FramePreparation preparation_;
     std::map<int, runner::World> wholeFrames_;
     double readSeconds_ = 0;
 };

@@ -59,6 +59,7 @@ void FileRowsFrameSource::fillArea(int index, const PF_LRect &area, runner::Worl
     if (area.left == 0 && area.right == format_.width) {
         decodeRows({index}, area.top, area.bottom, 1,
                    [&into](std::size_t) { return targetOf(into); });
+        applyStages(index, area, into);
         return;
     }
     // Files hold whole rows: decode them, keep the area's columns.
@@ -68,6 +69,14 @@ void FileRowsFrameSource::fillArea(int index, const PF_LRect &area, runner::Worl
     const std::size_t bytes = static_cast<std::size_t>(area.right - area.left) * pixel;
     for (int y = 0; y < into.height(); ++y) {
         std::memcpy(into.row(y), rows.row(y) + static_cast<std::size_t>(area.left) * pixel, bytes);
+    }
+    applyStages(index, area, into);
+}
+
+void FileRowsFrameSource::checkStageFits(const FrameStage &stage) const
+{
+    if (stage.wholeFrame()) {
+        throw std::invalid_argument("a whole-frame stage for footage read a few rows at a time");
     }
 }
 
@@ -91,6 +100,9 @@ runner::World FileRowsFrameSource::takeArea(int index, const PF_LRect &area)
         try {
             decodeRows(sampled_, area.top, area.bottom, threads_,
                        [&targets](std::size_t i) { return targetOf(*targets[i]); });
+            for (std::size_t i = 0; i < sampled_.size(); ++i) {
+                applyStages(sampled_[i], area, *targets[i]);
+            }
         } catch (...) {
             ready_.clear();
             throw;
@@ -113,6 +125,10 @@ void FileRowsFrameSource::gatherRow(int row, const std::vector<int> &frames, run
     decodeRows(frames, row, row + 1, threads_, [&into, stride](std::size_t i) {
         return FrameTarget{into.row(static_cast<int>(i)), stride};
     });
+    for (std::size_t i = 0; i < frames.size(); ++i) {
+        applyStages(frames[i], PF_LRect{0, row, format_.width, row + 1},
+                    into.row(static_cast<int>(i)), stride);
+    }
 }
 
 double FileRowsFrameSource::framesRead() const

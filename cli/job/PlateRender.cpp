@@ -3,6 +3,9 @@
 #include <algorithm>
 #include <chrono>
 
+#include "cli/core/CliError.h"
+#include "cli/footage/HoldoutStage.h"
+
 namespace framemeld::cli {
 namespace {
 
@@ -52,6 +55,19 @@ void chooseAutomaticSliders(const PlateRenderInput &input, ClipFrameSource &fram
     }
 }
 
+// The codes depend on the Divergence, so they are made once it is known, from frames the
+// measurement saw as decoded; a run the codes cannot hold apart stops here, before the render.
+void holdOut(const PlateRenderInput &input, ClipFrameSource &frames, RenderedPlate &rendered)
+{
+    mattes::HoldoutCodes codes(frames.depth(), rendered.plan.divergence);
+    if (const auto problem =
+            codes.capacityProblem(static_cast<long>(rendered.plan.frames.size()))) {
+        throw UsageError(*problem);
+    }
+    frames.addStage(StageOrder::Holdout, std::make_shared<HoldoutStage>(input.holdout, codes));
+    rendered.holdoutCodes = codes;
+}
+
 } // namespace
 
 RenderedPlate renderPlate(PluginSession &session, ClipFrameSource &frames,
@@ -73,6 +89,9 @@ RenderedPlate renderPlate(PluginSession &session, ClipFrameSource &frames,
     const auto estimateStart = std::chrono::steady_clock::now();
     chooseAutomaticSliders(input, frames, rendered);
     rendered.estimateSeconds = secondsSince(estimateStart);
+    if (input.holdout) {
+        holdOut(input, frames, rendered);
+    }
     const double readBeforeRender = frames.readSeconds();
 
     const auto renderStart = std::chrono::steady_clock::now();

@@ -4,11 +4,14 @@
 // rows of it) rendered in one request or band by band as the memory plan says. Progress is shown
 // the same way for every run that holds its frames the same way.
 
+#include <memory>
 #include <optional>
 
 #include "cli/footage/ClipFrameSource.h"
+#include "cli/footage/HoldoutMattes.h"
 #include "cli/footage/NoiseMeasurement.h"
 #include "cli/job/JobProgress.h"
+#include "cli/mattes/HoldoutCodes.h"
 #include "cli/plan/AutoSettings.h"
 #include "cli/plan/MemoryPlan.h"
 #include "cli/plan/RowSpan.h"
@@ -24,6 +27,8 @@ struct PlateRenderInput {
     SliderRanges ranges;    // what the sliders accept
     MemoryPlan memory;      // how the frames are held and how tall a band is
     std::optional<RowSpan> rows;
+    // Held-out samples become their codes once the sliders are known (see HoldoutStage.h).
+    std::shared_ptr<const HoldoutMattes> holdout;
 };
 
 struct RenderedPlate {
@@ -33,6 +38,7 @@ struct RenderedPlate {
     double readSeconds = 0;
     double estimateSeconds = 0;
     double renderSeconds = 0;
+    std::optional<mattes::HoldoutCodes> holdoutCodes; // the codes the frames were given
 };
 
 // Throws CancelledError when cancelled, RunError for footage or plug-in failures.

@@ -1,17 +1,23 @@
 #include "cli/job/RenderJob.h"
 
+#include <algorithm>
 #include <chrono>
+#include <memory>
 #include <set>
 #include <thread>
 #include <utility>
 
 #include "cli/core/CliError.h"
 #include "cli/farm/FarmStrips.h"
+#include "cli/farm/StripRecord.h"
 #include "cli/footage/ClipFrameSource.h"
 #include "cli/footage/FootageDecoder.h"
 #include "cli/footage/FootageDiscovery.h"
+#include "cli/footage/HoldoutMattes.h"
 #include "cli/job/MemoryBudget.h"
+#include "cli/job/PlateExamination.h"
 #include "cli/job/PlateRender.h"
+#include "cli/plate/MatteFiles.h"
 #include "cli/plate/OutputChecks.h"
 #include "cli/plate/PlateWriter.h"
 #include "cli/plugin/PluginLocation.h"
@@ -65,6 +71,39 @@ PlateImage plateImageOf(const runner::World &plate)
     return image;
 }
 
+double secondsSince(std::chrono::steady_clock::time_point start)
+{
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+bool examinesPlate(const RenderJobSpec &spec)
+{
+    return !spec.holdout.empty() || !spec.confidence.empty() || !spec.mattes.empty();
+}
+
+// What the holdout mattes, the confidence and the difference mattes hold beside the render's
+// own memory: taken from the budget before the frames are planned, so the run stays within it.
+std::uint64_t examinationBytes(const RenderJobSpec &spec, const FootageFormat &format, Depth depth,
+                               int frames, bool stillMatte)
+{
+    const int height = spec.rows ? spec.rows->bottom - spec.rows->top : format.height;
+    std::uint64_t bytes = 0;
+    if (!spec.holdout.empty()) {
+        bytes += HoldoutMattes::bytesFor(format.width, format.height, frames, stillMatte);
+    }
+    bytes += PlateExamination::bytesFor(format.width, height, frames, !spec.confidence.empty(),
+                                        !spec.mattes.empty());
+    // The image of one file being written: the confidence at the render depth, a matte at 8 bits.
+    std::uint64_t writing = 0;
+    if (!spec.confidence.empty()) {
+        writing = worldBytes(format.width, height, depth);
+    }
+    if (!spec.mattes.empty()) {
+        writing = std::max(writing, worldBytes(format.width, height, Depth::Bits8));
+    }
+    return bytes + writing;
+}
+
 } // namespace
 
 RenderJob::RenderJob(RenderJobSpec spec) : spec_(std::move(spec)) {}
@@ -92,6 +131,13 @@ void RenderJob::render(const JobControl &control, RunReport &report) const
 
     // Cheap checks first, so that a typo does not cost a long decode.
     checkOutputPath(spec_.output);
+    if (!spec_.mattes.empty()) {
+        matteFileName(spec_.mattes, 0); // a pattern with the frame number, or a usage error
+    }
+    if (spec_.holdoutInvert && spec_.holdout.empty()) {
+        throw UsageError("--holdout-invert turns a holdout matte round: give the matte with "
+                         "--holdout MATTE");
+    }
     PluginSession session(locatePlugin(spec_.plugin), spec_.threads, &cancel);
     report.plugin = session.modulePath();
     throwIfCancelled(cancel);
@@ -115,10 +161,46 @@ void RenderJob::render(const JobControl &control, RunReport &report) const
         spec_.depthBits ? *runner::depthFromBits(*spec_.depthBits) : format.naturalDepth;
     report.renderBits = runner::bitsPerChannel(depth);
 
+    // Every output name is checked against the others and the inputs before anything is read.
+    Clip matteClip;
+    RunOutputs outputs;
+    outputs.plate = spec_.output;
+    outputs.input = spec_.input;
+    outputs.footage = &clip;
+    if (!spec_.holdout.empty()) {
+        report.holdout = spec_.holdout;
+        matteClip = HoldoutMattes::discover(spec_.holdout, clip, input.plan.frames);
+        outputs.holdout = spec_.holdout;
+        outputs.holdoutClip = &matteClip;
+    }
+    outputs.confidence = spec_.confidence;
+    const long long firstNumber = report.numbering->first;
+    if (!spec_.mattes.empty()) {
+        for (const int frame : input.plan.frames) {
+            outputs.mattes.push_back(matteFileName(spec_.mattes, firstNumber + frame));
+        }
+    }
+    if (examinesPlate(spec_)) {
+        checkRunOutputs(outputs);
+    }
+
     // Sized before any decoding, so a budget too small for even one row of every frame is said
     // at once.
-    const MemoryPlanInput memoryInput = memoryPlanInput(spec_, clip, format, depth, input.plan);
+    MemoryPlanInput memoryInput = memoryPlanInput(spec_, clip, format, depth, input.plan);
     report.memoryBudget = memoryInput.budget;
+    if (examinesPlate(spec_)) {
+        const bool stillMatte =
+            !spec_.holdout.empty() && matteClip.frameCount == 1 && !matteClip.fileNumbers;
+        const std::uint64_t extra =
+            examinationBytes(spec_, format, depth, memoryInput.frames, stillMatte);
+        if (extra >= memoryInput.budget) {
+            throw RunError("the memory budget of " + std::to_string(memoryInput.budget) +
+                           " bytes cannot hold the holdout mattes, the confidence and the "
+                           "difference mattes of this run (" +
+                           std::to_string(extra) + " bytes) beside any frame");
+        }
+        memoryInput.budget -= extra;
+    }
     input.memory = planMemory(memoryInput);
     report.memory = input.memory;
     input.rows = spec_.rows;
@@ -126,9 +208,20 @@ void RenderJob::render(const JobControl &control, RunReport &report) const
         checkStripRows(*spec_.rows, format, input.memory);
     }
 
+    if (!spec_.holdout.empty()) {
+        // Read whole and checked before any frame of the footage is decoded.
+        const auto matteStart = std::chrono::steady_clock::now();
+        HoldoutMatteRequest matteRequest{spec_.holdout, spec_.holdoutInvert};
+        input.holdout = std::make_shared<const HoldoutMattes>(
+            HoldoutMattes::read(matteRequest, matteClip, clip, format, input.plan.frames,
+                                threadCount(spec_.threads), &cancel));
+        report.phaseSeconds.emplace_back("holdout", secondsSince(matteStart));
+        throwIfCancelled(cancel);
+    }
+
     const std::unique_ptr<ClipFrameSource> frames = makeClipFrameSource(
         input.memory.storage, clip, format, depth, input.memory.decodeThreads, &cancel);
-    const RenderedPlate rendered = renderPlate(session, *frames, input, progress);
+    RenderedPlate rendered = renderPlate(session, *frames, input, progress);
     report.plan = rendered.plan; // with the values the render used
     if (input.automatic.divergence) {
         report.noiseSigma = rendered.noise.sigma;
@@ -138,15 +231,70 @@ void RenderJob::render(const JobControl &control, RunReport &report) const
     report.phaseSeconds.emplace_back("estimate", rendered.estimateSeconds);
     report.phaseSeconds.emplace_back("render", rendered.renderSeconds);
 
+    PlateExamination examination;
+    if (examinesPlate(spec_)) {
+        const auto examineStart = std::chrono::steady_clock::now();
+        PlateExaminationRequest request;
+        request.frames = rendered.plan.frames;
+        request.divergence = rendered.plan.divergence;
+        request.ratingRange = rendered.plan.ratingRange;
+        request.holdout = input.holdout.get();
+        request.codes = rendered.holdoutCodes ? &*rendered.holdoutCodes : nullptr;
+        request.confidence = !spec_.confidence.empty();
+        request.differences = !spec_.mattes.empty();
+        request.top = spec_.rows ? spec_.rows->top : 0;
+        request.memory = input.memory;
+        request.threads = threadCount(spec_.threads);
+        request.cancel = &cancel;
+        examination = examinePlate(*frames, rendered.plate, request);
+        if (input.holdout) {
+            report.holes = examination.holes;
+        }
+        report.phaseSeconds.emplace_back("examine", secondsSince(examineStart));
+    }
+
     const auto writeStart = std::chrono::steady_clock::now();
     PlateFileOptions fileOptions;
     fileOptions.withAlpha = format.hasAlpha;
     fileOptions.unassociatedAlpha = format.unassociatedAlpha;
     const PlateImage image = plateImageOf(rendered.plate);
+    // The files beside the plate go first and the plate last; a failure anywhere removes the
+    // ones this run put in place (see MatteFiles.h).
+    WrittenFiles written;
+    FootageFormat oneChannel = format;
+    oneChannel.hasAlpha = false;
+    oneChannel.unassociatedAlpha = false;
+    // On a farm node each is a strip of its own, with the record `merge` joins it by.
+    const auto besidePlate = [&](const std::string &path, Depth fileDepth,
+                                 const std::string &what) {
+        written.add(path);
+        if (spec_.rows) {
+            written.add(stripRecordPath(path));
+            recordStrip(path, spec_.input, *spec_.rows, rendered.plan, oneChannel, fileDepth, what);
+        }
+    };
+    if (!spec_.confidence.empty()) {
+        writeConfidenceImage(spec_.confidence, examination.confidence, examination.width,
+                             examination.height, depth, &cancel);
+        besidePlate(spec_.confidence, depth, "confidence");
+    }
+    std::vector<unsigned char> matteScratch;
+    for (std::size_t k = 0; k < outputs.mattes.size(); ++k) {
+        writeDifferenceMatte(
+            outputs.mattes[k], examination.width, examination.height, matteScratch,
+            [&](int x, int y) { return examination.differs(static_cast<int>(k), x, y); }, &cancel);
+        besidePlate(outputs.mattes[k], Depth::Bits8,
+                    "difference matte of frame " +
+                        std::to_string(firstNumber + rendered.plan.frames[k]));
+    }
     writePlate(spec_.output, image, fileOptions, &cancel);
     if (spec_.rows) {
+        written.add(spec_.output);
         recordStrip(spec_.output, spec_.input, *spec_.rows, rendered.plan, format, depth);
     }
+    written.keep();
+    report.confidenceFile = spec_.confidence;
+    report.matteFiles = outputs.mattes;
     report.phaseSeconds.emplace_back(
         "write",
         std::chrono::duration<double>(std::chrono::steady_clock::now() - writeStart).count());

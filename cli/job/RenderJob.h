@@ -27,6 +27,12 @@ struct RenderJobSpec {
     std::optional<std::uint64_t> memory; // the budget in bytes; unset: a share of what is free
     std::string plugin;                  // the module; empty: the one beside or built with this
     std::optional<RowSpan> rows;         // a render-farm node's rows; unset: the whole plate
+    // What the artist knows and where the plate is unsure (README: "Holdout mattes, confidence
+    // and difference mattes"); empty: none.
+    std::string holdout;        // a matte per frame, or one still for every frame
+    bool holdoutInvert = false; // the matte's foreground is below half of full scale
+    std::string confidence;     // the share of sampled frames agreeing with the plate
+    std::string mattes;         // where each sampled frame differs: a pattern with its number
 };
 
 class RenderJob {

@@ -29,6 +29,12 @@ struct RunReport {
     int plateWidth = 0;
     int plateHeight = 0;
     std::vector<std::pair<std::string, double>> phaseSeconds; // in the order run
+    // Holdout and mattes: the matte read, the plate pixels made holes (once counted), the files
+    // written beside the plate.
+    std::string holdout;
+    std::optional<long> holes;
+    std::string confidenceFile;
+    std::vector<std::string> matteFiles;
     int exitStatus = 0;
     std::string message; // empty on success
 

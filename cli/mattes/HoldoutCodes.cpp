@@ -19,9 +19,9 @@ float floatLevelValue(int level, int step)
 const char *depthName(runner::PixelDepth depth)
 {
     switch (depth) {
-    case runner::PixelDepth::Bits8: return "8-bit";
-    case runner::PixelDepth::Bits16: return "16-bit";
-    case runner::PixelDepth::Float32: return "32-bit float";
+    case runner::PixelDepth::Bits8: return "an 8-bit";
+    case runner::PixelDepth::Bits16: return "a 16-bit";
+    case runner::PixelDepth::Float32: return "a 32-bit float";
     }
     return "unknown-depth";
 }
@@ -60,9 +60,9 @@ std::optional<std::string> HoldoutCodes::capacityProblem(long sampledFrames) con
         return std::nullopt;
     }
     std::ostringstream message;
-    message << "--holdout: at Divergence " << divergence_ << " a " << depthName(depth())
+    message << "--holdout: at Divergence " << divergence_ << " " << depthName(depth())
             << " render can keep at most " << capacity_
-            << " held-out sampled frames apart, and this run samples " << sampledFrames
+            << " sampled frames apart, and this run samples " << sampledFrames
             << "; lower the Divergence or sample fewer frames (--every, --start, --end)";
     return message.str();
 }
