@@ -126,8 +126,8 @@ private:
 void writePng(std::FILE *file, const std::string &name, int width, int height, int channels,
               int bitDepth, const PngRowSource &rowSource)
 {
-    if ((channels != 1 && channels != 3 && channels != 4) || (bitDepth != 8 && bitDepth != 16) || width < 1 ||
-        height < 1 || static_cast<unsigned>(width) > format::kMaxSide ||
+    if ((channels != 1 && channels != 3 && channels != 4) || (bitDepth != 8 && bitDepth != 16) ||
+        width < 1 || height < 1 || static_cast<unsigned>(width) > format::kMaxSide ||
         static_cast<unsigned>(height) > format::kMaxSide) {
         throw std::invalid_argument("writePng: unsupported image shape " + std::to_string(width) +
                                     "x" + std::to_string(height) + ", " + std::to_string(channels) +

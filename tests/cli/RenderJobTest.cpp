@@ -108,9 +108,9 @@ TEST(RenderJob, GivesTheCommandLinesPlateAndReport)
     EXPECT_FALSE(progress.outOfRange);
     EXPECT_TRUE(progress.finished);
 
-    const auto cli = test::runFramemeld({clip, "-o", out.file("cli.png"), "--start", "1002",
-                                         "--plugin", test::modulePath(), "--threads", "2",
-                                         "--json", "-q"});
+    const auto cli =
+        test::runFramemeld({clip, "-o", out.file("cli.png"), "--start", "1002", "--plugin",
+                            test::modulePath(), "--threads", "2", "--json", "-q"});
     ASSERT_EQ(cli.exitStatus, 0) << cli.output;
     EXPECT_EQ(contents(out.file("job.png")), contents(out.file("cli.png")));
     std::string json = report.json();
