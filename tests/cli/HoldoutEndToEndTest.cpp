@@ -12,6 +12,8 @@
 #include <cstdint>
 #include <fstream>
 #include <iterator>
+#include <random>
+#include <regex>
 
 #include "CliTestSupport.h"
 #include "cli/job/PlateExamination.h"
@@ -86,15 +88,21 @@ const Format kFormats[] = {{"png", OIIO::TypeDesc::UINT8, PixelDepth::Bits8, "12
                            {"tif", OIIO::TypeDesc::UINT16, PixelDepth::Bits16, "4"},
                            {"exr", OIIO::TypeDesc::FLOAT, PixelDepth::Float32, "4"}};
 
-// shot.101 ... as RGB files of the format.
-void writeFootage(const TempDir &dir, const Clip &clip, const Format &format)
+// shot.101 ... as RGB files of the format, with sensor noise of `noiseLevels` (of 255) on top
+// when asked.
+void writeFootage(const TempDir &dir, const Clip &clip, const Format &format,
+                  double noiseLevels = 0)
 {
+    std::mt19937 random(24);
+    std::normal_distribution<double> noise(0.0, noiseLevels / 255.0);
     for (int f = 0; f < clip.frames; ++f) {
         std::vector<float> values;
         for (int y = 0; y < kHeight; ++y) {
             for (int x = 0; x < kWidth; ++x) {
                 for (int c = 0; c < 3; ++c) {
-                    values.push_back(clip.value(f, x, y, c));
+                    const double grain = noiseLevels > 0 ? noise(random) : 0.0;
+                    values.push_back(
+                        static_cast<float>(static_cast<double>(clip.value(f, x, y, c)) + grain));
                 }
             }
         }
@@ -530,6 +538,94 @@ TEST(HoldoutEndToEnd, TheConfidenceKeepsTheRenderDepth)
         EXPECT_FLOAT_EQ(values[static_cast<std::size_t>(5 * kWidth + 8)], contested);
         EXPECT_FLOAT_EQ(values[0], 1.0f);
     }
+}
+
+// The value the summary reports for an automatic Divergence, as printed.
+std::string automaticDivergence(const std::string &output)
+{
+    std::smatch match;
+    if (!std::regex_search(output, match, std::regex("divergence ([0-9.]+) \\(auto: "))) {
+        ADD_FAILURE() << "no automatic divergence in: " << output;
+        return "";
+    }
+    return match[1];
+}
+
+TEST(HoldoutEndToEnd, TheAutomaticDivergenceComesFromTheFramesAsDecodedInEveryWayOfHoldingThem)
+{
+    // The codes depend on the Divergence, and measured on frames that carry them the grain would
+    // look far larger than it is: here a band of 12 of the 20 columns, a little further right in
+    // every frame, is held out, so most differences between frames would involve a code, and
+    // every pixel still shows the background in 4 of the 10 frames. The frames read back band by
+    // band or strip by strip must get the same codes as the frames held whole.
+    const Format &png = kFormats[0];
+    const Clip clip = lingererClip(10, 0);
+    TempDir in;
+    writeFootage(in, clip, png, 3.0);
+    for (int f = 0; f < clip.frames; ++f) {
+        std::vector<std::uint8_t> grey;
+        for (int y = 0; y < kHeight; ++y) {
+            for (int x = 0; x < kWidth; ++x) {
+                grey.push_back((x - 2 * f + kWidth) % kWidth < 12 ? 255 : 0);
+            }
+        }
+        writeImage(in.file("matte." + std::to_string(101 + f) + ".png"), kWidth, kHeight, 1,
+                   OIIO::TypeDesc::UINT8, OIIO::TypeDesc::UINT8, grey.data());
+    }
+    const std::string shot = in.file("shot.%d.png");
+    const auto runAuto = [&](const TempDir &out, std::vector<std::string> more) {
+        std::vector<std::string> args{
+            shot, "-o", out.file("plate.png"), "--divergence", "auto", "--rating-range", "1"};
+        args.insert(args.end(), more.begin(), more.end());
+        return runFramemeld(args);
+    };
+    TempDir plainOut;
+    const auto plain = runAuto(plainOut, {});
+    ASSERT_EQ(plain.exitStatus, 0) << plain.output;
+    const std::string divergence = automaticDivergence(plain.output);
+
+    const std::string matte = in.file("matte.%d.png");
+    std::string wholePlate, wholeConfidence;
+    const std::vector<std::vector<std::string>> ways = {{}, {"--memory", budgetForBands(10)}};
+    for (const auto &way : ways) {
+        SCOPED_TRACE(way.empty() ? "in memory" : "in bands");
+        TempDir out;
+        std::vector<std::string> more{"--holdout",    matte,
+                                      "--confidence", out.file("confidence.png"),
+                                      "--mattes",     out.file("diff.%d.png")};
+        more.insert(more.end(), way.begin(), way.end());
+        const auto held = runAuto(out, more);
+        ASSERT_EQ(held.exitStatus, 0) << held.output;
+        EXPECT_EQ(automaticDivergence(held.output), divergence);
+        if (way.empty()) {
+            wholePlate = fileBytes(out.file("plate.png"));
+            wholeConfidence = fileBytes(out.file("confidence.png"));
+            int channels = 0;
+            const auto values = plateValues(out.file("plate.png"), channels);
+            const std::size_t i = static_cast<std::size_t>((5 * kWidth + 8) * channels);
+            EXPECT_NEAR(values[i], backgroundValue(9, 8, 5, 0), 0.04) << "the background";
+            EXPECT_THAT(held.output, HasSubstr(": 0 of the plate's pixels (0.00 %) are holes"));
+        } else {
+            EXPECT_THAT(held.output, HasSubstr("in a scratch file, rendered in strips of"));
+            EXPECT_EQ(fileBytes(out.file("plate.png")), wholePlate);
+            EXPECT_EQ(fileBytes(out.file("confidence.png")), wholeConfidence);
+        }
+    }
+    // A farm split: every node measures the same Divergence, so the strips join into the plate.
+    TempDir farm;
+    std::vector<std::string> strips;
+    for (const char *rows : {"0:7", "7:12"}) {
+        const std::string strip = farm.file(std::string("plate-") + rows[0] + ".png");
+        std::vector<std::string> args{
+            shot, "-o",     strip, "--divergence", "auto", "--rating-range",
+            "1",  "--rows", rows,  "--holdout",    matte};
+        const auto report = runFramemeld(args);
+        ASSERT_EQ(report.exitStatus, 0) << report.output;
+        strips.push_back(strip);
+    }
+    const auto merged = runFramemeld({"merge", "-o", farm.file("plate.png"), strips[0], strips[1]});
+    ASSERT_EQ(merged.exitStatus, 0) << merged.output;
+    EXPECT_EQ(fileBytes(farm.file("plate.png")), wholePlate);
 }
 
 TEST(HoldoutEndToEnd, EveryRefusalComesBeforeTheRenderWithNothingWritten)
