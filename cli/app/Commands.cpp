@@ -31,6 +31,10 @@ RunReport runRenderCommand(const Options &options, std::atomic<bool> &cancel)
     spec.compression = options.compression;
     spec.workingSpace = options.workingSpace;
     spec.ocioConfig = options.ocioConfig;
+    spec.holdout = options.holdout;
+    spec.holdoutInvert = options.holdoutInvert;
+    spec.confidence = options.confidence;
+    spec.mattes = options.mattes;
 
     // Lines when asked for, whatever stderr is; else the bar, on a terminal only.
     std::unique_ptr<JobProgress> progress;

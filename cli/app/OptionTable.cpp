@@ -245,6 +245,44 @@ const std::vector<OptionRow> kOptions = {
          }
          options.compression = value;
      }},
+    {nullptr, "--holdout", "MATTE",
+     "where MATTE says foreground, that frame's sample does not\n"
+     "count: an image sequence or movie with the footage's frame\n"
+     "numbers and size, or one image for every frame. Foreground\n"
+     "is alpha (else the first channel) at or above half.",
+     ValueCompletion::Nothing, nullptr, false,
+     [](Options &options, const std::string &value, const std::string &typed) {
+         if (value.empty()) {
+             throw UsageError(typed + " needs a matte");
+         }
+         options.holdout = value;
+     }},
+    {nullptr, "--holdout-invert", nullptr, "the holdout matte's foreground is below half instead",
+     ValueCompletion::Nothing, nullptr, false,
+     [](Options &options, const std::string &, const std::string &) {
+         options.holdoutInvert = true;
+     }},
+    {nullptr, "--confidence", "FILE",
+     "write a one-channel image of the plate's size: the share of\n"
+     "sampled frames that agree with the plate at each pixel",
+     ValueCompletion::Nothing, nullptr, false,
+     [](Options &options, const std::string &value, const std::string &typed) {
+         if (value.empty()) {
+             throw UsageError(typed + " needs a file name");
+         }
+         options.confidence = value;
+     }},
+    {nullptr, "--mattes", "PATTERN",
+     "write, for every sampled frame, a one-channel matte of where\n"
+     "it differs from the plate; PATTERN holds the frame number\n"
+     "(diff.####.png)",
+     ValueCompletion::Nothing, nullptr, false,
+     [](Options &options, const std::string &value, const std::string &typed) {
+         if (value.empty()) {
+             throw UsageError(typed + " needs a file name pattern");
+         }
+         options.mattes = value;
+     }},
     {nullptr, "--plugin", "PATH",
      "the Framemeld module to load (default: the one installed or\n"
      "built with this program)",

@@ -34,6 +34,10 @@ struct Options {
     std::optional<RowSpan> rows;         // unset: the whole plate
     std::string dataType;                // --data-type; empty: the footage's type (PlateStorage.h)
     std::string compression;             // --compression; empty: the format's default
+    std::string holdout;                 // --holdout MATTE; empty: none
+    bool holdoutInvert = false;          // --holdout-invert
+    std::string confidence;              // --confidence FILE; empty: none
+    std::string mattes;                  // --mattes PATTERN; empty: none
     bool merge = false;                  // `framemeld merge -o PLATE STRIP...`
     std::vector<std::string> strips;     // merge: the strips, in any order
     bool quiet = false;

@@ -21,6 +21,34 @@ std::string everyText(int every)
     return "every " + std::to_string(every) + suffix + " frame";
 }
 
+// Said only by the runs that held frames out or asked for mattes.
+void printMattesSummary(const RunReport &report, std::FILE *stream)
+{
+    if (!report.holdout.empty() && report.holes) {
+        const double pixels = static_cast<double>(report.plateWidth) * report.plateHeight;
+        std::fprintf(stream,
+                     "framemeld: holdout %s: %ld of the plate's pixels (%.2f %%) are holes, "
+                     "transparent: too few visible frames agreed there\n",
+                     printableText(report.holdout).c_str(), *report.holes,
+                     pixels > 0 ? 100.0 * static_cast<double>(*report.holes) / pixels : 0.0);
+    }
+    if (!report.confidenceFile.empty()) {
+        std::fprintf(stream, "framemeld: wrote the confidence image %s\n",
+                     printableText(report.confidenceFile).c_str());
+    }
+    if (!report.matteFiles.empty()) {
+        std::fprintf(stream, "framemeld: wrote %zu difference mattes, %s to %s\n",
+                     report.matteFiles.size(), printableText(report.matteFiles.front()).c_str(),
+                     printableText(report.matteFiles.back()).c_str());
+    }
+    for (const auto &[name, seconds] : report.phaseSeconds) {
+        if (name == "examine") {
+            std::fprintf(stream, "framemeld: holes, confidence and mattes measured in %.2f s\n",
+                         seconds);
+        }
+    }
+}
+
 } // namespace
 
 // What the plate file holds that the render did not: values an integer type clipped, a lossy
@@ -102,6 +130,7 @@ void printRenderSummary(const RunReport &report, std::FILE *stream)
                  "%.2f s\n",
                  readSeconds, framesPerSecond, report.seconds("estimate"), report.seconds("render"),
                  report.seconds("write"));
+    printMattesSummary(report, stream);
 }
 
 void printMergeSummary(const RunReport &report, std::FILE *stream)

@@ -21,6 +21,9 @@ struct PlateImage {
 struct PlateFileOptions {
     bool withAlpha = false;         // write RGBA when the footage had alpha (and the format can)
     bool unassociatedAlpha = false; // the plate's colours are straight (unpremultiplied)
+    // One grey channel, the red one: confidence images and difference mattes are one number a
+    // pixel, and a file of three equal channels would only triple their size.
+    bool singleChannel = false;
     // The samples to store, as oiiotool names them (plate/PlateStorage.h chooses); empty: the
     // render depth's own type, or the nearest one the format holds.
     std::string dataType;

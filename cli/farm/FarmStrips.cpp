@@ -72,6 +72,9 @@ void checkSameShape(const Strip &first, const Strip &other)
     if (a.withAlpha != b.withAlpha || a.unassociatedAlpha != b.unassociatedAlpha) {
         throw RunError(pair + " differ in their channels");
     }
+    if (a.settings.size() != b.settings.size()) {
+        throw RunError(pair + " were rendered with different settings");
+    }
     for (std::size_t i = 0; i < a.settings.size(); ++i) {
         if (a.settings[i] != b.settings[i]) {
             throw RunError(pair + " were rendered with different settings (" + a.settings[i].first +
@@ -173,6 +176,14 @@ void checkStripBytes(const Strip &strip)
                        (size == strip.record.stripBytes ? ", with other contents" : "") +
                        "): written again by another run, or replaced since");
     }
+}
+
+// A strip of a confidence image or a difference matte, which a single run writes as one channel
+// of the render depth's own type, whatever --data-type and --compression asked of the plate.
+bool holdsImageBesidePlate(const StripRecord &record)
+{
+    return std::any_of(record.settings.begin(), record.settings.end(),
+                       [](const auto &setting) { return setting.first == "image"; });
 }
 
 PlateStorage plateStorageFor(const std::string &output, const StripRecord &record)
@@ -293,6 +304,9 @@ void putStripInPlace(const std::string &output, TemporaryPlateFile &image, const
                        {"ratingRange", jsonNumber(facts.plan.ratingRange)},
                        {"depth", jsonNumber(record.bits)},
                        {"workingSpace", jsonString(facts.workingSpace)}};
+    if (!facts.image.empty()) {
+        record.settings.emplace_back("image", jsonString(facts.image));
+    }
     image.finish();
     ContentHash hash;
     const std::string problem = hashOpenFile(image.fd(), hash, record.stripBytes);
@@ -363,7 +377,8 @@ MergedPlate mergeStrips(const std::string &output, const std::vector<std::string
                        " bytes) does not fit the memory budget of " + std::to_string(memoryBudget) +
                        " bytes (--memory)");
     }
-    const PlateStorage storage = plateStorageFor(output, shape);
+    const PlateStorage storage =
+        holdsImageBesidePlate(shape) ? PlateStorage{} : plateStorageFor(output, shape);
 
     for (Strip &strip : strips) {
         checkStripFile(strip);
@@ -418,6 +433,8 @@ MergedPlate mergeStrips(const std::string &output, const std::vector<std::string
     // The strips' pixels are what their files hold, which may be the other association than
     // the footage's (straight footage in EXR strips is stored premultiplied).
     fileOptions.unassociatedAlpha = strips.front().format.unassociatedAlpha;
+    // Plates have three or four channels; one is a confidence image or a difference matte.
+    fileOptions.singleChannel = strips.front().format.channels == 1;
     fileOptions.dataType = storage.dataType;
     fileOptions.compression = storage.compression;
     fileOptions.metadata = metadataOf(strips.front());

@@ -39,6 +39,9 @@ struct StripFacts {
     std::string dataTypeAsked;
     std::string compressionAsked;
     std::string workingSpace; // the working space the strip was rendered in
+    // What a strip of something other than the plate holds ("confidence", a frame's difference
+    // matte), so that strips of different images are never merged; empty: the plate.
+    std::string image;
 };
 
 // Puts the strip written aside in `image` in place with its record (see plate/StripPair.h):

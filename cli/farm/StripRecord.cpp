@@ -258,6 +258,11 @@ StripRecord readStripRecord(const std::string &stripPath)
         const auto space = members.find("workingSpace");
         record.settings.emplace_back("workingSpace",
                                      space != members.end() ? space->second : jsonString("linear"));
+        // Strips of a confidence image or a difference matte say which; plates say nothing.
+        const auto image = members.find("image");
+        if (image != members.end()) {
+            record.settings.emplace_back("image", image->second);
+        }
     } catch (const std::runtime_error &error) {
         throw RunError(path + ": not a valid strip record (" + error.what() + ")");
     }

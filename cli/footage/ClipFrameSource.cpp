@@ -1,9 +1,13 @@
 #include "cli/footage/ClipFrameSource.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstring>
+#include <exception>
+#include <mutex>
 #include <stdexcept>
 #include <string>
+#include <thread>
 
 #include "cli/files/ScratchFile.h"
 #include "cli/footage/FileRowsFrameSource.h"
@@ -52,12 +56,50 @@ void ClipFrameSource::gatherRow(int row, const std::vector<int> &frames, runner:
     }
 }
 
-void ClipFrameSource::encodeInto(const WorkingSpace *space)
+void ClipFrameSource::checkStageFits(const FrameStage &) const {}
+
+void ClipFrameSource::addStage(StageOrder order, std::shared_ptr<const FrameStage> stage)
 {
-    if (space != nullptr && space->depth() != depth_) {
-        throw std::invalid_argument("the working space is not at the render depth");
+    if (stage) {
+        checkStageFits(*stage);
     }
-    workingSpace_ = space;
+    preparation_.add(order, stage);
+    // The frames held whole already passed the earlier stages; this one follows them there,
+    // frame by frame on the decoding threads.
+    std::vector<std::pair<int, runner::World *>> held;
+    for (auto &[index, world] : wholeFrames_) {
+        held.emplace_back(index, &world);
+    }
+    std::atomic<std::size_t> next{0};
+    std::exception_ptr failure;
+    std::mutex failureLock;
+    const auto work = [&] {
+        try {
+            for (std::size_t i = next++; i < held.size(); i = next++) {
+                runner::World &world = *held[i].second;
+                stage->apply(held[i].first, PF_LRect{0, 0, world.width(), world.height()},
+                             world.row(0), world.rowStride());
+            }
+        } catch (...) {
+            const std::lock_guard<std::mutex> lock(failureLock);
+            failure = std::current_exception();
+            next = held.size();
+        }
+    };
+    std::vector<std::thread> helpers;
+    const std::size_t extra = std::min(held.size(), static_cast<std::size_t>(threads_)) > 1
+                                  ? std::min(held.size(), static_cast<std::size_t>(threads_)) - 1
+                                  : 0;
+    for (std::size_t i = 0; i < extra; ++i) {
+        helpers.emplace_back(work);
+    }
+    work();
+    for (std::thread &helper : helpers) {
+        helper.join();
+    }
+    if (failure) {
+        std::rethrow_exception(failure);
+    }
 }
 
 void ClipFrameSource::checkFrame(int index) const
@@ -118,20 +160,7 @@ void ClipFrameSource::decode(const DecodeRequest &request)
                 std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
         }
     } timed{start, readSeconds_};
-    if (workingSpace_ == nullptr || !workingSpace_->changesPixels()) {
-        decodeFrames(request);
-        return;
-    }
-    const WorkingSpace &space = *workingSpace_;
-    DecodeRequest encoding = request;
-    encoding.decoded = [&request, &space](std::size_t index, const FrameTarget &target) {
-        space.encodeRows(target.pixels, target.rowBytes, request.format.width,
-                         request.rowEnd() - request.rowTop);
-        if (request.decoded) {
-            request.decoded(index, target);
-        }
-    };
-    decodeFrames(encoding);
+    decodeFrames(request);
 }
 
 std::unique_ptr<ClipFrameSource> makeClipFrameSource(FrameStorage storage, const Clip &clip,

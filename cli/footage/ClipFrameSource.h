@@ -16,8 +16,8 @@
 #include "cli/core/DecodeRequest.h"
 #include "cli/core/FootageFormat.h"
 #include "cli/footage/FrameRows.h"
+#include "cli/footage/FrameStages.h"
 #include "cli/plan/MemoryPlan.h"
-#include "cli/workspace/WorkingSpace.h"
 #include "runner/FrameSource.h"
 
 namespace framemeld::cli {
@@ -47,12 +47,15 @@ public:
     // rows at once does better.
     void gatherRow(int row, const std::vector<int> &frames, runner::World &into) override;
 
-    // Every frame decoded from now on is encoded into `space` before anything reads it (the
-    // plug-in, a measurement, a scratch file): in each decoding thread, as soon as the frame or
-    // its rows are whole. Null, or a space that changes no pixel, leaves frames as decoded. Set it
-    // before prepare(); `space` must outlive the source and be at its depth (else
-    // std::invalid_argument).
-    void encodeInto(const WorkingSpace *space);
+    // Adds a stage that every frame the plug-in reads passes through (see FrameStages.h), from
+    // now on: frames held whole are changed at once (in place, on the decoding threads); frames
+    // read as the render asks are changed as they are read, whole frames and rows alike
+    // (fillArea, takeArea, frame, gatherRow). A measurement that must see the frames as decoded
+    // runs before the stage is added. Throws std::invalid_argument for a whole-frame stage that
+    // this source cannot give whole frames to (FileRows; a scratch file already filled) and
+    // std::logic_error as FramePreparation::add does.
+    void addStage(StageOrder order, std::shared_ptr<const FrameStage> stage);
+    const FramePreparation &preparation() const { return preparation_; }
 
     // Time spent decoding so far.
     double readSeconds() const { return readSeconds_; }
@@ -73,8 +76,22 @@ protected:
     // A request for `frames` of this clip, at this depth, on `threads`, with the cancel flag; the
     // caller adds the rows, targets and reports.
     DecodeRequest decodeRequest(std::vector<int> frames, int threads) const;
-    // decodeFrames, timed, each frame encoded into the working space as it is done.
+    // decodeFrames, timed.
     void decode(const DecodeRequest &request);
+
+    // Applies the stages from `first` on to the area of `frame` held at `pixels`.
+    void applyStages(int frame, const PF_LRect &area, unsigned char *pixels,
+                     std::ptrdiff_t rowBytes, std::size_t first = 0) const
+    {
+        preparation_.apply(frame, area, pixels, rowBytes, first);
+    }
+    void applyStages(int frame, const PF_LRect &area, runner::World &world,
+                     std::size_t first = 0) const
+    {
+        applyStages(frame, area, world.row(0), world.rowStride(), first);
+    }
+    // Throws std::invalid_argument when this source cannot apply `stage` from now on.
+    virtual void checkStageFits(const FrameStage &stage) const;
 
     // The whole frame `index` (checked), made once for frame(); by default through fillArea.
     virtual runner::World makeFrame(int index);
@@ -89,8 +106,8 @@ protected:
     const std::atomic<bool> *const cancel_;
 
 private:
+    FramePreparation preparation_;
     std::map<int, runner::World> wholeFrames_;
-    const WorkingSpace *workingSpace_ = nullptr;
     double readSeconds_ = 0;
 };
 

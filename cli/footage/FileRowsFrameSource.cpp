@@ -74,6 +74,13 @@ void FileRowsFrameSource::decodeRows(const std::vector<int> &frames, int top, in
     request.rowTop = top;
     request.rowBottom = bottom;
     request.target = target;
+    if (!preparation().empty()) {
+        // On the decoding threads, as each frame's rows are whole.
+        request.decoded = [this, &frames, top, bottom](std::size_t i, const FrameTarget &rows) {
+            applyStages(frames[i], PF_LRect{0, top, format_.width, bottom}, rows.pixels,
+                        rows.rowBytes);
+        };
+    }
     decode(request);
     for (const int frame : frames) {
         checkUnchanged(frame);
@@ -97,6 +104,13 @@ void FileRowsFrameSource::fillArea(int index, const PF_LRect &area, runner::Worl
     const std::size_t bytes = static_cast<std::size_t>(area.right - area.left) * pixel;
     for (int y = 0; y < into.height(); ++y) {
         std::memcpy(into.row(y), rows.row(y) + static_cast<std::size_t>(area.left) * pixel, bytes);
+    }
+}
+
+void FileRowsFrameSource::checkStageFits(const FrameStage &stage) const
+{
+    if (stage.wholeFrame()) {
+        throw std::invalid_argument("a whole-frame stage for footage read a few rows at a time");
     }
 }
 

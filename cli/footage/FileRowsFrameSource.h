@@ -42,6 +42,10 @@ public:
     // Frames' rows decoded so far, in frames (rows / height).
     double framesRead() const;
 
+protected:
+    // Files give rows, never whole frames: a whole-frame stage cannot be applied here.
+    void checkStageFits(const FrameStage &stage) const override;
+
 private:
     void decodeRows(const std::vector<int> &frames, int top, int bottom, int threads,
                     const std::function<FrameTarget(std::size_t)> &target);

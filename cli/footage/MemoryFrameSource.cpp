@@ -32,6 +32,10 @@ void MemoryFrameSource::prepare(const std::vector<int> &frames, const Progress &
         runner::World &world = decoded[index];
         return FrameTarget{world.row(0), world.rowStride()};
     };
+    request.decoded = [&](std::size_t index, const FrameTarget &) {
+        runner::World &world = decoded[index];
+        applyStages(missing[index], PF_LRect{0, 0, world.width(), world.height()}, world);
+    };
     decode(request);
     for (std::size_t i = 0; i < missing.size(); ++i) {
         wholeFrames().emplace(missing[i], std::move(decoded[i]));
@@ -44,6 +48,7 @@ runner::World MemoryFrameSource::makeFrame(int index)
     DecodeRequest request = decodeRequest({index}, threads_);
     request.target = [&world](std::size_t) { return FrameTarget{world.row(0), world.rowStride()}; };
     decode(request);
+    applyStages(index, PF_LRect{0, 0, world.width(), world.height()}, world);
     return world;
 }
 

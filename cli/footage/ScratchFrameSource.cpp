@@ -73,6 +73,9 @@ void ScratchFrameSource::prepare(const std::vector<int> &frames, const Progress 
         return;
     }
     const std::uint64_t bytes = frameBytes();
+    if (slotCount_ == 0) {
+        storedStages_ = preparation().size();
+    }
     const auto forget = [&] {
         // A frame that did not reach the file must not pass for decoded footage later.
         for (const int frame : request.frames) {
@@ -95,6 +98,12 @@ void ScratchFrameSource::prepare(const std::vector<int> &frames, const Progress 
                 unsigned char *buffer;
                 ~GiveBack() { pool.giveBack(buffer); }
             } giveBack{pool, target.pixels};
+            if (storedStages_ > 0) {
+                // Only the stored stages: the rest follow as rows are read back.
+                preparation().apply(request.frames[index],
+                                    PF_LRect{0, 0, format_.width, format_.height}, target.pixels,
+                                    rowBytes, 0, storedStages_);
+            }
             file_.writeAt(static_cast<std::uint64_t>(requestSlots[index]) * bytes, target.pixels,
                           static_cast<std::size_t>(bytes));
         };
@@ -127,6 +136,15 @@ void ScratchFrameSource::fillArea(int index, const PF_LRect &area, runner::World
         const std::uint64_t offset = frameStart + static_cast<std::uint64_t>(y) * rowBytes +
                                      static_cast<std::uint64_t>(area.left) * pixel;
         file_.readAt(offset, into.row(y - area.top), readBytes);
+    }
+    applyStages(index, area, into, storedStages_);
+}
+
+void ScratchFrameSource::checkStageFits(const FrameStage &stage) const
+{
+    if (stage.wholeFrame() && slotCount_ > 0) {
+        throw std::invalid_argument("a whole-frame stage added after frames reached the scratch "
+                                    "file");
     }
 }
 

@@ -30,6 +30,10 @@ public:
 
     std::uint64_t scratchBytes() const override;
 
+protected:
+    // A whole-frame stage only while the file is empty: its frames are stored as staged then.
+    void checkStageFits(const FrameStage &stage) const override;
+
 private:
     std::uint64_t frameBytes() const;
     std::uint64_t slotOffset(int index);
@@ -37,6 +41,9 @@ private:
     ScratchFile file_;
     std::vector<std::int64_t> slots_; // by clip frame: its place in the file, -1 until decoded
     std::int64_t slotCount_ = 0;
+    // The stages applied to each frame before it is written into the file (those added before
+    // the first frame was decoded); the later ones are applied as rows are read back.
+    std::size_t storedStages_ = 0;
 };
 
 } // namespace framemeld::cli

@@ -101,7 +101,7 @@ public:
 };
 
 // Raised when the module's interface changes, so a stale module is refused, not misused.
-inline constexpr int kOiioModuleInterface = 7;
+inline constexpr int kOiioModuleInterface = 8;
 
 // The module's one export: the interface for `interfaceVersion`, or null for another version.
 using OiioModuleEntry = const OiioModule *(*)(int interfaceVersion);

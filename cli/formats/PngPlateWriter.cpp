@@ -33,7 +33,7 @@ bool writesPngPlate(const std::string &path, Depth depth, const std::string &dat
 void writePngPlate(std::FILE *file, const std::string &name, const PlateImage &plate,
                    const PlateFileOptions &options)
 {
-    const int channels = options.withAlpha ? 4 : 3;
+    const int channels = options.singleChannel ? 1 : options.withAlpha ? 4 : 3;
     const bool wide = plate.depth == Depth::Bits16;
     // PNG's alpha is straight: premultiplied colour is divided out as the rows go.
     const bool divide = options.withAlpha && !options.unassociatedAlpha;

@@ -3,7 +3,12 @@
 #include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <cstring>
 #include <set>
+#include <vector>
+
+#include "cli/core/CliError.h"
+#include "cli/footage/HoldoutStage.h"
 
 namespace framemeld::cli {
 namespace {
@@ -54,6 +59,50 @@ void chooseAutomaticSliders(const PlateRenderInput &input, ClipFrameSource &fram
     }
 }
 
+// The codes depend on the Divergence, so they are made once it is known, from frames the
+// measurement saw as decoded; a run the codes cannot hold apart stops here, before the render.
+void holdOut(const PlateRenderInput &input, ClipFrameSource &frames, RenderedPlate &rendered)
+{
+    mattes::HoldoutCodes codes(frames.depth(), rendered.plan.divergence);
+    if (const auto problem =
+            codes.capacityProblem(static_cast<long>(rendered.plan.frames.size()))) {
+        throw UsageError(*problem);
+    }
+    frames.addStage(StageOrder::Holdout, std::make_shared<HoldoutStage>(input.holdout, codes));
+    rendered.holdoutCodes = codes;
+}
+
+// Out of the working space. A hole (all four components 0) stays one: the decode leaves alpha
+// and would give its colour the value 0 stands for, an almost-black that was never footage. With
+// a holdout every pixel that is all 0 is kept so; without one the plate is decoded as it is.
+void decodeKeepingHoles(const WorkingSpace &space, runner::World &plate, bool holdout)
+{
+    if (!holdout || !space.changesPixels()) {
+        space.decode(plate);
+        return;
+    }
+    const std::size_t pixelBytes = runner::bytesPerPixel(plate.depth());
+    const auto width = static_cast<std::size_t>(plate.width());
+    std::vector<bool> hole(width * static_cast<std::size_t>(plate.height()));
+    const std::vector<unsigned char> zero(pixelBytes, 0);
+    for (int y = 0; y < plate.height(); ++y) {
+        const unsigned char *row = plate.row(y);
+        for (std::size_t x = 0; x < width; ++x) {
+            hole[static_cast<std::size_t>(y) * width + x] =
+                std::memcmp(row + x * pixelBytes, zero.data(), pixelBytes) == 0;
+        }
+    }
+    space.decode(plate);
+    for (int y = 0; y < plate.height(); ++y) {
+        unsigned char *row = plate.row(y);
+        for (std::size_t x = 0; x < width; ++x) {
+            if (hole[static_cast<std::size_t>(y) * width + x]) {
+                std::memset(row + x * pixelBytes, 0, pixelBytes);
+            }
+        }
+    }
+}
+
 } // namespace
 
 RenderedPlate renderPlate(PluginSession &session, ClipFrameSource &frames,
@@ -79,6 +128,9 @@ RenderedPlate renderPlate(PluginSession &session, ClipFrameSource &frames,
     const auto estimateStart = std::chrono::steady_clock::now();
     chooseAutomaticSliders(input, frames, rendered);
     rendered.estimateSeconds = secondsSince(estimateStart);
+    if (input.holdout) {
+        holdOut(input, frames, rendered);
+    }
     const double readBeforeRender = frames.readSeconds();
 
     const auto renderStart = std::chrono::steady_clock::now();
@@ -105,15 +157,23 @@ RenderedPlate renderPlate(PluginSession &session, ClipFrameSource &frames,
     } else {
         rendered.plate = session.renderInBands(frames, input.memory.bandRows, rendering);
     }
+    // The examination's own reading is its time, not the render's nor the read phase's.
+    const double readBeforeExamining = frames.readSeconds();
+    double examineSeconds = 0;
+    if (input.examine) {
+        const auto examineStart = std::chrono::steady_clock::now();
+        input.examine(rendered.plate, rendered);
+        examineSeconds = secondsSince(examineStart);
+    }
     if (input.workingSpace != nullptr) {
-        input.workingSpace->decode(rendered.plate);
+        decodeKeepingHoles(*input.workingSpace, rendered.plate, input.holdout != nullptr);
     }
     progress.advance(1.0);
     progress.finish();
     // Reading that the bands did as they went is reading, not rendering.
-    const double readDuringRender = frames.readSeconds() - readBeforeRender;
+    const double readDuringRender = readBeforeExamining - readBeforeRender;
     rendered.readSeconds = readUpFront + readDuringRender;
-    rendered.renderSeconds = secondsSince(renderStart) - readDuringRender;
+    rendered.renderSeconds = secondsSince(renderStart) - readDuringRender - examineSeconds;
     return rendered;
 }
 

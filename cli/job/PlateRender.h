@@ -4,11 +4,15 @@
 // rows of it) rendered in one request or band by band as the memory plan says. Progress is shown
 // the same way for every run that holds its frames the same way.
 
+#include <functional>
+#include <memory>
 #include <optional>
 
 #include "cli/footage/ClipFrameSource.h"
+#include "cli/footage/HoldoutMattes.h"
 #include "cli/footage/NoiseMeasurement.h"
 #include "cli/job/JobProgress.h"
+#include "cli/mattes/HoldoutCodes.h"
 #include "cli/plan/AutoSettings.h"
 #include "cli/plan/MemoryPlan.h"
 #include "cli/plan/RowSpan.h"
@@ -19,6 +23,8 @@
 
 namespace framemeld::cli {
 
+struct RenderedPlate;
+
 struct PlateRenderInput {
     SamplingPlan plan;      // its automatic sliders are set here
     AutoSettings automatic; // which sliders to measure
@@ -26,9 +32,15 @@ struct PlateRenderInput {
     MemoryPlan memory;      // how the frames are held and how tall a band is
     std::optional<RowSpan> rows;
     int threads = 1; // what the measurements of the frames run on
-    // The space the frames were encoded into (ClipFrameSource::encodeInto), which the plate is
+    // The space the frames were encoded into (an Encode frame stage), which the plate is
     // decoded back from; null: none.
     const WorkingSpace *workingSpace = nullptr;
+    // Held-out samples become their codes once the sliders are known (see HoldoutStage.h).
+    std::shared_ptr<const HoldoutMattes> holdout;
+    // Called with the plate as the plug-in made it, in the working space's values, before it is
+    // decoded out of them: what compares the plate with the frames runs here. Its time is not the
+    // render's. None: nothing.
+    std::function<void(runner::World &plate, const RenderedPlate &rendered)> examine;
 };
 
 struct RenderedPlate {
@@ -38,6 +50,7 @@ struct RenderedPlate {
     double readSeconds = 0;
     double estimateSeconds = 0;
     double renderSeconds = 0; // the plate's decoding out of the working space included
+    std::optional<mattes::HoldoutCodes> holdoutCodes; // the codes the frames were given
 };
 
 // Throws CancelledError when cancelled, RunError for footage or plug-in failures.

@@ -1,18 +1,25 @@
 #include "cli/job/RenderJob.h"
 
+#include <algorithm>
 #include <chrono>
+#include <memory>
 #include <set>
 #include <thread>
 #include <utility>
 
 #include "cli/core/CliError.h"
 #include "cli/farm/FarmStrips.h"
+#include "cli/farm/StripRecord.h"
 #include "cli/footage/ClipFrameSource.h"
+#include "cli/footage/EncodeStage.h"
 #include "cli/footage/FootageDecoder.h"
 #include "cli/footage/FootageDiscovery.h"
+#include "cli/footage/HoldoutMattes.h"
 #include "cli/job/MemoryBudget.h"
+#include "cli/job/PlateExamination.h"
 #include "cli/job/PlateRender.h"
 #include "cli/job/WorkingSpaceSetup.h"
+#include "cli/plate/MatteFiles.h"
 #include "cli/plate/OutputChecks.h"
 #include "cli/plate/PlateProvenance.h"
 #include "cli/plate/PlateStorage.h"
@@ -82,6 +89,39 @@ PlateImage plateImageOf(const runner::World &plate)
     return image;
 }
 
+double secondsSince(std::chrono::steady_clock::time_point start)
+{
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+bool examinesPlate(const RenderJobSpec &spec)
+{
+    return !spec.holdout.empty() || !spec.confidence.empty() || !spec.mattes.empty();
+}
+
+// What the holdout mattes, the confidence and the difference mattes hold beside the render's
+// own memory: taken from the budget before the frames are planned, so the run stays within it.
+std::uint64_t examinationBytes(const RenderJobSpec &spec, const FootageFormat &format, Depth depth,
+                               int frames, bool stillMatte)
+{
+    const int height = spec.rows ? spec.rows->bottom - spec.rows->top : format.height;
+    std::uint64_t bytes = 0;
+    if (!spec.holdout.empty()) {
+        bytes += HoldoutMattes::bytesFor(format.width, format.height, frames, stillMatte);
+    }
+    bytes += PlateExamination::bytesFor(format.width, height, frames, !spec.confidence.empty(),
+                                        !spec.mattes.empty());
+    // The image of one file being written: the confidence at the render depth, a matte at 8 bits.
+    std::uint64_t writing = 0;
+    if (!spec.confidence.empty()) {
+        writing = worldBytes(format.width, height, depth);
+    }
+    if (!spec.mattes.empty()) {
+        writing = std::max(writing, worldBytes(format.width, height, Depth::Bits8));
+    }
+    return bytes + writing;
+}
+
 } // namespace
 
 RenderJob::RenderJob(RenderJobSpec spec) : spec_(std::move(spec)) {}
@@ -111,6 +151,13 @@ void RenderJob::render(const JobControl &control, RunReport &report) const
     checkOutputPath(spec_.output);
     if (spec_.rows) {
         checkStripRecordPath(spec_.output);
+    }
+    if (!spec_.mattes.empty()) {
+        matteFileName(spec_.mattes, 0); // a pattern with the frame number, or a usage error
+    }
+    if (spec_.holdoutInvert && spec_.holdout.empty()) {
+        throw UsageError("--holdout-invert turns a holdout matte round: give the matte with "
+                         "--holdout MATTE");
     }
     PluginSession session(locatePlugin(spec_.plugin), spec_.threads, &cancel);
     report.plugin = session.modulePath();
@@ -161,10 +208,55 @@ void RenderJob::render(const JobControl &control, RunReport &report) const
     input.workingSpace = &working.space;
     input.threads = threadCount(spec_.threads);
 
+    // Every output name is checked against the others and the inputs before anything is read.
+    Clip matteClip;
+    RunOutputs outputs;
+    outputs.plate = spec_.output;
+    outputs.input = spec_.input;
+    outputs.footage = &clip;
+    if (!spec_.holdout.empty()) {
+        report.holdout = spec_.holdout;
+        matteClip = HoldoutMattes::discover(spec_.holdout, clip, input.plan.frames);
+        outputs.holdout = spec_.holdout;
+        outputs.holdoutClip = &matteClip;
+    }
+    outputs.confidence = spec_.confidence;
+    const long long firstNumber = report.numbering->first;
+    if (!spec_.mattes.empty()) {
+        for (const int frame : input.plan.frames) {
+            outputs.mattes.push_back(matteFileName(spec_.mattes, firstNumber + frame));
+        }
+    }
+    if (examinesPlate(spec_)) {
+        checkRunOutputs(outputs);
+    }
+    if (spec_.rows) {
+        // Their strips have records of their own, as the plate's has.
+        if (!spec_.confidence.empty()) {
+            checkStripRecordPath(spec_.confidence);
+        }
+        for (const std::string &matte : outputs.mattes) {
+            checkStripRecordPath(matte);
+        }
+    }
+
     // Sized before any decoding, so a budget too small for even one row of every frame is said
     // at once.
-    const MemoryPlanInput memoryInput = memoryPlanInput(spec_, clip, format, depth, input.plan);
+    MemoryPlanInput memoryInput = memoryPlanInput(spec_, clip, format, depth, input.plan);
     report.memoryBudget = memoryInput.budget;
+    if (examinesPlate(spec_)) {
+        const bool stillMatte =
+            !spec_.holdout.empty() && matteClip.frameCount == 1 && !matteClip.fileNumbers;
+        const std::uint64_t extra =
+            examinationBytes(spec_, format, depth, memoryInput.frames, stillMatte);
+        if (extra >= memoryInput.budget) {
+            throw RunError("the memory budget of " + std::to_string(memoryInput.budget) +
+                           " bytes cannot hold the holdout mattes, the confidence and the "
+                           "difference mattes of this run (" +
+                           std::to_string(extra) + " bytes) beside any frame");
+        }
+        memoryInput.budget -= extra;
+    }
     input.memory = planMemory(memoryInput);
     report.memory = input.memory;
     input.rows = spec_.rows;
@@ -172,10 +264,46 @@ void RenderJob::render(const JobControl &control, RunReport &report) const
         checkStripRows(*spec_.rows, format, input.memory);
     }
 
+    if (!spec_.holdout.empty()) {
+        // Read whole and checked before any frame of the footage is decoded.
+        const auto matteStart = std::chrono::steady_clock::now();
+        HoldoutMatteRequest matteRequest{spec_.holdout, spec_.holdoutInvert};
+        input.holdout = std::make_shared<const HoldoutMattes>(
+            HoldoutMattes::read(matteRequest, matteClip, clip, format, input.plan.frames,
+                                threadCount(spec_.threads), &cancel));
+        report.phaseSeconds.emplace_back("holdout", secondsSince(matteStart));
+        throwIfCancelled(cancel);
+    }
+
     const std::unique_ptr<ClipFrameSource> frames = makeClipFrameSource(
         input.memory.storage, clip, format, depth, input.memory.decodeThreads, &cancel);
-    frames->encodeInto(&working.space);
-    const RenderedPlate rendered = renderPlate(session, *frames, input, progress);
+    if (working.space.changesPixels()) {
+        frames->addStage(StageOrder::Encode, std::make_shared<EncodeStage>(working.space, depth));
+    }
+    // The plate is examined in the values the plug-in compared, before it leaves the working
+    // space.
+    PlateExamination examination;
+    double examineSeconds = 0;
+    if (examinesPlate(spec_)) {
+        input.examine = [&](runner::World &plate, const RenderedPlate &made) {
+            const auto examineStart = std::chrono::steady_clock::now();
+            PlateExaminationRequest request;
+            request.frames = made.plan.frames;
+            request.divergence = made.plan.divergence;
+            request.ratingRange = made.plan.ratingRange;
+            request.holdout = input.holdout.get();
+            request.codes = made.holdoutCodes ? &*made.holdoutCodes : nullptr;
+            request.confidence = !spec_.confidence.empty();
+            request.differences = !spec_.mattes.empty();
+            request.top = spec_.rows ? spec_.rows->top : 0;
+            request.memory = input.memory;
+            request.threads = threadCount(spec_.threads);
+            request.cancel = &cancel;
+            examination = examinePlate(*frames, plate, request);
+            examineSeconds = secondsSince(examineStart);
+        };
+    }
+    RenderedPlate rendered = renderPlate(session, *frames, input, progress);
     report.plan = rendered.plan; // with the values the render used
     report.slidersSettled = true;
     if (input.automatic.divergence) {
@@ -185,6 +313,12 @@ void RenderJob::render(const JobControl &control, RunReport &report) const
     report.phaseSeconds.emplace_back("read", rendered.readSeconds);
     report.phaseSeconds.emplace_back("estimate", rendered.estimateSeconds);
     report.phaseSeconds.emplace_back("render", rendered.renderSeconds);
+    if (examinesPlate(spec_)) {
+        if (input.holdout) {
+            report.holes = examination.holes;
+        }
+        report.phaseSeconds.emplace_back("examine", examineSeconds);
+    }
 
     const auto writeStart = std::chrono::steady_clock::now();
     PlateFileOptions fileOptions;
@@ -198,26 +332,67 @@ void RenderJob::render(const JobControl &control, RunReport &report) const
     if (clipsHdr(storage.dataType, depth)) {
         report.clippedSamples = samplesOutsideUnitRange(image);
     }
-    if (spec_.rows) {
-        const auto strip = writePlateAside(spec_.output, image, fileOptions, &cancel);
+    // On a farm node each file is a strip, put in place together with the record `merge` joins
+    // and checks it by; a single run writes each whole or not at all.
+    const auto putFile = [&](const std::string &path, const PlateImage &pixels,
+                             const PlateFileOptions &options, const FootageFormat &shape,
+                             const std::string &what) {
+        if (!spec_.rows) {
+            writePlate(path, pixels, options, &cancel);
+            return;
+        }
+        const auto strip = writePlateAside(path, pixels, options, &cancel);
         StripFacts facts;
         facts.input = spec_.input;
         facts.clip = &clip;
         facts.rows = *spec_.rows;
         facts.plan = rendered.plan;
-        facts.format = format;
+        facts.format = shape;
         facts.format.sampleType = storageRequest.footageType;
-        facts.depth = depth;
-        facts.file = fileOptions;
-        facts.dataTypeAsked = spec_.dataType;
-        facts.compressionAsked = spec_.compression;
+        facts.depth = pixels.depth;
+        facts.file = options;
+        if (what.empty()) {
+            facts.dataTypeAsked = spec_.dataType;
+            facts.compressionAsked = spec_.compression;
+        }
         facts.workingSpace = working.space.name();
-        putStripInPlace(spec_.output, *strip, facts);
-    } else {
-        writePlate(spec_.output, image, fileOptions, &cancel);
+        facts.image = what;
+        putStripInPlace(path, *strip, facts);
+    };
+    // The files beside the plate go first and the plate last; a failure anywhere removes the
+    // ones this run put in place (see MatteFiles.h).
+    WrittenFiles written;
+    FootageFormat oneChannel = format;
+    oneChannel.hasAlpha = false;
+    oneChannel.unassociatedAlpha = false;
+    const auto besidePlate = [&](const std::string &what) {
+        return [&, what](const std::string &path, const PlateImage &pixels,
+                         const PlateFileOptions &options) {
+            putFile(path, pixels, options, oneChannel, what);
+            written.add(path);
+            if (spec_.rows) {
+                written.add(stripRecordPath(path));
+            }
+        };
+    };
+    if (!spec_.confidence.empty()) {
+        writeConfidenceImage(spec_.confidence, examination.confidence, examination.width,
+                             examination.height, depth, besidePlate("confidence"));
     }
+    std::vector<unsigned char> matteScratch;
+    for (std::size_t k = 0; k < outputs.mattes.size(); ++k) {
+        writeDifferenceMatte(
+            outputs.mattes[k], examination.width, examination.height, matteScratch,
+            [&](int x, int y) { return examination.differs(static_cast<int>(k), x, y); },
+            besidePlate("difference matte of frame " +
+                        std::to_string(firstNumber + rendered.plan.frames[k])));
+    }
+    putFile(spec_.output, image, fileOptions, format, {});
+    written.keep();
     report.plateDataType = storage.dataType;
     report.lossyPlate = storage.lossy;
+    report.confidenceFile = spec_.confidence;
+    report.matteFiles = outputs.mattes;
     report.phaseSeconds.emplace_back(
         "write",
         std::chrono::duration<double>(std::chrono::steady_clock::now() - writeStart).count());

@@ -32,6 +32,12 @@ struct RenderJobSpec {
     std::string compression; // the plate format's own name; empty: the format's default
     WorkingSpaceRequest workingSpace; // what the consensus runs in; auto by default
     std::string ocioConfig;           // for a named colour space; empty: $OCIO
+    // What the artist knows and where the plate is unsure (README: "Holdout mattes, confidence
+    // and difference mattes"); empty: none.
+    std::string holdout;        // a matte per frame, or one still for every frame
+    bool holdoutInvert = false; // the matte's foreground is below half of full scale
+    std::string confidence;     // the share of sampled frames agreeing with the plate
+    std::string mattes;         // where each sampled frame differs: a pattern with its number
 };
 
 class RenderJob {

@@ -124,6 +124,25 @@ std::string RunReport::json() const
         report.add("plate", "null");
     }
 
+    // Only for the runs that ask for them, so that every other run's report stays as it was.
+    if (!holdout.empty()) {
+        report.addString("holdout", holdout);
+        report.add("holes", holes ? jsonNumber(static_cast<double>(*holes)) : "null");
+        const double pixels = static_cast<double>(plateWidth) * plateHeight;
+        report.add("hole_share",
+                   holes && pixels > 0 ? jsonNumber(static_cast<double>(*holes) / pixels) : "null");
+    }
+    if (!confidenceFile.empty()) {
+        report.addString("confidence", confidenceFile);
+    }
+    if (!matteFiles.empty()) {
+        std::vector<std::string> names;
+        for (const std::string &name : matteFiles) {
+            names.push_back(jsonString(name));
+        }
+        report.add("mattes", jsonArray(names));
+    }
+
     JsonObject phases;
     for (const auto &[name, seconds] : phaseSeconds) {
         phases.addNumber(name, seconds);

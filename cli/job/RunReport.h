@@ -37,6 +37,12 @@ struct RunReport {
     int plateWidth = 0;
     int plateHeight = 0;
     std::vector<std::pair<std::string, double>> phaseSeconds; // in the order run
+    // Holdout and mattes: the matte read, the plate pixels made holes (once counted), the files
+    // written beside the plate.
+    std::string holdout;
+    std::optional<long> holes;
+    std::string confidenceFile;
+    std::vector<std::string> matteFiles;
     int exitStatus = 0;
     std::string message; // empty on success
     // The plug-in rendered with plan's Divergence and Rating Range; until then those two are

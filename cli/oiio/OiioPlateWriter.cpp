@@ -230,8 +230,8 @@ void writePlate(int fd, const std::string &shownAs, const PlateImage &plate,
                        cleanOiioMessage(OIIO::geterror()) + ")");
     }
     const std::string formatName = output->format_name();
-    const bool withAlpha = options.withAlpha && output->supports("alpha");
-    const int channels = withAlpha ? 4 : 3;
+    const bool withAlpha = !options.singleChannel && options.withAlpha && output->supports("alpha");
+    const int channels = options.singleChannel ? 1 : withAlpha ? 4 : 3;
     int packedBits = 0;
     const OIIO::TypeDesc stored = options.dataType.empty()
                                       ? plateType(formatName, plate.depth)

@@ -32,6 +32,12 @@ template <typename T, typename Convert>
 void toFile(const T *host, int width, int fileChannels, T *file, Convert convert)
 {
     const bool withAlpha = fileChannels >= 4;
+    if (fileChannels == 1) {
+        for (int x = 0; x < width; ++x, host += 4) {
+            *file++ = convert(host[kR]);
+        }
+        return;
+    }
     for (int x = 0; x < width; ++x, host += 4) {
         *file++ = convert(host[kR]);
         *file++ = convert(host[kG]);

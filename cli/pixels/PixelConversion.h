@@ -108,7 +108,8 @@ void fileRowToHost(const File *file, const ChannelMap &map, int width, Host *hos
 template <typename Host>
 void halfRowToHost(const std::uint16_t *file, const ChannelMap &map, int width, Host *host);
 
-// Host row -> file row with `fileChannels` channels: 3 (RGB, alpha dropped) or 4 (RGBA).
+// Host row -> file row with `fileChannels` channels: 1 (red alone, as grey), 3 (RGB, alpha
+// dropped) or 4 (RGBA).
 void hostRowToFile(const std::uint8_t *host, int width, int fileChannels, std::uint8_t *file);
 void hostRowToFile(const std::uint16_t *host, int width, int fileChannels, std::uint16_t *file);
 void hostRowToFile(const float *host, int width, int fileChannels, float *file);

@@ -126,8 +126,8 @@ private:
 void writePng(std::FILE *file, const std::string &name, int width, int height, int channels,
               int bitDepth, const PngRowSource &rowSource, int level)
 {
-    if ((channels != 3 && channels != 4) || (bitDepth != 8 && bitDepth != 16) || width < 1 ||
-        height < 1 || static_cast<unsigned>(width) > format::kMaxSide ||
+    if ((channels != 1 && channels != 3 && channels != 4) || (bitDepth != 8 && bitDepth != 16) ||
+        width < 1 || height < 1 || static_cast<unsigned>(width) > format::kMaxSide ||
         static_cast<unsigned>(height) > format::kMaxSide) {
         throw std::invalid_argument("writePng: unsupported image shape " + std::to_string(width) +
                                     "x" + std::to_string(height) + ", " + std::to_string(channels) +
@@ -142,7 +142,9 @@ void writePng(std::FILE *file, const std::string &name, int width, int height, i
     format::writeBigEndian32(header, static_cast<std::uint32_t>(width));
     format::writeBigEndian32(header + 4, static_cast<std::uint32_t>(height));
     header[8] = static_cast<std::uint8_t>(bitDepth);
-    header[9] = static_cast<std::uint8_t>(channels == 4 ? kColourRgba : kColourRgb);
+    header[9] = static_cast<std::uint8_t>(channels == 4   ? kColourRgba
+                                          : channels == 3 ? kColourRgb
+                                                          : kColourGrey);
     header[10] = 0; // deflate
     header[11] = 0; // adaptive filtering
     header[12] = 0; // not interlaced

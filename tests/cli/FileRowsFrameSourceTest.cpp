@@ -3,6 +3,7 @@
 // blocks and tiles, a data window off the frame's corner, TIFF strips and tiles, DPX), and the
 // plan keeps strips on the file's blocks.
 #include "cli/footage/FileRowsFrameSource.h"
+#include "cli/footage/EncodeStage.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -197,7 +198,10 @@ TEST(FileRowsFrameSource, TheNoiseEstimateIsTheSameWhateverHoldsTheFrames)
             for (const FrameStorage storage :
                  {FrameStorage::Memory, FrameStorage::ScratchFile, FrameStorage::FileRows}) {
                 const auto frames = makeClipFrameSource(storage, clip, format, depth, 2, nullptr);
-                frames->encodeInto(&space);
+                if (space.changesPixels()) {
+                    frames->addStage(StageOrder::Encode,
+                                     std::make_shared<EncodeStage>(space, depth));
+                }
                 frames->prepare(sampled);
                 estimates.push_back(estimateTemporalNoise(*frames, sampled, 2));
             }
