@@ -50,7 +50,8 @@ unset ASAN_OPTIONS UBSAN_OPTIONS
 step "ThreadSanitizer: threaded end-to-end tests on $threads worker threads"
 configure_and_build build/rel-tsan \
   "framemeld_reliability_tests framemeld_soak framemeld_render_tests framemeld_runner_tests framemeld_tiny_effect" \
-  -DFRAMEMELD_WERROR=ON -DFRAMEMELD_SANITIZE=thread -DCMAKE_BUILD_TYPE=RelWithDebInfo
+  -DFRAMEMELD_WERROR=ON -DFRAMEMELD_SANITIZE=thread -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+  "-DCMAKE_CXX_FLAGS_RELWITHDEBINFO=-O2 -g1 -DNDEBUG" "-DCMAKE_C_FLAGS_RELWITHDEBINFO=-O2 -g1 -DNDEBUG"
 export TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1:exitcode=66
 export FRAMEMELD_TEST_THREADS=$threads
 build/rel-tsan/tests/reliability/framemeld_reliability_tests --gtest_brief=1

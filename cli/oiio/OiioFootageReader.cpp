@@ -178,11 +178,18 @@ bool readChunk(OIIO::ImageInput &input, int subimage, int y0, int y1, int channe
                OIIO::TypeDesc type, void *chunk)
 {
     const OIIO::ImageSpec &spec = input.spec();
+    // Naming a type, even the file's own, sends OpenImageIO 2.4 through a converting copy of up to
+    // 16 MB per call; asking for the file's samples as they are reads them straight into the chunk.
+    bool native = type == spec.format;
+    for (int c = 0; c < channelEnd && c < static_cast<int>(spec.channelformats.size()); ++c) {
+        native = native && spec.channelformats[static_cast<std::size_t>(c)] == spec.format;
+    }
+    const OIIO::TypeDesc asked = native ? OIIO::TypeDesc(OIIO::TypeDesc::UNKNOWN) : type;
     if (spec.tile_width > 0 && spec.tile_height > 0) {
         return input.read_tiles(subimage, 0, spec.x, spec.x + spec.width, y0, y1, spec.z,
-                                spec.z + std::max(1, spec.depth), 0, channelEnd, type, chunk);
+                                spec.z + std::max(1, spec.depth), 0, channelEnd, asked, chunk);
     }
-    return input.read_scanlines(subimage, 0, y0, y1, spec.z, 0, channelEnd, type, chunk);
+    return input.read_scanlines(subimage, 0, y0, y1, spec.z, 0, channelEnd, asked, chunk);
 }
 
 template <typename Read, typename Host> struct RowConverter {
