@@ -16,6 +16,7 @@
 #include "cli/plate/OutputChecks.h"
 #include "cli/plate/PlateProvenance.h"
 #include "cli/plate/PlateStorage.h"
+#include "cli/plate/PlateWindows.h"
 #include "cli/plate/PlateWriter.h"
 #include "cli/plugin/PluginLocation.h"
 #include "cli/plugin/PluginSession.h"
@@ -193,13 +194,23 @@ void RenderJob::render(const JobControl &control, RunReport &report) const
     fileOptions.dataType = storage.dataType;
     fileOptions.compression = storage.compression;
     metadata.provenance = plateProvenance(spec_.input, rendered.plan, depth);
+    metadata.windows = format.windows;
+    if (!spec_.rows) {
+        report.windows = format.windows; // a strip holds the whole frame's rows
+    }
     fileOptions.metadata = std::move(metadata);
     const PlateImage image = plateImageOf(rendered.plate);
+    // What the file holds: a strip, the frame, or its display window alone.
+    const PlateImage stored =
+        spec_.rows ? image : plateImageFor(spec_.output, image, format.windows);
     if (clipsHdr(storage.dataType, depth)) {
-        report.clippedSamples = samplesOutsideUnitRange(image);
+        report.clippedSamples = samplesOutsideUnitRange(stored);
     }
     if (spec_.rows) {
-        const auto strip = writePlateAside(spec_.output, image, fileOptions, &cancel);
+        // A strip is rows of the frame, stored plain; its record carries the windows to the merge.
+        PlateFileOptions stripOptions = fileOptions;
+        stripOptions.metadata.windows = {};
+        const auto strip = writePlateAside(spec_.output, image, stripOptions, &cancel);
         StripFacts facts;
         facts.input = spec_.input;
         facts.clip = &clip;
@@ -221,8 +232,8 @@ void RenderJob::render(const JobControl &control, RunReport &report) const
     report.phaseSeconds.emplace_back(
         "write",
         std::chrono::duration<double>(std::chrono::steady_clock::now() - writeStart).count());
-    report.plateWidth = image.width;
-    report.plateHeight = image.height;
+    report.plateWidth = stored.width;
+    report.plateHeight = stored.height;
 }
 
 } // namespace framemeld::cli
