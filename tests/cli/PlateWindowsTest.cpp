@@ -1,7 +1,8 @@
 // A plate that overlays its frames in the comp: EXR overscan (a data window beyond the display
 // window) rendered and written back with both windows and the pixel aspect, the display window
-// alone for formats without a data window (and said so), and the same bytes through farm strips
-// and a budgeted run. The footage is made by oiiotool, as a user's would be.
+// alone for formats without a data window (and said so), the same bytes through farm strips and a
+// budgeted run, and footage with channels a plate would not keep refused by their names. The
+// footage is made by oiiotool, as a user's would be.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -205,6 +206,23 @@ TEST(PlateWindows, ADataWindowInsideThePictureLeavesTheRestTransparent)
     EXPECT_EQ(plate.spec.height, 8);
     EXPECT_EQ(plate.spec.full_width, 16);
     expectSamePixels(plate, readPicture(in.file("shot.1001.exr")), 1e-3);
+}
+
+TEST(PlateWindows, ChannelsBeyondColourAndAlphaAreRefusedByName)
+{
+    TempDir in, out;
+    for (int i = 1; i <= 2; ++i) {
+        const CommandReport made = runProgram(
+            {"oiiotool", "--pattern", "constant:color=0.5,0.4,0.3,1,7,0,1", "16x8", "7",
+             "--chnames", "R,G,B,A,Z,N.x,N.y", "-d", "half", "-o",
+             in.file("shot." + std::to_string(i) + ".exr")});
+        ASSERT_EQ(made.exitStatus, 0) << made.output;
+    }
+    const CommandReport run = render(in.file("shot.#.exr"), out.file("plate.exr"));
+    EXPECT_EQ(run.exitStatus, 1) << run.output;
+    EXPECT_THAT(run.output, HasSubstr("shot.1.exr: the frame has channels beyond colour and alpha "
+                                      "(Z, N.x, N.y)"));
+    EXPECT_TRUE(out.entries().empty());
 }
 
 } // namespace
