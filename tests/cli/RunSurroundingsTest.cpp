@@ -1,9 +1,11 @@
 // What a run does with what surrounds it: another run writing the same plate or the same strip at
 // once (the survivor is one run's file whole, a strip beside its own record), a $TMPDIR that is a
-// file system in memory, a SIGKILL while the plate is written, and standard descriptors closed by
-// the caller. Every point of a run is judged by its progress lines, never by the clock.
+// file system in memory, a SIGKILL while the plate is written, standard descriptors closed by the
+// caller, and a Ctrl-C while a large file named as an image is probed. Every point of a run is
+// judged by its progress lines and open files, never by the clock.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <sched.h>
 #include <signal.h>
 #include <sys/mount.h>
 #include <unistd.h>
@@ -285,6 +287,91 @@ TEST(RunSurroundings, ClosedStandardDescriptorsTakeNothingOfTheRun)
         EXPECT_EQ(failed.exitStatus, 1) << failed.output;
         EXPECT_FALSE(fileExists(out.file("never.png")));
     }
+}
+
+// How far into `path` the program has read: the furthest position of its descriptors of the
+// file, from /proc; -1 while it has none open.
+long long positionIn(pid_t pid, const std::string &path)
+{
+    long long furthest = -1;
+    std::error_code error;
+    const std::string proc = "/proc/" + std::to_string(pid);
+    for (const auto &entry : fs::directory_iterator(proc + "/fd", error)) {
+        std::error_code linkError;
+        if (fs::read_symlink(entry.path(), linkError) != path) {
+            continue;
+        }
+        std::ifstream info(proc + "/fdinfo/" + entry.path().filename().string());
+        std::string key;
+        long long position = 0;
+        if (info >> key >> position && key == "pos:") {
+            furthest = std::max(furthest, position);
+        }
+    }
+    return furthest;
+}
+
+// Whether the program is still running (not yet ended: a process that has ended stays until it
+// is reaped, with no descriptors).
+bool running(pid_t pid)
+{
+    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+    std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
+    const std::size_t end = text.rfind(')');
+    return end != std::string::npos && end + 2 < text.size() && text[end + 2] != 'Z' &&
+           text[end + 2] != 'X';
+}
+
+// A file named .png that is no image: the first bytes of a transport stream, then two gigabytes
+// of nothing (a hole, so it costs no disk). Weighed by its first bytes it is a movie, and counting
+// its frames reads on through the hole; a Ctrl-C while it does cancels at once: exit status 130
+// with the --json report, before any frame is read (no progress line at all). (Asking the library
+// for the reader its name gives, before the weighing, had every reader try the file in turn, one
+// of them seeking through the whole hole with no way to cancel.)
+TEST(RunSurroundings, CtrlCWhileALargeFileNamedAsAnImageIsProbedCancels)
+{
+    if (!haveProgram("ffmpeg")) {
+        GTEST_SKIP() << "ffmpeg is not installed; a transport stream cannot be made";
+    }
+    TempDir in, out, logs;
+    const std::string big = in.file("big.png");
+    const CommandReport made =
+        runProgram({"ffmpeg", "-nostdin", "-loglevel", "error", "-y", "-f", "lavfi", "-i",
+                    "testsrc=size=64x48:rate=25", "-t", "2", "-c:v", "mpeg2video", "-f", "mpegts",
+                    big});
+    ASSERT_EQ(made.exitStatus, 0) << made.output;
+    ASSERT_EQ(::truncate(big.c_str(), std::int64_t{2} << 30), 0) << std::strerror(errno);
+
+    LaunchOptions launch;
+    launch.stdoutTo = LaunchOptions::Stdout::File;
+    launch.stdoutFile = logs.file("report.json");
+    RunningFramemeld run({big, "-o", out.file("plate.png"), "--progress", "--json"}, launch);
+    // Once the program has the file open it is weighing or counting it; until then it is not.
+    long long position = -1;
+    while (position < 0 && running(run.pid())) {
+        position = positionIn(run.pid(), big);
+        if (position < 0) {
+            ::sched_yield();
+        }
+    }
+    ASSERT_GE(position, 0) << "the program ended before it opened the file";
+    ::kill(run.pid(), SIGINT);
+    // Promptly is judged by the file, not the clock: after the signal the program reads on for a
+    // few of its reads at most, nowhere near through the file.
+    long long furthest = position;
+    while (running(run.pid())) {
+        furthest = std::max(furthest, positionIn(run.pid(), big));
+    }
+    EXPECT_LT(furthest - position, 64LL << 20) << "read on from " << position << " to " << furthest;
+    int status = -1;
+    const std::vector<std::string> lines = linesOf(run, status);
+    EXPECT_EQ(status, 130) << joined(lines);
+    for (const std::string &line : lines) {
+        EXPECT_FALSE(isProgressLine(line)) << "got as far as " << line;
+    }
+    EXPECT_THAT(fileBytes(logs.file("report.json")),
+                HasSubstr("\"exit_status\": 130, \"message\": \"cancelled; no output written\""));
+    EXPECT_THAT(out.entries(), IsEmpty());
 }
 
 } // namespace
