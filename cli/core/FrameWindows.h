@@ -25,8 +25,8 @@ struct FrameWindows {
     // The frame reaches beyond the display window: the footage has overscan.
     bool overscan() const
     {
-        return known() && (frameX != displayX || frameY != displayY ||
-                           frameWidth != displayWidth || frameHeight != displayHeight);
+        return known() && (frameX != displayX || frameY != displayY || frameWidth != displayWidth ||
+                           frameHeight != displayHeight);
     }
     // Nothing a plate need say: no windows, or a display window at 0,0 that is the frame.
     bool plain() const { return !known() || (!overscan() && displayX == 0 && displayY == 0); }
@@ -35,8 +35,8 @@ struct FrameWindows {
     {
         return displayX == other.displayX && displayY == other.displayY &&
                displayWidth == other.displayWidth && displayHeight == other.displayHeight &&
-               frameX == other.frameX && frameY == other.frameY &&
-               frameWidth == other.frameWidth && frameHeight == other.frameHeight;
+               frameX == other.frameX && frameY == other.frameY && frameWidth == other.frameWidth &&
+               frameHeight == other.frameHeight;
     }
     bool operator!=(const FrameWindows &other) const { return !(*this == other); }
 };

@@ -62,8 +62,7 @@ void writeFrame(const std::string &path, const Windows &w, int frame)
 
 // What the frame's pixel (x, y) must hold: the stored sample, or transparent black where nothing
 // is stored. (x, y) count from the frame's top-left, which is at (frameX, frameY).
-float expectedSample(const Windows &w, int frameX, int frameY, int frame, int x, int y,
-                     int channel)
+float expectedSample(const Windows &w, int frameX, int frameY, int frame, int x, int y, int channel)
 {
     const int fileX = frameX + x;
     const int fileY = frameY + y;

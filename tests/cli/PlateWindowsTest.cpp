@@ -184,7 +184,8 @@ TEST(PlateWindows, StripsAndABudgetedRunGiveTheSinglePlateByteForByte)
         }
         const CommandReport merged = runFramemeld(merge);
         ASSERT_EQ(merged.exitStatus, 0) << merged.output;
-        EXPECT_TRUE(fileBytes(out.file("merged." + format)) == fileBytes(out.file("whole." + format)));
+        EXPECT_TRUE(fileBytes(out.file("merged." + format)) ==
+                    fileBytes(out.file("whole." + format)));
         EXPECT_THAT(merged.output,
                     HasSubstr(format == "exr" ? "keeps the footage's overscan"
                                               : "the footage's overscan is left out"));
@@ -212,10 +213,10 @@ TEST(PlateWindows, ChannelsBeyondColourAndAlphaAreRefusedByName)
 {
     TempDir in, out;
     for (int i = 1; i <= 2; ++i) {
-        const CommandReport made = runProgram(
-            {"oiiotool", "--pattern", "constant:color=0.5,0.4,0.3,1,7,0,1", "16x8", "7",
-             "--chnames", "R,G,B,A,Z,N.x,N.y", "-d", "half", "-o",
-             in.file("shot." + std::to_string(i) + ".exr")});
+        const CommandReport made =
+            runProgram({"oiiotool", "--pattern", "constant:color=0.5,0.4,0.3,1,7,0,1", "16x8", "7",
+                        "--chnames", "R,G,B,A,Z,N.x,N.y", "-d", "half", "-o",
+                        in.file("shot." + std::to_string(i) + ".exr")});
         ASSERT_EQ(made.exitStatus, 0) << made.output;
     }
     const CommandReport run = render(in.file("shot.#.exr"), out.file("plate.exr"));
