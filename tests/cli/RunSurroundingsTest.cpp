@@ -67,9 +67,8 @@ std::string scratchBudget()
     input.fileBytesPerPixel = 3;
     input.budget = std::uint64_t{1} << 40;
     const MemoryPlan roomy = planMemory(input);
-    return std::to_string(std::max(roomy.minimumBudget,
-                                   roomy.bandFixedBytes + roomy.decoderBytes +
-                                       std::uint64_t{4} * roomy.bandRowBytes));
+    return std::to_string(std::max(roomy.minimumBudget, roomy.bandFixedBytes + roomy.decoderBytes +
+                                                            std::uint64_t{4} * roomy.bandRowBytes));
 }
 
 std::vector<std::string> linesOf(RunningFramemeld &run, int &status)
@@ -137,8 +136,8 @@ TEST(RunSurroundings, TwoRunsWritingOneNameLeaveOneRunsFilesWhole)
         EXPECT_THAT(out.entries(),
                     ElementsAre("plate.png", "strip.png", "strip.png.framemeld-strip.json"));
         const CommandReport merged = runFramemeld({"merge", "-o", out.file("merged.png"), strip});
-        ASSERT_EQ(merged.exitStatus, 0) << "the strip and its record are one run's: "
-                                        << merged.output;
+        ASSERT_EQ(merged.exitStatus, 0)
+            << "the strip and its record are one run's: " << merged.output;
         const std::string mergedPlate = fileBytes(out.file("merged.png"));
         EXPECT_TRUE(mergedPlate == plateA || mergedPlate == plateB);
     }
@@ -184,8 +183,8 @@ TEST(RunSurroundings, AScratchFileOnATmpfsIsRefusedBeforeAnyFrameIsRead)
         GTEST_SKIP() << "cannot mount a tmpfs here (" << tmpfs.failure()
                      << "); needs root in a namespace that may mount";
     }
-    const std::vector<std::string> args = {in.file("shot.%d.png"), "--memory", scratchBudget(),
-                                           "--progress", "--threads", "2"};
+    const std::vector<std::string> args = {in.file("shot.%d.png"), "--memory",  scratchBudget(),
+                                           "--progress",           "--threads", "2"};
     // On a disk, the budget sends the frames to the scratch file.
     {
         TempDir out, disk;
@@ -219,41 +218,90 @@ TEST(RunSurroundings, AScratchFileOnATmpfsIsRefusedBeforeAnyFrameIsRead)
     EXPECT_TRUE(fs::is_empty(mountPoint.path()));
 
     // Frames that fit the budget need no scratch file.
-    auto roomy = std::vector<std::string>{in.file("shot.%d.png"), "-o", out.file("plate.png"),
-                                          "-q", "--memory", "1G"};
+    auto roomy = std::vector<std::string>{
+        in.file("shot.%d.png"), "-o", out.file("plate.png"), "-q", "--memory", "1G"};
     RunningFramemeld fits(roomy, launch);
     EXPECT_EQ(fits.finish(), 0);
     EXPECT_TRUE(fileExists(out.file("plate.png")));
 }
 
+// Whether the program is still running (not yet ended: a process that has ended stays until it
+// is reaped, with no descriptors).
+bool running(pid_t pid)
+{
+    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+    std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
+    const std::size_t end = text.rfind(')');
+    return end != std::string::npos && end + 2 < text.size() && text[end + 2] != 'Z' &&
+           text[end + 2] != 'X';
+}
+
+// Whether one of the program's descriptors is a file in `folder` (an unnamed one shows as
+// "FOLDER/#INODE (deleted)").
+bool writesInto(pid_t pid, const std::string &folder)
+{
+    std::error_code error;
+    for (const auto &entry :
+         fs::directory_iterator("/proc/" + std::to_string(pid) + "/fd", error)) {
+        std::error_code linkError;
+        const std::string target = fs::read_symlink(entry.path(), linkError).string();
+        if (target.rfind(folder + "/", 0) == 0) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// Grain compresses badly, so the plate takes a good part of a second to deflate.
+void writeNoiseFrame(const std::string &path)
+{
+    constexpr int kNoiseWidth = 1600;
+    constexpr int kNoiseHeight = 1200;
+    std::vector<std::uint16_t> samples(static_cast<std::size_t>(kNoiseWidth * kNoiseHeight * 3));
+    std::uint32_t state = 12345;
+    for (std::uint16_t &sample : samples) {
+        state = state * 1103515245u + 12345u;
+        sample = static_cast<std::uint16_t>(state >> 16);
+    }
+    writeImage(path, kNoiseWidth, kNoiseHeight, 3, OIIO::TypeDesc::UINT16, OIIO::TypeDesc::UINT16,
+               samples.data());
+}
+
 // The plate has no name until it is whole (O_TMPFILE, linked into place), so a SIGKILL as it is
 // written leaves no partial file, hidden or not, and the plate that was there untouched. The
-// kill comes once the render's progress is at 100 %: the write is next, and the pipe to stderr
-// holds a page, so the run is no further than the write.
+// kill comes once the render's progress is at 100 % and the program has a file open in the
+// output's folder: the plate is being written.
 TEST(RunSurroundings, SigkillWhileThePlateIsWrittenLeavesNoPartialFile)
 {
     TempDir in, out;
-    writeClip(in, 3);
+    writeNoiseFrame(in.file("frame.tif"));
     const std::string plate = out.file("plate.tif");
     std::ofstream(plate, std::ios::binary) << "the plate of an earlier run";
+    int killedWriting = 0;
     for (int round = 0; round < 3; ++round) {
-        RunningFramemeld run({in.file("shot.%d.png"), "-o", plate, "--progress", "--divergence",
-                              "5"});
+        RunningFramemeld run({in.file("frame.tif"), "-o", plate, "--progress"});
         for (std::string line; run.nextLine(line);) {
             if (isProgressLine(line) && line.find(" phase=rendering ") != std::string::npos &&
                 progressValue(line, "percent") == 100) {
+                break;
+            }
+        }
+        while (running(run.pid())) {
+            if (writesInto(run.pid(), out.path())) {
                 kill(run.pid(), SIGKILL);
+                ++killedWriting;
                 break;
             }
         }
         const int status = run.finish();
         if (status == 0) {
-            continue; // it was done before the kill: nothing to judge this round
+            continue; // done before it was seen writing: nothing to judge this round
         }
         EXPECT_EQ(status, 128 + SIGKILL);
         EXPECT_THAT(out.entries(), ElementsAre("plate.tif"));
         EXPECT_EQ(fileBytes(plate), "the plate of an earlier run");
     }
+    EXPECT_GT(killedWriting, 0) << "no round was caught writing its plate";
 }
 
 // With stdin and stderr closed by the caller, the first files the run opens would take
@@ -266,8 +314,8 @@ TEST(RunSurroundings, ClosedStandardDescriptorsTakeNothingOfTheRun)
     writeClip(in, 1);
     const std::string input = in.file("shot.%d.png");
     const std::string budget = scratchBudget();
-    const auto open = runFramemeld({input, "-o", out.file("open.png"), "--memory", budget,
-                                    "--progress", "--divergence", "5"});
+    const auto open = runFramemeld(
+        {input, "-o", out.file("open.png"), "--memory", budget, "--progress", "--divergence", "5"});
     ASSERT_EQ(open.exitStatus, 0) << open.output;
     ASSERT_THAT(open.output, HasSubstr("of frames in a scratch file"));
     for (const std::string closing : {"2>&-", "<&- 2>&-", "<&- >&- 2>&-"}) {
@@ -281,9 +329,9 @@ TEST(RunSurroundings, ClosedStandardDescriptorsTakeNothingOfTheRun)
         EXPECT_EQ(closed.exitStatus, 0) << closed.output;
         EXPECT_TRUE(fileBytes(plate) == fileBytes(out.file("open.png")));
         // A failure still exits with its status, its message having nowhere to go.
-        const CommandReport failed = runProgram(
-            {"sh", "-c", "exec \"$0\" \"$1\" -o \"$2\" " + closing, framemeldPath(),
-             in.file("missing.%d.png"), out.file("never.png")});
+        const CommandReport failed =
+            runProgram({"sh", "-c", "exec \"$0\" \"$1\" -o \"$2\" " + closing, framemeldPath(),
+                        in.file("missing.%d.png"), out.file("never.png")});
         EXPECT_EQ(failed.exitStatus, 1) << failed.output;
         EXPECT_FALSE(fileExists(out.file("never.png")));
     }
@@ -311,17 +359,6 @@ long long positionIn(pid_t pid, const std::string &path)
     return furthest;
 }
 
-// Whether the program is still running (not yet ended: a process that has ended stays until it
-// is reaped, with no descriptors).
-bool running(pid_t pid)
-{
-    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
-    std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
-    const std::size_t end = text.rfind(')');
-    return end != std::string::npos && end + 2 < text.size() && text[end + 2] != 'Z' &&
-           text[end + 2] != 'X';
-}
-
 // A file named .png that is no image: the first bytes of a transport stream, then two gigabytes
 // of nothing (a hole, so it costs no disk). Weighed by its first bytes it is a movie, and counting
 // its frames reads on through the hole; a Ctrl-C while it does cancels at once: exit status 130
@@ -335,10 +372,9 @@ TEST(RunSurroundings, CtrlCWhileALargeFileNamedAsAnImageIsProbedCancels)
     }
     TempDir in, out, logs;
     const std::string big = in.file("big.png");
-    const CommandReport made =
-        runProgram({"ffmpeg", "-nostdin", "-loglevel", "error", "-y", "-f", "lavfi", "-i",
-                    "testsrc=size=64x48:rate=25", "-t", "2", "-c:v", "mpeg2video", "-f", "mpegts",
-                    big});
+    const CommandReport made = runProgram({"ffmpeg", "-nostdin", "-loglevel", "error", "-y", "-f",
+                                           "lavfi", "-i", "testsrc=size=64x48:rate=25", "-t", "2",
+                                           "-c:v", "mpeg2video", "-f", "mpegts", big});
     ASSERT_EQ(made.exitStatus, 0) << made.output;
     ASSERT_EQ(::truncate(big.c_str(), std::int64_t{2} << 30), 0) << std::strerror(errno);
 
