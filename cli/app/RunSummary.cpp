@@ -4,6 +4,7 @@
 
 #include "cli/plan/MemorySize.h"
 #include "cli/plate/PlateStorage.h"
+#include "cli/plate/PlateWindows.h"
 #include "cli/text/PrintableText.h"
 
 namespace framemeld::cli {
@@ -52,9 +53,30 @@ void printMattesSummary(const RunReport &report, std::FILE *stream)
 } // namespace
 
 // What the plate file holds that the render did not: values an integer type clipped, a lossy
-// format's loss.
+// format's loss, overscan a format without a data window leaves out.
 static void printPlateStorageNotes(const RunReport &report, std::FILE *stream)
 {
+    const FrameWindows &windows = report.windows;
+    if (windows.overscan()) {
+        const std::string data =
+            std::to_string(windows.frameWidth) + "x" + std::to_string(windows.frameHeight) +
+            " at " + std::to_string(windows.frameX) + "," + std::to_string(windows.frameY);
+        const std::string display =
+            std::to_string(windows.displayWidth) + "x" + std::to_string(windows.displayHeight) +
+            " at " + std::to_string(windows.displayX) + "," + std::to_string(windows.displayY);
+        if (overscanLeftOut(report.output, windows)) {
+            std::fprintf(stream,
+                         "framemeld: the footage's overscan is left out: the plate's format holds "
+                         "no data window, so it is the display window (%s) alone; write EXR to "
+                         "keep the data window (%s)\n",
+                         display.c_str(), data.c_str());
+        } else {
+            std::fprintf(stream,
+                         "framemeld: the plate keeps the footage's overscan: data window %s, "
+                         "display window %s\n",
+                         data.c_str(), display.c_str());
+        }
+    }
     const auto depth = runner::depthFromBits(report.renderBits);
     if (depth && clipsHdr(report.plateDataType, *depth)) {
         std::fprintf(stream,

@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "cli/core/FrameWindows.h"
 #include "runner/World.h"
 
 namespace framemeld::cli {
@@ -36,6 +37,10 @@ struct FootageFormat {
     // The colour space the file says its values are in: its own tag (an EXR header's
     // `colorspace`, say) or else OpenImageIO's `oiio:ColorSpace`; empty when it says nothing.
     std::string colourSpace;
+
+    // The first frame's display and data windows (EXR); width and height are those of
+    // windows.frame*, the union of the two, when they are known.
+    FrameWindows windows;
 };
 
 // Throws RunError naming `what` when a frame's size is not the clip's.

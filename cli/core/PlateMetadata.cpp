@@ -47,6 +47,15 @@ std::string encodePlateMetadata(const PlateMetadata &metadata)
         put(out, attribute.type);
         put(out, attribute.value);
     }
+    // Only windows a plate must be written with, so that records of plain footage stay as they
+    // were.
+    if (!metadata.windows.plain()) {
+        const FrameWindows &w = metadata.windows;
+        for (const int value : {w.displayX, w.displayY, w.displayWidth, w.displayHeight, w.frameX,
+                                w.frameY, w.frameWidth, w.frameHeight}) {
+            put(out, std::to_string(value));
+        }
+    }
     return out;
 }
 
@@ -67,6 +76,16 @@ PlateMetadata decodePlateMetadata(const std::string &bytes)
             attribute.type = take(bytes, at);
             attribute.value = take(bytes, at);
             metadata.attributes.push_back(std::move(attribute));
+        }
+        if (at != bytes.size()) {
+            FrameWindows &w = metadata.windows;
+            for (int *value : {&w.displayX, &w.displayY, &w.displayWidth, &w.displayHeight,
+                               &w.frameX, &w.frameY, &w.frameWidth, &w.frameHeight}) {
+                *value = std::stoi(take(bytes, at));
+            }
+            if (!w.known() || w.frameWidth <= 0 || w.frameHeight <= 0) {
+                throw std::runtime_error("bad windows");
+            }
         }
     } catch (const std::logic_error &) { // stoi's and stoul's
         throw std::runtime_error("bad attributes");

@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "cli/core/FrameWindows.h"
+
 namespace framemeld::cli {
 
 // One attribute as OpenImageIO holds it: its name, its type as OpenImageIO spells it ("string",
@@ -29,11 +31,14 @@ struct PlateMetadata {
     std::vector<FrameAttribute> attributes; // in the frame's order
     int bitsPerSample = 0;                  // the frame's packed integer width (10-bit DPX), or 0
     std::string provenance;                 // see kProvenanceAttribute; empty: none
+    // The reference frame's windows, which the plate is written with where its format holds
+    // them (the plate's pixels are the frame's, windows.frame*).
+    FrameWindows windows;
 
     bool operator==(const PlateMetadata &other) const
     {
         return attributes == other.attributes && bitsPerSample == other.bitsPerSample &&
-               provenance == other.provenance;
+               provenance == other.provenance && windows == other.windows;
     }
 };
 

@@ -21,6 +21,7 @@
 #include "cli/footage/FootageFingerprint.h"
 #include "cli/plate/OutputChecks.h"
 #include "cli/plate/PlateStorage.h"
+#include "cli/plate/PlateWindows.h"
 #include "cli/plate/PlateWriter.h"
 #include "cli/plate/StripPair.h"
 #include "cli/text/JsonText.h"
@@ -353,7 +354,8 @@ MergedPlate mergeStrips(const std::string &output, const std::vector<std::string
     for (const Strip &strip : strips) {
         const PlateMetadata first = metadataOf(strips.front());
         const PlateMetadata other = metadataOf(strip);
-        if (first.attributes != other.attributes || first.bitsPerSample != other.bitsPerSample) {
+        if (first.attributes != other.attributes || first.bitsPerSample != other.bitsPerSample ||
+            first.windows != other.windows) {
             throw RunError(strip.path + " and " + strips.front().path +
                            " carry different attributes of their reference frames");
         }
@@ -438,9 +440,11 @@ MergedPlate mergeStrips(const std::string &output, const std::vector<std::string
     fileOptions.dataType = storage.dataType;
     fileOptions.compression = storage.compression;
     fileOptions.metadata = metadataOf(strips.front());
-    MergedPlate merged{image.width, image.height, shape.bits, storage.dataType, 0};
+    const PlateImage stored = plateImageFor(output, image, fileOptions.metadata.windows);
+    MergedPlate merged{
+        stored.width, stored.height, shape.bits, storage.dataType, 0, fileOptions.metadata.windows};
     if (clipsHdr(storage.dataType, depth)) {
-        merged.clippedSamples = samplesOutsideUnitRange(image);
+        merged.clippedSamples = samplesOutsideUnitRange(stored);
     }
     writePlate(output, image, fileOptions, cancel);
     return merged;

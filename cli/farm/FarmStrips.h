@@ -54,6 +54,7 @@ struct MergedPlate {
     int bits = 8;
     std::string dataType;
     long long clippedSamples = 0; // samples outside 0..1 an integer type clipped
+    FrameWindows windows;         // the footage's, as the strips' records carry them
 };
 
 // Reads the strips (any format the tool reads) and writes the plate through the plate writer.

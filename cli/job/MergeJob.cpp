@@ -24,6 +24,7 @@ RunReport MergeJob::run(const JobControl &control) const
         report.stripsMerged = static_cast<int>(spec_.strips.size());
         report.plateDataType = plate.dataType;
         report.clippedSamples = plate.clippedSamples;
+        report.windows = plate.windows;
     } catch (...) {
         recordFailure(std::current_exception(), report);
     }

@@ -23,6 +23,7 @@
 #include "cli/plate/OutputChecks.h"
 #include "cli/plate/PlateProvenance.h"
 #include "cli/plate/PlateStorage.h"
+#include "cli/plate/PlateWindows.h"
 #include "cli/plate/PlateWriter.h"
 #include "cli/plugin/PluginLocation.h"
 #include "cli/plugin/PluginSession.h"
@@ -327,10 +328,17 @@ void RenderJob::render(const JobControl &control, RunReport &report) const
     fileOptions.dataType = storage.dataType;
     fileOptions.compression = storage.compression;
     metadata.provenance = plateProvenance(spec_.input, rendered.plan, depth);
+    metadata.windows = format.windows;
+    if (!spec_.rows) {
+        report.windows = format.windows; // a strip holds the whole frame's rows
+    }
     fileOptions.metadata = std::move(metadata);
     const PlateImage image = plateImageOf(rendered.plate);
+    // What the file holds: a strip, the frame, or its display window alone.
+    const PlateImage stored =
+        spec_.rows ? image : plateImageFor(spec_.output, image, format.windows);
     if (clipsHdr(storage.dataType, depth)) {
-        report.clippedSamples = samplesOutsideUnitRange(image);
+        report.clippedSamples = samplesOutsideUnitRange(stored);
     }
     // On a farm node each file is a strip, put in place together with the record `merge` joins
     // and checks it by; a single run writes each whole or not at all.
@@ -341,7 +349,10 @@ void RenderJob::render(const JobControl &control, RunReport &report) const
             writePlate(path, pixels, options, &cancel);
             return;
         }
-        const auto strip = writePlateAside(path, pixels, options, &cancel);
+        // A strip is rows of the frame, stored plain; its record carries the windows to the merge.
+        PlateFileOptions stripOptions = options;
+        stripOptions.metadata.windows = {};
+        const auto strip = writePlateAside(path, pixels, stripOptions, &cancel);
         StripFacts facts;
         facts.input = spec_.input;
         facts.clip = &clip;
@@ -396,8 +407,8 @@ void RenderJob::render(const JobControl &control, RunReport &report) const
     report.phaseSeconds.emplace_back(
         "write",
         std::chrono::duration<double>(std::chrono::steady_clock::now() - writeStart).count());
-    report.plateWidth = image.width;
-    report.plateHeight = image.height;
+    report.plateWidth = stored.width;
+    report.plateHeight = stored.height;
 }
 
 } // namespace framemeld::cli

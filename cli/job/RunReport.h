@@ -10,6 +10,7 @@
 #include <utility>
 #include <vector>
 
+#include "cli/core/FrameWindows.h"
 #include "cli/plan/MemoryPlan.h"
 #include "cli/plan/RowSpan.h"
 #include "cli/plan/SamplingPlan.h"
@@ -58,6 +59,7 @@ struct RunReport {
     std::string plateDataType;      // the samples the plate file stores, once written
     long long clippedSamples = 0;   // samples outside 0..1 that an integer plate type clipped
     bool lossyPlate = false;        // a format that does not store the plate as rendered
+    FrameWindows windows;           // the footage's display and data windows, once probed
 
     // Seconds of the phase `name`, 0 when it did not run.
     double seconds(const std::string &name) const;

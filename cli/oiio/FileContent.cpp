@@ -5,9 +5,10 @@
 
 #include <OpenImageIO/imageio.h>
 
+#include <cctype>
 #include <cerrno>
 #include <cstring>
-#include <memory>
+#include <map>
 #include <vector>
 
 #include "cli/core/CliError.h"
@@ -117,6 +118,47 @@ std::string containerStill(const unsigned char *bytes, std::size_t size)
     return {};
 }
 
+// The reader OpenImageIO names for the file's extension, from its table of extensions alone:
+// asking the library to create a reader for the name would have it check that the file is what
+// the name says, and when it is not, offer the file to every reader in turn (some of which walk
+// all of it), which is what weighing first is to spare.
+std::string readerForExtension(const std::string &path)
+{
+    static const std::map<std::string, std::string> readers = [] {
+        std::map<std::string, std::string> table;
+        const std::string list = OIIO::get_string_attribute("extension_list");
+        for (std::size_t at = 0; at < list.size();) {
+            std::size_t end = list.find(';', at);
+            end = end == std::string::npos ? list.size() : end;
+            const std::string entry = list.substr(at, end - at);
+            at = end + 1;
+            const std::size_t colon = entry.find(':');
+            if (colon == std::string::npos) {
+                continue;
+            }
+            const std::string format = entry.substr(0, colon);
+            for (std::size_t from = colon + 1; from < entry.size();) {
+                std::size_t comma = entry.find(',', from);
+                comma = comma == std::string::npos ? entry.size() : comma;
+                table.emplace(entry.substr(from, comma - from), format); // the first one wins
+                from = comma + 1;
+            }
+        }
+        return table;
+    }();
+    const std::size_t slash = path.find_last_of('/');
+    const std::size_t dot = path.find_last_of('.');
+    if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) {
+        return {};
+    }
+    std::string extension = path.substr(dot + 1);
+    for (char &c : extension) {
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    }
+    const auto found = readers.find(extension);
+    return found == readers.end() ? std::string() : found->second;
+}
+
 // Formats with no signature of their own, known by their extension alone.
 bool hasNoSignature(const std::string &reader)
 {
@@ -145,9 +187,7 @@ FileContent weighFileContent(const std::string &path)
     std::size_t got = readUpTo(fd, path, head.data(), kSignatureBytes);
 
     // Camera raw files are TIFF inside; their own reader (by extension) develops them.
-    const std::unique_ptr<OIIO::ImageInput> byName = OIIO::ImageInput::create(path, false);
-    const std::string named = byName ? byName->format_name() : "";
-    OIIO::geterror(); // no reader for the extension is no error here
+    const std::string named = readerForExtension(path);
 
     FileContent content;
     content.reader = named == "raw" ? named : stillReaderBySignature(head.data(), got);

@@ -219,9 +219,11 @@ template <typename Read> OIIO::TypeDesc readTypeOf()
     }
 }
 
-// The frame is the display window. Stored pixels (the data window) are placed where they belong
-// in it; pixels outside the data window are transparent, and stored pixels outside the display
-// window (overscan) are left out.
+// The frame is the display window joined with the clip's first frame's data window (see
+// FrameWindows.h), placed on each frame by its own display window. Stored pixels are put where
+// they belong in it; pixels of the frame outside the data window are transparent, and stored
+// pixels beyond the frame (overscan of a later frame that reaches further than the first's) are
+// left out.
 //
 // Only the frame's rows [request.rowTop, request.rowEnd()) are decoded, the first of them into the
 // target's first row.
@@ -231,24 +233,37 @@ void decodeRows(OIIO::ImageInput &input, int subimage, const std::string &what,
 {
     static_assert(sizeof(HalfBits) == 2);
     const OIIO::ImageSpec &spec = input.spec();
-    checkFrameSize(what, spec.full_width, spec.full_height, request.format);
+    const FrameWindows &windows = request.format.windows;
+    // Frames are held to the clip's display window, and the frame sits where the first frame's
+    // did relative to it.
+    FootageFormat display = request.format;
+    int frameLeft = spec.full_x;
+    int frameTop = spec.full_y;
+    if (windows.known()) {
+        display.width = windows.displayWidth;
+        display.height = windows.displayHeight;
+        frameLeft += windows.frameX - windows.displayX;
+        frameTop += windows.frameY - windows.displayY;
+    }
+    checkFrameSize(what, spec.full_width, spec.full_height, display);
+    const int frameWidth = request.format.width;
     const std::atomic<bool> *cancel = request.cancel;
-    const int windowTop = spec.full_y + request.rowTop;
-    const int windowBottom = spec.full_y + request.rowEnd();
+    const int windowTop = frameTop + request.rowTop;
+    const int windowBottom = frameTop + request.rowEnd();
     const ChannelMap map = channelMapFor(spec.nchannels, spec.alpha_channel);
     // Only the channels up to the last one used are read (EXR files may carry many more).
     const int channelEnd = std::max({map.red, map.green, map.blue, map.alpha}) + 1;
     ChannelMap chunkMap = map;
     chunkMap.fileChannels = channelEnd;
 
-    const int x0 = std::max(spec.x, spec.full_x);
-    const int x1 = std::min(spec.x + spec.width, spec.full_x + spec.full_width);
+    const int x0 = std::max(spec.x, frameLeft);
+    const int x1 = std::min(spec.x + spec.width, frameLeft + frameWidth);
     const int top = std::max(spec.y, windowTop);
     const int bottom = std::min(spec.y + spec.height, windowBottom);
-    const bool covers = x0 == spec.full_x && x1 == spec.full_x + spec.full_width &&
-                        top == windowTop && bottom == windowBottom;
+    const bool covers = x0 == frameLeft && x1 == frameLeft + frameWidth && top == windowTop &&
+                        bottom == windowBottom;
     if (!covers) {
-        const std::size_t rowBytes = static_cast<std::size_t>(spec.full_width) * 4 * sizeof(Host);
+        const std::size_t rowBytes = static_cast<std::size_t>(frameWidth) * 4 * sizeof(Host);
         for (int y = 0; y < windowBottom - windowTop; ++y) {
             std::memset(target.pixels + y * target.rowBytes, 0, rowBytes);
         }
@@ -267,7 +282,7 @@ void decodeRows(OIIO::ImageInput &input, int subimage, const std::string &what,
         static_cast<std::size_t>(spec.width) * static_cast<std::size_t>(channelEnd);
     const auto skipSamples =
         static_cast<std::size_t>(x0 - spec.x) * static_cast<std::size_t>(channelEnd);
-    const int hostOffset = (x0 - spec.full_x) * 4;
+    const int hostOffset = (x0 - frameLeft) * 4;
     const int runWidth = x1 - x0;
     std::vector<unsigned char> &buffer =
         chunkBuffer(rowSamples * static_cast<std::size_t>(chunkRows) * sizeof(Read));
@@ -433,6 +448,46 @@ std::string colourSpaceTag(const OIIO::ImageSpec &spec)
     return spec.get_string_attribute("oiio:ColorSpace");
 }
 
+// The display window, and the frame: the display window joined with the data window where the
+// stored pixels reach beyond it (overscan), so that they are rendered rather than cropped.
+FrameWindows windowsOf(const std::string &what, const OIIO::ImageSpec &spec)
+{
+    FrameWindows windows;
+    windows.displayX = spec.full_x;
+    windows.displayY = spec.full_y;
+    windows.displayWidth = spec.full_width;
+    windows.displayHeight = spec.full_height;
+    const long long left = std::min<long long>(spec.full_x, spec.x);
+    const long long top = std::min<long long>(spec.full_y, spec.y);
+    const long long right =
+        std::max<long long>(static_cast<long long>(spec.full_x) + spec.full_width,
+                            static_cast<long long>(spec.x) + spec.width);
+    const long long bottom =
+        std::max<long long>(static_cast<long long>(spec.full_y) + spec.full_height,
+                            static_cast<long long>(spec.y) + spec.height);
+    // Only a data window that holds pixels widens the frame.
+    if (spec.width <= 0 || spec.height <= 0) {
+        windows.frameX = windows.displayX;
+        windows.frameY = windows.displayY;
+        windows.frameWidth = windows.displayWidth;
+        windows.frameHeight = windows.displayHeight;
+        return windows;
+    }
+    // Far beyond the host's largest layer, said here before the sizes overflow.
+    constexpr long long kMostFrameSide = 1LL << 30;
+    if (right - left > kMostFrameSide || bottom - top > kMostFrameSide) {
+        throw RunError(what + ": the data window (" + std::to_string(spec.width) + "x" +
+                       std::to_string(spec.height) + " at " + std::to_string(spec.x) + "," +
+                       std::to_string(spec.y) + ") lies too far from the display window to " +
+                       "render the two as one frame");
+    }
+    windows.frameX = static_cast<int>(left);
+    windows.frameY = static_cast<int>(top);
+    windows.frameWidth = static_cast<int>(right - left);
+    windows.frameHeight = static_cast<int>(bottom - top);
+    return windows;
+}
+
 } // namespace
 
 FootageFormat probeClipFormat(const Clip &clip)
@@ -450,8 +505,9 @@ FootageFormat probeClipFormat(const Clip &clip)
         refuseExtraChannels(what, spec);
     }
     FootageFormat format;
-    format.width = spec.full_width;
-    format.height = spec.full_height;
+    format.windows = windowsOf(what, spec);
+    format.width = format.windows.frameWidth;
+    format.height = format.windows.frameHeight;
     format.channels = spec.nchannels;
     format.hasAlpha = spec.alpha_channel >= 0 && spec.alpha_channel < spec.nchannels;
     format.unassociatedAlpha = spec.get_int_attribute("oiio:UnassociatedAlpha", 0) != 0;

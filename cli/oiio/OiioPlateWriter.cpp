@@ -182,12 +182,13 @@ void readBack(int fd, const std::string &formatName, const std::string &shownAs,
     const int bandRows = tiled ? spec.tile_height : kRowsPerChunk;
     const auto rowBytes = spec.scanline_bytes(true);
     std::vector<unsigned char> rows(rowBytes * static_cast<std::size_t>(bandRows));
-    for (int y0 = 0; y0 < spec.height; y0 += bandRows) {
-        const int y1 = std::min(spec.height, y0 + bandRows);
-        const bool read = tiled ? input->read_tiles(0, 0, 0, spec.width, y0, y1, 0, 1, 0,
-                                                    spec.nchannels, OIIO::TypeUnknown, rows.data())
-                                : input->read_scanlines(0, 0, y0, y1, 0, 0, spec.nchannels,
-                                                        OIIO::TypeUnknown, rows.data());
+    for (int y0 = spec.y; y0 < spec.y + spec.height; y0 += bandRows) {
+        const int y1 = std::min(spec.y + spec.height, y0 + bandRows);
+        const bool read = tiled
+                              ? input->read_tiles(0, 0, spec.x, spec.x + spec.width, y0, y1, 0, 1,
+                                                  0, spec.nchannels, OIIO::TypeUnknown, rows.data())
+                              : input->read_scanlines(0, 0, y0, y1, 0, 0, spec.nchannels,
+                                                      OIIO::TypeUnknown, rows.data());
         if (!read) {
             fail(reasonOf(input->geterror(), fd, shownAs));
         }
@@ -238,6 +239,18 @@ void writePlate(int fd, const std::string &shownAs, const PlateImage &plate,
                                       : typeNamed(options.dataType, packedBits);
 
     OIIO::ImageSpec spec(plate.width, plate.height, channels, stored);
+    // EXR keeps the footage's windows: the plate's pixels are its data window, overscan and all.
+    // (Other formats are given the display window alone by the caller.)
+    const FrameWindows &windows = options.metadata.windows;
+    if (formatName == "openexr" && !windows.plain() && windows.frameWidth == plate.width &&
+        windows.frameHeight == plate.height) {
+        spec.x = windows.frameX;
+        spec.y = windows.frameY;
+        spec.full_x = windows.displayX;
+        spec.full_y = windows.displayY;
+        spec.full_width = windows.displayWidth;
+        spec.full_height = windows.displayHeight;
+    }
     // The frame's attributes first: what the writer sets below about the file itself wins.
     applyPlateMetadata(options.metadata, spec);
     if (packedBits > 0) {
@@ -316,8 +329,10 @@ void writePlate(int fd, const std::string &shownAs, const PlateImage &plate,
                            : sent == OIIO::TypeDesc::UINT16
                                ? static_cast<const void *>(chunk16.data())
                                : static_cast<const void *>(chunkFloat.data());
-        const bool written = tiled ? output->write_tiles(0, plate.width, y0, y1, 0, 1, sent, data)
-                                   : output->write_scanlines(y0, y1, 0, sent, data);
+        const bool written = tiled
+                                 ? output->write_tiles(spec.x, spec.x + plate.width, spec.y + y0,
+                                                       spec.y + y1, 0, 1, sent, data)
+                                 : output->write_scanlines(spec.y + y0, spec.y + y1, 0, sent, data);
         if (!written || proxy.failure() != 0) {
             const std::string failure = output->geterror();
             output->close();

@@ -11,6 +11,7 @@
 #include "cli/formats/PngFrameReader.h"
 #include "cli/formats/PngPlateWriter.h"
 #include "cli/plate/OutputChecks.h"
+#include "cli/plate/PlateWindows.h"
 
 namespace framemeld::cli {
 
@@ -53,7 +54,8 @@ std::unique_ptr<TemporaryPlateFile> writePlateAside(const std::string &path,
 void writePlate(const std::string &path, const PlateImage &plate, const PlateFileOptions &options,
                 const std::atomic<bool> *cancel)
 {
-    writePlateAside(path, plate, options, cancel)->putInPlace();
+    writePlateAside(path, plateImageFor(path, plate, options.metadata.windows), options, cancel)
+        ->putInPlace();
 }
 
 long long samplesOutsideUnitRange(const PlateImage &plate)

@@ -14,12 +14,14 @@
 namespace framemeld::cli {
 
 // Throws RunError naming the file when it cannot be written, CancelledError when `cancel` was
-// set by the time the file is complete; in both cases no file is left behind.
+// set by the time the file is complete; in both cases no file is left behind. The plate is the
+// rendered frame; a format that holds no data window gets its display window (PlateWindows.h).
 void writePlate(const std::string &path, const PlateImage &plate, const PlateFileOptions &options,
                 const std::atomic<bool> *cancel);
 
 // As writePlate, but the file is left finished and not yet in place, for a caller that puts it
-// in place together with another (a farm strip and its record).
+// in place together with another (a farm strip and its record); `plate` is written whole, with
+// the windows of `options` where its format holds them.
 std::unique_ptr<TemporaryPlateFile> writePlateAside(const std::string &path,
                                                     const PlateImage &plate,
                                                     const PlateFileOptions &options,

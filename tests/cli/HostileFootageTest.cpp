@@ -505,7 +505,8 @@ std::string writeWindowedExr(const TempDir &dir, const std::string &name, const 
 }
 
 // Every layout, as the chunked, tiled and half reads each place the data window on their own; the
-// tall case spans several row chunks and starts its reads a tile row above the display window.
+// tall case spans several row chunks and starts its reads a tile row above the display window. The
+// frame is the display window joined with the data window, so overscan is kept in its place.
 TEST(HostileFootage, ExrDataWindowsArePlacedInTheDisplayWindow)
 {
     TempDir in;
@@ -536,10 +537,14 @@ TEST(HostileFootage, ExrDataWindowsArePlacedInTheDisplayWindow)
             clip.frameFiles = {path};
             clip.frameCount = 1;
             const FootageFormat format = probeFootage(clip);
-            ASSERT_EQ(format.width, c.fullWidth);
-            ASSERT_EQ(format.height, c.fullHeight);
+            const int frameX = std::min(0, c.x);
+            const int frameY = std::min(0, c.y);
+            const int frameWidth = std::max(c.fullWidth, c.x + c.width) - frameX;
+            const int frameHeight = std::max(c.fullHeight, c.y + c.height) - frameY;
+            ASSERT_EQ(format.width, frameWidth);
+            ASSERT_EQ(format.height, frameHeight);
 
-            World target(c.fullWidth, c.fullHeight, PixelDepth::Float32);
+            World target(frameWidth, frameHeight, PixelDepth::Float32);
             target.fillBytes(0x55); // what a fresh allocation may hold
             DecodeRequest request;
             request.clip = &clip;
@@ -551,9 +556,11 @@ TEST(HostileFootage, ExrDataWindowsArePlacedInTheDisplayWindow)
             };
             decodeFrames(request);
 
-            for (int y = 0; y < c.fullHeight; ++y) {
-                const auto *row = reinterpret_cast<const float *>(target.row(y));
-                for (int x = 0; x < c.fullWidth; ++x) {
+            for (int frameRow = 0; frameRow < frameHeight; ++frameRow) {
+                const auto *row = reinterpret_cast<const float *>(target.row(frameRow));
+                const int y = frameY + frameRow;
+                for (int frameColumn = 0; frameColumn < frameWidth; ++frameColumn) {
+                    const int x = frameX + frameColumn;
                     const bool stored =
                         x >= c.x && x < c.x + c.width && y >= c.y && y < c.y + c.height;
                     const auto index =
@@ -564,7 +571,8 @@ TEST(HostileFootage, ExrDataWindowsArePlacedInTheDisplayWindow)
                     // Host pixels are alpha, red, green, blue.
                     const float expected[4] = {sample(3), sample(0), sample(1), sample(2)};
                     for (int s = 0; s < 4; ++s) {
-                        ASSERT_EQ(row[x * 4 + s], expected[s]) << "pixel " << x << "," << y;
+                        ASSERT_EQ(row[frameColumn * 4 + s], expected[s])
+                            << "pixel " << x << "," << y;
                     }
                 }
             }
