@@ -4,10 +4,10 @@
 #include <opencv2/core.hpp>
 #include <opencv2/core/version.hpp>
 
-#include "cli/formats/AlignModule.h"
 #include "cli/align/GreyProxy.h"
 #include "cli/align/Registration.h"
 #include "cli/align/Warp.h"
+#include "cli/formats/AlignModule.h"
 
 namespace framemeld::cli::align {
 namespace {
@@ -57,6 +57,12 @@ public:
                          const WarpSettings &settings) const override
     {
         return warpHostFrame(source, frameToReference, target, targetTop, coverage, settings);
+    }
+    void coverage(const Transform &frameToReference, int sourceWidth, int sourceHeight,
+                  int targetWidth, int targetTop, int rows, CoverageSpan *spans) const override
+    {
+        coverageSpans(frameToReference, sourceWidth, sourceHeight, targetWidth, targetTop, rows,
+                      spans);
     }
     void setThreads(int count) const override { cv::setNumThreads(count > 0 ? count : -1); }
     std::string libraryVersion() const override { return CV_VERSION; }

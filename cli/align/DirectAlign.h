@@ -7,8 +7,8 @@
 
 #include <vector>
 
-#include "cli/formats/AlignModule.h"
 #include "cli/align/GreyProxy.h"
+#include "cli/formats/AlignModule.h"
 
 namespace framemeld::cli::align {
 

@@ -6,8 +6,8 @@
 
 #include <opencv2/core.hpp>
 
-#include "cli/formats/AlignModule.h"
 #include "cli/align/GreyProxy.h"
+#include "cli/formats/AlignModule.h"
 
 namespace framemeld::cli::align {
 

@@ -30,6 +30,8 @@ RunReport runRenderCommand(const Options &options)
     spec.holdoutInvert = options.holdoutInvert;
     spec.confidence = options.confidence;
     spec.mattes = options.mattes;
+    spec.align = options.align;
+    spec.reference = options.reference;
 
     std::atomic<bool> cancel{false};
     const CancelSignal onCtrlC(cancel);

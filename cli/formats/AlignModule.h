@@ -41,6 +41,19 @@ inline const char *motionModelName(MotionModel model)
     return "?";
 }
 
+// The model named `name` as --align spells it, or nothing for a name that is none of them.
+inline bool motionModelFromName(const std::string &name, MotionModel &model)
+{
+    for (const MotionModel each : {MotionModel::None, MotionModel::Translation,
+                                   MotionModel::Similarity, MotionModel::Perspective}) {
+        if (name == motionModelName(each)) {
+            model = each;
+            return true;
+        }
+    }
+    return false;
+}
+
 // ---- Images --------------------------------------------------------------------------------
 
 // A grey proxy: one float per pixel, luma in 0..1 at the footage's full scale (Rec. 709 weights;
@@ -326,6 +339,12 @@ public:
                                  const HostFrameTarget &target, int targetTop,
                                  CoverageSpan *coverage, const WarpSettings &settings) const = 0;
 
+    // The spans warpFrame would report, without warping: target rows targetTop .. targetTop +
+    // rows - 1 of a targetWidth-wide reference, for a source of sourceWidth x sourceHeight. The
+    // tool holds out what a frame will not cover before the frame is warped, by the same rule.
+    virtual void coverage(const Transform &frameToReference, int sourceWidth, int sourceHeight,
+                          int targetWidth, int targetTop, int rows, CoverageSpan *spans) const = 0;
+
     // Threads OpenCV and the module's own loops may use inside one call (0: one per core). The
     // results are the same for every count.
     virtual void setThreads(int count) const = 0;
@@ -335,7 +354,7 @@ public:
 };
 
 // Raised when the module's interface changes, so a stale module is refused, not misused.
-inline constexpr int kAlignModuleInterface = 1;
+inline constexpr int kAlignModuleInterface = 2;
 
 // The module's one export: the interface for `interfaceVersion`, or null for another version.
 using AlignModuleEntry = const AlignModule *(*)(int interfaceVersion);

@@ -10,6 +10,7 @@
 #include <utility>
 #include <vector>
 
+#include "cli/job/AlignmentReport.h"
 #include "cli/plan/MemoryPlan.h"
 #include "cli/plan/RowSpan.h"
 #include "cli/plan/SamplingPlan.h"
@@ -35,6 +36,8 @@ struct RunReport {
     std::optional<long> holes;
     std::string confidenceFile;
     std::vector<std::string> matteFiles;
+    // --align: the reference, the model and each frame's transform, once registered.
+    std::optional<AlignmentReport> alignment;
     int exitStatus = 0;
     std::string message; // empty on success
 
