@@ -2,15 +2,21 @@
 // This file reads the command line, hands it to the command it names and prints how that ended;
 // everything else lives in the layers below (cli/app, then cli/job).
 
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
-#include <cstring>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "cli/app/CancelSignal.h"
 #include "cli/app/Commands.h"
 #include "cli/app/HelpReport.h"
 #include "cli/app/Options.h"
+#include "cli/app/StandardOutput.h"
 #include "cli/app/ThirdPartyLeaks.h"
 #include "cli/app/VersionReport.h"
 #include "cli/core/CliError.h"
@@ -20,20 +26,44 @@ using namespace framemeld::cli;
 
 namespace {
 
-RunReport dispatch(const Options &options)
+RunReport dispatch(const Options &options, std::atomic<bool> &cancel,
+                   std::optional<CancelSignal> &onSignal)
 {
+    if (options.help || options.version) {
+        // Nothing to clean up: a signal ends them as it ends any program.
+        onSignal.reset();
+        if (cancel.load()) {
+            throw CancelledError();
+        }
+    }
     if (options.help) {
         printHelp(options);
         return {};
     }
     if (options.merge) {
-        return runMergeCommand(options);
+        return runMergeCommand(options, cancel);
     }
     if (options.version) {
         printVersion(options.plugin);
         return {};
     }
-    return runRenderCommand(options);
+    return runRenderCommand(options, cancel);
+}
+
+// A closed standard descriptor is the lowest free one: the next file opened (a frame, the
+// scratch file, the plate) would become it, and any library's stray error line would land in its
+// data. Each closed one is held by /dev/null before anything else is opened, read-only, so that
+// writing to it still fails as writing to a closed descriptor does (--json says so).
+void occupyStandardDescriptors()
+{
+    for (int fd = 0; fd <= 2; ++fd) {
+        if (fcntl(fd, F_GETFD) == -1 && errno == EBADF) {
+            const int opened = open("/dev/null", O_RDONLY);
+            if (opened >= 0 && opened != fd) {
+                close(opened); // cannot happen: the lowest free descriptor is `fd`
+            }
+        }
+    }
 }
 
 } // namespace
@@ -50,13 +80,22 @@ extern "C" const char *__lsan_default_options()
 
 int main(int argc, char **argv)
 {
+    // Before anything opens a file or takes time: a stdout the caller closed stays closed (see
+    // StandardOutput.h), and a signal that comes while the command line is read or the module
+    // loads cancels the run as a later one does, with exit status 130 and the --json object.
+    holdStandardOutput();
+    occupyStandardDescriptors();
+    static std::atomic<bool> cancel{false};
+    std::optional<CancelSignal> onSignal;
+    onSignal.emplace(cancel);
+
     const CommandLine line = readCommandLine(std::vector<std::string>(argv + 1, argv + argc));
     RunReport report;
     try {
         if (line.failure) {
             std::rethrow_exception(line.failure);
         }
-        report = dispatch(line.options);
+        report = dispatch(line.options, cancel, onSignal);
     } catch (...) {
         recordFailure(std::current_exception(), report);
     }
@@ -66,10 +105,13 @@ int main(int argc, char **argv)
     }
     const Options &options = line.options;
     if (options.json && !options.help && !options.version) {
-        if (std::fputs(report.json().c_str(), stdout) < 0 || std::fflush(stdout) != 0) {
-            std::fprintf(stderr, "framemeld: cannot write the JSON report to standard output: %s\n",
-                         std::strerror(errno));
-            return report.exitStatus != kExitOk ? report.exitStatus : kExitFailure;
+        // The exit status tells what happened to the plate, written or not; a report that cannot
+        // be written changes neither (README, "Exit status").
+        const std::string failure = writeReportToStdout(report.json());
+        if (!failure.empty()) {
+            std::fprintf(
+                stderr, "framemeld: cannot write the JSON report to standard output: %s%s\n",
+                failure.c_str(), report.exitStatus == kExitOk ? "; the plate was written" : "");
         }
     }
     return report.exitStatus;

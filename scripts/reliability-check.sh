@@ -38,9 +38,9 @@ configure_and_build() {
 step() { echo "== reliability: $* ($((SECONDS - started)) s)"; }
 
 step "AddressSanitizer: fault sweeps and the other reliability suites"
-# The same settings as the 'asan' preset, so after scripts/test.sh its objects are reused.
-configure_and_build build/asan "framemeld_reliability_tests framemeld_soak" \
-  -DFRAMEMELD_WERROR=ON -DFRAMEMELD_SANITIZE=address,undefined -DCMAKE_BUILD_TYPE=Debug
+# The 'asan' preset itself, so after scripts/test.sh its objects are reused.
+cmake --preset asan >/dev/null
+cmake --build build/asan -j "$jobs" --target framemeld_reliability_tests framemeld_soak
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1:strict_string_checks=1
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 build/asan/tests/reliability/framemeld_reliability_tests --gtest_brief=1
@@ -50,7 +50,8 @@ unset ASAN_OPTIONS UBSAN_OPTIONS
 step "ThreadSanitizer: threaded end-to-end tests on $threads worker threads"
 configure_and_build build/rel-tsan \
   "framemeld_reliability_tests framemeld_soak framemeld_render_tests framemeld_runner_tests framemeld_tiny_effect" \
-  -DFRAMEMELD_WERROR=ON -DFRAMEMELD_SANITIZE=thread -DCMAKE_BUILD_TYPE=RelWithDebInfo
+  -DFRAMEMELD_WERROR=ON -DFRAMEMELD_SANITIZE=thread -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+  "-DCMAKE_CXX_FLAGS_RELWITHDEBINFO=-O2 -g1 -DNDEBUG" "-DCMAKE_C_FLAGS_RELWITHDEBINFO=-O2 -g1 -DNDEBUG"
 export TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1:exitcode=66
 export FRAMEMELD_TEST_THREADS=$threads
 build/rel-tsan/tests/reliability/framemeld_reliability_tests --gtest_brief=1

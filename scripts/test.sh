@@ -21,9 +21,10 @@ bash scripts/check-format.sh
 jobs=$(nproc)
 run_preset() {
   local preset=$1
-  echo "== $preset: configure, build, test"
+  echo "== $preset: configure, build, test (at $SECONDS s)"
   cmake --preset "$preset" >/dev/null
   cmake --build --preset "$preset" -j "$jobs"
+  echo "== $preset: built (at $SECONDS s)"
   ctest --preset "$preset" -j "$jobs"
 }
 

@@ -1,5 +1,6 @@
 #include "cli/app/CancelSignal.h"
 
+#include <pthread.h>
 #include <signal.h>
 #include <unistd.h>
 
@@ -30,9 +31,18 @@ extern "C" void onCancelSignal(int signalNumber)
     if (std::atomic<bool> *flag = g_flag.load()) {
         flag->store(true);
     }
-    static const char message[] = "\nframemeld: cancelling (Ctrl-C again to stop at once)\n";
-    // write() is async-signal-safe where stdio is not.
-    const ssize_t ignored = write(STDERR_FILENO, message, sizeof message - 1);
+    // Named as the user sent it: a farm's SIGTERM is no Ctrl-C. write() is async-signal-safe
+    // where stdio is not.
+    static const char ctrlC[] = "\nframemeld: cancelling (Ctrl-C again to stop at once)\n";
+    static const char term[] =
+        "\nframemeld: cancelling on SIGTERM (a second signal stops at once)\n";
+    static const char hangUp[] =
+        "\nframemeld: cancelling on SIGHUP (a second signal stops at once)\n";
+    const char *message = signalNumber == SIGTERM ? term : signalNumber == SIGHUP ? hangUp : ctrlC;
+    const std::size_t size = signalNumber == SIGTERM  ? sizeof term - 1
+                             : signalNumber == SIGHUP ? sizeof hangUp - 1
+                                                      : sizeof ctrlC - 1;
+    const ssize_t ignored = write(STDERR_FILENO, message, size);
     (void)ignored;
 }
 
@@ -55,6 +65,14 @@ CancelSignal::CancelSignal(std::atomic<bool> &flag)
             sigaction(kSignals[i], &g_previous[i], nullptr);
         }
     }
+    // A signal sent before the handler existed, held back by a mask the caller passed down,
+    // arrives now and cancels as any later one does.
+    sigset_t cancelSignals;
+    sigemptyset(&cancelSignals);
+    for (const int signalNumber : kSignals) {
+        sigaddset(&cancelSignals, signalNumber);
+    }
+    pthread_sigmask(SIG_UNBLOCK, &cancelSignals, nullptr);
 }
 
 CancelSignal::~CancelSignal()

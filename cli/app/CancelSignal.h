@@ -11,8 +11,9 @@ namespace framemeld::cli {
 
 class CancelSignal {
 public:
-    // Routes the signals to `flag` until destroyed; `flag` must outlive this object and be
-    // lock-free.
+    // Routes the signals to `flag` until destroyed, and takes them even where the caller's
+    // signal mask held them back; `flag` must outlive this object and be lock-free. Made first
+    // thing in main(), so that a signal at start-up cancels as a later one does.
     explicit CancelSignal(std::atomic<bool> &flag);
     ~CancelSignal();
 

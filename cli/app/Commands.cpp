@@ -1,9 +1,9 @@
 #include "cli/app/Commands.h"
 
-#include <atomic>
+#include <memory>
 
-#include "cli/app/CancelSignal.h"
 #include "cli/app/ProgressBar.h"
+#include "cli/app/ProgressLines.h"
 #include "cli/app/RunSummary.h"
 #include "cli/core/CliError.h"
 #include "cli/job/MergeJob.h"
@@ -11,7 +11,7 @@
 
 namespace framemeld::cli {
 
-RunReport runRenderCommand(const Options &options)
+RunReport runRenderCommand(const Options &options, std::atomic<bool> &cancel)
 {
     RenderJobSpec spec;
     spec.input = options.input;
@@ -19,6 +19,7 @@ RunReport runRenderCommand(const Options &options)
     spec.sliders.start = options.start;
     spec.sliders.end = options.end;
     spec.sliders.every = options.every;
+    spec.sliders.frames = options.frames;
     spec.sliders.divergence = options.divergence;
     spec.sliders.ratingRange = options.ratingRange;
     spec.depthBits = options.depth;
@@ -26,6 +27,10 @@ RunReport runRenderCommand(const Options &options)
     spec.memory = options.memory;
     spec.plugin = options.plugin;
     spec.rows = options.rows;
+    spec.dataType = options.dataType;
+    spec.compression = options.compression;
+    spec.workingSpace = options.workingSpace;
+    spec.ocioConfig = options.ocioConfig;
     spec.holdout = options.holdout;
     spec.holdoutInvert = options.holdoutInvert;
     spec.confidence = options.confidence;
@@ -33,23 +38,27 @@ RunReport runRenderCommand(const Options &options)
     spec.align = options.align;
     spec.reference = options.reference;
 
-    std::atomic<bool> cancel{false};
-    const CancelSignal onCtrlC(cancel);
-    ProgressBar bar(stderr, !options.quiet && isTerminal(stderr));
-    const RunReport report = RenderJob(spec).run(JobControl{&bar, &cancel});
+    // Lines when asked for, whatever stderr is; else the bar, on a terminal only.
+    std::unique_ptr<JobProgress> progress;
+    if (options.progressLines) {
+        progress = std::make_unique<ProgressLines>(stderr);
+    } else {
+        progress = std::make_unique<ProgressBar>(stderr, !options.quiet && isTerminal(stderr));
+    }
+    const RunReport report = RenderJob(spec).run(JobControl{progress.get(), &cancel});
+    progress.reset(); // the bar's line ends before the summary
     if (report.exitStatus == kExitOk && !options.quiet) {
         printRenderSummary(report, stderr);
     }
     return report;
 }
 
-RunReport runMergeCommand(const Options &options)
+RunReport runMergeCommand(const Options &options, std::atomic<bool> &cancel)
 {
     MergeJobSpec spec;
     spec.output = options.output;
     spec.strips = options.strips;
-    std::atomic<bool> cancel{false};
-    const CancelSignal onCtrlC(cancel);
+    spec.memory = options.memory;
     const RunReport report = MergeJob(spec).run(JobControl{nullptr, &cancel});
     if (report.exitStatus == kExitOk && !options.quiet) {
         printMergeSummary(report, stderr);

@@ -7,6 +7,7 @@
 #include <sstream>
 
 #include "cli/core/CliError.h"
+#include "cli/plan/FrameList.h"
 #include "cli/plan/MemorySize.h"
 
 namespace framemeld::cli {
@@ -35,9 +36,15 @@ int parseWholeNumber(const std::string &option, const std::string &text)
 
 // Frame numbers are sliders in the plug-in, but a fraction of a frame means nothing on the
 // command line, so only whole numbers are taken for them.
+// Sequences carry up to 12 digits, so frame numbers reach far past an int; doubles hold every
+// whole number up to 2^53 exactly.
 double parseFrameNumber(const std::string &option, const std::string &text)
 {
-    return parseWholeNumber(option, text);
+    const double value = parseNumber(option, text);
+    if (value != std::floor(value) || std::fabs(value) > 1e15) {
+        throw UsageError(option + " needs a whole number, not \"" + text + "\"");
+    }
+    return value;
 }
 
 // A number, or `auto`; the last one given counts.
@@ -47,14 +54,16 @@ SliderChoice parseChoice(const std::string &option, const std::string &text)
 }
 
 // "Y0:Y1", two whole numbers with Y0 below Y1; whether Y1 lies within the frame is known only
-// once the footage is probed.
+// once the footage is probed. Exactly one colon with digits on both sides: "0::5" and "0:10:20"
+// are mistakes, not the rows 0 to 10.
 RowSpan parseRows(const std::string &text)
 {
     const auto colon = text.find(':');
     const std::string shape =
         "--rows needs FIRST:END, two whole numbers of rows (0:540), not \"" + text + "\"";
-    if (colon == std::string::npos || text.find_first_not_of("0123456789:") != std::string::npos ||
-        colon == 0 || colon + 1 == text.size() || colon > 9 || text.size() - colon - 1 > 9) {
+    if (colon == std::string::npos || text.find(':', colon + 1) != std::string::npos ||
+        text.find_first_not_of("0123456789:") != std::string::npos || colon == 0 ||
+        colon + 1 == text.size() || colon > 9 || text.size() - colon - 1 > 9) {
         throw UsageError(shape);
     }
     RowSpan rows;
@@ -112,6 +121,16 @@ const std::vector<OptionRow> kOptions = {
      [](Options &options, const std::string &value, const std::string &typed) {
          options.every = parseFrameNumber(typed, value);
      }},
+    {nullptr, "--frames", "LIST",
+     "the frames to sample as a list, in place of --start, --end\n"
+     "and --every: 1001-1100x4 (every 4th from 1001 to 1100),\n"
+     "1001,1005,1009, ranges joined with commas; they must make\n"
+     "one evenly spaced range, as the plug-in samples",
+     ValueCompletion::Nothing, nullptr, false,
+     [](Options &options, const std::string &value, const std::string &) {
+         parseFrameList(value); // the shape now; the spacing once the sliders are known
+         options.frames = value;
+     }},
     {nullptr, "--divergence", "D",
      "values agree when they differ by less than D levels of 255\n"
      "at 8 bits, or D percent of full scale at 16 and 32 bits;\n"
@@ -143,6 +162,31 @@ const std::vector<OptionRow> kOptions = {
          }
          options.depth = bits;
      }},
+    {nullptr, "--working-space", "SPACE",
+     "the values the consensus compares and averages, and the\n"
+     "Divergence is in: auto (the default: scene-linear float\n"
+     "footage in log, all other footage as it is), linear (as it\n"
+     "is), log (0.5 + log2(x / 0.18) / 16: 16 stops a unit), or a\n"
+     "colour space of the OpenColorIO configuration by name. The\n"
+     "frames are encoded before the plug-in reads them, the plate\n"
+     "decoded after.",
+     ValueCompletion::Words, "auto linear log", false,
+     [](Options &options, const std::string &value, const std::string &typed) {
+         if (value.empty()) {
+             throw UsageError(typed + " needs auto, linear, log or a colour space's name");
+         }
+         options.workingSpace = WorkingSpaceRequest::parse(value);
+     }},
+    {nullptr, "--ocio-config", "FILE",
+     "the OpenColorIO configuration whose colour spaces\n"
+     "--working-space may name (default: $OCIO)",
+     ValueCompletion::Files, nullptr, false,
+     [](Options &options, const std::string &value, const std::string &typed) {
+         if (value.empty()) {
+             throw UsageError(typed + " needs a file name");
+         }
+         options.ocioConfig = value;
+     }},
     {nullptr, "--threads", "N", "threads for decoding and rendering (default: one per core)",
      ValueCompletion::Nothing, nullptr, false,
      [](Options &options, const std::string &value, const std::string &typed) {
@@ -156,8 +200,9 @@ const std::vector<OptionRow> kOptions = {
      "memory budget (512M, 4G, ...; default: half of what is\n"
      "available, the cgroup's limit included). Footage that does\n"
      "not fit is decoded once into a scratch file in $TMPDIR and\n"
-     "the plate rendered in strips of rows that fit.",
-     ValueCompletion::Nothing, nullptr, false,
+     "the plate rendered in strips of rows that fit. merge: the\n"
+     "plate must fit it.",
+     ValueCompletion::Nothing, nullptr, true,
      [](Options &options, const std::string &value, const std::string &typed) {
          options.memory = parseMemorySize(typed, value);
      }},
@@ -169,6 +214,36 @@ const std::vector<OptionRow> kOptions = {
      ValueCompletion::Nothing, nullptr, false,
      [](Options &options, const std::string &value, const std::string &) {
          options.rows = parseRows(value);
+     }},
+    {nullptr, "--data-type", "TYPE",
+     "the plate's samples, as oiiotool names them: uint8, uint16,\n"
+     "half, float (uint10, uint12 for DPX) (default: the footage's\n"
+     "type at its own depth, else the render depth's; the summary\n"
+     "says when an integer type clips a 32-bit render)",
+     ValueCompletion::Words, "uint8 uint10 uint12 uint16 half float", false,
+     [](Options &options, const std::string &value, const std::string &typed) {
+         static const char *const kTypes[] = {"uint8",  "uint10", "uint12",
+                                              "uint16", "half",   "float"};
+         for (const char *type : kTypes) {
+             if (value == type) {
+                 options.dataType = value;
+                 return;
+             }
+         }
+         throw UsageError(typed + " must be uint8, uint10, uint12, uint16, half or float, not \"" +
+                          value + "\"");
+     }},
+    {nullptr, "--compression", "NAME",
+     "the plate format's own compression: EXR none, rle, zips,\n"
+     "zip, piz, pxr24, b44, b44a, dwaa:45, dwab; TIFF none, lzw,\n"
+     "zip:1-9, packbits; PNG deflate:0-9; JPEG jpeg:QUALITY\n"
+     "(required: JPEG is lossy); WebP webp:QUALITY (lossy, required)",
+     ValueCompletion::Nothing, nullptr, false,
+     [](Options &options, const std::string &value, const std::string &typed) {
+         if (value.empty() || value.size() > 32) {
+             throw UsageError(typed + " needs a compression name such as zip, piz or dwaa:45");
+         }
+         options.compression = value;
      }},
     {nullptr, "--holdout", "MATTE",
      "where MATTE says foreground, that frame's sample does not\n"
@@ -246,6 +321,15 @@ const std::vector<OptionRow> kOptions = {
     {"-q", "--quiet", nullptr, "no progress bar and no summary line", ValueCompletion::Nothing,
      nullptr, true,
      [](Options &options, const std::string &, const std::string &) { options.quiet = true; }},
+    {nullptr, "--progress", nullptr,
+     "print a line per step on stderr, terminal or not, for logs\n"
+     "and render managers: percent=P phase=WORD frames_read=N\n"
+     "frames=N elapsed=SECONDS (a step: a phase starts, or another\n"
+     "whole percent of it is done); no progress bar then",
+     ValueCompletion::Nothing, nullptr, false,
+     [](Options &options, const std::string &, const std::string &) {
+         options.progressLines = true;
+     }},
     {nullptr, "--json", nullptr,
      "print one JSON object on stdout at the end: input, frames\n"
      "sampled, settings, output, plate, phase times, exit status\n"
@@ -338,6 +422,7 @@ std::string bashCompletion(const std::string &program)
                      ")\n            mapfile -t COMPREPLY < <(compgen -W \"" + row.words +
                      "\" -- \"$cur\")\n            return\n            ;;\n";
             break;
+        case ValueCompletion::Files: break; // the file names every other word completes to
         case ValueCompletion::Modules:
             cases += "        " + pattern +
                      ")\n            compopt -o filenames 2>/dev/null\n"

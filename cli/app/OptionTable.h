@@ -19,6 +19,7 @@ enum class ValueCompletion {
     Nothing, // a number or a size: no guess
     Words,   // the fixed words of OptionRow::words
     Modules, // plug-in module files (.so, .dylib, .aex) and folders
+    Files,   // any file name
 };
 
 struct OptionRow {

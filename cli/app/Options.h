@@ -12,6 +12,7 @@
 #include "cli/formats/AlignModule.h"
 #include "cli/plan/RowSpan.h"
 #include "cli/plan/Sliders.h"
+#include "cli/plan/WorkingSpaceChoice.h"
 #include "cli/plugin/ModuleDefaultsProbe.h"
 
 namespace framemeld::cli {
@@ -22,13 +23,18 @@ struct Options {
     std::optional<double> start;
     std::optional<double> end;
     std::optional<double> every;
+    std::optional<std::string> frames;   // a frame list, "1001-1100x4", in place of the three
     SliderChoice divergence;             // a number, `auto`, or unset (see plan/AutoSettings.h)
     SliderChoice ratingRange;            // the same
     std::optional<int> depth;            // 8, 16 or 32; unset: the footage's own depth
+    WorkingSpaceRequest workingSpace;    // auto unless given
+    std::string ocioConfig;              // empty: $OCIO
     int threads = 0;                     // 0: one per core
     std::optional<std::uint64_t> memory; // bytes; unset: a share of the memory available
     std::string plugin;                  // empty: the module built with this program
     std::optional<RowSpan> rows;         // unset: the whole plate
+    std::string dataType;                // --data-type; empty: the footage's type (PlateStorage.h)
+    std::string compression;             // --compression; empty: the format's default
     std::string holdout;                 // --holdout MATTE; empty: none
     bool holdoutInvert = false;          // --holdout-invert
     std::string confidence;              // --confidence FILE; empty: none
@@ -41,6 +47,8 @@ struct Options {
     bool help = false;
     bool version = false;
     bool json = false; // one JSON object on stdout at the end, failures included
+    // --progress: a line per step on stderr instead of the bar
+    bool progressLines = false;
 };
 
 // Parses the arguments after the program name. Throws UsageError naming the offending option.

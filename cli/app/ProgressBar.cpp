@@ -3,14 +3,24 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
+#include <utility>
 
 namespace framemeld::cli {
 namespace {
 constexpr int kBarWidth = 32;
-}
 
-ProgressBar::ProgressBar(std::FILE *stream, bool enabled) : stream_(stream), enabled_(enabled) {}
+double steadySeconds()
+{
+    return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+} // namespace
+
+ProgressBar::ProgressBar(std::FILE *stream, bool enabled, Clock clock)
+    : stream_(stream), enabled_(enabled), clock_(clock ? std::move(clock) : Clock(steadySeconds))
+{}
 
 ProgressBar::~ProgressBar()
 {
@@ -44,6 +54,9 @@ void ProgressBar::finish()
         return;
     }
     std::lock_guard<std::mutex> lock(mutex_);
+    if (lineOpen_ && permille_ != shownPermille_) {
+        drawLocked(true); // the figure the rate limit held back
+    }
     if (lineOpen_) {
         std::fputc('\n', stream_);
         std::fflush(stream_);
@@ -57,6 +70,11 @@ void ProgressBar::drawLocked(bool force)
     if (!force && permille_ == shownPermille_) {
         return;
     }
+    const double now = clock_();
+    if (!force && now - drawnAt_ < kRedrawSeconds) {
+        return;
+    }
+    drawnAt_ = now;
     shownPermille_ = permille_;
 
     const int filled = permille_ * kBarWidth / 1000;

@@ -3,6 +3,7 @@
 #include <string>
 
 #include "cli/plan/MemorySize.h"
+#include "cli/plate/PlateStorage.h"
 #include "cli/text/PrintableText.h"
 
 namespace framemeld::cli {
@@ -70,6 +71,23 @@ void printMattesSummary(const RunReport &report, std::FILE *stream)
 
 } // namespace
 
+// What the plate file holds that the render did not: values an integer type clipped, a lossy
+// format's loss.
+static void printPlateStorageNotes(const RunReport &report, std::FILE *stream)
+{
+    const auto depth = runner::depthFromBits(report.renderBits);
+    if (depth && clipsHdr(report.plateDataType, *depth)) {
+        std::fprintf(stream,
+                     "framemeld: the plate stores %s samples: values of the 32-bit render outside "
+                     "0..1 are clipped (%lld samples were)\n",
+                     report.plateDataType.c_str(), report.clippedSamples);
+    }
+    if (report.lossyPlate) {
+        std::fprintf(stream, "framemeld: the plate's format is lossy: the file is not the plate "
+                             "as rendered\n");
+    }
+}
+
 void printRenderSummary(const RunReport &report, std::FILE *stream)
 {
     const SamplingPlan &plan = *report.plan;
@@ -82,6 +100,13 @@ void printRenderSummary(const RunReport &report, std::FILE *stream)
                  report.renderBits, plan.frames.size(), numbering.frameCount,
                  everyText(plan.every).c_str(), numbering.first + plan.start,
                  numbering.first + plan.end, numbering.describe().c_str());
+    if (report.rotation != 0) {
+        std::fprintf(stream,
+                     "framemeld: the movie's pictures turned %d degrees clockwise, upright as it "
+                     "plays (its display matrix)\n",
+                     report.rotation);
+    }
+    printPlateStorageNotes(report, stream);
     if (memory.storage == FrameStorage::FileRows && report.rows) {
         std::fprintf(stream, "framemeld: rows %d:%d read from the files\n", report.rows->top,
                      report.rows->bottom);
@@ -98,14 +123,24 @@ void printRenderSummary(const RunReport &report, std::FILE *stream)
                      memoryText(report.scratchBytes).c_str(), memory.bandRows);
     }
     // Both sliders in the host's own units, so that the effect set to them gives this plate.
+    // The Divergence is in the working space's values, so the space is named with it; the noise
+    // is said in the space's units.
+    const WorkingSpaceUnits &units = report.workingSpaceUnits;
     if (report.divergenceAuto) {
-        std::fprintf(stream, "framemeld: divergence %g (auto: temporal noise %.3g levels of 255)",
-                     plan.divergence, report.noiseSigma.value_or(0.0) * 255.0);
+        std::fprintf(stream, "framemeld: divergence %g (auto: temporal noise %.3g %s)",
+                     plan.divergence, report.noiseSigma.value_or(0.0) * units.perFullScale,
+                     units.name.c_str());
     } else {
         std::fprintf(stream, "framemeld: divergence %g", plan.divergence);
     }
-    std::fprintf(stream, ", rating range %g%s\n", plan.ratingRange,
-                 report.ratingRangeAuto ? " (auto)" : "");
+    std::string space = printableText(report.workingSpace);
+    if (report.workingSpaceAuto) {
+        space += " (auto)";
+    } else if (!report.footageSpace.empty()) {
+        space += " from " + printableText(report.footageSpace);
+    }
+    std::fprintf(stream, ", rating range %g%s, working space %s\n", plan.ratingRange,
+                 report.ratingRangeAuto ? " (auto)" : "", space.c_str());
     // Frames per second read is the figure to weigh against the footage's own frame rate.
     const double readSeconds = report.seconds("read");
     const double framesPerSecond =
@@ -123,6 +158,7 @@ void printMergeSummary(const RunReport &report, std::FILE *stream)
     std::fprintf(stream, "framemeld: merged %d strips into %s (%dx%d, %d-bit render)\n",
                  report.stripsMerged, printableText(report.output).c_str(), report.plateWidth,
                  report.plateHeight, report.renderBits);
+    printPlateStorageNotes(report, stream);
 }
 
 } // namespace framemeld::cli

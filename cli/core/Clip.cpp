@@ -1,5 +1,7 @@
 #include "cli/core/Clip.h"
 
+#include <algorithm>
+
 namespace framemeld::cli {
 
 std::string Clip::describeFrame(int frame) const
@@ -11,6 +13,11 @@ std::string Clip::describeFrame(int frame) const
         return frameFiles[static_cast<std::size_t>(frame)];
     }
     return "frame " + std::to_string(frame);
+}
+
+bool Clip::frameMissing(int frame) const
+{
+    return std::binary_search(missingFrames.begin(), missingFrames.end(), frame);
 }
 
 } // namespace framemeld::cli

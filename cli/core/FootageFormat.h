@@ -25,6 +25,17 @@ struct FootageFormat {
     // twice.
     bool rowAccess = false;
     int rowBlock = 1;
+    // Clockwise quarter turns, in degrees, that the decoded pictures are given so that the frame
+    // stands as a movie plays (its display matrix); width and height are the turned frame's.
+    int rotation = 0;
+
+    // The size of the pictures as stored, before the turn.
+    int storedWidth() const { return rotation == 90 || rotation == 270 ? height : width; }
+    int storedHeight() const { return rotation == 90 || rotation == 270 ? width : height; }
+
+    // The colour space the file says its values are in: its own tag (an EXR header's
+    // `colorspace`, say) or else OpenImageIO's `oiio:ColorSpace`; empty when it says nothing.
+    std::string colourSpace;
 };
 
 // Throws RunError naming `what` when a frame's size is not the clip's.

@@ -1,17 +1,31 @@
 #include "cli/farm/FarmStrips.h"
 
+#include <fcntl.h>
+#include <limits.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <cstddef>
-#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <stdexcept>
 #include <vector>
 
 #include "cli/core/CliError.h"
-#include "cli/core/Clip.h"
 #include "cli/farm/StripRecord.h"
+#include "cli/files/ContentHash.h"
+#include "cli/files/RegularFile.h"
 #include "cli/footage/FootageDecoder.h"
+#include "cli/footage/FootageFingerprint.h"
 #include "cli/plate/OutputChecks.h"
+#include "cli/plate/PlateStorage.h"
 #include "cli/plate/PlateWriter.h"
+#include "cli/plate/StripPair.h"
 #include "cli/text/JsonText.h"
+
+namespace fs = std::filesystem;
 
 namespace framemeld::cli {
 namespace {
@@ -32,6 +46,18 @@ Clip stillClip(const std::string &path)
     return clip;
 }
 
+// Values from a record, which anyone may have written, shown at a length a message can hold.
+std::string shown(const std::string &text)
+{
+    constexpr std::size_t kMost = 80;
+    return text.size() <= kMost ? text : text.substr(0, kMost) + "...";
+}
+
+std::string bitsName(int bits)
+{
+    return std::to_string(bits) + "-bit";
+}
+
 void checkSameShape(const Strip &first, const Strip &other)
 {
     const StripRecord &a = first.record;
@@ -43,8 +69,7 @@ void checkSameShape(const Strip &first, const Strip &other)
                        " and " + std::to_string(a.plateWidth) + "x" +
                        std::to_string(a.plateHeight) + ")");
     }
-    if (first.format.channels != other.format.channels || a.withAlpha != b.withAlpha ||
-        a.unassociatedAlpha != b.unassociatedAlpha) {
+    if (a.withAlpha != b.withAlpha || a.unassociatedAlpha != b.unassociatedAlpha) {
         throw RunError(pair + " differ in their channels");
     }
     if (a.settings.size() != b.settings.size()) {
@@ -53,8 +78,19 @@ void checkSameShape(const Strip &first, const Strip &other)
     for (std::size_t i = 0; i < a.settings.size(); ++i) {
         if (a.settings[i] != b.settings[i]) {
             throw RunError(pair + " were rendered with different settings (" + a.settings[i].first +
-                           ": " + b.settings[i].second + " and " + a.settings[i].second + ")");
+                           ": " + shown(b.settings[i].second) + " and " +
+                           shown(a.settings[i].second) + ")");
         }
+    }
+    if (a.footage != b.footage || a.footageType != b.footageType ||
+        a.footageBits != b.footageBits) {
+        throw RunError(pair +
+                       " were rendered from different footage (the frames sampled differ "
+                       "in their files' fingerprints; INPUT " +
+                       shown(b.input) + " and " + shown(a.input) + ")");
+    }
+    if (a.dataTypeAsked != b.dataTypeAsked || a.compressionAsked != b.compressionAsked) {
+        throw RunError(pair + " were written with different --data-type or --compression");
     }
 }
 
@@ -88,6 +124,123 @@ void checkTiling(const std::vector<Strip> &strips)
     }
 }
 
+// The merge would replace one of its own inputs: refused by what the files are, through links
+// and hard links, not by their names.
+void checkOutputIsNoStrip(const std::string &output, const std::vector<std::string> &paths)
+{
+    struct stat target {};
+    if (::stat(output.c_str(), &target) != 0) {
+        return; // nothing there yet, so none of the strips
+    }
+    for (const std::string &path : paths) {
+        for (const std::string &file : {path, stripRecordPath(path)}) {
+            struct stat status {};
+            if (::stat(file.c_str(), &status) == 0 && status.st_dev == target.st_dev &&
+                status.st_ino == target.st_ino) {
+                throw RunError(output + ": the output is " + file +
+                               ", one of the files being merged; name another plate");
+            }
+        }
+    }
+}
+
+// A strip that is no plain file (a FIFO would hold the decoder for ever) is refused unread.
+void checkStripFile(const Strip &strip)
+{
+    const std::string kind = whyNotARegularFile(strip.path);
+    if (!kind.empty()) {
+        throw RunError(strip.path + ": cannot read the strip (it " +
+                       (kind.rfind("is ", 0) == 0 ? kind : "gives " + kind) + ")");
+    }
+}
+
+// The strip file is the one its node wrote: same size, same bytes. Checked after the image's
+// size, so that a strip of another size says so.
+void checkStripBytes(const Strip &strip)
+{
+    const int fd = ::open(strip.path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0) {
+        throw RunError(strip.path + ": cannot read the strip (" + std::strerror(errno) + ")");
+    }
+    ContentHash hash;
+    std::uint64_t size = 0;
+    const std::string problem = hashOpenFile(fd, hash, size);
+    ::close(fd);
+    if (!problem.empty()) {
+        throw RunError(strip.path + ": cannot read the strip (" + problem + ")");
+    }
+    if (size != strip.record.stripBytes || hash.hex() != strip.record.stripChecksum) {
+        throw RunError(strip.path + ": the strip is not the file its record describes (" +
+                       std::to_string(size) + " bytes, its record says " +
+                       std::to_string(strip.record.stripBytes) +
+                       (size == strip.record.stripBytes ? ", with other contents" : "") +
+                       "): written again by another run, or replaced since");
+    }
+}
+
+// A strip of a confidence image or a difference matte, which a single run writes as one channel
+// of the render depth's own type, whatever --data-type and --compression asked of the plate.
+bool holdsImageBesidePlate(const StripRecord &record)
+{
+    return std::any_of(record.settings.begin(), record.settings.end(),
+                       [](const auto &setting) { return setting.first == "image"; });
+}
+
+PlateStorage plateStorageFor(const std::string &output, const StripRecord &record)
+{
+    PlateStorageRequest request;
+    request.depth = *runner::depthFromBits(record.bits);
+    request.footageDepth = *runner::depthFromBits(record.footageBits);
+    request.footageType = record.footageType;
+    request.dataType = record.dataTypeAsked;
+    request.compression = record.compressionAsked;
+    try {
+        return choosePlateStorage(output, request);
+    } catch (const UsageError &error) {
+        // What the nodes asked for does not fit the plate's format: a problem of this merge's
+        // output, not of its command line.
+        throw RunError(std::string("the strips were written with ") + error.what());
+    }
+}
+
+std::string hexOf(const std::string &bytes)
+{
+    static const char digits[] = "0123456789abcdef";
+    std::string hex;
+    hex.reserve(bytes.size() * 2);
+    for (const char c : bytes) {
+        const auto byte = static_cast<unsigned char>(c);
+        hex += digits[byte >> 4];
+        hex += digits[byte & 15];
+    }
+    return hex;
+}
+
+// The metadata a record carries; throws RunError naming the record when it is not what the
+// tool writes.
+PlateMetadata metadataOf(const Strip &strip)
+{
+    const std::string &hex = strip.record.metadata;
+    auto nibble = [](char c) {
+        return c >= '0' && c <= '9' ? c - '0' : c >= 'a' && c <= 'f' ? c - 'a' + 10 : -1;
+    };
+    std::string bytes;
+    bool valid = hex.size() % 2 == 0;
+    for (std::size_t i = 0; valid && i < hex.size(); i += 2) {
+        const int high = nibble(hex[i]);
+        const int low = nibble(hex[i + 1]);
+        valid = high >= 0 && low >= 0;
+        bytes += static_cast<char>(high * 16 + low);
+    }
+    try {
+        if (valid) {
+            return decodePlateMetadata(bytes);
+        }
+    } catch (const std::runtime_error &) {
+    }
+    throw RunError(stripRecordPath(strip.path) + ": not a valid strip record (bad metadata)");
+}
+
 } // namespace
 
 void checkStripRows(const RowSpan &rows, const FootageFormat &format, const MemoryPlan &memory)
@@ -105,67 +258,155 @@ void checkStripRows(const RowSpan &rows, const FootageFormat &format, const Memo
     }
 }
 
-void recordStrip(const std::string &output, const std::string &input, const RowSpan &rows,
-                 const SamplingPlan &plan, const FootageFormat &format, Depth depth,
-                 const std::string &image)
+void checkStripRecordPath(const std::string &output)
 {
-    StripRecord record;
-    record.plateWidth = format.width;
-    record.plateHeight = format.height;
-    record.top = rows.top;
-    record.bottom = rows.bottom;
-    record.bits = runner::bitsPerChannel(depth);
-    record.withAlpha = format.hasAlpha;
-    record.unassociatedAlpha = format.unassociatedAlpha;
-    record.settings = {{"input", jsonString(input)},
-                       {"start", jsonNumber(plan.start)},
-                       {"end", jsonNumber(plan.end)},
-                       {"every", jsonNumber(plan.every)},
-                       {"framesSampled", jsonNumber(static_cast<double>(plan.frames.size()))},
-                       {"divergence", jsonNumber(plan.divergence)},
-                       {"ratingRange", jsonNumber(plan.ratingRange)},
-                       {"depth", jsonNumber(record.bits)}};
-    if (!image.empty()) {
-        record.settings.emplace_back("image", jsonString(image));
+    const std::string path = stripRecordPath(resolvedOutputPath(output));
+    if (fs::path(path).filename().string().size() > NAME_MAX) {
+        throw RunError(stripRecordPath(output) +
+                       ": the strip record's name is too long for the file system; give the "
+                       "strip a shorter name");
     }
-    try {
-        writeStripRecord(output, record);
-    } catch (...) {
-        std::remove(output.c_str());
-        throw;
+    struct stat status {};
+    if (::stat(path.c_str(), &status) == 0) {
+        if (!S_ISREG(status.st_mode)) {
+            throw RunError(stripRecordPath(output) + ": cannot write the strip record (it " +
+                           whyNotARegularFile(path) + ")");
+        }
+        if (::access(path.c_str(), W_OK) != 0) {
+            throw RunError(stripRecordPath(output) + ": cannot write the strip record (" +
+                           std::strerror(errno) + ")");
+        }
     }
 }
 
+void putStripInPlace(const std::string &output, TemporaryPlateFile &image, const StripFacts &facts)
+{
+    StripRecord record;
+    record.plateWidth = facts.format.width;
+    record.plateHeight = facts.format.height;
+    record.top = facts.rows.top;
+    record.bottom = facts.rows.bottom;
+    record.bits = runner::bitsPerChannel(facts.depth);
+    record.withAlpha = facts.format.hasAlpha;
+    record.unassociatedAlpha = facts.format.unassociatedAlpha;
+    record.input = jsonString(facts.input);
+    record.footage = footageFingerprint(*facts.clip, facts.plan.frames);
+    record.footageType = facts.format.sampleType;
+    record.footageBits = runner::bitsPerChannel(facts.format.naturalDepth);
+    record.dataType = facts.file.dataType;
+    record.dataTypeAsked = facts.dataTypeAsked;
+    record.compressionAsked = facts.compressionAsked;
+    record.settings = {{"start", jsonNumber(facts.plan.start)},
+                       {"end", jsonNumber(facts.plan.end)},
+                       {"every", jsonNumber(facts.plan.every)},
+                       {"framesSampled", jsonNumber(static_cast<double>(facts.plan.frames.size()))},
+                       {"divergence", jsonNumber(facts.plan.divergence)},
+                       {"ratingRange", jsonNumber(facts.plan.ratingRange)},
+                       {"depth", jsonNumber(record.bits)},
+                       {"workingSpace", jsonString(facts.workingSpace)}};
+    if (!facts.image.empty()) {
+        record.settings.emplace_back("image", jsonString(facts.image));
+    }
+    image.finish();
+    ContentHash hash;
+    const std::string problem = hashOpenFile(image.fd(), hash, record.stripBytes);
+    if (!problem.empty()) {
+        throw RunError(output + ": cannot read back the strip (" + problem + ")");
+    }
+    record.stripChecksum = hash.hex();
+    record.metadata = hexOf(encodePlateMetadata(facts.file.metadata));
+
+    const std::string text = stripRecordText(record);
+    const std::string path = stripRecordPath(output);
+    TemporaryPlateFile temporary(stripRecordPath(image.target()), path);
+    std::size_t written = 0;
+    while (written < text.size()) {
+        const ssize_t step = ::write(temporary.fd(), text.data() + written, text.size() - written);
+        if (step < 0 && errno == EINTR) {
+            continue;
+        }
+        if (step <= 0) {
+            throw RunError(path + ": cannot write the strip record (" + std::strerror(errno) + ")");
+        }
+        written += static_cast<std::size_t>(step);
+    }
+    putPairInPlace(image, temporary);
+}
+
 MergedPlate mergeStrips(const std::string &output, const std::vector<std::string> &paths,
-                        const std::atomic<bool> *cancel)
+                        std::uint64_t memoryBudget, const std::atomic<bool> *cancel)
 {
     checkOutputPath(output);
+    checkOutputIsNoStrip(output, paths);
     std::vector<Strip> strips;
     for (const std::string &path : paths) {
         Strip strip;
         strip.path = path;
         strip.record = readStripRecord(path);
-        strip.clip = stillClip(path);
-        strip.format = probeFootage(strip.clip);
-        const int rows = strip.record.bottom - strip.record.top;
-        if (strip.format.width != strip.record.plateWidth || strip.format.height != rows) {
-            throw RunError(path + ": the image is " + std::to_string(strip.format.width) + "x" +
-                           std::to_string(strip.format.height) + ", its record says " +
-                           std::to_string(strip.record.plateWidth) + "x" + std::to_string(rows));
-        }
         if (!strips.empty()) {
             checkSameShape(strips.front(), strip);
         }
         strips.push_back(std::move(strip));
     }
+    // The frame attributes must agree; the provenance names each node's INPUT, and the plate
+    // takes the top strip's.
+    for (const Strip &strip : strips) {
+        const PlateMetadata first = metadataOf(strips.front());
+        const PlateMetadata other = metadataOf(strip);
+        if (first.attributes != other.attributes || first.bitsPerSample != other.bitsPerSample) {
+            throw RunError(strip.path + " and " + strips.front().path +
+                           " carry different attributes of their reference frames");
+        }
+    }
     std::stable_sort(strips.begin(), strips.end(),
                      [](const Strip &a, const Strip &b) { return a.record.top < b.record.top; });
     checkTiling(strips);
 
+    // What the records claim is weighed before a byte of any strip is decoded.
     const StripRecord &shape = strips.front().record;
     const Depth depth = *runner::depthFromBits(shape.bits);
     const auto rowBytes = static_cast<std::ptrdiff_t>(static_cast<std::size_t>(shape.plateWidth) *
                                                       runner::bytesPerPixel(depth));
+    const double plateBytes =
+        static_cast<double>(rowBytes) * static_cast<double>(shape.plateHeight);
+    if (plateBytes > static_cast<double>(memoryBudget)) {
+        throw RunError("the plate the strips' records describe (" +
+                       std::to_string(shape.plateWidth) + "x" + std::to_string(shape.plateHeight) +
+                       " at " + bitsName(shape.bits) + ", " +
+                       std::to_string(static_cast<unsigned long long>(plateBytes)) +
+                       " bytes) does not fit the memory budget of " + std::to_string(memoryBudget) +
+                       " bytes (--memory)");
+    }
+    const PlateStorage storage =
+        holdsImageBesidePlate(shape) ? PlateStorage{} : plateStorageFor(output, shape);
+
+    for (Strip &strip : strips) {
+        checkStripFile(strip);
+        strip.clip = stillClip(strip.path);
+        strip.format = probeFootage(strip.clip);
+        const int rows = strip.record.bottom - strip.record.top;
+        if (strip.format.width != strip.record.plateWidth || strip.format.height != rows) {
+            throw RunError(strip.path + ": the image is " + std::to_string(strip.format.width) +
+                           "x" + std::to_string(strip.format.height) + ", its record says " +
+                           std::to_string(strip.record.plateWidth) + "x" + std::to_string(rows));
+        }
+        checkStripBytes(strip);
+        if (strip.format.channels != strips.front().format.channels) {
+            throw RunError(strip.path + " and " + strips.front().path +
+                           " differ in their channels");
+        }
+        if (!storage.dataType.empty() && !typeHolds(strip.format.sampleType, storage.dataType)) {
+            throw RunError(strip.path + ": the strip stores " + strip.format.sampleType +
+                           " samples, which cannot hold the " + storage.dataType + " plate of a " +
+                           bitsName(shape.bits) + " render; write the strips in a format that " +
+                           "holds " + storage.dataType + " (EXR or TIFF for float)");
+        }
+        if (strip.format.unassociatedAlpha != strips.front().format.unassociatedAlpha) {
+            throw RunError(strip.path + " and " + strips.front().path +
+                           " hold their alpha differently (straight and premultiplied)");
+        }
+    }
+
     std::vector<unsigned char> pixels(static_cast<std::size_t>(rowBytes) *
                                       static_cast<std::size_t>(shape.plateHeight));
     for (const Strip &strip : strips) {
@@ -189,11 +430,20 @@ MergedPlate mergeStrips(const std::string &output, const std::vector<std::string
     image.rowBytes = rowBytes;
     PlateFileOptions fileOptions;
     fileOptions.withAlpha = shape.withAlpha;
-    fileOptions.unassociatedAlpha = shape.unassociatedAlpha;
+    // The strips' pixels are what their files hold, which may be the other association than
+    // the footage's (straight footage in EXR strips is stored premultiplied).
+    fileOptions.unassociatedAlpha = strips.front().format.unassociatedAlpha;
     // Plates have three or four channels; one is a confidence image or a difference matte.
     fileOptions.singleChannel = strips.front().format.channels == 1;
+    fileOptions.dataType = storage.dataType;
+    fileOptions.compression = storage.compression;
+    fileOptions.metadata = metadataOf(strips.front());
+    MergedPlate merged{image.width, image.height, shape.bits, storage.dataType, 0};
+    if (clipsHdr(storage.dataType, depth)) {
+        merged.clippedSamples = samplesOutsideUnitRange(image);
+    }
     writePlate(output, image, fileOptions, cancel);
-    return MergedPlate{image.width, image.height, shape.bits};
+    return merged;
 }
 
 } // namespace framemeld::cli

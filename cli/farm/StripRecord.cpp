@@ -1,26 +1,25 @@
 #include "cli/farm/StripRecord.h"
 
-#include <unistd.h>
-
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <map>
+#include <stdexcept>
 
 #include "cli/core/CliError.h"
-#include "cli/files/FileHandle.h"
-#include "cli/plate/OutputChecks.h"
-#include "cli/plate/TemporaryPlateFile.h"
+#include "cli/files/RegularFile.h"
 #include "cli/text/JsonText.h"
 
 namespace framemeld::cli {
 namespace {
 
 constexpr const char *kKind = "framemeld-strip";
+constexpr int kVersion = 2;
 
 // The record is one flat object the tool wrote itself; a reader of exactly that shape keeps the
-// tool free of a JSON library. Values stay JSON text, strings with their quotes and escapes.
+// tool free of a JSON library. Values stay JSON text, strings with their quotes and escapes. A
+// key given twice or anything but white space after the object makes it no record of the tool's.
 class FlatJsonReader {
 public:
     explicit FlatJsonReader(const std::string &text) : text_(text) {}
@@ -32,6 +31,7 @@ public:
         skipSpace();
         if (peek() == '}') {
             ++at_;
+            expectEnd();
             return found;
         }
         while (true) {
@@ -40,13 +40,16 @@ public:
             key = key.substr(1, key.size() - 2);
             expect(':');
             skipSpace();
-            found[key] = valueToken();
+            if (!found.emplace(key, valueToken()).second) {
+                throw std::runtime_error("a key given twice");
+            }
             skipSpace();
             if (peek() == ',') {
                 ++at_;
                 continue;
             }
             expect('}');
+            expectEnd();
             return found;
         }
     }
@@ -56,7 +59,8 @@ private:
 
     void skipSpace()
     {
-        while (at_ < text_.size() && std::strchr(" \t\r\n", text_[at_]) != nullptr) {
+        while (at_ < text_.size() && std::strchr(" \t\r\n", text_[at_]) != nullptr &&
+               text_[at_] != '\0') {
             ++at_;
         }
     }
@@ -68,6 +72,14 @@ private:
             throw std::runtime_error("malformed");
         }
         ++at_;
+    }
+
+    void expectEnd()
+    {
+        skipSpace();
+        if (at_ != text_.size()) {
+            throw std::runtime_error("something follows the object");
+        }
     }
 
     std::string stringToken()
@@ -107,33 +119,50 @@ private:
     std::size_t at_ = 0;
 };
 
-int wholeMember(const std::map<std::string, std::string> &members, const char *key)
+using Members = std::map<std::string, std::string>;
+
+const std::string &member(const Members &members, const char *key)
 {
     const auto found = members.find(key);
     if (found == members.end()) {
         throw std::runtime_error(std::string("no ") + key);
     }
+    return found->second;
+}
+
+long long wholeMember(const Members &members, const char *key, long long most)
+{
+    const std::string &text = member(members, key);
     char *end = nullptr;
     errno = 0;
-    const long value = std::strtol(found->second.c_str(), &end, 10);
-    if (end != found->second.c_str() + found->second.size() || errno == ERANGE || value < 0 ||
-        value > 1000000000L) {
+    const long long value = std::strtoll(text.c_str(), &end, 10);
+    if (end != text.c_str() + text.size() || errno == ERANGE || value < 0 || value > most) {
         throw std::runtime_error(std::string("bad ") + key);
     }
-    return static_cast<int>(value);
+    return value;
 }
 
-bool flagMember(const std::map<std::string, std::string> &members, const char *key)
+bool flagMember(const Members &members, const char *key)
 {
-    const auto found = members.find(key);
-    if (found == members.end() || (found->second != "true" && found->second != "false")) {
+    const std::string &text = member(members, key);
+    if (text != "true" && text != "false") {
         throw std::runtime_error(std::string("bad ") + key);
     }
-    return found->second == "true";
+    return text == "true";
 }
 
-const char *const kSettingKeys[] = {"input",         "start",      "end",         "every",
-                                    "framesSampled", "divergence", "ratingRange", "depth"};
+// The strings the tool itself writes there hold no escapes: names, hex digits, type names.
+std::string plainStringMember(const Members &members, const char *key)
+{
+    const std::string &text = member(members, key);
+    if (text.size() < 2 || text.front() != '"' || text.find('\\') != std::string::npos) {
+        throw std::runtime_error(std::string("bad ") + key);
+    }
+    return text.substr(1, text.size() - 2);
+}
+
+const char *const kSettingKeys[] = {"start",      "end",         "every", "framesSampled",
+                                    "divergence", "ratingRange", "depth"};
 
 } // namespace
 
@@ -142,78 +171,93 @@ std::string stripRecordPath(const std::string &stripPath)
     return stripPath + ".framemeld-strip.json";
 }
 
-void writeStripRecord(const std::string &stripPath, const StripRecord &record)
+std::string stripRecordText(const StripRecord &record)
 {
     JsonObject object;
     object.addString("kind", kKind)
-        .addNumber("version", 1)
+        .addNumber("version", kVersion)
         .addNumber("plateWidth", record.plateWidth)
         .addNumber("plateHeight", record.plateHeight)
         .addNumber("top", record.top)
         .addNumber("bottom", record.bottom)
         .add("alpha", record.withAlpha ? "true" : "false")
-        .add("unassociatedAlpha", record.unassociatedAlpha ? "true" : "false");
+        .add("unassociatedAlpha", record.unassociatedAlpha ? "true" : "false")
+        .addString("input", record.input)
+        .addString("footage", record.footage)
+        .addString("footageType", record.footageType)
+        .addNumber("footageBits", record.footageBits)
+        .addString("dataType", record.dataType)
+        .addString("dataTypeAsked", record.dataTypeAsked)
+        .addString("compressionAsked", record.compressionAsked)
+        .add("stripBytes", std::to_string(record.stripBytes))
+        .addString("stripChecksum", record.stripChecksum)
+        .addString("metadata", record.metadata);
     for (const auto &[key, value] : record.settings) {
         object.add(key, value);
     }
-    const std::string text = object.text() + "\n";
-
-    const std::string path = stripRecordPath(stripPath);
-    TemporaryPlateFile temporary(resolvedOutputPath(path), path);
-    std::size_t written = 0;
-    while (written < text.size()) {
-        const ssize_t step = ::write(temporary.fd(), text.data() + written, text.size() - written);
-        if (step < 0 && errno == EINTR) {
-            continue;
-        }
-        if (step <= 0) {
-            throw RunError(path + ": cannot write the strip record (" + std::strerror(errno) + ")");
-        }
-        written += static_cast<std::size_t>(step);
-    }
-    temporary.putInPlace();
+    return object.text() + "\n";
 }
 
 StripRecord readStripRecord(const std::string &stripPath)
 {
     const std::string path = stripRecordPath(stripPath);
-    UniqueFile file(std::fopen(path.c_str(), "rb"));
-    if (!file) {
-        throw RunError(stripPath + ": no strip record " + path + " beside it (" +
-                       std::strerror(errno) + "); strips are rendered with --rows");
+    const std::string kind = whyNotARegularFile(path);
+    if (kind == std::strerror(ENOENT)) {
+        throw RunError(stripPath + ": no strip record " + path + " beside it (" + kind +
+                       "); strips are rendered with --rows");
     }
     std::vector<std::uint8_t> bytes;
-    const std::string problem = readWholeFile(file.get(), bytes);
+    const std::string problem = readSmallRegularFile(path, kMaxStripRecordBytes, bytes);
     if (!problem.empty()) {
-        throw RunError(path + ": cannot read the strip record (" + problem + ")");
+        throw RunError(path + ": cannot read the strip record (it " +
+                       (problem.rfind("is ", 0) == 0 || problem.rfind("holds ", 0) == 0
+                            ? problem
+                            : "gives " + problem) +
+                       ")");
     }
     const std::string text(bytes.begin(), bytes.end());
     StripRecord record;
     try {
-        const auto members = FlatJsonReader(text).members();
-        const auto kind = members.find("kind");
-        if (kind == members.end() || kind->second != jsonString(kKind) ||
-            wholeMember(members, "version") != 1) {
+        const Members members = FlatJsonReader(text).members();
+        if (member(members, "kind") != jsonString(kKind) ||
+            wholeMember(members, "version", 1000) != kVersion) {
             throw std::runtime_error("not a strip record of this version");
         }
-        record.plateWidth = wholeMember(members, "plateWidth");
-        record.plateHeight = wholeMember(members, "plateHeight");
-        record.top = wholeMember(members, "top");
-        record.bottom = wholeMember(members, "bottom");
-        record.bits = wholeMember(members, "depth");
+        constexpr long long kMostRows = 1000000000LL;
+        record.plateWidth = static_cast<int>(wholeMember(members, "plateWidth", kMostRows));
+        record.plateHeight = static_cast<int>(wholeMember(members, "plateHeight", kMostRows));
+        record.top = static_cast<int>(wholeMember(members, "top", kMostRows));
+        record.bottom = static_cast<int>(wholeMember(members, "bottom", kMostRows));
+        record.bits = static_cast<int>(wholeMember(members, "depth", 32));
         record.withAlpha = flagMember(members, "alpha");
         record.unassociatedAlpha = flagMember(members, "unassociatedAlpha");
-        if (record.top >= record.bottom || record.bottom > record.plateHeight ||
+        if (record.plateWidth == 0 || record.top >= record.bottom ||
+            record.bottom > record.plateHeight ||
             (record.bits != 8 && record.bits != 16 && record.bits != 32)) {
-            throw std::runtime_error("rows or depth out of range");
+            throw std::runtime_error("size, rows or depth out of range");
         }
+        record.input = member(members, "input"); // JSON text: only ever shown
+        record.footage = plainStringMember(members, "footage");
+        record.footageType = plainStringMember(members, "footageType");
+        record.footageBits = static_cast<int>(wholeMember(members, "footageBits", 32));
+        if (record.footageBits != 8 && record.footageBits != 16 && record.footageBits != 32) {
+            throw std::runtime_error("bad footageBits");
+        }
+        record.dataType = plainStringMember(members, "dataType");
+        record.dataTypeAsked = plainStringMember(members, "dataTypeAsked");
+        record.compressionAsked = plainStringMember(members, "compressionAsked");
+        record.stripBytes =
+            static_cast<std::uint64_t>(wholeMember(members, "stripBytes", 1LL << 62));
+        record.stripChecksum = plainStringMember(members, "stripChecksum");
+        record.metadata = plainStringMember(members, "metadata");
         for (const char *key : kSettingKeys) {
-            const auto found = members.find(key);
-            if (found == members.end()) {
-                throw std::runtime_error(std::string("no ") + key);
-            }
-            record.settings.emplace_back(key, found->second);
+            record.settings.emplace_back(key, member(members, key));
         }
+        // Strips recorded before there were working spaces were rendered in the footage's own
+        // values.
+        const auto space = members.find("workingSpace");
+        record.settings.emplace_back("workingSpace",
+                                     space != members.end() ? space->second : jsonString("linear"));
         // Strips of a confidence image or a difference matte say which; plates say nothing.
         const auto image = members.find("image");
         if (image != members.end()) {

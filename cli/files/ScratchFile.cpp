@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/statfs.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -104,10 +105,41 @@ void ScratchFile::readAt(std::uint64_t offset, void *data, std::size_t size) con
     }
 }
 
+bool ScratchFile::inMemory(const std::string &folder)
+{
+    struct statfs status {};
+    if (::statfs(folder.c_str(), &status) != 0) {
+        return false; // a folder that cannot be asked fails on its own when the file is made
+    }
+    constexpr long kTmpfs = 0x01021994;
+    constexpr long kRamfs = static_cast<long>(0x858458f6);
+    const auto type = static_cast<long>(status.f_type);
+    return type == kTmpfs || type == kRamfs;
+}
+
 std::string ScratchFile::defaultFolder()
 {
-    const char *folder = std::getenv("TMPDIR");
-    return folder != nullptr && folder[0] != '\0' ? folder : "/tmp";
+    // A tmpfs is memory, charged to the run's cgroup as its budget is: frames moved there to
+    // leave memory free would take the same memory again, and a cgroup's limit kills the run.
+    const char *asked = std::getenv("TMPDIR");
+    if (asked != nullptr && asked[0] != '\0') {
+        if (inMemory(asked)) {
+            throw RunError(std::string("the scratch file for frames that do not fit the memory "
+                                       "budget would be in $TMPDIR (") +
+                           asked +
+                           "), a file system in memory (tmpfs), which takes the memory the "
+                           "budget leaves free; set TMPDIR to a folder on a disk");
+        }
+        return asked;
+    }
+    for (const char *folder : {"/tmp", "/var/tmp"}) {
+        if (!inMemory(folder)) {
+            return folder;
+        }
+    }
+    throw RunError("the scratch file for frames that do not fit the memory budget would be in "
+                   "memory: /tmp and /var/tmp are file systems in memory (tmpfs); set TMPDIR to a "
+                   "folder on a disk");
 }
 
 } // namespace framemeld::cli

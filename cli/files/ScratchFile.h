@@ -28,8 +28,12 @@ public:
 
     const std::string &folder() const { return folder_; }
 
-    // $TMPDIR when set and not empty, else /tmp.
+    // $TMPDIR when set and not empty, else /tmp, or /var/tmp when /tmp is in memory. Throws
+    // RunError when the folder is a file system in memory (tmpfs, ramfs), whose pages count
+    // against the same memory as the run's budget.
     static std::string defaultFolder();
+    // Whether `folder` lies on a file system in memory.
+    static bool inMemory(const std::string &folder);
 
 private:
     std::string folder_;

@@ -4,6 +4,8 @@
 #include <cstring>
 #include <stdexcept>
 
+#include "cli/core/CliError.h"
+
 namespace framemeld::cli {
 namespace {
 
@@ -38,17 +40,51 @@ void FileRowsFrameSource::prepare(const std::vector<int> &frames, const Progress
     sampled_.erase(std::unique(sampled_.begin(), sampled_.end()), sampled_.end());
     ready_.clear();
     prepared_ = PF_LRect{};
+    for (const int frame : sampled_) {
+        checkUnchanged(frame);
+    }
+}
+
+void FileRowsFrameSource::checkUnchanged(int frame)
+{
+    const std::string &path = clip_.frameFiles.at(static_cast<std::size_t>(frame));
+    const std::optional<FileIdentity> now = identityOf(path);
+    if (!now) {
+        throw RunError(path + ": the frame file is gone while the plate is rendered from it; "
+                              "render once the footage is complete");
+    }
+    const auto [known, first] = identities_.emplace(frame, *now);
+    if (!first && known->second != *now) {
+        throw RunError(path +
+                       ": the frame file changed while the plate was rendered from it (another "
+                       "file, size or modification time than when the run began reading it); "
+                       "nothing written, render once the footage is complete");
+    }
 }
 
 void FileRowsFrameSource::decodeRows(const std::vector<int> &frames, int top, int bottom,
                                      int threads,
                                      const std::function<FrameTarget(std::size_t)> &target)
 {
+    // Before: a file replaced since the last band; after: one replaced while it was read.
+    for (const int frame : frames) {
+        checkUnchanged(frame);
+    }
     DecodeRequest request = decodeRequest(frames, threads);
     request.rowTop = top;
     request.rowBottom = bottom;
     request.target = target;
+    if (!preparation().empty()) {
+        // On the decoding threads, as each frame's rows are whole.
+        request.decoded = [this, &frames, top, bottom](std::size_t i, const FrameTarget &rows) {
+            applyStages(frames[i], PF_LRect{0, top, format_.width, bottom}, rows.pixels,
+                        rows.rowBytes);
+        };
+    }
     decode(request);
+    for (const int frame : frames) {
+        checkUnchanged(frame);
+    }
     rowsRead_ += static_cast<long long>(frames.size()) * (bottom - top);
 }
 
@@ -59,7 +95,6 @@ void FileRowsFrameSource::fillArea(int index, const PF_LRect &area, runner::Worl
     if (area.left == 0 && area.right == format_.width) {
         decodeRows({index}, area.top, area.bottom, 1,
                    [&into](std::size_t) { return targetOf(into); });
-        applyStages(index, area, into);
         return;
     }
     // Files hold whole rows: decode them, keep the area's columns.
@@ -70,7 +105,6 @@ void FileRowsFrameSource::fillArea(int index, const PF_LRect &area, runner::Worl
     for (int y = 0; y < into.height(); ++y) {
         std::memcpy(into.row(y), rows.row(y) + static_cast<std::size_t>(area.left) * pixel, bytes);
     }
-    applyStages(index, area, into);
 }
 
 void FileRowsFrameSource::checkStageFits(const FrameStage &stage) const
@@ -100,9 +134,6 @@ runner::World FileRowsFrameSource::takeArea(int index, const PF_LRect &area)
         try {
             decodeRows(sampled_, area.top, area.bottom, threads_,
                        [&targets](std::size_t i) { return targetOf(*targets[i]); });
-            for (std::size_t i = 0; i < sampled_.size(); ++i) {
-                applyStages(sampled_[i], area, *targets[i]);
-            }
         } catch (...) {
             ready_.clear();
             throw;
@@ -125,10 +156,6 @@ void FileRowsFrameSource::gatherRow(int row, const std::vector<int> &frames, run
     decodeRows(frames, row, row + 1, threads_, [&into, stride](std::size_t i) {
         return FrameTarget{into.row(static_cast<int>(i)), stride};
     });
-    for (std::size_t i = 0; i < frames.size(); ++i) {
-        applyStages(frames[i], PF_LRect{0, row, format_.width, row + 1},
-                    into.row(static_cast<int>(i)), stride);
-    }
 }
 
 double FileRowsFrameSource::framesRead() const

@@ -5,10 +5,16 @@
 // once, on several threads, and handed to the render as it checks the frames out; so memory holds
 // a band of every frame, and each block of each file is decoded once when bands start and end on
 // the file's blocks.
+//
+// Each file is read once per band, so the source knows what it read: the identity of every frame
+// file (device, inode, size, modification time) is taken when the frames are prepared, before
+// the first read, and checked before and after each read. A file replaced or rewritten during
+// the run stops it with a RunError naming the file, instead of a plate made of two versions.
 
 #include <map>
 #include <vector>
 
+#include "cli/files/FileIdentity.h"
 #include "cli/footage/ClipFrameSource.h"
 
 namespace framemeld::cli {
@@ -44,8 +50,12 @@ private:
     void decodeRows(const std::vector<int> &frames, int top, int bottom, int threads,
                     const std::function<FrameTarget(std::size_t)> &target);
 
+    // Takes the identity of `frame`'s file the first time, compares it with that afterwards.
+    void checkUnchanged(int frame);
+
     std::vector<int> sampled_; // sorted, unique
-    PF_LRect prepared_{};      // the band whose rows `ready_` holds
+    std::map<int, FileIdentity> identities_;
+    PF_LRect prepared_{}; // the band whose rows `ready_` holds
     std::map<int, runner::World> ready_;
     long long rowsRead_ = 0;
 };

@@ -4,6 +4,7 @@
 #include <exception>
 #include <limits>
 #include <mutex>
+#include <optional>
 #include <stdexcept>
 #include <thread>
 
@@ -89,12 +90,32 @@ void decodeSequence(const DecodeRequest &request)
 
 FootageFormat probeFootage(const Clip &clip)
 {
+    std::optional<FootageFormat> format;
     if (clip.kind == ClipKind::ImageSequence && !clip.frameFiles.empty()) {
-        if (auto format = probePngFootage(clip.frameFiles.front())) {
-            return *format;
-        }
+        format = probePngFootage(clip.frameFiles.front());
     }
-    return oiioModule().probe(clip);
+    if (!format) {
+        format = oiioModule().probe(clip);
+    }
+    // The host's worlds stop here; said now, naming the file, rather than by the first world made.
+    if (format->width > PF_MAX_WORLD_WIDTH || format->height > PF_MAX_WORLD_HEIGHT) {
+        throw RunError(
+            clip.describeFrame(0) + ": the frame is " + std::to_string(format->width) + "x" +
+            std::to_string(format->height) + " pixels, larger than the host's largest layer (" +
+            std::to_string(PF_MAX_WORLD_WIDTH) + "x" + std::to_string(PF_MAX_WORLD_HEIGHT) + ")");
+    }
+    return *format;
+}
+
+PlateMetadata frameMetadata(const Clip &clip, int frame)
+{
+    // PNG frames the tool reads itself carry nothing the plate keeps, and are no reason to load
+    // the library.
+    if (clip.kind == ClipKind::ImageSequence &&
+        probePngFootage(clip.frameFiles.at(static_cast<std::size_t>(frame)))) {
+        return {};
+    }
+    return oiioModule().frameMetadata(clip, frame);
 }
 
 void decodeFrames(const DecodeRequest &request)

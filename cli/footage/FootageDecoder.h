@@ -8,11 +8,16 @@
 #include "cli/core/Clip.h"
 #include "cli/core/DecodeRequest.h"
 #include "cli/core/FootageFormat.h"
+#include "cli/core/PlateMetadata.h"
 
 namespace framemeld::cli {
 
 // Reads the header of frame 0. Throws RunError naming the file when it cannot be read.
 FootageFormat probeFootage(const Clip &clip);
+
+// The attributes frame `frame` gives the plate (none for the PNG frames the tool reads itself).
+// Throws RunError naming the file.
+PlateMetadata frameMetadata(const Clip &clip, int frame);
 
 // Throws RunError naming the file (and movie frame) on unreadable frames or frames whose size
 // differs from the first one; CancelledError when cancelled.

@@ -3,7 +3,11 @@
 #include <algorithm>
 #include <cctype>
 #include <filesystem>
+#include <functional>
+#include <limits>
 #include <map>
+#include <optional>
+#include <set>
 #include <system_error>
 
 #include "cli/core/CliError.h"
@@ -14,6 +18,9 @@ namespace fs = std::filesystem;
 
 namespace framemeld::cli {
 namespace {
+
+// Frame numbers a clip with gaps may span (the plug-in reaches 10000 layer frames).
+constexpr long long kMostFramesWithHoles = 1000000;
 
 bool isDigit(char c)
 {
@@ -46,6 +53,55 @@ bool isStillImageName(const fs::path &path)
     return oiioModule().extensions().stills.count(extensionOf(path)) != 0;
 }
 
+Clip numberedClip(const std::string &input, const std::map<long long, std::string> &byNumber,
+                  const std::function<std::string(long long)> &nameOf);
+
+// A folder whose image files are named alike but for one number (shot.1001.exr, shot.1002.exr):
+// the name before and after the last run of digits is the same in all of them.
+struct FolderNumbering {
+    std::string prefix;
+    std::string suffix;
+    std::size_t padding = 0; // digits of the shortest number, for the names of missing frames
+    std::vector<long long> numbers; // of each name, in the order given
+};
+
+std::optional<FolderNumbering> folderNumbering(const std::vector<std::string> &names)
+{
+    FolderNumbering numbering;
+    std::set<long long> seen;
+    for (std::size_t i = 0; i < names.size(); ++i) {
+        const std::string &name = names[i];
+        const std::size_t digitsEnd = name.find_last_of("0123456789");
+        if (digitsEnd == std::string::npos) {
+            return std::nullopt;
+        }
+        std::size_t digitsStart = digitsEnd;
+        while (digitsStart > 0 && isDigit(name[digitsStart - 1])) {
+            --digitsStart;
+        }
+        const std::string prefix = name.substr(0, digitsStart);
+        const std::string suffix = name.substr(digitsEnd + 1);
+        const std::string digits = name.substr(digitsStart, digitsEnd + 1 - digitsStart);
+        if (digits.size() > 12) {
+            return std::nullopt;
+        }
+        if (i == 0) {
+            numbering.prefix = prefix;
+            numbering.suffix = suffix;
+            numbering.padding = digits.size();
+        } else if (prefix != numbering.prefix || suffix != numbering.suffix) {
+            return std::nullopt;
+        }
+        numbering.padding = std::min(numbering.padding, digits.size());
+        const long long number = std::stoll(digits);
+        if (!seen.insert(number).second) {
+            return std::nullopt; // f1 and f01: no number of its own for each
+        }
+        numbering.numbers.push_back(number);
+    }
+    return numbering;
+}
+
 Clip discoverFolder(const fs::path &folder)
 {
     std::vector<std::string> names;
@@ -70,6 +126,19 @@ Clip discoverFolder(const fs::path &folder)
     }
 
     std::sort(names.begin(), names.end(), naturalLess);
+    if (const std::optional<FolderNumbering> numbered = folderNumbering(names)) {
+        std::map<long long, std::string> byNumber;
+        for (std::size_t i = 0; i < names.size(); ++i) {
+            byNumber.emplace(numbered->numbers[i], (folder / names[i]).string());
+        }
+        return numberedClip(folder.string(), byNumber, [&](long long number) {
+            std::string digits = std::to_string(number);
+            if (digits.size() < numbered->padding) {
+                digits.insert(0, numbered->padding - digits.size(), '0');
+            }
+            return (folder / (numbered->prefix + digits + numbered->suffix)).string();
+        });
+    }
     Clip clip;
     clip.kind = ClipKind::ImageSequence;
     for (const std::string &name : names) {
@@ -121,6 +190,44 @@ bool matchSequenceName(const SequencePattern &pattern, const std::string &name, 
     return true;
 }
 
+// Frames by the numbers their files carry, frame 0 the lowest; a number between without a file is
+// a missing frame, named as its file would be (`nameOf`), an error only when it is sampled.
+Clip numberedClip(const std::string &input, const std::map<long long, std::string> &byNumber,
+                  const std::function<std::string(long long)> &nameOf)
+{
+    const long long first = byNumber.begin()->first;
+    const long long last = byNumber.rbegin()->first;
+    const long long span = last - first + 1;
+    // Each frame of the span is a name in memory; a few files numbered far apart must not cost
+    // gigabytes. A span without holes is as long as the files are many.
+    if (span > static_cast<long long>(byNumber.size()) && span > kMostFramesWithHoles) {
+        throw RunError(input + ": the file numbers run from " + std::to_string(first) + " to " +
+                       std::to_string(last) + " with only " + std::to_string(byNumber.size()) +
+                       " files among them; more than " + std::to_string(kMostFramesWithHoles) +
+                       " frame numbers with gaps are not taken");
+    }
+    if (span > std::numeric_limits<int>::max()) {
+        throw RunError(input + ": " + std::to_string(span) + " frames, more than the tool counts");
+    }
+    Clip clip;
+    clip.kind = ClipKind::ImageSequence;
+    clip.frameFiles.reserve(static_cast<std::size_t>(span));
+    auto next = byNumber.begin();
+    for (long long number = first; number <= last; ++number) {
+        if (next != byNumber.end() && next->first == number) {
+            clip.frameFiles.push_back(next->second);
+            ++next;
+        } else {
+            clip.missingFrames.push_back(static_cast<int>(number - first));
+            clip.frameFiles.push_back(nameOf(number));
+        }
+    }
+    clip.frameCount = static_cast<int>(clip.frameFiles.size());
+    clip.fileNumbers = true;
+    clip.firstNumber = first;
+    return clip;
+}
+
 Clip discoverSequence(const std::string &input, const SequencePattern &pattern)
 {
     const fs::path folder = pattern.directory.empty() ? fs::path(".") : fs::path(pattern.directory);
@@ -136,10 +243,12 @@ Clip discoverSequence(const std::string &input, const SequencePattern &pattern)
         if (!it->is_regular_file(typeError)) {
             continue;
         }
-        auto [existing, inserted] = byNumber.emplace(number, name);
+        auto [existing, inserted] =
+            byNumber.emplace(number, (fs::path(pattern.directory) / name).string());
         if (!inserted) {
             throw RunError(input + ": frame number " + std::to_string(number) +
-                           " is there twice, as " + existing->second + " and " + name);
+                           " is there twice, as " + fs::path(existing->second).filename().string() +
+                           " and " + name);
         }
     }
     if (error) {
@@ -150,29 +259,12 @@ Clip discoverSequence(const std::string &input, const SequencePattern &pattern)
         throw RunError(input + ": no files match the sequence pattern");
     }
 
-    Clip clip;
-    clip.kind = ClipKind::ImageSequence;
-    const long long first = byNumber.begin()->first;
-    const long long last = byNumber.rbegin()->first;
-    long long expected = first;
-    for (const auto &[number, name] : byNumber) {
-        if (number != expected) {
-            // Frame numbers count from the first file, so a hole would shift every later frame.
-            const fs::path missing = fs::path(pattern.directory) / pattern.fileNameFor(expected);
-            throw RunError(missing.string() + ": frame missing from the sequence " + input +
-                           " (numbers " + std::to_string(first) + " to " + std::to_string(last) +
-                           ")");
-        }
-        clip.frameFiles.push_back((fs::path(pattern.directory) / name).string());
-        ++expected;
-    }
-    clip.frameCount = static_cast<int>(clip.frameFiles.size());
-    clip.fileNumbers = true;
-    clip.firstNumber = first;
-    return clip;
+    return numberedClip(input, byNumber, [&](long long number) {
+        return (fs::path(pattern.directory) / pattern.fileNameFor(number)).string();
+    });
 }
 
-Clip discoverFile(const std::string &path)
+Clip discoverFile(const std::string &path, const std::atomic<bool> *cancel)
 {
     if (probePngFootage(path)) {
         Clip clip;
@@ -181,7 +273,7 @@ Clip discoverFile(const std::string &path)
         clip.frameCount = 1;
         return clip;
     }
-    return oiioModule().openFile(path);
+    return oiioModule().openFile(path, cancel);
 }
 
 } // namespace
@@ -287,10 +379,30 @@ bool naturalLess(const std::string &a, const std::string &b)
     return a < b; // equal but for padding: keep a strict, stable order
 }
 
-Clip discoverClip(const std::string &input)
+void requireSampledFrames(const Clip &clip, const std::vector<int> &frames,
+                          const std::string &input)
 {
+    if (clip.missingFrames.empty()) {
+        return;
+    }
+    for (const int frame : std::set<int>(frames.begin(), frames.end())) {
+        if (clip.frameMissing(frame)) {
+            throw RunError(clip.frameFiles.at(static_cast<std::size_t>(frame)) +
+                           ": frame missing from the sequence " + input + " (numbers " +
+                           std::to_string(clip.firstNumber) + " to " +
+                           std::to_string(clip.firstNumber + clip.frameCount - 1) + ")");
+        }
+    }
+}
+
+Clip discoverClip(const std::string &input, const std::atomic<bool> *cancel)
+{
+    // A file or folder that exists by the very name given is that file, even when its name holds
+    // "#" or "%d": the name cannot then be meant as a pattern of other files.
+    std::error_code existsError;
+    const bool existsAsNamed = fs::exists(input, existsError);
     SequencePattern pattern;
-    if (parseSequencePattern(input, pattern)) {
+    if (!existsAsNamed && parseSequencePattern(input, pattern)) {
         std::error_code error;
         const fs::path folder =
             pattern.directory.empty() ? fs::path(".") : fs::path(pattern.directory);
@@ -312,7 +424,7 @@ Clip discoverClip(const std::string &input)
         throw RunError(input + ": not a regular file; footage is an image or movie file, a "
                                "numbered sequence or a folder of frames");
     }
-    return discoverFile(input);
+    return discoverFile(input, cancel);
 }
 
 } // namespace framemeld::cli

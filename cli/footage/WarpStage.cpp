@@ -17,8 +17,8 @@ align::AlphaKind alphaKindOf(const FootageFormat &format)
 WarpStage::WarpStage(const align::AlignModule &module,
                      std::map<int, align::Transform> frameToReference, align::AlphaKind alpha,
                      runner::PixelDepth depth, align::WarpSettings settings)
-    : module_(module), frameToReference_(std::move(frameToReference)), alpha_(alpha),
-      depth_(depth), settings_(settings)
+    : module_(module), frameToReference_(std::move(frameToReference)), alpha_(alpha), depth_(depth),
+      settings_(settings)
 {}
 
 void WarpStage::apply(int frame, const PF_LRect &area, unsigned char *pixels,

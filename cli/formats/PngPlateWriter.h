@@ -10,11 +10,13 @@
 
 namespace framemeld::cli {
 
-// Whether the plate goes out through the codec: a .png name and an integer render depth.
-bool writesPngPlate(const std::string &path, Depth depth);
+// Whether the plate goes out through the codec: a .png name, an integer render depth, and the
+// samples of that depth (or no type asked for).
+bool writesPngPlate(const std::string &path, Depth depth, const std::string &dataType = {});
 
-// Writes the plate as PNG (RGBA when options.withAlpha) to `file`, open for writing; messages
-// name `name`, the output the user asked for.
+// Writes the plate as PNG (RGBA when options.withAlpha, straight alpha as PNG declares it,
+// compressed at options.compression's deflate level) to `file`, open for writing; messages name
+// `name`, the output the user asked for.
 void writePngPlate(std::FILE *file, const std::string &name, const PlateImage &plate,
                    const PlateFileOptions &options);
 

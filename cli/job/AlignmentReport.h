@@ -10,7 +10,7 @@
 namespace framemeld::cli {
 
 struct AlignedFrameReport {
-    long long frame = 0;                              // the clip's numbering
+    long long frame = 0;                                     // the clip's numbering
     std::array<double, 9> matrix{1, 0, 0, 0, 1, 0, 0, 0, 1}; // frame -> reference, row-major
     double support = 0;  // share of the reference's textured pixels the warped frame agrees with
     double residual = 0; // RMS difference there, levels of 255

@@ -3,6 +3,7 @@
 #include <utility>
 
 #include "cli/farm/FarmStrips.h"
+#include "cli/job/MemoryBudget.h"
 
 namespace framemeld::cli {
 
@@ -15,11 +16,14 @@ RunReport MergeJob::run(const JobControl &control) const
     try {
         std::atomic<bool> ownCancel{false};
         const std::atomic<bool> *cancel = control.cancel != nullptr ? control.cancel : &ownCancel;
-        const MergedPlate plate = mergeStrips(spec_.output, spec_.strips, cancel);
+        const MergedPlate plate =
+            mergeStrips(spec_.output, spec_.strips, memoryBudget(spec_.memory), cancel);
         report.plateWidth = plate.width;
         report.plateHeight = plate.height;
         report.renderBits = plate.bits;
         report.stripsMerged = static_cast<int>(spec_.strips.size());
+        report.plateDataType = plate.dataType;
+        report.clippedSamples = plate.clippedSamples;
     } catch (...) {
         recordFailure(std::current_exception(), report);
     }

@@ -2,6 +2,8 @@
 // The strips of a plate rendered across a render farm (RenderJobSpec::rows) joined into the plate
 // a single run writes, as one call: what `framemeld merge` runs.
 
+#include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -13,6 +15,8 @@ namespace framemeld::cli {
 struct MergeJobSpec {
     std::string output;              // the plate
     std::vector<std::string> strips; // in any order; each with its record beside it
+    std::optional<std::uint64_t> memory =
+        std::nullopt; // the budget the plate must fit; unset: see MemoryBudget
 };
 
 class MergeJob {

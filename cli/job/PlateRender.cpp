@@ -2,6 +2,10 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cmath>
+#include <cstring>
+#include <set>
+#include <vector>
 
 #include "cli/core/CliError.h"
 #include "cli/footage/HoldoutStage.h"
@@ -43,9 +47,9 @@ void chooseAutomaticSliders(const PlateRenderInput &input, ClipFrameSource &fram
                             RenderedPlate &rendered)
 {
     if (input.automatic.divergence) {
-        rendered.noise = estimateTemporalNoise(frames, rendered.plan.frames);
+        rendered.noise = estimateTemporalNoise(frames, rendered.plan.frames, input.threads);
         rendered.plan.divergence =
-            std::clamp(divergenceForNoise(rendered.noise.sigma, frames.depth()),
+            std::clamp(automaticDivergence(rendered.noise.sigma, frames.depth()),
                        input.ranges.divergence.validMin, input.ranges.divergence.validMax);
     }
     if (input.automatic.ratingRange) {
@@ -68,6 +72,37 @@ void holdOut(const PlateRenderInput &input, ClipFrameSource &frames, RenderedPla
     rendered.holdoutCodes = codes;
 }
 
+// Out of the working space. A hole (all four components 0) stays one: the decode leaves alpha
+// and would give its colour the value 0 stands for, an almost-black that was never footage. With
+// a holdout every pixel that is all 0 is kept so; without one the plate is decoded as it is.
+void decodeKeepingHoles(const WorkingSpace &space, runner::World &plate, bool holdout)
+{
+    if (!holdout || !space.changesPixels()) {
+        space.decode(plate);
+        return;
+    }
+    const std::size_t pixelBytes = runner::bytesPerPixel(plate.depth());
+    const auto width = static_cast<std::size_t>(plate.width());
+    std::vector<bool> hole(width * static_cast<std::size_t>(plate.height()));
+    const std::vector<unsigned char> zero(pixelBytes, 0);
+    for (int y = 0; y < plate.height(); ++y) {
+        const unsigned char *row = plate.row(y);
+        for (std::size_t x = 0; x < width; ++x) {
+            hole[static_cast<std::size_t>(y) * width + x] =
+                std::memcmp(row + x * pixelBytes, zero.data(), pixelBytes) == 0;
+        }
+    }
+    space.decode(plate);
+    for (int y = 0; y < plate.height(); ++y) {
+        unsigned char *row = plate.row(y);
+        for (std::size_t x = 0; x < width; ++x) {
+            if (hole[static_cast<std::size_t>(y) * width + x]) {
+                std::memset(row + x * pixelBytes, 0, pixelBytes);
+            }
+        }
+    }
+}
+
 } // namespace
 
 RenderedPlate renderPlate(PluginSession &session, ClipFrameSource &frames,
@@ -77,10 +112,14 @@ RenderedPlate renderPlate(PluginSession &session, ClipFrameSource &frames,
     RenderedPlate rendered;
     rendered.plan = input.plan;
 
+    const auto sampled = static_cast<long long>(
+        std::set<int>(rendered.plan.frames.begin(), rendered.plan.frames.end()).size());
+    progress.framesRead(0, sampled);
     if (shape.readingLabel != nullptr) {
         progress.startPhase(shape.readingLabel);
     }
     frames.prepare(rendered.plan.frames, [&](long long done, long long total) {
+        progress.framesRead(done, total);
         progress.advance(share(done, total) * shape.readingShare);
     });
     const double readUpFront = frames.readSeconds();
@@ -100,7 +139,12 @@ RenderedPlate renderPlate(PluginSession &session, ClipFrameSource &frames,
         progress.startPhase(shape.renderingLabel);
     }
     const double renderFrom = shape.renderingLabel != nullptr ? 0.0 : shape.readingShare;
-    const auto rendering = [&progress, renderFrom](double done) {
+    const bool readAsRendered = input.memory.storage == FrameStorage::FileRows;
+    const auto rendering = [&progress, renderFrom, readAsRendered, sampled](double done) {
+        if (readAsRendered) {
+            progress.framesRead(
+                std::llround(std::clamp(done, 0.0, 1.0) * static_cast<double>(sampled)), sampled);
+        }
         progress.advance(renderFrom + done * (1.0 - renderFrom));
     };
     if (input.rows) {
@@ -113,12 +157,23 @@ RenderedPlate renderPlate(PluginSession &session, ClipFrameSource &frames,
     } else {
         rendered.plate = session.renderInBands(frames, input.memory.bandRows, rendering);
     }
+    // The examination's own reading is its time, not the render's nor the read phase's.
+    const double readBeforeExamining = frames.readSeconds();
+    double examineSeconds = 0;
+    if (input.examine) {
+        const auto examineStart = std::chrono::steady_clock::now();
+        input.examine(rendered.plate, rendered);
+        examineSeconds = secondsSince(examineStart);
+    }
+    if (input.workingSpace != nullptr) {
+        decodeKeepingHoles(*input.workingSpace, rendered.plate, input.holdout != nullptr);
+    }
     progress.advance(1.0);
     progress.finish();
     // Reading that the bands did as they went is reading, not rendering.
-    const double readDuringRender = frames.readSeconds() - readBeforeRender;
+    const double readDuringRender = readBeforeExamining - readBeforeRender;
     rendered.readSeconds = readUpFront + readDuringRender;
-    rendered.renderSeconds = secondsSince(renderStart) - readDuringRender;
+    rendered.renderSeconds = secondsSince(renderStart) - readDuringRender - examineSeconds;
     return rendered;
 }
 

@@ -4,6 +4,7 @@
 // rows of it) rendered in one request or band by band as the memory plan says. Progress is shown
 // the same way for every run that holds its frames the same way.
 
+#include <functional>
 #include <memory>
 #include <optional>
 
@@ -17,9 +18,12 @@
 #include "cli/plan/RowSpan.h"
 #include "cli/plan/SamplingPlan.h"
 #include "cli/plugin/PluginSession.h"
+#include "cli/workspace/WorkingSpace.h"
 #include "runner/World.h"
 
 namespace framemeld::cli {
+
+struct RenderedPlate;
 
 struct PlateRenderInput {
     SamplingPlan plan;      // its automatic sliders are set here
@@ -27,8 +31,16 @@ struct PlateRenderInput {
     SliderRanges ranges;    // what the sliders accept
     MemoryPlan memory;      // how the frames are held and how tall a band is
     std::optional<RowSpan> rows;
+    int threads = 1; // what the measurements of the frames run on
+    // The space the frames were encoded into (an Encode frame stage), which the plate is
+    // decoded back from; null: none.
+    const WorkingSpace *workingSpace = nullptr;
     // Held-out samples become their codes once the sliders are known (see HoldoutStage.h).
     std::shared_ptr<const HoldoutMattes> holdout;
+    // Called with the plate as the plug-in made it, in the working space's values, before it is
+    // decoded out of them: what compares the plate with the frames runs here. Its time is not the
+    // render's. None: nothing.
+    std::function<void(runner::World &plate, const RenderedPlate &rendered)> examine;
 };
 
 struct RenderedPlate {
@@ -37,7 +49,7 @@ struct RenderedPlate {
     NoiseEstimate noise; // when the Divergence was measured
     double readSeconds = 0;
     double estimateSeconds = 0;
-    double renderSeconds = 0;
+    double renderSeconds = 0; // the plate's decoding out of the working space included
     std::optional<mattes::HoldoutCodes> holdoutCodes; // the codes the frames were given
 };
 

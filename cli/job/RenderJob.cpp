@@ -11,6 +11,7 @@
 #include "cli/farm/FarmStrips.h"
 #include "cli/farm/StripRecord.h"
 #include "cli/footage/ClipFrameSource.h"
+#include "cli/footage/EncodeStage.h"
 #include "cli/footage/FootageDecoder.h"
 #include "cli/footage/FootageDiscovery.h"
 #include "cli/footage/HoldoutMattes.h"
@@ -18,8 +19,11 @@
 #include "cli/job/PlateAlignment.h"
 #include "cli/job/PlateExamination.h"
 #include "cli/job/PlateRender.h"
+#include "cli/job/WorkingSpaceSetup.h"
 #include "cli/plate/MatteFiles.h"
 #include "cli/plate/OutputChecks.h"
+#include "cli/plate/PlateProvenance.h"
+#include "cli/plate/PlateStorage.h"
 #include "cli/plate/PlateWriter.h"
 #include "cli/plugin/PluginLocation.h"
 #include "cli/plugin/PluginSession.h"
@@ -61,6 +65,20 @@ MemoryPlanInput memoryPlanInput(const RenderJobSpec &spec, const Clip &clip,
     input.farmRows = spec.rows.has_value();
     input.budget = memoryBudget(spec.memory);
     return input;
+}
+
+// The file of each sampled frame, for --json; none for a movie.
+std::optional<std::vector<std::string>> sampledFilesOf(const Clip &clip,
+                                                       const std::vector<int> &frames)
+{
+    if (clip.kind == ClipKind::Movie) {
+        return std::nullopt;
+    }
+    std::vector<std::string> files;
+    for (const int frame : frames) {
+        files.push_back(clip.frameFiles.at(static_cast<std::size_t>(frame)));
+    }
+    return files;
 }
 
 PlateImage plateImageOf(const runner::World &plate)
@@ -159,6 +177,9 @@ void RenderJob::render(const JobControl &control, RunReport &report) const
 
     // Cheap checks first, so that a typo does not cost a long decode.
     checkOutputPath(spec_.output);
+    if (spec_.rows) {
+        checkStripRecordPath(spec_.output);
+    }
     if (!spec_.mattes.empty()) {
         matteFileName(spec_.mattes, 0); // a pattern with the frame number, or a usage error
     }
@@ -176,15 +197,18 @@ void RenderJob::render(const JobControl &control, RunReport &report) const
     const SliderRanges ranges = session.sliderRanges();
     checkSliderRanges(spec_.sliders, ranges);
 
-    const Clip clip = discoverClip(spec_.input);
+    const Clip clip = discoverClip(spec_.input, &cancel);
     report.numbering = numberingOf(clip);
     checkOutputIsNoInput(spec_.output, clip);
     checkOutputStaysOutOfTheClip(spec_.output, spec_.input);
     const FootageFormat format = probeFootage(clip);
+    report.rotation = format.rotation;
     throwIfCancelled(cancel);
     PlateRenderInput input;
     input.plan = planSampling(spec_.sliders, ranges, *report.numbering);
     report.plan = input.plan;
+    requireSampledFrames(clip, input.plan.frames, spec_.input);
+    report.sampledFiles = sampledFilesOf(clip, input.plan.frames);
     const int reference =
         aligns(spec_) ? referenceFrame(spec_, input.plan, report.numbering->first) : 0;
     input.automatic = automaticSliders(spec_.sliders.divergence, spec_.sliders.ratingRange);
@@ -194,6 +218,29 @@ void RenderJob::render(const JobControl &control, RunReport &report) const
     const Depth depth =
         spec_.depthBits ? *runner::depthFromBits(*spec_.depthBits) : format.naturalDepth;
     report.renderBits = runner::bitsPerChannel(depth);
+    // The reference frame, whose attributes the plate carries: the first one sampled.
+    PlateMetadata metadata =
+        frameMetadata(clip, input.plan.frames.empty() ? 0 : input.plan.frames.front());
+    PlateStorageRequest storageRequest;
+    storageRequest.depth = depth;
+    storageRequest.footageDepth = format.naturalDepth;
+    storageRequest.footageType = format.sampleType;
+    if (format.sampleType == "uint16" &&
+        (metadata.bitsPerSample == 10 || metadata.bitsPerSample == 12)) {
+        storageRequest.footageType = "uint" + std::to_string(metadata.bitsPerSample);
+    }
+    storageRequest.dataType = spec_.dataType;
+    storageRequest.compression = spec_.compression;
+    const PlateStorage storage = choosePlateStorage(spec_.output, storageRequest);
+    const WorkingSpaceChoice spaceChoice = chooseWorkingSpace(spec_.workingSpace, format, depth);
+    const WorkingSpaceSetup working =
+        setUpWorkingSpace(spaceChoice, format, depth, spec_.ocioConfig);
+    report.workingSpace = working.space.name();
+    report.workingSpaceAuto = spaceChoice.automatic;
+    report.workingSpaceUnits = working.space.units();
+    report.footageSpace = working.footageSpace;
+    input.workingSpace = &working.space;
+    input.threads = threadCount(spec_.threads);
 
     // Every output name is checked against the others and the inputs before anything is read.
     Clip matteClip;
@@ -216,6 +263,15 @@ void RenderJob::render(const JobControl &control, RunReport &report) const
     }
     if (examinesPlate(spec_)) {
         checkRunOutputs(outputs);
+    }
+    if (spec_.rows) {
+        // Their strips have records of their own, as the plate's has.
+        if (!spec_.confidence.empty()) {
+            checkStripRecordPath(spec_.confidence);
+        }
+        for (const std::string &matte : outputs.mattes) {
+            checkStripRecordPath(matte);
+        }
     }
 
     // Sized before any decoding, so a budget too small for even one row of every frame is said
@@ -278,8 +334,35 @@ void RenderJob::render(const JobControl &control, RunReport &report) const
     if (alignment.warp) {
         frames->addStage(StageOrder::Warp, alignment.warp);
     }
+    if (working.space.changesPixels()) {
+        frames->addStage(StageOrder::Encode, std::make_shared<EncodeStage>(working.space, depth));
+    }
+    // The plate is examined in the values the plug-in compared, before it leaves the working
+    // space.
+    PlateExamination examination;
+    double examineSeconds = 0;
+    if (examinesPlate(spec_) || input.holdout) {
+        input.examine = [&](runner::World &plate, const RenderedPlate &made) {
+            const auto examineStart = std::chrono::steady_clock::now();
+            PlateExaminationRequest request;
+            request.frames = made.plan.frames;
+            request.divergence = made.plan.divergence;
+            request.ratingRange = made.plan.ratingRange;
+            request.holdout = input.holdout.get();
+            request.codes = made.holdoutCodes ? &*made.holdoutCodes : nullptr;
+            request.confidence = !spec_.confidence.empty();
+            request.differences = !spec_.mattes.empty();
+            request.top = spec_.rows ? spec_.rows->top : 0;
+            request.memory = input.memory;
+            request.threads = threadCount(spec_.threads);
+            request.cancel = &cancel;
+            examination = examinePlate(*frames, plate, request);
+            examineSeconds = secondsSince(examineStart);
+        };
+    }
     RenderedPlate rendered = renderPlate(session, *frames, input, progress);
     report.plan = rendered.plan; // with the values the render used
+    report.slidersSettled = true;
     if (input.automatic.divergence) {
         report.noiseSigma = rendered.noise.sigma;
     }
@@ -287,69 +370,84 @@ void RenderJob::render(const JobControl &control, RunReport &report) const
     report.phaseSeconds.emplace_back("read", rendered.readSeconds);
     report.phaseSeconds.emplace_back("estimate", rendered.estimateSeconds);
     report.phaseSeconds.emplace_back("render", rendered.renderSeconds);
-
-    PlateExamination examination;
     if (examinesPlate(spec_) || input.holdout) {
-        const auto examineStart = std::chrono::steady_clock::now();
-        PlateExaminationRequest request;
-        request.frames = rendered.plan.frames;
-        request.divergence = rendered.plan.divergence;
-        request.ratingRange = rendered.plan.ratingRange;
-        request.holdout = input.holdout.get();
-        request.codes = rendered.holdoutCodes ? &*rendered.holdoutCodes : nullptr;
-        request.confidence = !spec_.confidence.empty();
-        request.differences = !spec_.mattes.empty();
-        request.top = spec_.rows ? spec_.rows->top : 0;
-        request.memory = input.memory;
-        request.threads = threadCount(spec_.threads);
-        request.cancel = &cancel;
-        examination = examinePlate(*frames, rendered.plate, request);
         if (input.holdout) {
             report.holes = examination.holes;
         }
-        report.phaseSeconds.emplace_back("examine", secondsSince(examineStart));
+        report.phaseSeconds.emplace_back("examine", examineSeconds);
     }
 
     const auto writeStart = std::chrono::steady_clock::now();
     PlateFileOptions fileOptions;
     fileOptions.withAlpha = format.hasAlpha;
     fileOptions.unassociatedAlpha = format.unassociatedAlpha;
+    fileOptions.dataType = storage.dataType;
+    fileOptions.compression = storage.compression;
+    metadata.provenance = plateProvenance(spec_.input, rendered.plan, depth);
+    fileOptions.metadata = std::move(metadata);
     const PlateImage image = plateImageOf(rendered.plate);
+    if (clipsHdr(storage.dataType, depth)) {
+        report.clippedSamples = samplesOutsideUnitRange(image);
+    }
+    // On a farm node each file is a strip, put in place together with the record `merge` joins
+    // and checks it by; a single run writes each whole or not at all.
+    const auto putFile = [&](const std::string &path, const PlateImage &pixels,
+                             const PlateFileOptions &options, const FootageFormat &shape,
+                             const std::string &what) {
+        if (!spec_.rows) {
+            writePlate(path, pixels, options, &cancel);
+            return;
+        }
+        const auto strip = writePlateAside(path, pixels, options, &cancel);
+        StripFacts facts;
+        facts.input = spec_.input;
+        facts.clip = &clip;
+        facts.rows = *spec_.rows;
+        facts.plan = rendered.plan;
+        facts.format = shape;
+        facts.format.sampleType = storageRequest.footageType;
+        facts.depth = pixels.depth;
+        facts.file = options;
+        if (what.empty()) {
+            facts.dataTypeAsked = spec_.dataType;
+            facts.compressionAsked = spec_.compression;
+        }
+        facts.workingSpace = working.space.name();
+        facts.image = what;
+        putStripInPlace(path, *strip, facts);
+    };
     // The files beside the plate go first and the plate last; a failure anywhere removes the
     // ones this run put in place (see MatteFiles.h).
     WrittenFiles written;
     FootageFormat oneChannel = format;
     oneChannel.hasAlpha = false;
     oneChannel.unassociatedAlpha = false;
-    // On a farm node each is a strip of its own, with the record `merge` joins it by.
-    const auto besidePlate = [&](const std::string &path, Depth fileDepth,
-                                 const std::string &what) {
-        written.add(path);
-        if (spec_.rows) {
-            written.add(stripRecordPath(path));
-            recordStrip(path, spec_.input, *spec_.rows, rendered.plan, oneChannel, fileDepth, what);
-        }
+    const auto besidePlate = [&](const std::string &what) {
+        return [&, what](const std::string &path, const PlateImage &pixels,
+                         const PlateFileOptions &options) {
+            putFile(path, pixels, options, oneChannel, what);
+            written.add(path);
+            if (spec_.rows) {
+                written.add(stripRecordPath(path));
+            }
+        };
     };
     if (!spec_.confidence.empty()) {
         writeConfidenceImage(spec_.confidence, examination.confidence, examination.width,
-                             examination.height, depth, &cancel);
-        besidePlate(spec_.confidence, depth, "confidence");
+                             examination.height, depth, besidePlate("confidence"));
     }
     std::vector<unsigned char> matteScratch;
     for (std::size_t k = 0; k < outputs.mattes.size(); ++k) {
         writeDifferenceMatte(
             outputs.mattes[k], examination.width, examination.height, matteScratch,
-            [&](int x, int y) { return examination.differs(static_cast<int>(k), x, y); }, &cancel);
-        besidePlate(outputs.mattes[k], Depth::Bits8,
-                    "difference matte of frame " +
-                        std::to_string(firstNumber + rendered.plan.frames[k]));
+            [&](int x, int y) { return examination.differs(static_cast<int>(k), x, y); },
+            besidePlate("difference matte of frame " +
+                        std::to_string(firstNumber + rendered.plan.frames[k])));
     }
-    writePlate(spec_.output, image, fileOptions, &cancel);
-    if (spec_.rows) {
-        written.add(spec_.output);
-        recordStrip(spec_.output, spec_.input, *spec_.rows, rendered.plan, format, depth);
-    }
+    putFile(spec_.output, image, fileOptions, format, {});
     written.keep();
+    report.plateDataType = storage.dataType;
+    report.lossyPlate = storage.lossy;
     report.confidenceFile = spec_.confidence;
     report.matteFiles = outputs.mattes;
     report.phaseSeconds.emplace_back(

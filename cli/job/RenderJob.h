@@ -14,6 +14,7 @@
 #include "cli/job/RunReport.h"
 #include "cli/plan/RowSpan.h"
 #include "cli/plan/SamplingPlan.h"
+#include "cli/plan/WorkingSpaceChoice.h"
 
 namespace framemeld::cli {
 
@@ -28,6 +29,10 @@ struct RenderJobSpec {
     std::optional<std::uint64_t> memory; // the budget in bytes; unset: a share of what is free
     std::string plugin;                  // the module; empty: the one beside or built with this
     std::optional<RowSpan> rows;         // a render-farm node's rows; unset: the whole plate
+    std::string dataType;    // the plate's samples, oiiotool's names; empty: see PlateStorage.h
+    std::string compression; // the plate format's own name; empty: the format's default
+    WorkingSpaceRequest workingSpace; // what the consensus runs in; auto by default
+    std::string ocioConfig;           // for a named colour space; empty: $OCIO
     // What the artist knows and where the plate is unsure (README: "Holdout mattes, confidence
     // and difference mattes"); empty: none.
     std::string holdout;        // a matte per frame, or one still for every frame

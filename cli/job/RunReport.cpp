@@ -65,6 +65,9 @@ std::string RunReport::json() const
             .addString("numbering", numbering->fileNumbers ? "file numbers" : "from 0")
             .addNumber("first", static_cast<double>(numbering->first))
             .addNumber("last", static_cast<double>(numbering->last()));
+        if (rotation != 0) {
+            clip.addNumber("rotation", rotation); // a movie that plays turned, as it plays
+        }
         report.add("clip", clip.text());
     } else {
         report.add("clip", "null");
@@ -79,20 +82,36 @@ std::string RunReport::json() const
             frames.push_back(jsonNumber(static_cast<double>(first + frame)));
         }
         report.add("frames_sampled", jsonArray(frames));
+        // The file each of them was read from (null for a movie): what a pipeline checks a
+        // frame list against.
+        std::vector<std::string> files;
+        for (const std::string &file : sampledFiles.value_or(std::vector<std::string>())) {
+            files.push_back(jsonString(file));
+        }
+        report.add("files_sampled", sampledFiles ? jsonArray(files) : "null");
         JsonObject settings;
         settings.addNumber(kStartFrameLabel, plan->start)
             .addNumber(kEndFrameLabel, plan->end)
             .addNumber(kEveryFrameLabel, plan->every)
-            .addNumber(kDivergenceLabel, plan->divergence)
-            .addNumber(kRatingRangeLabel, plan->ratingRange);
+            .add(kDivergenceLabel, slidersSettled ? jsonNumber(plan->divergence) : "null")
+            .add(kRatingRangeLabel, slidersSettled ? jsonNumber(plan->ratingRange) : "null");
         // Beside the sliders: whether Divergence was measured from the footage, and the noise it
-        // was measured from, in levels of 255 (null until measured, and for a given Divergence).
+        // was measured from, in the working space's units (null until measured, and for a given
+        // Divergence).
         settings.add("divergence_auto", divergenceAuto ? "true" : "false")
-            .add("temporal_noise", noiseSigma ? jsonNumber(*noiseSigma * 255.0) : "null")
+            .add("temporal_noise",
+                 noiseSigma ? jsonNumber(*noiseSigma * workingSpaceUnits.perFullScale) : "null")
             .add("rating_range_auto", ratingRangeAuto ? "true" : "false");
+        // The values the consensus ran in, and what the noise and Divergence are said in.
+        settings.add("working_space", orNull(workingSpace))
+            .add("working_space_auto", workingSpaceAuto ? "true" : "false")
+            .add("noise_units", orNull(workingSpace.empty() ? "" : workingSpaceUnits.name));
+        if (!footageSpace.empty()) {
+            settings.addString("footage_space", footageSpace);
+        }
         report.add("settings", settings.text());
     } else {
-        report.add("frames_sampled", "null").add("settings", "null");
+        report.add("frames_sampled", "null").add("files_sampled", "null").add("settings", "null");
     }
 
     if (plateWidth > 0) {
@@ -134,7 +153,9 @@ std::string RunReport::json() const
     for (const auto &[name, seconds] : phaseSeconds) {
         phases.addNumber(name, seconds);
     }
-    report.add("seconds", phases.text());
+    // A run that failed before its first phase timed nothing: null, as for all it did not reach.
+    const bool timedNothing = phaseSeconds.empty() && exitStatus != 0;
+    report.add("seconds", timedNothing ? "null" : phases.text());
     return report.text() + "\n";
 }
 

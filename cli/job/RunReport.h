@@ -14,6 +14,7 @@
 #include "cli/plan/MemoryPlan.h"
 #include "cli/plan/RowSpan.h"
 #include "cli/plan/SamplingPlan.h"
+#include "cli/workspace/WorkingSpace.h"
 
 namespace framemeld::cli {
 
@@ -23,10 +24,17 @@ struct RunReport {
     std::string plugin; // the module file, once found
     std::optional<FrameNumbering> numbering;
     std::optional<SamplingPlan> plan;
+    // The file of each frame in plan->frames, for an image sequence.
+    std::optional<std::vector<std::string>> sampledFiles;
     bool divergenceAuto = false;      // `--divergence auto` (the default)
     bool ratingRangeAuto = false;     // `--rating-range auto` (the default with auto Divergence)
     std::optional<double> noiseSigma; // the measured noise in full scale, once measured
-    int renderBits = 0;               // 0 until known
+    std::string workingSpace;         // the working space's name, once chosen
+    bool workingSpaceAuto = false;    // chosen by `--working-space auto` (the default)
+    WorkingSpaceUnits workingSpaceUnits{"levels of 255", 255.0}; // what the noise is said in
+    std::string footageSpace; // a named working space: the footage's colour space
+    int renderBits = 0;       // 0 until known
+    int rotation = 0;         // clockwise degrees a movie's pictures were turned by
     int plateWidth = 0;
     int plateHeight = 0;
     std::vector<std::pair<std::string, double>> phaseSeconds; // in the order run
@@ -40,6 +48,9 @@ struct RunReport {
     std::optional<AlignmentReport> alignment;
     int exitStatus = 0;
     std::string message; // empty on success
+    // The plug-in rendered with plan's Divergence and Rating Range; until then those two are
+    // only asked for (or not yet measured), and the JSON shows them as null.
+    bool slidersSettled = false;
 
     // Beside the JSON, for the summary a caller prints: how the run fitted its memory.
     std::optional<RowSpan> rows;      // a farm node's rows
@@ -47,6 +58,9 @@ struct RunReport {
     std::uint64_t memoryBudget = 0;
     std::uint64_t scratchBytes = 0; // frames written aside, when they were
     int stripsMerged = 0;           // a merge: how many strips
+    std::string plateDataType;      // the samples the plate file stores, once written
+    long long clippedSamples = 0;   // samples outside 0..1 that an integer plate type clipped
+    bool lossyPlate = false;        // a format that does not store the plate as rendered
 
     // Seconds of the phase `name`, 0 when it did not run.
     double seconds(const std::string &name) const;

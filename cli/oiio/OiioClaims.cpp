@@ -61,7 +61,10 @@ double storedBitsPerPixel(const OIIO::ImageSpec &spec)
     }
     const int bits =
         spec.get_int_attribute("oiio:BitsPerSample", static_cast<int>(8 * spec.format.size()));
-    return static_cast<double>(spec.nchannels) * static_cast<double>(bits > 0 ? bits : 1);
+    // A palette image stores one index a pixel; the reader hands out the colours it looks up.
+    const bool palette = spec.get_int_attribute("tiff:PhotometricInterpretation", -1) == 3;
+    const int storedChannels = palette ? 1 : spec.nchannels;
+    return static_cast<double>(storedChannels) * static_cast<double>(bits > 0 ? bits : 1);
 }
 
 std::string sizeText(double width, double height)

@@ -2,10 +2,13 @@
 
 #include <cctype>
 #include <filesystem>
+#include <limits>
 
 #include "cli/core/CliError.h"
+#include "cli/oiio/FileContent.h"
 #include "cli/oiio/OiioClaims.h"
 #include "cli/oiio/OiioMessages.h"
+#include "cli/oiio/movie/MovieProbe.h"
 
 namespace framemeld::cli::oiio {
 
@@ -61,58 +64,55 @@ std::string extensionOf(const std::string &path)
     return ext;
 }
 
-std::unique_ptr<OIIO::ImageInput> openFootageFile(const std::string &path, std::string &failure)
+std::unique_ptr<OIIO::ImageInput> openStill(const std::string &path, const std::string &reader,
+                                            const OIIO::ImageSpec *config, std::string &failure)
 {
-    refuseUnbackedHeader(path);
-    auto input = OIIO::ImageInput::open(path);
-    if (input) {
-        return input;
+    auto input = OIIO::ImageInput::create(reader, false, config);
+    if (!input) {
+        failure = cleanOiioMessage(OIIO::geterror());
+        return nullptr;
     }
-    failure = cleanOiioMessage(OIIO::geterror());
-    // OpenImageIO's movie reader refuses files by name unless they carry one of its extensions,
-    // even when FFmpeg could read them; say how to get past that.
-    const std::string extension = extensionOf(path);
-    const FootageExtensions &known = knownExtensions();
-    if (!extension.empty() && known.stills.count(extension) == 0 &&
-        known.movies.count(extension) == 0) {
-        std::string movieExtensions;
-        for (const std::string &movie : known.movies) {
-            movieExtensions += " ." + movie;
+    OIIO::ImageSpec spec;
+    const bool opened =
+        config != nullptr ? input->open(path, spec, *config) : input->open(path, spec);
+    if (!opened) {
+        failure = cleanOiioMessage(input->geterror());
+        if (failure.empty()) {
+            failure = cleanOiioMessage(OIIO::geterror());
         }
-        failure += "; movies are read from files named" + movieExtensions +
-                   " (rewrap others without re-encoding, e.g. ffmpeg -i clip." + extension +
-                   " -c copy clip.mov)";
+        return nullptr;
     }
-    return nullptr;
+    return input;
 }
 
-Clip openClipFile(const std::string &path)
+Clip openClipFile(const std::string &path, const std::atomic<bool> *cancel)
 {
+    const FileContent content = weighFileContent(path);
+    Clip clip;
+    if (content.kind == ContentKind::Movie) {
+        clip.kind = ClipKind::Movie;
+        clip.moviePath = path;
+        const long long frames = movie::countMovieFrames(path, cancel);
+        if (frames > std::numeric_limits<int>::max()) {
+            throw RunError(path + ": the movie has " + std::to_string(frames) +
+                           " frames, more than the tool counts");
+        }
+        clip.frameCount = static_cast<int>(frames);
+        return clip;
+    }
+    if (content.kind == ContentKind::Unknown) {
+        throw RunError(path + ": cannot read it as an image or a movie (its first bytes are no "
+                              "image format's and no container FFmpeg's libraries know)");
+    }
+    refuseUnbackedHeader(path);
     std::string failure;
-    auto input = openFootageFile(path, failure);
-    if (!input) {
+    if (!openStill(path, content.reader, nullptr, failure)) {
         throw RunError(path + ": cannot read it as an image or a movie" +
                        (failure.empty() ? std::string() : " (" + failure + ")"));
     }
-
-    Clip clip;
-    const OIIO::ImageSpec &spec = input->spec();
-    const bool movie = spec.get_int_attribute("oiio:Movie", 0) != 0 ||
-                       std::string(input->format_name()) == "FFmpeg";
-    if (!movie) {
-        clip.kind = ClipKind::ImageSequence;
-        clip.frameFiles.push_back(path);
-        clip.frameCount = 1;
-        return clip;
-    }
-    refuseUncountableMovie(path, spec);
-    clip.kind = ClipKind::Movie;
-    clip.moviePath = path;
-    clip.frameCount = spec.get_int_attribute("oiio:subimages", 0);
-    if (clip.frameCount <= 0) {
-        throw RunError(path + ": the movie has no video frames");
-    }
-    refuseUnbackedFrameCount(path, clip.frameCount);
+    clip.kind = ClipKind::ImageSequence;
+    clip.frameFiles.push_back(path);
+    clip.frameCount = 1;
     return clip;
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 // What OpenImageIO makes of file names and single files.
 
+#include <atomic>
 #include <memory>
 #include <string>
 
@@ -15,12 +16,13 @@ const FootageExtensions &knownExtensions();
 
 std::string extensionOf(const std::string &path);
 
-// Opens a still image or a movie. Returns null and sets `failure` when nothing reads it; for an
-// extension OpenImageIO's movie reader does not take (.mkv, .webm, ...) the failure says which it
-// does take. Throws RunError for an EXR or DPX whose header claims more than the file holds.
-std::unique_ptr<OIIO::ImageInput> openFootageFile(const std::string &path, std::string &failure);
+// Opens the still image `path` with OpenImageIO's reader `reader` (a format name, as
+// FileContent gives it) and that reader alone. Returns null and sets `failure` to the reader's
+// reason when it cannot open the file.
+std::unique_ptr<OIIO::ImageInput> openStill(const std::string &path, const std::string &reader,
+                                            const OIIO::ImageSpec *config, std::string &failure);
 
 // See OiioModule::openFile.
-Clip openClipFile(const std::string &path);
+Clip openClipFile(const std::string &path, const std::atomic<bool> *cancel);
 
 } // namespace framemeld::cli::oiio

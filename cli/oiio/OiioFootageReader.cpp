@@ -4,17 +4,23 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cctype>
 #include <cstdint>
 #include <cstring>
 #include <memory>
 #include <mutex>
+#include <optional>
+#include <string>
 #include <type_traits>
 #include <vector>
 
 #include "cli/core/CliError.h"
+#include "cli/oiio/DpxRowTails.h"
+#include "cli/oiio/FileContent.h"
 #include "cli/oiio/OiioClaims.h"
 #include "cli/oiio/OiioFileKinds.h"
 #include "cli/oiio/OiioMessages.h"
+#include "cli/oiio/movie/MovieProbe.h"
 #include "cli/pixels/PixelConversion.h"
 
 namespace framemeld::cli::oiio {
@@ -59,19 +65,60 @@ FileSamples fileSamplesOf(const OIIO::ImageSpec &spec, int channelEnd)
     return FileSamples::Float;
 }
 
+// The channel's name without its layer ("beauty.RY" is "RY").
+std::string channelBaseName(const std::string &name)
+{
+    const std::size_t dot = name.rfind('.');
+    return dot == std::string::npos ? name : name.substr(dot + 1);
+}
+
+// OpenEXR's luminance/chroma images (Y, RY, BY, usually with the chroma at a quarter of the
+// pixels) are no RGB: taken channel by channel they would pass luminance off as red. The colour
+// needs OpenEXR's own reconstruction, which this reader does not do, so such files are refused by
+// name rather than read wrong.
+void refuseLuminanceChroma(const std::string &path, const OIIO::ImageSpec &spec)
+{
+    std::string chroma;
+    for (const std::string &name : spec.channelnames) {
+        const std::string base = channelBaseName(name);
+        if (base == "RY" || base == "BY") {
+            chroma += (chroma.empty() ? "" : ", ") + name;
+        }
+    }
+    if (chroma.empty()) {
+        return;
+    }
+    std::string all;
+    for (const std::string &name : spec.channelnames) {
+        all += (all.empty() ? "" : ", ") + name;
+    }
+    throw RunError(path + ": the channels " + all + " hold luminance and chroma (" + chroma +
+                   "), not red, green and blue; the tool reads RGB(A) and luminance-only frames, "
+                   "so write the frames as RGB");
+}
+
 // Frames are decoded with their alpha as stored, neither premultiplied nor divided out, so the
 // plate's colours are averages of the file's own values.
 std::unique_ptr<OIIO::ImageInput> openFrame(const std::string &path)
 {
     refuseUnbackedHeader(path);
-    OIIO::ImageSpec config;
-    config.attribute("oiio:UnassociatedAlpha", 1);
-    auto input = OIIO::ImageInput::open(path, &config);
-    if (!input) {
-        throw RunError(path + ": cannot read the frame (" + cleanOiioMessage(OIIO::geterror()) +
+    const FileContent content = weighFileContent(path);
+    if (content.kind != ContentKind::Still) {
+        throw RunError(path + ": cannot read the frame (" +
+                       (content.kind == ContentKind::Movie
+                            ? "it is a movie, not an image"
+                            : "its first bytes are no image format's") +
                        ")");
     }
+    OIIO::ImageSpec config;
+    config.attribute("oiio:UnassociatedAlpha", 1);
+    std::string failure;
+    auto input = openStill(path, content.reader, &config, failure);
+    if (!input) {
+        throw RunError(path + ": cannot read the frame (" + failure + ")");
+    }
     refuseUnbackedImage(path, *input);
+    refuseLuminanceChroma(path, input->spec());
     return input;
 }
 
@@ -131,11 +178,18 @@ bool readChunk(OIIO::ImageInput &input, int subimage, int y0, int y1, int channe
                OIIO::TypeDesc type, void *chunk)
 {
     const OIIO::ImageSpec &spec = input.spec();
+    // Naming a type, even the file's own, sends OpenImageIO 2.4 through a converting copy of up to
+    // 16 MB per call; asking for the file's samples as they are reads them straight into the chunk.
+    bool native = type == spec.format;
+    for (int c = 0; c < channelEnd && c < static_cast<int>(spec.channelformats.size()); ++c) {
+        native = native && spec.channelformats[static_cast<std::size_t>(c)] == spec.format;
+    }
+    const OIIO::TypeDesc asked = native ? OIIO::TypeDesc(OIIO::TypeDesc::UNKNOWN) : type;
     if (spec.tile_width > 0 && spec.tile_height > 0) {
         return input.read_tiles(subimage, 0, spec.x, spec.x + spec.width, y0, y1, spec.z,
-                                spec.z + std::max(1, spec.depth), 0, channelEnd, type, chunk);
+                                spec.z + std::max(1, spec.depth), 0, channelEnd, asked, chunk);
     }
-    return input.read_scanlines(subimage, 0, y0, y1, spec.z, 0, channelEnd, type, chunk);
+    return input.read_scanlines(subimage, 0, y0, y1, spec.z, 0, channelEnd, asked, chunk);
 }
 
 template <typename Read, typename Host> struct RowConverter {
@@ -220,14 +274,26 @@ void decodeRows(OIIO::ImageInput &input, int subimage, const std::string &what,
     auto *chunk = reinterpret_cast<Read *>(buffer.data());
     const OIIO::TypeDesc readType = readTypeOf<Read>();
     const RowConverter<Read, Host> convert;
+    std::optional<DpxRowTails> dpxTails;
+    if constexpr (std::is_same_v<Read, std::uint16_t>) {
+        dpxTails = DpxRowTails::of(what, input);
+    }
 
     for (int y0 = readTop; y0 < bottom; y0 += chunkRows) {
         if (cancel != nullptr && cancel->load()) {
             throw CancelledError();
         }
         const int y1 = std::min(readEnd, y0 + chunkRows);
+        // A sample a reader skips must not carry the last frame's value, nor stale memory.
+        std::memset(buffer.data(), 0,
+                    rowSamples * static_cast<std::size_t>(y1 - y0) * sizeof(Read));
         if (!readChunk(input, subimage, y0, y1, channelEnd, readType, chunk) || input.has_error()) {
             throw RunError(what + ": cannot decode the frame (" + readFailure(input) + ")");
+        }
+        if constexpr (std::is_same_v<Read, std::uint16_t>) {
+            if (dpxTails) {
+                dpxTails->repair(y0, y1, channelEnd, chunk);
+            }
         }
         for (int y = std::max(y0, top); y < std::min(y1, bottom); ++y) {
             const Read *fileRow =
@@ -315,26 +381,73 @@ int rowBlockOf(OIIO::ImageInput &input)
     return 1;
 }
 
+// The plate has colour and alpha only: a frame with more channels (depth, normals, a second
+// layer's colour) is refused by their names rather than rendered without them.
+void refuseExtraChannels(const std::string &what, const OIIO::ImageSpec &spec)
+{
+    const ChannelMap map = channelMapFor(spec.nchannels, spec.alpha_channel);
+    std::string extra;
+    int count = 0;
+    for (int c = 0; c < spec.nchannels; ++c) {
+        if (c == map.red || c == map.green || c == map.blue || c == map.alpha) {
+            continue;
+        }
+        const std::string name = c < static_cast<int>(spec.channelnames.size())
+                                     ? spec.channelnames[static_cast<std::size_t>(c)]
+                                     : "channel " + std::to_string(c);
+        if (++count <= 8) {
+            extra += (extra.empty() ? "" : ", ") + name;
+        }
+    }
+    if (count > 8) {
+        extra += ", ... (" + std::to_string(count) + " in all)";
+    }
+    if (count > 0) {
+        throw RunError(what + ": the frame has channels beyond colour and alpha (" + extra +
+                       "), which a plate would not keep; give the colour alone, e.g. oiiotool " +
+                       "IN --ch R,G,B,A -o OUT");
+    }
+}
+
+// The colour space the file names for its values: a string attribute of its own called
+// "colorspace" in any case, or ending in ":colorspace" (an EXR header written by a pipeline, a
+// tool's own prefix), before OpenImageIO's "oiio:ColorSpace", which is the library's guess from the
+// format as much as the file's word (it says "Linear" for every EXR).
+std::string colourSpaceTag(const OIIO::ImageSpec &spec)
+{
+    for (const OIIO::ParamValue &attribute : spec.extra_attribs) {
+        if (attribute.type() != OIIO::TypeDesc::STRING) {
+            continue;
+        }
+        std::string name = attribute.name().string();
+        std::transform(name.begin(), name.end(), name.begin(),
+                       [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+        const std::string suffix = ":colorspace";
+        const bool named = name == "colorspace" ||
+                           (name.size() > suffix.size() && name != "oiio:colorspace" &&
+                            name.compare(name.size() - suffix.size(), suffix.size(), suffix) == 0);
+        if (named && !attribute.get_string().empty()) {
+            return attribute.get_string();
+        }
+    }
+    return spec.get_string_attribute("oiio:ColorSpace");
+}
+
 } // namespace
 
 FootageFormat probeClipFormat(const Clip &clip)
 {
-    std::unique_ptr<OIIO::ImageInput> input;
-    std::string what;
     if (clip.kind == ClipKind::Movie) {
-        what = clip.moviePath;
-        std::string failure;
-        input = openFootageFile(what, failure);
-        if (!input) {
-            throw RunError(what + ": cannot read the movie (" + failure + ")");
-        }
-    } else {
-        what = clip.frameFiles.at(0);
-        input = openFrame(what);
+        return movie::probeMovieFormat(clip.moviePath, nullptr);
     }
+    const std::string what = clip.frameFiles.at(0);
+    const std::unique_ptr<OIIO::ImageInput> input = openFrame(what);
     const OIIO::ImageSpec &spec = input->spec();
     if (spec.full_width <= 0 || spec.full_height <= 0 || spec.nchannels <= 0) {
         throw RunError(what + ": the image has no pixels");
+    }
+    if (clip.kind == ClipKind::ImageSequence) {
+        refuseExtraChannels(what, spec);
     }
     FootageFormat format;
     format.width = spec.full_width;
@@ -344,10 +457,9 @@ FootageFormat probeClipFormat(const Clip &clip)
     format.unassociatedAlpha = spec.get_int_attribute("oiio:UnassociatedAlpha", 0) != 0;
     format.naturalDepth = depthOf(spec.format);
     format.sampleType = spec.format.c_str();
-    if (clip.kind == ClipKind::ImageSequence) {
-        format.rowAccess = hasRowAccess(*input);
-        format.rowBlock = rowBlockOf(*input);
-    }
+    format.colourSpace = colourSpaceTag(spec);
+    format.rowAccess = hasRowAccess(*input);
+    format.rowBlock = rowBlockOf(*input);
     return format;
 }
 

@@ -4,8 +4,10 @@
 #include <OpenImageIO/oiioversion.h>
 
 #include "cli/formats/OiioModule.h"
+#include "cli/oiio/OiioColourSpaces.h"
 #include "cli/oiio/OiioFileKinds.h"
 #include "cli/oiio/OiioFootageReader.h"
+#include "cli/oiio/OiioFrameMetadata.h"
 #include "cli/oiio/OiioPlateWriter.h"
 #include "cli/oiio/movie/MovieReader.h"
 
@@ -15,7 +17,10 @@ namespace {
 class OiioFootageModule final : public OiioModule {
 public:
     const FootageExtensions &extensions() const override { return knownExtensions(); }
-    Clip openFile(const std::string &path) const override { return openClipFile(path); }
+    Clip openFile(const std::string &path, const std::atomic<bool> *cancel) const override
+    {
+        return openClipFile(path, cancel);
+    }
     FootageFormat probe(const Clip &clip) const override { return oiio::probeClipFormat(clip); }
     void decodeStill(const std::string &path, const DecodeRequest &request,
                      const FrameTarget &target) const override
@@ -23,6 +28,10 @@ public:
         oiio::decodeImageFile(path, request, target);
     }
     void decodeMovie(const DecodeRequest &request) const override { movie::decodeMovie(request); }
+    PlateMetadata frameMetadata(const Clip &clip, int frame) const override
+    {
+        return oiio::frameMetadata(clip, frame);
+    }
     bool writesFormatOf(const std::string &path) const override
     {
         return oiio::writesFormatOf(path);
@@ -33,6 +42,12 @@ public:
         oiio::writePlate(fd, shownAs, plate, options);
     }
     std::string libraryVersion() const override { return OIIO_VERSION_STRING; }
+    ColourSpaceTransforms colourSpaceTransforms(const std::string &configPath,
+                                                const std::string &footageTag, bool sceneLinear,
+                                                const std::string &workingSpace) const override
+    {
+        return oiio::colourSpaceTransforms(configPath, footageTag, sceneLinear, workingSpace);
+    }
 };
 
 } // namespace

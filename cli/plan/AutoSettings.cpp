@@ -7,18 +7,26 @@ namespace framemeld::cli {
 
 using runner::PixelDepth;
 
-double divergenceForNoise(double sigma, PixelDepth depth)
+double agreementTolerance(double sigma)
 {
-    // In full scale, at most the slider's 100.
-    const double tolerance =
-        std::min(1.0, kAgreementSigmas * std::max(0.0, sigma) + kAgreementFloorLevels / 255.0);
+    const double noise = std::isfinite(sigma) ? std::max(0.0, sigma) : 1.0;
+    return std::min(1.0, kToleranceSigmas * noise + kToleranceFloorLevels / 255.0);
+}
+
+double divergenceForTolerance(double tolerance, PixelDepth depth)
+{
     if (depth == PixelDepth::Bits8) {
         // The 8-bit engine lets differences strictly below the whole Divergence agree: one
         // level more than the widest difference meant to agree.
         return std::min(100.0, 1.0 + std::round(tolerance * 255.0));
     }
     // Elsewhere Divergence is hundredths of full scale, held by the slider to two decimals.
-    return std::max(0.01, std::round(tolerance * 100.0 * 100.0) / 100.0);
+    return std::clamp(std::round(tolerance * 100.0 * 100.0) / 100.0, 0.01, 100.0);
+}
+
+double automaticDivergence(double sigma, PixelDepth depth)
+{
+    return divergenceForTolerance(agreementTolerance(sigma), depth);
 }
 
 double ratingRangeFor(std::size_t sampledFrames)

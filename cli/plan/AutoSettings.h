@@ -12,17 +12,29 @@
 
 namespace framemeld::cli {
 
-// The rule from noise to tolerance, fitted by bench/divergence-study.py: differences up to
-// kAgreementSigmas noise sigmas agree, plus kAgreementFloorLevels levels of 255 for what the
-// median of consecutive differences cannot see (a codec that copies unchanged blocks from frame
-// to frame hides the noise of the blocks it codes anew, where something has passed).
-inline constexpr double kAgreementSigmas = 2.0;
-inline constexpr double kAgreementFloorLevels = 10.0;
+// The rule from noise to tolerance, fitted by bench/divergence-study.py (tables in
+// bench/README.md): differences up to kToleranceSigmas noise sigmas agree, plus
+// kToleranceFloorLevels levels of 255. The tolerance has to let the background's own samples at a
+// place agree with one another, and no more: every level wider lets a person who stands nearly
+// still, whose samples wander by a few levels, agree with himself, and with enough frames he
+// outvotes the background behind him. The noise measure sees a codec's noise and a person's sway
+// apart from the background, so no floor is needed; every floor tried (1 to 4 levels) kept fewer
+// clips near their best fixed value.
+inline constexpr double kToleranceSigmas = 4.0;
+inline constexpr double kToleranceFloorLevels = 0.0;
 
-// The "Divergence" slider value for a noise level at a render depth, rounded to what the
-// slider holds (whole levels at 8 bits, hundredths otherwise) so that the host reproduces
-// the plate from the number shown. Noiseless footage gets the narrowest value the rule gives.
-double divergenceForNoise(double sigma, runner::PixelDepth depth);
+// The widest difference meant to agree, in full scale, for a noise sigma in full scale; at most
+// full scale.
+double agreementTolerance(double sigma);
+
+// The "Divergence" slider value that makes differences up to `tolerance` (full scale) agree at a
+// render depth, rounded to what the slider holds (whole levels at 8 bits, hundredths otherwise)
+// so that the host reproduces the plate from the number shown.
+double divergenceForTolerance(double tolerance, runner::PixelDepth depth);
+
+// Both together: the value `--divergence auto` sets for a noise sigma (full scale). Noiseless
+// footage gets the narrowest value the rule gives.
+double automaticDivergence(double sigma, runner::PixelDepth depth);
 
 // `--rating-range auto`, also what no --rating-range means while the Divergence is automatic:
 // the "Rating Range" slider value for `sampledFrames` frames, fitted by

@@ -1,9 +1,11 @@
 #include "cli/plan/SamplingPlan.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 
 #include "cli/core/CliError.h"
+#include "cli/plan/FrameList.h"
 
 namespace framemeld::cli {
 namespace {
@@ -11,20 +13,25 @@ namespace {
 std::string formatNumber(double value)
 {
     char buffer[32];
-    std::snprintf(buffer, sizeof buffer, "%g", value);
+    // Whole numbers in full: a 12-digit frame number must read as the file's, not as 1e+11.
+    if (value == std::floor(value) && std::fabs(value) < 1e15) {
+        std::snprintf(buffer, sizeof buffer, "%.0f", value);
+    } else {
+        std::snprintf(buffer, sizeof buffer, "%g", value);
+    }
     return buffer;
 }
 
-double checkedValue(const char *option, const std::optional<double> &given,
+double checkedValue(const std::string &option, const std::optional<double> &given,
                     const SliderRange &range, double fallback)
 {
     if (!given) {
         return fallback;
     }
     if (*given < range.validMin || *given > range.validMax) {
-        throw UsageError(std::string(option) + " " + formatNumber(*given) +
-                         " is outside the valid range of \"" + range.label + "\": " +
-                         formatNumber(range.validMin) + " to " + formatNumber(range.validMax));
+        throw UsageError(option + " " + formatNumber(*given) + " is outside the valid range of \"" +
+                         range.label + "\": " + formatNumber(range.validMin) + " to " +
+                         formatNumber(range.validMax));
     }
     return *given;
 }
@@ -49,10 +56,10 @@ std::optional<double> valueOf(const SliderChoice &choice)
 }
 
 // The layer frame that the clip's frame `given` is, checked against the clip and the slider.
-int layerFrame(const char *option, double given, const SliderRange &range,
+int layerFrame(const std::string &option, double given, const SliderRange &range,
                const FrameNumbering &numbering)
 {
-    const std::string named = std::string(option) + " " + formatNumber(given);
+    const std::string named = option + " " + formatNumber(given);
     if (numbering.fileNumbers && given < static_cast<double>(numbering.first)) {
         throw UsageError(named +
                          " is a number no file of the clip carries: " + clipExtent(numbering));
@@ -104,11 +111,49 @@ void checkSliderRanges(const SliderRequest &request, const SliderRanges &ranges)
     checkedValue("--rating-range", valueOf(request.ratingRange), ranges.ratingRange, 0.0);
 }
 
-SamplingPlan planSampling(const SliderRequest &request, const SliderRanges &ranges,
+namespace {
+
+// The request with a frame list turned into the start, end and every it stands for; the options
+// named in messages as the list.
+struct FrameOptions {
+    SliderRequest request;
+    std::string start = "--start";
+    std::string end = "--end";
+    std::string every = "--every";
+};
+
+FrameOptions frameOptionsOf(const SliderRequest &request)
+{
+    FrameOptions options;
+    options.request = request;
+    if (!request.frames) {
+        return options;
+    }
+    const std::string list = "--frames " + *request.frames;
+    if (request.start || request.end || request.every) {
+        throw UsageError(list + " names the frames itself: give it without --start, --end and "
+                                "--every");
+    }
+    const EvenFrames even = evenFrames(parseFrameList(*request.frames), list);
+    options.request.start = static_cast<double>(even.start);
+    options.request.end = static_cast<double>(even.end);
+    options.request.every = static_cast<double>(even.every);
+    options.start = list + ": its first frame,";
+    options.end = list + ": its last frame,";
+    options.every = list + ": its step,";
+    return options;
+}
+
+} // namespace
+
+SamplingPlan planSampling(const SliderRequest &given, const SliderRanges &ranges,
                           const FrameNumbering &numbering)
 {
+    const FrameOptions options = frameOptionsOf(given);
+    const SliderRequest &request = options.request;
     SamplingPlan plan;
-    plan.start = request.start ? layerFrame("--start", *request.start, ranges.start, numbering) : 0;
+    plan.start =
+        request.start ? layerFrame(options.start, *request.start, ranges.start, numbering) : 0;
     // The "End Frame" slider stops at its valid maximum: the plug-in cannot reach the frames of a
     // longer clip, and ending there unasked would pass a part of the clip off as all of it.
     const double lastLayerFrame = static_cast<double>(numbering.frameCount - 1);
@@ -119,9 +164,9 @@ SamplingPlan planSampling(const SliderRequest &request, const SliderRanges &rang
                          "); give --end " + formatNumber(lastReachable) +
                          " or less to use the frames up to it, or split the clip");
     }
-    plan.end = request.end ? layerFrame("--end", *request.end, ranges.end, numbering)
+    plan.end = request.end ? layerFrame(options.end, *request.end, ranges.end, numbering)
                            : static_cast<int>(lastLayerFrame);
-    plan.every = static_cast<int>(checkedValue("--every", request.every, ranges.every, 1.0));
+    plan.every = static_cast<int>(checkedValue(options.every, request.every, ranges.every, 1.0));
     plan.divergence = checkedValue("--divergence", valueOf(request.divergence), ranges.divergence,
                                    ranges.divergence.defaultValue);
     plan.ratingRange = checkedValue("--rating-range", valueOf(request.ratingRange),

@@ -35,6 +35,8 @@ struct SliderRequest {
     std::optional<double> start;
     std::optional<double> end;
     std::optional<double> every;
+    // A frame list ("1001-1100x4", see FrameList.h) in place of start, end and every.
+    std::optional<std::string> frames;
     SliderChoice divergence;
     SliderChoice ratingRange;
 };
@@ -50,7 +52,8 @@ void checkSliderRanges(const SliderRequest &request, const SliderRanges &ranges)
 
 // Throws as checkSliderRanges does, and also when --start or --end names a frame the clip does
 // not have (naming its first and last number and the numbering in force), or when --start comes
-// after --end.
+// after --end. A frame list is mapped onto Start, End and Every and held to the same checks; it
+// is refused when it is not one evenly spaced range or comes with --start, --end or --every.
 SamplingPlan planSampling(const SliderRequest &request, const SliderRanges &ranges,
                           const FrameNumbering &numbering);
 

@@ -9,7 +9,6 @@
 #include "cli/core/CliError.h"
 #include "cli/footage/FootageDiscovery.h"
 #include "cli/plate/OutputChecks.h"
-#include "cli/plate/PlateWriter.h"
 #include "runner/World.h"
 
 namespace fs = std::filesystem;
@@ -113,7 +112,7 @@ WrittenFiles::~WrittenFiles()
 }
 
 void writeConfidenceImage(const std::string &path, const std::vector<float> &confidence, int width,
-                          int height, Depth depth, const std::atomic<bool> *cancel)
+                          int height, Depth depth, const PutImageFile &put)
 {
     runner::World image(width, height, depth);
     for (int y = 0; y < height; ++y) {
@@ -151,12 +150,11 @@ void writeConfidenceImage(const std::string &path, const std::vector<float> &con
     plate.rowBytes = image.rowStride();
     PlateFileOptions options;
     options.singleChannel = true;
-    writePlate(path, plate, options, cancel);
+    put(path, plate, options);
 }
 
 void writeDifferenceMatteRows(const std::string &path, int width, int height,
-                              const std::vector<unsigned char> &hostPixels,
-                              const std::atomic<bool> *cancel)
+                              const std::vector<unsigned char> &hostPixels, const PutImageFile &put)
 {
     PlateImage plate;
     plate.width = width;
@@ -166,7 +164,7 @@ void writeDifferenceMatteRows(const std::string &path, int width, int height,
     plate.rowBytes = static_cast<std::ptrdiff_t>(width) * 4;
     PlateFileOptions options;
     options.singleChannel = true;
-    writePlate(path, plate, options, cancel);
+    put(path, plate, options);
 }
 
 } // namespace framemeld::cli

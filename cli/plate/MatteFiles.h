@@ -7,13 +7,14 @@
 // replaced them too). Every name is checked before any work, as the plate's is: a known format,
 // a writable folder, no input frame or matte frame, no name taken twice.
 
-#include <atomic>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
 #include "cli/core/Clip.h"
 #include "cli/core/FootageFormat.h"
+#include "cli/core/PlateImage.h"
 
 namespace framemeld::cli {
 
@@ -53,27 +54,32 @@ private:
     std::vector<std::string> paths_;
 };
 
+// How one of these files is put in place: by a single run through writePlate; by a farm node as
+// a strip with its record (farm/FarmStrips.h), which this layer cannot reach.
+using PutImageFile = std::function<void(const std::string &path, const PlateImage &image,
+                                        const PlateFileOptions &options)>;
+
 // Writes the share of agreeing frames (`confidence`, width x height, rows from the top) as one
 // channel at `depth`: 8 bits as round(share x 255), 16 bits as round(share x 32768) on the host
-// scale (full scale in the file), 32 bits as the share itself. Throws as writePlate does.
+// scale (full scale in the file), 32 bits as the share itself. Throws as `put` does.
 void writeConfidenceImage(const std::string &path, const std::vector<float> &confidence, int width,
-                          int height, Depth depth, const std::atomic<bool> *cancel);
+                          int height, Depth depth, const PutImageFile &put);
 
 // Writes one 8-bit, one-channel matte: 255 where `differs(x, y)`, else 0.
 template <class Differs>
 void writeDifferenceMatte(const std::string &path, int width, int height,
                           std::vector<unsigned char> &scratch, const Differs &differs,
-                          const std::atomic<bool> *cancel);
+                          const PutImageFile &put);
 
 // What writeDifferenceMatte does, once its pixels are in `hostPixels` (8-bit host rows).
 void writeDifferenceMatteRows(const std::string &path, int width, int height,
                               const std::vector<unsigned char> &hostPixels,
-                              const std::atomic<bool> *cancel);
+                              const PutImageFile &put);
 
 template <class Differs>
 void writeDifferenceMatte(const std::string &path, int width, int height,
                           std::vector<unsigned char> &scratch, const Differs &differs,
-                          const std::atomic<bool> *cancel)
+                          const PutImageFile &put)
 {
     scratch.assign(static_cast<std::size_t>(width) * static_cast<std::size_t>(height) * 4, 0);
     for (int y = 0; y < height; ++y) {
@@ -88,7 +94,7 @@ void writeDifferenceMatte(const std::string &path, int width, int height,
             pixel[3] = value;
         }
     }
-    writeDifferenceMatteRows(path, width, height, scratch, cancel);
+    writeDifferenceMatteRows(path, width, height, scratch, put);
 }
 
 } // namespace framemeld::cli

@@ -130,6 +130,10 @@ void checkOutputStaysOutOfTheClip(const std::string &output, const std::string &
         }
         return;
     }
+    // A file named like a pattern is that file (see discoverClip): no frames are named after it.
+    if (fs::exists(input, error)) {
+        return;
+    }
     SequencePattern pattern;
     if (parseSequencePattern(input, pattern) &&
         sameFolder(plate.parent_path(), fs::path(pattern.directory)) &&

@@ -108,8 +108,17 @@ std::string temporaryPlateName(const std::string &fileName, const std::string &r
 TemporaryPlateFile::TemporaryPlateFile(const std::string &target, const std::string &shownAs)
     : target_(target), shownAs_(shownAs)
 {
-    const std::string fileName = fs::path(target).filename().string();
     const std::string folder = folderOf(target);
+#ifdef O_TMPFILE
+    fd_ = open(folder.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0666);
+    if (fd_ >= 0) {
+        unnamed_ = true;
+        return;
+    }
+    // Only a file system without unnamed files falls back to a name; a folder that cannot be
+    // written to fails the same way below, with the system's reason.
+#endif
+    const std::string fileName = fs::path(target).filename().string();
     // 64 random bits make a clash all but impossible; a few tries cover a planted name anyway.
     for (int attempt = 0; attempt < 8; ++attempt) {
         std::string candidate = folder + "/" + temporaryPlateName(fileName, randomHex());
@@ -144,8 +153,11 @@ TemporaryPlateFile::~TemporaryPlateFile()
     }
 }
 
-void TemporaryPlateFile::putInPlace()
+void TemporaryPlateFile::finish()
 {
+    if (finished_) {
+        return;
+    }
     struct stat status {};
     if (fstat(fd_, &status) != 0) {
         throw cannotWrite(shownAs_, errno);
@@ -156,6 +168,40 @@ void TemporaryPlateFile::putInPlace()
     // A full disk or an I/O error may only show when the data reaches the disk.
     if (fsync(fd_) != 0) {
         throw cannotWrite(shownAs_, errno);
+    }
+    finished_ = true;
+}
+
+// The unnamed file gets a hidden name for the rename: linkat() cannot replace an existing file.
+void TemporaryPlateFile::linkUnnamedFile()
+{
+    const std::string fileName = fs::path(target_).filename().string();
+    const std::string folder = folderOf(target_);
+    const std::string self = "/proc/self/fd/" + std::to_string(fd_);
+    for (int attempt = 0; attempt < 8; ++attempt) {
+        std::string candidate = folder + "/" + temporaryPlateName(fileName, randomHex());
+        setPending(candidate);
+        if (linkat(AT_FDCWD, self.c_str(), AT_FDCWD, candidate.c_str(), AT_SYMLINK_FOLLOW) == 0) {
+            path_ = std::move(candidate);
+            unnamed_ = false;
+            return;
+        }
+        const int failure = errno;
+        clearPending(candidate);
+        if (failure != EEXIST) {
+            throw RunError(shownAs_ + ": cannot put the output in place (" +
+                           std::strerror(failure) + ")");
+        }
+    }
+    throw RunError(shownAs_ + ": cannot put the output in place (no free temporary name in " +
+                   folder + ")");
+}
+
+void TemporaryPlateFile::putInPlace()
+{
+    finish();
+    if (unnamed_) {
+        linkUnnamedFile();
     }
     const int fd = fd_;
     fd_ = -1;

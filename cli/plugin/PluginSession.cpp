@@ -3,6 +3,7 @@
 #include <exception>
 
 #include "cli/core/CliError.h"
+#include "cli/plugin/FootageFailureLatch.h"
 #include "cli/plugin/ModuleFaultGuard.h"
 #include "runner/SdkNames.h"
 #include "runner/StripRender.h"
@@ -135,13 +136,15 @@ PluginSession::renderRequest(runner::FrameSource &source, const runner::RenderRe
             progress(done, total);
         }
     });
-    runner::RenderResult result = host_->render(source, request);
+    FootageFailureLatch latch(source);
+    runner::RenderResult result = host_->render(latch, request);
     host_->setProgressHook({});
 
     if (host_->cancelFlag().load()) {
         throw CancelledError();
     }
     if (result.err() != PF_Err_NONE) {
+        latch.rethrowFailure(); // the footage's failure, when that is what stopped the plug-in
         throw RunError("the plug-in failed to render the plate (" +
                        failureDetail(result.preRender, result.smartRender, result.record) + ")");
     }
@@ -168,9 +171,10 @@ runner::World PluginSession::renderInBands(runner::FrameSource &source, int band
             total > 0 ? static_cast<double>(done) / static_cast<double>(total) : 0;
         report((finished.load() + within) / bands);
     });
+    FootageFailureLatch latch(source);
     runner::StripsOutcome outcome;
     try {
-        outcome = runner::renderInStrips(*host_, source, bandRows,
+        outcome = runner::renderInStrips(*host_, latch, bandRows,
                                          [&](const PF_LRect &area, runner::World &output) {
                                              runner::stitchStrip(plate, area, output);
                                              report((finished.fetch_add(1) + 1) / bands);
@@ -185,6 +189,7 @@ runner::World PluginSession::renderInBands(runner::FrameSource &source, int band
         throw CancelledError();
     }
     if (!outcome.complete) {
+        latch.rethrowFailure();
         std::string detail = outcome.problem;
         if (!outcome.strips.empty() && outcome.err() != PF_Err_NONE) {
             const runner::StripReport &failed = outcome.strips.back();

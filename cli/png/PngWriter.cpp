@@ -71,10 +71,10 @@ std::vector<std::uint8_t> filteredRows(int width, int height, int channels, int 
     return filtered;
 }
 
-std::vector<std::uint8_t> compress(const std::vector<std::uint8_t> &data)
+std::vector<std::uint8_t> compress(const std::vector<std::uint8_t> &data, int level)
 {
     std::unique_ptr<libdeflate_compressor, CompressorDeleter> compressor(
-        libdeflate_alloc_compressor(kCompressionLevel));
+        libdeflate_alloc_compressor(level));
     if (!compressor) {
         throw std::bad_alloc();
     }
@@ -124,7 +124,7 @@ private:
 } // namespace
 
 void writePng(std::FILE *file, const std::string &name, int width, int height, int channels,
-              int bitDepth, const PngRowSource &rowSource)
+              int bitDepth, const PngRowSource &rowSource, int level)
 {
     if ((channels != 1 && channels != 3 && channels != 4) || (bitDepth != 8 && bitDepth != 16) ||
         width < 1 || height < 1 || static_cast<unsigned>(width) > format::kMaxSide ||
@@ -135,7 +135,8 @@ void writePng(std::FILE *file, const std::string &name, int width, int height, i
     }
 
     const std::vector<std::uint8_t> compressed =
-        compress(filteredRows(width, height, channels, bitDepth, rowSource));
+        compress(filteredRows(width, height, channels, bitDepth, rowSource),
+                 level < 0 ? kCompressionLevel : level);
 
     std::uint8_t header[format::kHeaderLength];
     format::writeBigEndian32(header, static_cast<std::uint32_t>(width));

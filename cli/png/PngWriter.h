@@ -16,8 +16,8 @@ using PngRowSource = std::function<void(int y, void *row)>;
 // and renames. All rows are gathered and compressed before the first byte is written, so a
 // throwing row source leaves the file empty. Throws RunError "<name>: cannot write the output
 // (<reason>)" when a write fails, and std::invalid_argument for a shape outside channels 1|3|4,
-// bitDepth 8|16, sides 1..2^24.
+// bitDepth 8|16, sides 1..2^24. `level` is zlib's compression level, 0 to 9 (-1: its default, 6).
 void writePng(std::FILE *file, const std::string &name, int width, int height, int channels,
-              int bitDepth, const PngRowSource &rowSource);
+              int bitDepth, const PngRowSource &rowSource, int level = -1);
 
 } // namespace framemeld::cli::png

@@ -1,6 +1,9 @@
 // framemeld_describe MODULE: loads an effect module, runs its setup as the host does and prints
 // what it registered: version, flags and every parameter with its ranges, default and precision.
+// Loading a module runs its code, so a word that reads as an option is never taken for a module
+// file: --help answers, other options are refused, and "--" comes before a file named "-x".
 #include <cstdio>
+#include <cstring>
 #include <exception>
 #include <string>
 
@@ -42,16 +45,50 @@ void printVersion(A_u_long version)
                 static_cast<unsigned>((version >> PF_Vers_BUILD_SHIFT) & PF_Vers_BUILD_BITS));
 }
 
+void printUsage(std::FILE *stream, const char *program)
+{
+    std::fprintf(stream,
+                 "usage: %s [--] MODULE\n"
+                 "Loads the effect module MODULE, runs its setup as a host does and lists what\n"
+                 "it registered: version, flags, and every parameter with its ranges, default\n"
+                 "and precision. Exit status: 0 when the setup was sound, 1 when it was not or\n"
+                 "the module did not load, 2 for a wrong command line.\n",
+                 program);
+}
+
 } // namespace
 
 int main(int argc, char **argv)
 {
-    if (argc != 2) {
-        std::fprintf(stderr, "usage: %s MODULE\n", argc > 0 ? argv[0] : "framemeld_describe");
+    const char *program = argc > 0 ? argv[0] : "framemeld_describe";
+    const char *modulePath = nullptr;
+    bool optionsOver = false;
+    for (int i = 1; i < argc; ++i) {
+        const char *word = argv[i];
+        if (!optionsOver && std::strcmp(word, "--") == 0) {
+            optionsOver = true;
+        } else if (!optionsOver &&
+                   (std::strcmp(word, "-h") == 0 || std::strcmp(word, "--help") == 0)) {
+            printUsage(stdout, program);
+            return std::fflush(stdout) == 0 && !std::ferror(stdout) ? 0 : 1;
+        } else if (!optionsOver && word[0] == '-' && word[1] != '\0') {
+            std::fprintf(stderr, "%s: unknown option %s\n", program, word);
+            printUsage(stderr, program);
+            return 2;
+        } else if (modulePath == nullptr) {
+            modulePath = word;
+        } else {
+            std::fprintf(stderr, "%s: one MODULE expected\n", program);
+            printUsage(stderr, program);
+            return 2;
+        }
+    }
+    if (modulePath == nullptr) {
+        printUsage(stderr, program);
         return 2;
     }
     try {
-        PluginModule module(argv[1]);
+        PluginModule module(modulePath);
         Host host(module.entryPoint(), HostOptions{1, {}, 0});
         const SetupResult setup = host.setup();
 

@@ -64,7 +64,8 @@ public:
                         };
                         const float v = (1 - ty) * ((1 - tx) * at(gx, gy) + tx * at(gx + 1, gy)) +
                                         ty * ((1 - tx) * at(gx, gy + 1) + tx * at(gx + 1, gy + 1));
-                        values_[index((static_cast<long long>(y) * width_ + x) * 3 + c)] += weight * v;
+                        values_[index((static_cast<long long>(y) * width_ + x) * 3 + c)] +=
+                            weight * v;
                     }
                 }
             }
@@ -148,8 +149,8 @@ std::vector<std::vector<double>> transformsOf(const std::string &json)
     return transforms;
 }
 
-const std::vector<Shift> kHandheld = {{0, 0}, {3, -2}, {-4, 1}, {2, 4}, {-1, -3},
-                                      {5, 2}, {-3, -4}, {1, 3}, {-2, 0}};
+const std::vector<Shift> kHandheld = {{0, 0}, {3, -2},  {-4, 1}, {2, 4}, {-1, -3},
+                                      {5, 2}, {-3, -4}, {1, 3},  {-2, 0}};
 
 } // namespace
 
@@ -258,9 +259,9 @@ TEST(AlignEndToEnd, PixelsAWarpedFrameDoesNotCoverAreHeldOutSoTheFramesThatCover
     std::vector<Shift> mostlyAway{{0, 0}, {-6, 0}, {-6, 0}, {-6, 0}, {-6, 0}};
     TempDir sparse;
     writeClip(sparse, mostlyAway);
-    const auto holes = runFramemeld({sparse.file("shot.%d.png"), "-o", out.file("holes.png"),
-                                     "--align", "translation", "--reference", "0",
-                                     "--rating-range", "1", "--json", "-q"});
+    const auto holes =
+        runFramemeld({sparse.file("shot.%d.png"), "-o", out.file("holes.png"), "--align",
+                      "translation", "--reference", "0", "--rating-range", "1", "--json", "-q"});
     ASSERT_EQ(holes.exitStatus, 0) << holes.output;
     EXPECT_THAT(holes.output, HasSubstr("\"holes\": " + std::to_string(6 * kHeight)));
 }

@@ -6,18 +6,16 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <signal.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
-#include <thread>
 
 #include "CliTestSupport.h"
+#include "RunningFramemeld.h"
 #include "cli/job/MemoryBudget.h"
 #include "cli/plan/MemoryPlan.h"
 #include "cli/plan/MemorySize.h"
@@ -378,6 +376,7 @@ bool holdsScratchFileIn(pid_t pid, const std::string &folder)
     return found;
 }
 
+// The scratch file is in use once the run's lines say it is decoding into it: no clock.
 TEST(BigFootage, SigtermMidRunLeavesNoScratchFile)
 {
     const char *const movie = "/usr/share/doc/opencv-doc/examples/data/vtest.avi";
@@ -385,35 +384,60 @@ TEST(BigFootage, SigtermMidRunLeavesNoScratchFile)
         GTEST_SKIP() << movie << " is missing (package opencv-doc)";
     }
     TempDir out, scratch;
-    const pid_t child = fork();
-    if (child == 0) {
-        setenv("TMPDIR", scratch.path().c_str(), 1);
-        const int devNull = open("/dev/null", O_WRONLY);
-        dup2(devNull, STDERR_FILENO);
-        const std::string program = framemeldPath();
-        const std::string plate = out.file("plate.png");
-        // Every frame of the clip within 16 MiB: seconds of decoding into the scratch file.
-        execl(program.c_str(), program.c_str(), movie, "-o", plate.c_str(), "--every", "1",
-              "--memory", "16M", "--quiet", static_cast<char *>(nullptr));
-        _exit(127);
+    LaunchOptions launch;
+    launch.environment = {{"TMPDIR", scratch.path()}};
+    // Every frame of the clip within 16 MiB: hundreds of frames decoded into the scratch file.
+    RunningFramemeld run({movie, "-o", out.file("plate.png"), "--every", "1", "--memory", "16M",
+                          "--quiet", "--progress"},
+                         launch);
+    bool decoding = false;
+    for (std::string line; !decoding && run.nextLine(line);) {
+        decoding = progressValue(line, "frames_read") > 0;
     }
-    bool seen = false;
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-    while (!seen && std::chrono::steady_clock::now() < deadline) {
-        seen = holdsScratchFileIn(child, scratch.path());
-        if (!seen) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        }
-    }
-    EXPECT_TRUE(seen) << "the run never opened its scratch file";
+    ASSERT_TRUE(decoding) << "the run printed no line while decoding";
+    EXPECT_TRUE(holdsScratchFileIn(run.pid(), scratch.path()))
+        << "the run is decoding without its scratch file";
     EXPECT_THAT(scratch.entries(), IsEmpty()) << "the scratch file has a name while in use";
-    ASSERT_EQ(kill(child, SIGTERM), 0);
-    int status = 0;
-    waitpid(child, &status, 0);
-    // SIGTERM cancels like Ctrl-C.
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 130) << status;
+    ASSERT_EQ(kill(run.pid(), SIGTERM), 0);
+    // SIGTERM cancels like Ctrl-C, and says so by its own name.
+    EXPECT_EQ(run.finish(), 130);
+    EXPECT_THAT(run.rest(), testing::Contains(HasSubstr("cancelling on SIGTERM")));
     EXPECT_THAT(scratch.entries(), IsEmpty());
     EXPECT_THAT(out.entries(), IsEmpty());
+}
+
+// A frame cut short fails the run with the footage's own message, the file named as when the
+// frames are read before the render, whether the frames are held whole, read from the files band
+// by band or read for a farm node's rows: not as the plug-in's failure to render, nor as frame 0.
+TEST(BigFootage, AFrameCutShortIsNamedTheSameWayWhereverItIsRead)
+{
+    TempDir in;
+    writeClip(in, "exr");
+    const std::string cut = in.file("shot.13.exr");
+    const std::string whole = fileBytes(cut);
+    // The header and the first blocks stay: the frame probes well and fails only in its last rows.
+    std::ofstream(cut, std::ios::binary | std::ios::trunc) << whole.substr(0, whole.size() - 64);
+    const std::vector<std::vector<std::string>> ways = {
+        {},
+        {"--memory", stripBudget(PixelDepth::Float32, 16, 16).first},
+        {"--rows", "16:30"},
+    };
+    std::vector<std::string> messages;
+    for (const std::vector<std::string> &way : ways) {
+        TempDir out;
+        // A Divergence given, so that the bands are the first to read the frames' last rows.
+        std::vector<std::string> args{in.file("shot.%d.exr"), "-o", out.file("plate.exr"),
+                                      "--divergence",         "3",  "-q"};
+        args.insert(args.end(), way.begin(), way.end());
+        const CommandReport run = runFramemeld(args);
+        EXPECT_EQ(run.exitStatus, 1) << run.output;
+        EXPECT_THAT(run.output, HasSubstr(cut + ": cannot decode the frame")) << run.output;
+        EXPECT_THAT(run.output, testing::Not(HasSubstr("plug-in failed"))) << run.output;
+        EXPECT_THAT(out.entries(), IsEmpty());
+        messages.push_back(run.output);
+    }
+    EXPECT_EQ(messages[1], messages[0]);
+    EXPECT_EQ(messages[2], messages[0]);
 }
 
 } // namespace

@@ -78,7 +78,7 @@ TEST(CliEveryday, AFullStdoutIsAFailure)
     }
 }
 
-TEST(CliEveryday, ASequenceGoesByItsFileNumbersAndAMovieOrFolderFromZero)
+TEST(CliEveryday, ASequenceOrAFolderOfItsFilesGoesByTheFileNumbers)
 {
     TempDir in, out;
     writeSequence(in, "shot", 1001, 6);
@@ -88,10 +88,10 @@ TEST(CliEveryday, ASequenceGoesByItsFileNumbersAndAMovieOrFolderFromZero)
     EXPECT_THAT(run.output, HasSubstr("from 2 of 6 frames (every 3rd frame, 1001 to 1004; file "
                                       "numbers 1001 to 1006)"));
 
-    // The same files as a folder count from 0.
-    const auto folder = runFramemeld({in.path(), "-o", out.file("q.png"), "--end", "1001"});
+    // The same files as a folder carry the same numbers.
+    const auto folder = runFramemeld({in.path(), "-o", out.file("q.png"), "--end", "5"});
     EXPECT_EQ(folder.exitStatus, 2);
-    EXPECT_THAT(folder.output, HasSubstr("the clip has 6 frames (0 to 5)"));
+    EXPECT_THAT(folder.output, HasSubstr("the clip has 6 frames (file numbers 1001 to 1006)"));
 
     const auto help = runFramemeld({"--help", in.file("shot.####.png")});
     EXPECT_EQ(help.exitStatus, 0);
@@ -137,14 +137,14 @@ TEST(CliEveryday, JsonReportsTheRunAndItsFailures)
                          "assert d['output'].endswith('p.png') and d['input'].endswith('.png')");
     EXPECT_EQ(run.exitStatus, 0) << run.output;
 
-    // Automatic: the Divergence the render used (not the module's default of 2), the noise it
-    // came from, and the rule between them (8 bits: one level past 2 sigma + 10 levels).
+    // Automatic: the Divergence the render used, the noise it came from, and the rule between
+    // them (8 bits: one level past 4 sigma).
     run = checkJson({input, "-o", out.file("a.png"), "--json"}, 0,
                     "s = d['settings'];"
                     "assert s['divergence_auto'] is True, s;"
                     "n = s['temporal_noise'];"
                     "assert isinstance(n, (int, float)) and n >= 0, s;"
-                    "assert s['Divergence'] == min(100, 1 + round(2 * n + 10)), s;"
+                    "assert s['Divergence'] == min(100, 1 + round(4 * n)), s;"
                     // Six frames are too few for a Rating Range wider than the plug-in's 1.
                     "assert s['rating_range_auto'] is True and s['Rating Range'] == 1, s");
     EXPECT_EQ(run.exitStatus, 0) << run.output;

@@ -3,6 +3,7 @@
 // blocks and tiles, a data window off the frame's corner, TIFF strips and tiles, DPX), and the
 // plan keeps strips on the file's blocks.
 #include "cli/footage/FileRowsFrameSource.h"
+#include "cli/footage/EncodeStage.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -179,7 +180,8 @@ TEST(FileRowsFrameSource, EveryStripIsTheWholeFramesRowsForEveryLayoutAndDepth)
 }
 
 // However a run holds its frames, the noise the automatic Divergence rests on is the same, to
-// the last bit: the memory budget must never change the plate.
+// the last bit, in the footage's values and in the working space the frames are encoded into as
+// they are decoded: the memory budget must never change the plate.
 TEST(FileRowsFrameSource, TheNoiseEstimateIsTheSameWhateverHoldsTheFrames)
 {
     TempDir in;
@@ -189,18 +191,31 @@ TEST(FileRowsFrameSource, TheNoiseEstimateIsTheSameWhateverHoldsTheFrames)
     const std::vector<int> sampled = {0, 2, 1, 2};
     for (const PixelDepth depth : {PixelDepth::Bits8, PixelDepth::Bits16, PixelDepth::Float32}) {
         SCOPED_TRACE(framemeld::runner::bitsPerChannel(depth));
-        std::vector<NoiseEstimate> estimates;
-        for (const FrameStorage storage :
-             {FrameStorage::Memory, FrameStorage::ScratchFile, FrameStorage::FileRows}) {
-            const auto frames = makeClipFrameSource(storage, clip, format, depth, 2, nullptr);
-            frames->prepare(sampled);
-            estimates.push_back(estimateTemporalNoise(*frames, sampled));
-        }
-        ASSERT_GT(estimates[0].differences, 0);
-        EXPECT_GT(estimates[0].sigma, 0.0);
-        for (const NoiseEstimate &other : estimates) {
-            EXPECT_EQ(other.sigma, estimates[0].sigma);
-            EXPECT_EQ(other.differences, estimates[0].differences);
+        double linearSigma = 0.0;
+        for (const WorkingSpace &space : {WorkingSpace::linear(depth), WorkingSpace::log(depth)}) {
+            SCOPED_TRACE(space.name());
+            std::vector<NoiseEstimate> estimates;
+            for (const FrameStorage storage :
+                 {FrameStorage::Memory, FrameStorage::ScratchFile, FrameStorage::FileRows}) {
+                const auto frames = makeClipFrameSource(storage, clip, format, depth, 2, nullptr);
+                if (space.changesPixels()) {
+                    frames->addStage(StageOrder::Encode,
+                                     std::make_shared<EncodeStage>(space, depth));
+                }
+                frames->prepare(sampled);
+                estimates.push_back(estimateTemporalNoise(*frames, sampled, 2));
+            }
+            ASSERT_GT(estimates[0].deviations, 0);
+            EXPECT_GT(estimates[0].sigma, 0.0);
+            for (const NoiseEstimate &other : estimates) {
+                EXPECT_EQ(other.sigma, estimates[0].sigma);
+                EXPECT_EQ(other.deviations, estimates[0].deviations);
+            }
+            if (space.changesPixels()) {
+                EXPECT_NE(estimates[0].sigma, linearSigma) << "the frames were not encoded";
+            } else {
+                linearSigma = estimates[0].sigma;
+            }
         }
     }
 }

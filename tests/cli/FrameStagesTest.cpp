@@ -2,7 +2,7 @@
 // in memory (in place, once), through a scratch file and from the files' rows (as they are read),
 // through every way the runner and the measurements read (whole frames, areas, handed-over bands,
 // rows of every frame); stages keep their order; a whole-frame stage is refused where rows come
-// from the files.
+// from the files; the working space's encoding is the stage before the holdout codes.
 #include "cli/footage/FrameStages.h"
 
 #include <gmock/gmock.h>
@@ -13,11 +13,13 @@
 
 #include "CliTestSupport.h"
 #include "cli/files/ScratchFile.h"
+#include "cli/footage/EncodeStage.h"
 #include "cli/footage/FileRowsFrameSource.h"
 #include "cli/footage/FootageDecoder.h"
 #include "cli/footage/FootageDiscovery.h"
 #include "cli/footage/MemoryFrameSource.h"
 #include "cli/footage/ScratchFrameSource.h"
+#include "cli/workspace/WorkingSpace.h"
 
 using namespace framemeld::cli;
 using framemeld::cli::test::TempDir;
@@ -176,3 +178,51 @@ TEST(FrameStages, StagesKeepTheirOrderAndWholeFrameStagesGoWhereWholeFramesAre)
 }
 
 } // namespace
+
+TEST(FrameStages, TheWorkingSpaceEncodesBeforeTheHoldoutCodesInEverySource)
+{
+    EXPECT_THROW(EncodeStage(WorkingSpace::linear(PixelDepth::Float32), PixelDepth::Float32),
+                 std::invalid_argument)
+        << "a space that changes nothing needs no stage";
+    EXPECT_THROW(EncodeStage(WorkingSpace::log(PixelDepth::Bits16), PixelDepth::Float32),
+                 std::invalid_argument);
+
+    TempDir dir;
+    writeClip(dir, "exr");
+    const Clip clip = discoverClip(dir.file("f.%d.exr"));
+    const FootageFormat format = probeFootage(clip);
+    const WorkingSpace log = WorkingSpace::log(PixelDepth::Float32);
+    const auto encoded = [&log](int frame, int x, int y) {
+        World pixel(1, 1, PixelDepth::Float32);
+        pixel.at<PF_PixelFloat>(0, 0) = PF_PixelFloat{1.0f, decoded(frame, x, y), 0.25f, 0.5f};
+        log.encode(pixel);
+        return pixel.at<PF_PixelFloat>(0, 0).red;
+    };
+    const float step = 1.0f / 4096.0f;
+    std::vector<std::unique_ptr<ClipFrameSource>> sources;
+    sources.push_back(
+        std::make_unique<MemoryFrameSource>(clip, format, PixelDepth::Float32, 2, nullptr));
+    sources.push_back(std::make_unique<ScratchFrameSource>(clip, format, PixelDepth::Float32, 2,
+                                                           nullptr, ScratchFile::defaultFolder()));
+    sources.push_back(
+        std::make_unique<FileRowsFrameSource>(clip, format, PixelDepth::Float32, 2, nullptr));
+    for (auto &source : sources) {
+        // As a run does: the encoding before the frames are read, the codes once they are known.
+        source->addStage(StageOrder::Encode,
+                         std::make_shared<EncodeStage>(log, PixelDepth::Float32));
+        source->prepare({0, 1, 2, 3});
+        source->addStage(StageOrder::Holdout, std::make_shared<Marker>(step));
+        for (int f = 0; f < kFrames; ++f) {
+            World whole(kWidth, kHeight, PixelDepth::Float32);
+            source->fillArea(f, PF_LRect{0, 0, kWidth, kHeight}, whole);
+            for (int y = 0; y < kHeight; ++y) {
+                for (int x = 0; x < kWidth; ++x) {
+                    const float expected = encoded(f, x, y) * 0.5f +
+                                           step * static_cast<float>(1 + f + 10 * y + 100 * x);
+                    ASSERT_NEAR(whole.at<PF_PixelFloat>(x, y).red, expected, 1e-6f)
+                        << "frame " << f << " at " << x << "," << y;
+                }
+            }
+        }
+    }
+}

@@ -311,10 +311,12 @@ TEST(HoldoutEndToEnd, ALingererHeldOutByItsOwnMatteGivesTheBackgroundAsTheHostWo
         const std::string plain = out.file(std::string("plain.") + format.extension);
         const std::string held = out.file(std::string("held.") + format.extension);
 
-        auto report = runFramemeld(run(shot, plain, format));
+        // In the footage's own values: the host below is handed the frames unencoded.
+        auto report = runFramemeld(run(shot, plain, format, {"--working-space", "linear"}));
         ASSERT_EQ(report.exitStatus, 0) << report.output;
-        report =
-            runFramemeld(run(shot, held, format, {"--holdout", in.file("matte.%d.png"), "--json"}));
+        report = runFramemeld(
+            run(shot, held, format,
+                {"--holdout", in.file("matte.%d.png"), "--json", "--working-space", "linear"}));
         ASSERT_EQ(report.exitStatus, 0) << report.output;
         EXPECT_THAT(report.output, HasSubstr("\"holes\": 0"));
 
@@ -513,6 +515,25 @@ TEST(HoldoutEndToEnd, ConfidenceAndMattesSayWhereTheFramesAgreeWithThePlate)
                                       farm.file("diff-a.0101.png"), farm.file("diff-b.0101.png")});
     ASSERT_EQ(mattes.exitStatus, 0) << mattes.output;
     EXPECT_EQ(fileBytes(farm.file("diff.101.png")), wholeMattes.front());
+    // Their strips are checked as the plate's are: a plate strip is no confidence strip, and a
+    // strip whose bytes are not those its record was written with is refused.
+    const auto mixed = runFramemeld(
+        {"merge", "-o", farm.file("mixed.png"), farm.file("plate-a.png"), farm.file("conf-b.png")});
+    EXPECT_EQ(mixed.exitStatus, 1) << mixed.output;
+    EXPECT_THAT(mixed.output, HasSubstr("conf-b.png and "));
+    std::string changed = fileBytes(farm.file("diff-a.0101.png"));
+    changed.back() = static_cast<char>(changed.back() ^ 1); // the end chunk's checksum, unread
+    {
+        std::ofstream replaced(farm.file("diff-a.0101.png"), std::ios::binary | std::ios::trunc);
+        replaced << changed;
+    }
+    const auto tampered =
+        runFramemeld({"merge", "-o", farm.file("tampered.png"), farm.file("diff-a.0101.png"),
+                      farm.file("diff-b.0101.png")});
+    EXPECT_EQ(tampered.exitStatus, 1) << tampered.output;
+    EXPECT_THAT(tampered.output, HasSubstr("is not the file its record describes"));
+    EXPECT_FALSE(fileExists(farm.file("mixed.png")));
+    EXPECT_FALSE(fileExists(farm.file("tampered.png")));
 }
 
 TEST(HoldoutEndToEnd, TheConfidenceKeepsTheRenderDepth)

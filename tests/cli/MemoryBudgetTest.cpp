@@ -39,14 +39,51 @@ TEST(MemoryBudget, ReadsSizesWithBinaryUnitsAndRefusesTheRest)
     EXPECT_EQ(parseMemorySize("--memory", "64K"), 65536u);
     EXPECT_EQ(parseMemorySize("--memory", "800000"), 800000u);
     EXPECT_EQ(parseMemorySize("--memory", "2TB"), 2ull << 40);
-    for (const char *bad : {"0", "0M", "0.1", "", "M", "-1G", "4X", "4 G", "G4", "nan", "inf",
-                            "1e30", "99999999T", " 4G", "+4G"}) {
+    EXPECT_EQ(parseMemorySize("--memory", "0.5k"), 512u);
+    EXPECT_EQ(parseMemorySize("--memory", "1.0009765625K"), 1025u) << "exact, not rounded";
+    EXPECT_EQ(parseMemorySize("--memory", "3P"), 3ull << 50);
+    // The limit the refusal names is itself taken.
+    EXPECT_EQ(parseMemorySize("--memory", "8E"), 1ull << 63);
+    EXPECT_EQ(parseMemorySize("--memory", "8EiB"), 1ull << 63);
+    // Only DIGITS[.DIGITS][UNIT]: hexadecimal, exponents, a dot alone and blanks are no sizes.
+    for (const char *bad : {"0",
+                            "0M",
+                            "0.1",
+                            "",
+                            "M",
+                            "-1G",
+                            "4X",
+                            "4 G",
+                            "G4",
+                            "nan",
+                            "inf",
+                            "1e30",
+                            "99999999T",
+                            " 4G",
+                            "+4G",
+                            "0x10G",
+                            "0x1p30",
+                            "1e3K",
+                            "4G ",
+                            "1.",
+                            ".5G",
+                            "1..5G",
+                            "1.5.5G",
+                            "8.000000000000000001E",
+                            "9E",
+                            "9223372036854775809",
+                            "99999999999999999999999999E"}) {
         try {
             parseMemorySize("--memory", bad);
             ADD_FAILURE() << "took \"" << bad << "\"";
         } catch (const UsageError &error) {
             EXPECT_THAT(error.what(), HasSubstr("--memory needs a size")) << bad;
         }
+    }
+    try {
+        parseMemorySize("--memory", "9E");
+    } catch (const UsageError &error) {
+        EXPECT_THAT(error.what(), HasSubstr("(at most 8E)"));
     }
 }
 

@@ -94,7 +94,8 @@ TEST(OptionTable, EveryNameIsUniqueAndMergeTakesOnlyWhatItUses)
         }
         EXPECT_NE(row.store, nullptr) << row.longName;
     }
-    EXPECT_EQ(merge, (std::set<std::string>{"--output", "--quiet", "--json", "--help"}));
+    EXPECT_EQ(merge,
+              (std::set<std::string>{"--output", "--memory", "--quiet", "--json", "--help"}));
 }
 
 TEST(OptionTable, TheCompletionOffersEveryOptionAndItsFixedValues)

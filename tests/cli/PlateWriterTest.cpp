@@ -29,6 +29,14 @@ using testing::IsEmpty;
 
 namespace {
 
+PlateFileOptions optionsOf(bool withAlpha, bool unassociatedAlpha)
+{
+    PlateFileOptions options;
+    options.withAlpha = withAlpha;
+    options.unassociatedAlpha = unassociatedAlpha;
+    return options;
+}
+
 PlateImage viewOf(const World &world)
 {
     PlateImage plate;
@@ -59,7 +67,7 @@ TEST(PlateWriter, SixteenBitPlatesGoBackToTheFileScale)
     World plate(2, 1, PixelDepth::Bits16);
     plate.at<PF_Pixel16>(0, 0) = PF_Pixel16{32768, 0, 1, 16384};
     plate.at<PF_Pixel16>(1, 0) = PF_Pixel16{100, 32768, 20000, 3};
-    writePlate(dir.file("p.tif"), viewOf(plate), PlateFileOptions{true, true}, nullptr);
+    writePlate(dir.file("p.tif"), viewOf(plate), optionsOf(true, true), nullptr);
 
     int w = 0, h = 0, c = 0;
     OIIO::TypeDesc stored;
@@ -73,7 +81,7 @@ TEST(PlateWriter, SixteenBitPlatesGoBackToTheFileScale)
         << "TIFF plates are deflated";
 
     // In EXR the same plate is stored as float with the host's 32768 as 1.0, exactly.
-    writePlate(dir.file("p.exr"), viewOf(plate), PlateFileOptions{true, false}, nullptr);
+    writePlate(dir.file("p.exr"), viewOf(plate), optionsOf(true, false), nullptr);
     const auto floats = test::readSamples<float>(dir.file("p.exr"), w, h, c, &stored);
     EXPECT_EQ(stored, OIIO::TypeDesc::FLOAT);
     EXPECT_EQ(floats[1], 1.0f / 32768.0f);
@@ -87,14 +95,14 @@ TEST(PlateWriter, FloatPlatesAreStoredUnclippedAndAlphaOnlyWhenWanted)
     World plate(1, 2, PixelDepth::Float32);
     plate.at<PF_PixelFloat>(0, 0) = PF_PixelFloat{0.5f, -0.25f, 1.5f, 0.125f};
     plate.at<PF_PixelFloat>(0, 1) = PF_PixelFloat{1.0f, 0.0f, 0.75f, 2.0f};
-    writePlate(dir.file("p.exr"), viewOf(plate), PlateFileOptions{false, false}, nullptr);
+    writePlate(dir.file("p.exr"), viewOf(plate), optionsOf(false, false), nullptr);
     int w = 0, h = 0, c = 0;
     const auto samples = test::readSamples<float>(dir.file("p.exr"), w, h, c);
     EXPECT_EQ(c, 3);
     EXPECT_THAT(samples, ElementsAre(-0.25f, 1.5f, 0.125f, 0.0f, 0.75f, 2.0f));
 
     // JPEG holds no alpha, whatever the footage had.
-    writePlate(dir.file("p.jpg"), viewOf(plate), PlateFileOptions{true, false}, nullptr);
+    writePlate(dir.file("p.jpg"), viewOf(plate), optionsOf(true, false), nullptr);
     test::readSamples<std::uint8_t>(dir.file("p.jpg"), w, h, c);
     EXPECT_EQ(c, 3);
     EXPECT_THAT(dir.entries(), ElementsAre("p.exr", "p.jpg"));
@@ -106,7 +114,7 @@ TEST(PlateWriter, EightBitPlatesKeepTheirValuesAndStraightAlpha)
     World plate(2, 1, PixelDepth::Bits8);
     plate.at<PF_Pixel8>(0, 0) = PF_Pixel8{128, 200, 100, 50};
     plate.at<PF_Pixel8>(1, 0) = PF_Pixel8{0, 7, 8, 9};
-    writePlate(dir.file("p.png"), viewOf(plate), PlateFileOptions{true, true}, nullptr);
+    writePlate(dir.file("p.png"), viewOf(plate), optionsOf(true, true), nullptr);
     int w = 0, h = 0, c = 0;
     const auto samples = test::readSamples<std::uint8_t>(dir.file("p.png"), w, h, c);
     EXPECT_THAT(samples, ElementsAre(200, 100, 50, 128, 7, 8, 9, 0));

@@ -28,6 +28,14 @@ using testing::Not;
 
 namespace {
 
+PlateFileOptions optionsOf(bool withAlpha, bool unassociatedAlpha)
+{
+    PlateFileOptions options;
+    options.withAlpha = withAlpha;
+    options.unassociatedAlpha = unassociatedAlpha;
+    return options;
+}
+
 constexpr int kWidth = 13; // odd, so rows are no multiple of anything convenient
 constexpr int kHeight = 5;
 
@@ -184,7 +192,7 @@ TEST(PngFootage, PlatesMatchWhatOpenImageIOWritesAndNameTheUsersFile)
                     }
                 }
             }
-            const PlateFileOptions options{withAlpha, true};
+            const PlateFileOptions options = optionsOf(withAlpha, true);
             {
                 UniqueFile ours(std::fopen(dir.file("ours.png").c_str(), "wb"));
                 ASSERT_TRUE(ours);

@@ -6,6 +6,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdint>
 #include <fstream>
@@ -69,9 +70,17 @@ public:
         outOfRange = outOfRange || done < 0.0 || done > 1.0;
         last = done;
     }
+    void framesRead(long long read, long long sampled) override
+    {
+        const std::lock_guard<std::mutex> lock(mutex_);
+        lastRead = std::max(lastRead, read); // decoding threads report out of order
+        lastSampled = sampled;
+    }
     void finish() override { finished = true; }
 
     std::vector<std::string> phases;
+    long long lastRead = -1;
+    long long lastSampled = -1;
     double last = -1;
     bool outOfRange = false;
     std::atomic<bool> finished{false};
@@ -106,6 +115,8 @@ TEST(RenderJob, GivesTheCommandLinesPlateAndReport)
     EXPECT_EQ(progress.phases, (std::vector<std::string>{"Reading frames", "Rendering"}));
     EXPECT_EQ(progress.last, 1.0);
     EXPECT_FALSE(progress.outOfRange);
+    EXPECT_EQ(progress.lastRead, 5);
+    EXPECT_EQ(progress.lastSampled, 5);
     EXPECT_TRUE(progress.finished);
 
     const auto cli =

@@ -73,29 +73,35 @@ void *operator new[](std::size_t size, const std::nothrow_t &) noexcept
 {
     return Allocate(size, __builtin_return_address(0));
 }
-void operator delete(void *p) noexcept
+// Out of line, so that gcc at -O1 does not pair an inlined free with the operator new above
+// and call it a mismatch: these operators are the allocator, malloc and free underneath.
+static __attribute__((noinline)) void Release(void *p) noexcept
 {
     std::free(p);
+}
+void operator delete(void *p) noexcept
+{
+    Release(p);
 }
 void operator delete[](void *p) noexcept
 {
-    std::free(p);
+    Release(p);
 }
 void operator delete(void *p, std::size_t) noexcept
 {
-    std::free(p);
+    Release(p);
 }
 void operator delete[](void *p, std::size_t) noexcept
 {
-    std::free(p);
+    Release(p);
 }
 void operator delete(void *p, const std::nothrow_t &) noexcept
 {
-    std::free(p);
+    Release(p);
 }
 void operator delete[](void *p, const std::nothrow_t &) noexcept
 {
-    std::free(p);
+    Release(p);
 }
 
 namespace framemeld::rendertest {

@@ -7,7 +7,9 @@ extern "C" {
 #include <libswscale/swscale.h>
 }
 
+#include <algorithm>
 #include <cstdint>
+#include <cstring>
 #include <vector>
 
 #include "cli/core/CliError.h"
@@ -101,6 +103,88 @@ void planarRowsToHost(const AVFrame &planes, const ChannelMap &map, const FrameT
     }
 }
 
+// A planar RGB picture deeper than 8 bits (G, B, R and A planes of 9 to 16 bits), its samples
+// scaled to 16 bits with rounding, straight from the decoder's planes.
+template <typename Host>
+void deepRgbToHost(const AVFrame &picture, const AVPixFmtDescriptor &described,
+                   const ChannelMap &map, const FrameTarget &target)
+{
+    const int bits = described.comp[0].depth;
+    const std::uint32_t top = (1u << bits) - 1u;
+    const bool bigEndian = (described.flags & AV_PIX_FMT_FLAG_BE) != 0;
+    std::vector<std::uint16_t> row(static_cast<std::size_t>(picture.width) *
+                                   static_cast<std::size_t>(map.fileChannels));
+    // The descriptor lists red, green, blue and alpha, each with the plane that holds it (a GBR
+    // format keeps green in plane 0).
+    const int planeOf[4] = {described.comp[0].plane, described.comp[1].plane,
+                            described.comp[2].plane,
+                            described.nb_components > 3 ? described.comp[3].plane : -1};
+    const auto sample = [&](int plane, int x, int y) {
+        const auto *bytes = picture.data[plane] + y * picture.linesize[plane] + 2 * x;
+        const std::uint32_t raw = bigEndian ? (std::uint32_t{bytes[0]} << 8) | bytes[1]
+                                            : (std::uint32_t{bytes[1]} << 8) | bytes[0];
+        const std::uint32_t value = std::min(raw, top);
+        return static_cast<std::uint16_t>((value * 65535u + top / 2) / top);
+    };
+    for (int y = 0; y < picture.height; ++y) {
+        std::uint16_t *out = row.data();
+        for (int x = 0; x < picture.width; ++x) {
+            *out++ = sample(planeOf[0], x, y);
+            *out++ = sample(planeOf[1], x, y);
+            *out++ = sample(planeOf[2], x, y);
+            if (map.alpha >= 0) {
+                *out++ = sample(planeOf[3], x, y);
+            }
+        }
+        fileRowToHost(row.data(), map, picture.width,
+                      reinterpret_cast<Host *>(target.pixels + y * target.rowBytes));
+    }
+}
+
+// Whether the picture is planar RGB deeper than 8 bits in 16-bit words (gbrp10, gbrap12, ...).
+bool isDeepPlanarRgb(const AVPixFmtDescriptor &described)
+{
+    return (described.flags & AV_PIX_FMT_FLAG_RGB) != 0 &&
+           (described.flags & AV_PIX_FMT_FLAG_PLANAR) != 0 &&
+           (described.flags &
+            (AV_PIX_FMT_FLAG_PAL | AV_PIX_FMT_FLAG_FLOAT | AV_PIX_FMT_FLAG_BITSTREAM)) == 0 &&
+           described.nb_components >= 3 && described.comp[0].depth > 8 &&
+           described.comp[0].depth <= 16 && described.comp[0].step == 2 &&
+           described.comp[0].shift == 0;
+}
+
+// Copies host pixels turned clockwise by `rotation` degrees: a picture width x height becomes
+// height x width at 90 and 270.
+void turnInto(const unsigned char *from, std::size_t fromRowBytes, int width, int height,
+              std::size_t pixelBytes, int rotation, const FrameTarget &target)
+{
+    for (int y = 0; y < height; ++y) {
+        const unsigned char *source = from + static_cast<std::size_t>(y) * fromRowBytes;
+        for (int x = 0; x < width; ++x) {
+            int toX = x;
+            int toY = y;
+            switch (rotation) {
+            case 90:
+                toX = height - 1 - y;
+                toY = x;
+                break;
+            case 180:
+                toX = width - 1 - x;
+                toY = height - 1 - y;
+                break;
+            case 270:
+                toX = y;
+                toY = width - 1 - x;
+                break;
+            default: break;
+            }
+            std::memcpy(target.pixels + toY * target.rowBytes +
+                            static_cast<std::size_t>(toX) * pixelBytes,
+                        source + static_cast<std::size_t>(x) * pixelBytes, pixelBytes);
+        }
+    }
+}
+
 template <typename Host>
 void toHost(const AVFrame &rgb, const ChannelMap &map, const FrameTarget &target)
 {
@@ -113,8 +197,8 @@ void toHost(const AVFrame &rgb, const ChannelMap &map, const FrameTarget &target
 
 } // namespace
 
-MovieFrameConverter::MovieFrameConverter(Depth depth, bool withAlpha, int threads)
-    : depth_(depth), withAlpha_(withAlpha), threads_(threads < 1 ? 1 : threads)
+MovieFrameConverter::MovieFrameConverter(Depth depth, bool withAlpha, int threads, int rotation)
+    : depth_(depth), withAlpha_(withAlpha), threads_(threads < 1 ? 1 : threads), rotation_(rotation)
 {}
 
 MovieFrameConverter::~MovieFrameConverter()
@@ -202,6 +286,37 @@ void MovieFrameConverter::prepare(const AVFrame &picture, const std::string &wha
 void MovieFrameConverter::convert(const AVFrame &picture, const std::string &what,
                                   const FrameTarget &target)
 {
+    if (rotation_ == 0) {
+        convertUpright(picture, what, target);
+        return;
+    }
+    const std::size_t pixelBytes = runner::bytesPerPixel(depth_);
+    const std::size_t rowBytes = static_cast<std::size_t>(picture.width) * pixelBytes;
+    unturned_.resize(rowBytes * static_cast<std::size_t>(picture.height));
+    convertUpright(picture, what,
+                   FrameTarget{unturned_.data(), static_cast<std::ptrdiff_t>(rowBytes)});
+    turnInto(unturned_.data(), rowBytes, picture.width, picture.height, pixelBytes, rotation_,
+             target);
+}
+
+void MovieFrameConverter::convertUpright(const AVFrame &picture, const std::string &what,
+                                         const FrameTarget &target)
+{
+    const AVPixFmtDescriptor *described =
+        av_pix_fmt_desc_get(static_cast<AVPixelFormat>(picture.format));
+    if (described != nullptr && isDeepPlanarRgb(*described)) {
+        ChannelMap map;
+        const bool alpha = withAlpha_ && described->nb_components > 3 &&
+                           (described->flags & AV_PIX_FMT_FLAG_ALPHA) != 0;
+        map.fileChannels = alpha ? 4 : 3;
+        map.alpha = alpha ? 3 : -1;
+        switch (depth_) {
+        case Depth::Bits8: deepRgbToHost<std::uint8_t>(picture, *described, map, target); break;
+        case Depth::Bits16: deepRgbToHost<std::uint16_t>(picture, *described, map, target); break;
+        case Depth::Float32: deepRgbToHost<float>(picture, *described, map, target); break;
+        }
+        return;
+    }
     prepare(picture, what);
     if (sws_scale_frame(scaler_, rgb_, &picture) < 0) {
         throw RunError(what + ": cannot convert the frame's pixels");

@@ -15,6 +15,7 @@ extern "C" {
 
 #include "cli/core/CliError.h"
 #include "cli/oiio/OiioClaims.h"
+#include "cli/oiio/movie/MovieContainer.h"
 #include "cli/oiio/movie/MovieFrameConverter.h"
 
 namespace framemeld::cli::movie {
@@ -24,9 +25,6 @@ namespace {
 // picture per thread.
 constexpr int kMostCodecThreads = 16;
 
-struct FormatCloser {
-    void operator()(AVFormatContext *context) const { avformat_close_input(&context); }
-};
 struct CodecFreer {
     void operator()(AVCodecContext *context) const { avcodec_free_context(&context); }
 };
@@ -40,9 +38,16 @@ using FramePtr = std::unique_ptr<AVFrame, FrameFreer>;
 
 std::string errorText(int code)
 {
-    char text[AV_ERROR_MAX_STRING_SIZE] = {};
-    av_strerror(code, text, sizeof text);
-    return text;
+    return ffmpegError(code);
+}
+
+// Pictures are stored unturned: their size is the frame's before its rotation.
+void checkStoredSize(const std::string &what, int width, int height, const FootageFormat &format)
+{
+    FootageFormat stored = format;
+    stored.width = format.storedWidth();
+    stored.height = format.storedHeight();
+    checkFrameSize(what, width, height, stored);
 }
 
 FramePtr newFrame()
@@ -54,38 +59,18 @@ FramePtr newFrame()
     return frame;
 }
 
-// The movie's first video stream (the one OpenImageIO counted the frames of), demuxed and
+// The movie's video stream (the one its frames were counted in, see MovieContainer), demuxed and
 // decoded forward.
 class VideoStream {
 public:
-    VideoStream(const std::string &path, const FootageFormat &format, int threads) : path_(path)
+    VideoStream(const std::string &path, const FootageFormat &format, int threads,
+                const std::atomic<bool> *cancel)
+        : path_(path), movie_(path, cancel), stream_(movie_.stream())
     {
-        AVFormatContext *opened = nullptr;
-        int result = avformat_open_input(&opened, path.c_str(), nullptr, nullptr);
-        if (result < 0) {
-            throw RunError(path + ": cannot read the movie (" + errorText(result) + ")");
-        }
-        container_.reset(opened);
-        result = avformat_find_stream_info(opened, nullptr);
-        if (result < 0) {
-            throw RunError(path + ": cannot read the movie (" + errorText(result) + ")");
-        }
-        for (unsigned i = 0; i < opened->nb_streams; ++i) {
-            AVStream *candidate = opened->streams[i];
-            if (stream_ == nullptr && candidate->codecpar->codec_type == AVMEDIA_TYPE_VIDEO) {
-                stream_ = candidate;
-            } else {
-                candidate->discard = AVDISCARD_ALL; // not even demuxed
-            }
-        }
-        if (stream_ == nullptr) {
-            throw RunError(path + ": the movie has no video frames");
-        }
-        rate_ = av_guess_frame_rate(opened, stream_, nullptr);
-        oiio::refuseUncountableMovie(path, rate_.num, rate_.den);
+        rate_ = movie_.rate();
         // Before the decoder sizes anything by the stream's claim.
-        checkFrameSize(path, stream_->codecpar->width, stream_->codecpar->height, format);
-        start_ = stream_->start_time == AV_NOPTS_VALUE ? 0 : stream_->start_time;
+        checkStoredSize(path, stream_->codecpar->width, stream_->codecpar->height, format);
+        start_ = movie_.start();
 
         const AVCodec *codec = avcodec_find_decoder(stream_->codecpar->codec_id);
         if (codec == nullptr) {
@@ -99,7 +84,7 @@ public:
         decoder_->pkt_timebase = stream_->time_base;
         decoder_->thread_count = std::clamp(threads, 1, kMostCodecThreads);
         decoder_->thread_type = FF_THREAD_FRAME | FF_THREAD_SLICE;
-        result = avcodec_open2(decoder_.get(), codec, nullptr);
+        const int result = avcodec_open2(decoder_.get(), codec, nullptr);
         if (result < 0) {
             throw RunError(path + ": cannot open the movie's " + codec->name + " decoder (" +
                            errorText(result) + ")");
@@ -115,7 +100,7 @@ public:
     void seekBefore(long long frame)
     {
         const std::int64_t at = start_ + av_rescale_q(frame, av_inv_q(rate_), stream_->time_base);
-        if (av_seek_frame(container_.get(), stream_->index, at, AVSEEK_FLAG_BACKWARD) >= 0) {
+        if (av_seek_frame(movie_.context(), stream_->index, at, AVSEEK_FLAG_BACKWARD) >= 0) {
             avcodec_flush_buffers(decoder_.get());
         }
     }
@@ -138,7 +123,8 @@ public:
             if (draining_) {
                 return false; // a decoder that wants more after the end has nothing left
             }
-            result = av_read_frame(container_.get(), packet_.get());
+            result = av_read_frame(movie_.context(), packet_.get());
+            movie_.throwIfCancelled();
             if (result < 0) {
                 // The end, or a file cut short: what was read is decoded to the end.
                 if (result != AVERROR_EOF) {
@@ -164,9 +150,7 @@ public:
         if (picture.best_effort_timestamp == AV_NOPTS_VALUE) {
             return previous + 1;
         }
-        return av_rescale_q_rnd(picture.best_effort_timestamp - start_, stream_->time_base,
-                                av_inv_q(rate_),
-                                static_cast<AVRounding>(AV_ROUND_NEAR_INF | AV_ROUND_PASS_MINMAX));
+        return movie_.frameAt(picture.best_effort_timestamp);
     }
 
     // Why the file stopped before its end, if it did.
@@ -174,12 +158,12 @@ public:
 
 private:
     std::string path_;
-    std::unique_ptr<AVFormatContext, FormatCloser> container_;
+    MovieContainer movie_;
+    AVStream *stream_ = nullptr;
     std::unique_ptr<AVCodecContext, CodecFreer> decoder_;
     std::unique_ptr<AVPacket, PacketFreer> packet_;
-    AVStream *stream_ = nullptr;
     AVRational rate_{0, 1};
-    std::int64_t start_ = 0;
+    std::int64_t start_ = 0; // the stream's first time stamp
     std::string readFailure_;
     bool draining_ = false;
 };
@@ -194,7 +178,8 @@ class MoviePass {
 public:
     MoviePass(const DecodeRequest &request, std::vector<Wanted> wanted)
         : request_(request), wanted_(std::move(wanted)),
-          converter_(request.depth, request.format.hasAlpha, request.threads)
+          converter_(request.depth, request.format.hasAlpha, request.threads,
+                     request.format.rotation)
     {}
 
     // One pass starting at the key frame before `seekFrame` (0: from the start). Returns false,
@@ -203,7 +188,7 @@ public:
     bool run(long long seekFrame)
     {
         const Clip &clip = *request_.clip;
-        VideoStream stream(clip.moviePath, request_.format, request_.threads);
+        VideoStream stream(clip.moviePath, request_.format, request_.threads, request_.cancel);
         if (seekFrame > 0) {
             stream.seekBefore(seekFrame);
         }
@@ -267,7 +252,7 @@ private:
     void keep(const Wanted &wanted, const AVFrame &picture)
     {
         const std::string what = describe(wanted.frame);
-        checkFrameSize(what, picture.width, picture.height, request_.format);
+        checkStoredSize(what, picture.width, picture.height, request_.format);
         for (const std::size_t index : wanted.indices) {
             const FrameTarget target = request_.target(index);
             converter_.convert(picture, what, target);
