@@ -320,6 +320,12 @@ TEST(AlignEndToEnd, EveryRefusalComesBeforeTheRenderWithNothingWritten)
          "--reference 3 is not a sampled frame"},
         {in.file("shot.%d.png"), {"--reference", "3"}, 2, "give --align"},
         {cut.file("shot.%d.png"), {"--align", "similarity"}, 1, "frame 6: "},
+        // Uncovered pixels take held-out codes, and past 50 % a 16-bit render has 7 of them.
+        {in.file("shot.%d.png"),
+         {"--align", "similarity", "--depth", "16", "--divergence", "100"},
+         2,
+         "--align (pixels a warped frame does not cover are held out): at Divergence 100 a 16-bit "
+         "render can keep at most 7 sampled frames apart, and this run samples 9"},
     };
     TempDir out;
     for (const Case &refused : cases) {
