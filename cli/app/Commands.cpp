@@ -35,6 +35,8 @@ RunReport runRenderCommand(const Options &options, std::atomic<bool> &cancel)
     spec.holdoutInvert = options.holdoutInvert;
     spec.confidence = options.confidence;
     spec.mattes = options.mattes;
+    spec.align = options.align;
+    spec.reference = options.reference;
 
     // Lines when asked for, whatever stderr is; else the bar, on a terminal only.
     std::unique_ptr<JobProgress> progress;

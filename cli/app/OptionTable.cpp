@@ -262,6 +262,31 @@ const std::vector<OptionRow> kOptions = {
      [](Options &options, const std::string &, const std::string &) {
          options.holdoutInvert = true;
      }},
+    {nullptr, "--align", "MODEL",
+     "register every sampled frame to the reference and warp it\n"
+     "into it before the plate is made, for a moving camera:\n"
+     "none (the default), translation, similarity (with rotation\n"
+     "and scale) or perspective. Pixels a warped frame does not\n"
+     "cover are held out.",
+     ValueCompletion::Words, "none translation similarity perspective", false,
+     [](Options &options, const std::string &value, const std::string &typed) {
+         align::MotionModel model;
+         if (!align::motionModelFromName(value, model)) {
+             throw UsageError(typed +
+                              " must be none, translation, similarity or perspective, "
+                              "not \"" +
+                              value + "\"");
+         }
+         options.align = model;
+     }},
+    {nullptr, "--reference", "N",
+     "the frame --align registers the others to, by the clip's\n"
+     "numbering; the plate lines up with it (default: the middle\n"
+     "sampled frame)",
+     ValueCompletion::Nothing, nullptr, false,
+     [](Options &options, const std::string &value, const std::string &typed) {
+         options.reference = parseWholeNumber(typed, value);
+     }},
     {nullptr, "--confidence", "FILE",
      "write a one-channel image of the plate's size: the share of\n"
      "sampled frames that agree with the plate at each pixel",

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "cli/formats/AlignModule.h"
 #include "cli/plan/RowSpan.h"
 #include "cli/plan/Sliders.h"
 #include "cli/plan/WorkingSpaceChoice.h"
@@ -38,8 +39,10 @@ struct Options {
     bool holdoutInvert = false;          // --holdout-invert
     std::string confidence;              // --confidence FILE; empty: none
     std::string mattes;                  // --mattes PATTERN; empty: none
-    bool merge = false;                  // `framemeld merge -o PLATE STRIP...`
-    std::vector<std::string> strips;     // merge: the strips, in any order
+    align::MotionModel align = align::MotionModel::None; // --align MODEL
+    std::optional<long long> reference;                  // --reference N; unset: the middle one
+    bool merge = false;                                  // `framemeld merge -o PLATE STRIP...`
+    std::vector<std::string> strips;                     // merge: the strips, in any order
     bool quiet = false;
     bool help = false;
     bool version = false;

@@ -33,6 +33,26 @@ void printMattesSummary(const RunReport &report, std::FILE *stream)
                      printableText(report.holdout).c_str(), *report.holes,
                      pixels > 0 ? 100.0 * static_cast<double>(*report.holes) / pixels : 0.0);
     }
+    if (report.alignment) {
+        const AlignmentReport &alignment = *report.alignment;
+        if (alignment.still) {
+            std::fprintf(stream,
+                         "framemeld: --align %s: the frames lie within %.2f pixels of frame "
+                         "%lld, a still clip: left unwarped\n",
+                         alignment.model.c_str(), alignment.largestDisplacement,
+                         alignment.reference);
+        } else {
+            const double pixels = static_cast<double>(report.plateWidth) * report.plateHeight;
+            const long holes = report.holes.value_or(0);
+            std::fprintf(stream,
+                         "framemeld: --align %s: %zu frames warped into frame %lld (up to %.1f "
+                         "pixels of motion); %ld of the plate's pixels (%.2f %%) are holes, "
+                         "transparent: too few frames cover them\n",
+                         alignment.model.c_str(), alignment.frames.size(), alignment.reference,
+                         alignment.largestDisplacement, holes,
+                         pixels > 0 ? 100.0 * static_cast<double>(holes) / pixels : 0.0);
+        }
+    }
     if (!report.confidenceFile.empty()) {
         std::fprintf(stream, "framemeld: wrote the confidence image %s\n",
                      printableText(report.confidenceFile).c_str());

@@ -6,6 +6,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <stdexcept>
 
 #include "cli/core/CliError.h"
 #include "cli/footage/FootageDecoder.h"
@@ -262,6 +263,60 @@ HoldoutMattes HoldoutMattes::read(const HoldoutMatteRequest &request, const Clip
                        ", or give --holdout-invert for a matte drawn the other way");
     }
     return mattes;
+}
+
+HoldoutMattes HoldoutMattes::nothingHeldOut(const Clip &footage, int width, int height,
+                                            const std::vector<int> &sampled)
+{
+    HoldoutMattes mattes;
+    mattes.width_ = width;
+    mattes.height_ = height;
+    mattes.rowWords_ = wordsPerRow(width);
+    mattes.sampledIndex_.assign(static_cast<std::size_t>(footage.frameCount), -1);
+    Mask empty;
+    empty.bits.assign(static_cast<std::size_t>(mattes.rowWords_) * static_cast<std::size_t>(height),
+                      0);
+    empty.rowAny.assign(static_cast<std::size_t>(height), 0);
+    for (std::size_t k = 0; k < sampled.size(); ++k) {
+        int &index = mattes.sampledIndex_[static_cast<std::size_t>(sampled[k])];
+        if (index < 0) {
+            index = static_cast<int>(k);
+        }
+        mattes.maskOf_.push_back(static_cast<int>(k));
+        mattes.masks_.push_back(empty);
+    }
+    return mattes;
+}
+
+void HoldoutMattes::holdOutUncovered(int k, const std::vector<align::CoverageSpan> &covered)
+{
+    if (covered.size() != static_cast<std::size_t>(height_)) {
+        throw std::invalid_argument("holdOutUncovered: one span per row is needed");
+    }
+    int &maskIndex = maskOf_[static_cast<std::size_t>(k)];
+    const auto sharers = std::count(maskOf_.begin(), maskOf_.end(), maskIndex);
+    if (sharers > 1) {
+        masks_.push_back(masks_[static_cast<std::size_t>(maskIndex)]);
+        maskIndex = static_cast<int>(masks_.size() - 1);
+    }
+    Mask &mask = masks_[static_cast<std::size_t>(maskIndex)];
+    for (int y = 0; y < height_; ++y) {
+        std::uint64_t *bits =
+            mask.bits.data() + static_cast<std::size_t>(y) * static_cast<std::size_t>(rowWords_);
+        const align::CoverageSpan span = covered[static_cast<std::size_t>(y)];
+        for (int x = 0; x < width_; ++x) {
+            if (x >= span.first && x < span.end) {
+                continue;
+            }
+            std::uint64_t &word = bits[static_cast<std::size_t>(x / 64)];
+            const std::uint64_t bit = std::uint64_t{1} << (x % 64);
+            if ((word & bit) == 0) {
+                word |= bit;
+                ++heldOutSamples_;
+                mask.rowAny[static_cast<std::size_t>(y)] = 1;
+            }
+        }
+    }
 }
 
 int HoldoutMattes::sampledIndexOf(int clipFrame) const

@@ -14,6 +14,7 @@
 
 #include "cli/core/Clip.h"
 #include "cli/core/FootageFormat.h"
+#include "cli/formats/AlignModule.h"
 
 namespace framemeld::cli {
 
@@ -42,6 +43,17 @@ public:
                               const Clip &footage, const FootageFormat &format,
                               const std::vector<int> &sampled, int threads,
                               const std::atomic<bool> *cancel);
+
+    // Mattes that hold nothing out yet, one per sampled frame of `footage` (`width` x `height`),
+    // for a run that holds out only what alignment leaves uncovered; its path is empty.
+    static HoldoutMattes nothingHeldOut(const Clip &footage, int width, int height,
+                                        const std::vector<int> &sampled);
+
+    // Holds out, besides what the matte says, the pixels of sampled frame `k` outside
+    // `covered` (one span of columns per row, first <= x < end): a warped frame's pixels
+    // that show no footage count as held out by the matte's own rule. A matte shared by several
+    // frames (a still) is given to each frame apart first.
+    void holdOutUncovered(int k, const std::vector<align::CoverageSpan> &covered);
 
     // What the mattes of `frames` sampled frames of `width` x `height` keep (`still`: one).
     static std::uint64_t bytesFor(int width, int height, int frames, bool still);

@@ -16,6 +16,7 @@
 #include "cli/footage/FootageDiscovery.h"
 #include "cli/footage/HoldoutMattes.h"
 #include "cli/job/MemoryBudget.h"
+#include "cli/job/PlateAlignment.h"
 #include "cli/job/PlateExamination.h"
 #include "cli/job/PlateRender.h"
 #include "cli/job/WorkingSpaceSetup.h"
@@ -58,7 +59,9 @@ MemoryPlanInput memoryPlanInput(const RenderJobSpec &spec, const Clip &clip,
     input.threads = threadCount(spec.threads);
     input.fileBytesPerPixel =
         format.channels * static_cast<int>(runner::bytesPerChannel(format.naturalDepth));
-    input.rowAccess = format.rowAccess && clip.kind == ClipKind::ImageSequence;
+    // A warp needs whole frames, so aligned frames are held in memory or in the scratch file.
+    input.rowAccess = format.rowAccess && clip.kind == ClipKind::ImageSequence &&
+                      spec.align == align::MotionModel::None;
     input.rowBlock = format.rowBlock;
     input.farmRows = spec.rows.has_value();
     input.budget = memoryBudget(spec.memory);
@@ -100,6 +103,29 @@ bool examinesPlate(const RenderJobSpec &spec)
     return !spec.holdout.empty() || !spec.confidence.empty() || !spec.mattes.empty();
 }
 
+bool aligns(const RenderJobSpec &spec)
+{
+    return spec.align != align::MotionModel::None;
+}
+
+// The clip frame --align registers to: --reference by the clip's numbering, or the middle
+// sampled frame. Throws UsageError for a frame the run does not sample.
+int referenceFrame(const RenderJobSpec &spec, const SamplingPlan &plan, long long firstNumber)
+{
+    if (!spec.reference) {
+        return plan.frames[plan.frames.size() / 2];
+    }
+    const long long frame = *spec.reference - firstNumber;
+    if (std::find(plan.frames.begin(), plan.frames.end(), frame) == plan.frames.end()) {
+        throw UsageError("--reference " + std::to_string(*spec.reference) +
+                         " is not a sampled frame (this run samples frames " +
+                         std::to_string(firstNumber + plan.frames.front()) + " to " +
+                         std::to_string(firstNumber + plan.frames.back()) + ", every " +
+                         std::to_string(plan.every) + ")");
+    }
+    return static_cast<int>(frame);
+}
+
 // What the holdout mattes, the confidence and the difference mattes hold beside the render's
 // own memory: taken from the budget before the frames are planned, so the run stays within it.
 std::uint64_t examinationBytes(const RenderJobSpec &spec, const FootageFormat &format, Depth depth,
@@ -107,8 +133,10 @@ std::uint64_t examinationBytes(const RenderJobSpec &spec, const FootageFormat &f
 {
     const int height = spec.rows ? spec.rows->bottom - spec.rows->top : format.height;
     std::uint64_t bytes = 0;
-    if (!spec.holdout.empty()) {
-        bytes += HoldoutMattes::bytesFor(format.width, format.height, frames, stillMatte);
+    if (!spec.holdout.empty() || aligns(spec)) {
+        // Alignment holds out what each warped frame leaves uncovered: a matte per frame.
+        bytes += HoldoutMattes::bytesFor(format.width, format.height, frames,
+                                         stillMatte && !aligns(spec));
     }
     bytes += PlateExamination::bytesFor(format.width, height, frames, !spec.confidence.empty(),
                                         !spec.mattes.empty());
@@ -156,6 +184,10 @@ void RenderJob::render(const JobControl &control, RunReport &report) const
     if (!spec_.mattes.empty()) {
         matteFileName(spec_.mattes, 0); // a pattern with the frame number, or a usage error
     }
+    if (spec_.reference && !aligns(spec_)) {
+        throw UsageError("--reference names the frame --align registers the others to: give "
+                         "--align translation, similarity or perspective too");
+    }
     if (spec_.holdoutInvert && spec_.holdout.empty()) {
         throw UsageError("--holdout-invert turns a holdout matte round: give the matte with "
                          "--holdout MATTE");
@@ -178,6 +210,8 @@ void RenderJob::render(const JobControl &control, RunReport &report) const
     report.plan = input.plan;
     requireSampledFrames(clip, input.plan.frames, spec_.input);
     report.sampledFiles = sampledFilesOf(clip, input.plan.frames);
+    const int reference =
+        aligns(spec_) ? referenceFrame(spec_, input.plan, report.numbering->first) : 0;
     input.automatic = automaticSliders(spec_.sliders.divergence, spec_.sliders.ratingRange);
     report.divergenceAuto = input.automatic.divergence;
     report.ratingRangeAuto = input.automatic.ratingRange;
@@ -245,7 +279,7 @@ void RenderJob::render(const JobControl &control, RunReport &report) const
     // at once.
     MemoryPlanInput memoryInput = memoryPlanInput(spec_, clip, format, depth, input.plan);
     report.memoryBudget = memoryInput.budget;
-    if (examinesPlate(spec_)) {
+    if (examinesPlate(spec_) || aligns(spec_)) {
         const bool stillMatte =
             !spec_.holdout.empty() && matteClip.frameCount == 1 && !matteClip.fileNumbers;
         const std::uint64_t extra =
@@ -265,19 +299,42 @@ void RenderJob::render(const JobControl &control, RunReport &report) const
         checkStripRows(*spec_.rows, format, input.memory);
     }
 
+    std::shared_ptr<HoldoutMattes> holdoutMattes;
     if (!spec_.holdout.empty()) {
         // Read whole and checked before any frame of the footage is decoded.
         const auto matteStart = std::chrono::steady_clock::now();
         HoldoutMatteRequest matteRequest{spec_.holdout, spec_.holdoutInvert};
-        input.holdout = std::make_shared<const HoldoutMattes>(
+        holdoutMattes = std::make_shared<HoldoutMattes>(
             HoldoutMattes::read(matteRequest, matteClip, clip, format, input.plan.frames,
                                 threadCount(spec_.threads), &cancel));
         report.phaseSeconds.emplace_back("holdout", secondsSince(matteStart));
         throwIfCancelled(cancel);
     }
+    PlateAlignment alignment;
+    if (aligns(spec_)) {
+        const auto alignStart = std::chrono::steady_clock::now();
+        PlateAlignmentRequest request;
+        request.clip = &clip;
+        request.format = format;
+        request.depth = depth;
+        request.frames = input.plan.frames;
+        request.reference = reference;
+        request.firstNumber = firstNumber;
+        request.model = spec_.align;
+        request.threads = threadCount(spec_.threads);
+        request.cancel = &cancel;
+        alignment = alignPlate(request, holdoutMattes);
+        report.alignment = alignment.report;
+        report.phaseSeconds.emplace_back("align", secondsSince(alignStart));
+        throwIfCancelled(cancel);
+    }
+    input.holdout = holdoutMattes;
 
     const std::unique_ptr<ClipFrameSource> frames = makeClipFrameSource(
         input.memory.storage, clip, format, depth, input.memory.decodeThreads, &cancel);
+    if (alignment.warp) {
+        frames->addStage(StageOrder::Warp, alignment.warp);
+    }
     if (working.space.changesPixels()) {
         frames->addStage(StageOrder::Encode, std::make_shared<EncodeStage>(working.space, depth));
     }
@@ -285,7 +342,7 @@ void RenderJob::render(const JobControl &control, RunReport &report) const
     // space.
     PlateExamination examination;
     double examineSeconds = 0;
-    if (examinesPlate(spec_)) {
+    if (examinesPlate(spec_) || input.holdout) {
         input.examine = [&](runner::World &plate, const RenderedPlate &made) {
             const auto examineStart = std::chrono::steady_clock::now();
             PlateExaminationRequest request;
@@ -314,7 +371,7 @@ void RenderJob::render(const JobControl &control, RunReport &report) const
     report.phaseSeconds.emplace_back("read", rendered.readSeconds);
     report.phaseSeconds.emplace_back("estimate", rendered.estimateSeconds);
     report.phaseSeconds.emplace_back("render", rendered.renderSeconds);
-    if (examinesPlate(spec_)) {
+    if (examinesPlate(spec_) || input.holdout) {
         if (input.holdout) {
             report.holes = examination.holes;
         }

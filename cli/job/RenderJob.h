@@ -9,6 +9,7 @@
 #include <optional>
 #include <string>
 
+#include "cli/formats/AlignModule.h"
 #include "cli/job/JobControl.h"
 #include "cli/job/RunReport.h"
 #include "cli/plan/RowSpan.h"
@@ -38,6 +39,10 @@ struct RenderJobSpec {
     bool holdoutInvert = false; // the matte's foreground is below half of full scale
     std::string confidence;     // the share of sampled frames agreeing with the plate
     std::string mattes;         // where each sampled frame differs: a pattern with its number
+    // Moving cameras (README: "Moving cameras"): each sampled frame registered to the reference
+    // and warped into it before the plug-in sees it; None renders the frames as they are.
+    align::MotionModel align = align::MotionModel::None;
+    std::optional<long long> reference; // the clip's numbering; unset: the middle sampled frame
 };
 
 class RenderJob {

@@ -132,6 +132,12 @@ std::string RunReport::json() const
         report.add("hole_share",
                    holes && pixels > 0 ? jsonNumber(static_cast<double>(*holes) / pixels) : "null");
     }
+    if (alignment) {
+        report.add("alignment", alignment->json());
+        if (holdout.empty()) {
+            report.add("holes", holes ? jsonNumber(static_cast<double>(*holes)) : "null");
+        }
+    }
     if (!confidenceFile.empty()) {
         report.addString("confidence", confidenceFile);
     }

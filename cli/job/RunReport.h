@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "cli/core/FrameWindows.h"
+#include "cli/job/AlignmentReport.h"
 #include "cli/plan/MemoryPlan.h"
 #include "cli/plan/RowSpan.h"
 #include "cli/plan/SamplingPlan.h"
@@ -44,6 +45,8 @@ struct RunReport {
     std::optional<long> holes;
     std::string confidenceFile;
     std::vector<std::string> matteFiles;
+    // --align: the reference, the model and each frame's transform, once registered.
+    std::optional<AlignmentReport> alignment;
     int exitStatus = 0;
     std::string message; // empty on success
     // The plug-in rendered with plan's Divergence and Rating Range; until then those two are

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # The tool's folders are layers, built from the bottom up: a folder may include its own headers
 # and those of the folders below it, never one above it, so no two include each other. The
-# OpenImageIO module (oiio/) is a module of its own: it builds on the layers it shares with the
-# tool and implements the formats layer's interface, and nothing of the tool includes it. No
+# OpenImageIO module (oiio/) and the alignment module (align/) are modules of their own: each
+# builds on the layers it shares with the tool and implements an interface of the formats layer,
+# and nothing of the tool includes them. No
 # layer reaches into the plug-in's sources but for the processor detector the two share.
 #   check-layers.sh SOURCE_DIR
 set -euo pipefail
@@ -33,6 +34,18 @@ while IFS= read -r -d '' file; do
         [[ $target == "$room" ]] && continue
         if [[ $room == main ]]; then
             [[ $target == oiio ]] && fail "$file includes the OpenImageIO module's $include"
+            [[ $target == align ]] && fail "$file includes the alignment module's $include"
+            continue
+        fi
+        if [[ $target == align ]]; then
+            fail "$file includes the alignment module's $include"
+            continue
+        fi
+        if [[ $room == align ]]; then
+            case $include in
+            cli/core/* | cli/formats/AlignModule.h | cli/formats/AlignTransform.h) ;;
+            *) fail "the alignment module's $file includes $include" ;;
+            esac
             continue
         fi
         if [[ $target == oiio ]]; then

@@ -1,0 +1,143 @@
+#include "cli/footage/FrameAlignment.h"
+
+#include <algorithm>
+#include <map>
+#include <memory>
+#include <mutex>
+
+#include "cli/core/CliError.h"
+#include "cli/footage/FootageDecoder.h"
+#include "cli/footage/WarpStage.h"
+#include "runner/World.h"
+
+namespace framemeld::cli {
+namespace {
+
+// One frame-sized buffer per decoding thread, handed out again once its proxy is made.
+class FrameBuffers {
+public:
+    explicit FrameBuffers(std::size_t bytes) : bytes_(bytes) {}
+    unsigned char *take()
+    {
+        const std::lock_guard<std::mutex> lock(mutex_);
+        if (free_.empty()) {
+            owned_.push_back(std::make_unique<unsigned char[]>(bytes_));
+            return owned_.back().get();
+        }
+        unsigned char *buffer = free_.back();
+        free_.pop_back();
+        return buffer;
+    }
+    void giveBack(unsigned char *buffer)
+    {
+        const std::lock_guard<std::mutex> lock(mutex_);
+        free_.push_back(buffer);
+    }
+
+private:
+    std::size_t bytes_;
+    std::mutex mutex_;
+    std::vector<std::unique_ptr<unsigned char[]>> owned_;
+    std::vector<unsigned char *> free_;
+};
+
+} // namespace
+
+FrameAlignment alignFrames(const align::AlignModule &module, const FrameAlignmentRequest &request,
+                           long long firstNumber)
+{
+    const FootageFormat &format = request.format;
+    // Each clip frame once, however often the sampling names it.
+    std::vector<int> distinct = request.frames;
+    std::sort(distinct.begin(), distinct.end());
+    distinct.erase(std::unique(distinct.begin(), distinct.end()), distinct.end());
+    const auto referenceAt = std::lower_bound(distinct.begin(), distinct.end(), request.reference);
+    if (referenceAt == distinct.end() || *referenceAt != request.reference) {
+        throw std::invalid_argument("alignFrames: the reference is not a sampled frame");
+    }
+
+    const int shrink = module.registrationShrink(format.width, format.height);
+    const std::ptrdiff_t rowBytes = static_cast<std::ptrdiff_t>(
+        static_cast<std::size_t>(format.width) * runner::bytesPerPixel(request.depth));
+    FrameBuffers buffers(static_cast<std::size_t>(rowBytes) *
+                         static_cast<std::size_t>(format.height));
+    std::vector<align::GreyImage> proxies(distinct.size());
+    const align::AlphaKind alpha = alphaKindOf(format);
+
+    DecodeRequest decode;
+    decode.clip = request.clip;
+    decode.format = format;
+    decode.frames = distinct;
+    decode.depth = request.depth;
+    decode.threads = std::max(1, request.threads);
+    decode.cancel = request.cancel;
+    decode.target = [&](std::size_t) { return FrameTarget{buffers.take(), rowBytes}; };
+    decode.decoded = [&](std::size_t index, const FrameTarget &target) {
+        struct GiveBack {
+            FrameBuffers &buffers;
+            unsigned char *buffer;
+            ~GiveBack() { buffers.giveBack(buffer); }
+        } giveBack{buffers, target.pixels};
+        align::HostFrameView view;
+        view.width = format.width;
+        view.height = format.height;
+        view.rowBytes = target.rowBytes;
+        view.depth = request.depth;
+        view.alpha = alpha;
+        view.pixels = target.pixels;
+        proxies[index] = module.greyProxy(view, shrink);
+    };
+    decodeFrames(decode);
+    if (request.cancel != nullptr && request.cancel->load()) {
+        throw CancelledError();
+    }
+
+    std::vector<align::GreyImageView> views;
+    views.reserve(proxies.size());
+    for (const align::GreyImage &proxy : proxies) {
+        views.push_back(proxy.view());
+    }
+    align::RegistrationSettings settings;
+    settings.model = request.model;
+    module.setThreads(request.threads);
+    const align::ClipRegistration clip = module.registerClip(
+        views, static_cast<std::size_t>(referenceAt - distinct.begin()), settings);
+
+    std::string failures;
+    int failed = 0;
+    for (std::size_t i = 0; i < distinct.size(); ++i) {
+        const align::FrameRegistration &frame = clip.frames[i];
+        if (frame.registered()) {
+            continue;
+        }
+        if (++failed <= 5) {
+            failures += (failures.empty() ? "" : "; ") + std::string("frame ") +
+                        std::to_string(firstNumber + distinct[i]) + ": " + frame.reason;
+        }
+    }
+    if (failed > 0) {
+        throw RunError(
+            "--align " + std::string(align::motionModelName(request.model)) + ": " +
+            std::to_string(failed) + (failed == 1 ? " frame" : " frames") +
+            " cannot be registered to frame " + std::to_string(firstNumber + request.reference) +
+            " (" + failures + (failed > 5 ? "; ..." : "") +
+            "); leave them out of the sampling with --start, --end or --every, or try a simpler "
+            "model");
+    }
+
+    std::map<int, std::size_t> placeOf;
+    for (std::size_t i = 0; i < distinct.size(); ++i) {
+        placeOf.emplace(distinct[i], i);
+    }
+    FrameAlignment result;
+    result.frames = request.frames;
+    for (const int frame : request.frames) {
+        result.registered.push_back(clip.frames[placeOf.at(frame)]);
+    }
+    result.passes = clip.passes;
+    result.largestDisplacement = clip.largestDisplacement;
+    result.still = clip.still;
+    return result;
+}
+
+} // namespace framemeld::cli

@@ -1,0 +1,43 @@
+#pragma once
+// Registration of the sampled frames before the render: each frame is decoded once into a small
+// pool of buffers, shrunk to a grey proxy (a few megabytes where the frame is tens), and every
+// proxy registered to the reference's by the alignment module. The frame sources then decode the
+// frames again as they hold them, with the warp as their first stage; so the transforms are the
+// same whatever holds the frames, whatever the memory budget and the thread count.
+
+#include <atomic>
+#include <string>
+#include <vector>
+
+#include "cli/core/Clip.h"
+#include "cli/core/FootageFormat.h"
+#include "cli/formats/AlignModule.h"
+
+namespace framemeld::cli {
+
+struct FrameAlignmentRequest {
+    const Clip *clip = nullptr;
+    FootageFormat format;
+    Depth depth = Depth::Bits8;
+    std::vector<int> frames; // the sampled clip frames, in sampled order (repeats allowed)
+    int reference = 0;       // the clip frame every frame is registered to; one of `frames`
+    align::MotionModel model = align::MotionModel::Similarity;
+    int threads = 1;
+    const std::atomic<bool> *cancel = nullptr;
+};
+
+struct FrameAlignment {
+    std::vector<int> frames;                          // as requested
+    std::vector<align::FrameRegistration> registered; // one per entry of `frames`
+    int passes = 1;
+    double largestDisplacement = 0; // corner displacement, full-size pixels
+    bool still = false;             // nothing moves: the frames are left as they are
+};
+
+// Registers the frames. Throws RunError naming, in the clip's numbering (`firstNumber` is the
+// number of clip frame 0), every frame that cannot be registered and why: a run never renders
+// with a frame warped wrong. CancelledError; RunError when the module cannot be loaded.
+FrameAlignment alignFrames(const align::AlignModule &module, const FrameAlignmentRequest &request,
+                           long long firstNumber);
+
+} // namespace framemeld::cli

@@ -1,0 +1,339 @@
+// --align through the framemeld program as a user runs it: a clip moved by known whole-pixel
+// shifts is registered to the reference and its plate lines up with it; a still clip is left
+// unwarped, byte for byte the plate of --align none; pixels a warped frame does not cover are
+// held out (so the frames that do cover them win, where transparent black would have agreed
+// with itself and won); the plate is the same in memory, in a scratch file, on a farm split and
+// on one thread; and every refusal comes before the render with nothing written.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdint>
+#include <fstream>
+#include <iterator>
+#include <random>
+#include <regex>
+#include <string>
+#include <vector>
+
+#include "CliTestSupport.h"
+
+using namespace framemeld::cli::test;
+using testing::HasSubstr;
+using testing::IsEmpty;
+
+namespace {
+
+constexpr int kWidth = 240;
+constexpr int kHeight = 180;
+constexpr int kMargin = 12;
+
+std::size_t index(long long value)
+{
+    return static_cast<std::size_t>(value);
+}
+
+// A scene larger than the frame with texture at several scales (what registration needs), from
+// which each frame is cut at a whole-pixel offset, so a shift is exact and the warp copies.
+class Scene {
+public:
+    Scene() : width_(kWidth + 2 * kMargin), height_(kHeight + 2 * kMargin)
+    {
+        std::mt19937 random(28);
+        std::uniform_real_distribution<float> uniform(0.0f, 1.0f);
+        values_.assign(index(width_) * index(height_) * 3, 0.0f);
+        for (const int cell : {24, 8, 3}) {
+            const int cw = width_ / cell + 2;
+            const int ch = height_ / cell + 2;
+            std::vector<float> grid(index(cw) * index(ch) * 3);
+            for (float &g : grid) {
+                g = uniform(random);
+            }
+            const float weight = cell == 24 ? 0.5f : cell == 8 ? 0.3f : 0.2f;
+            for (int y = 0; y < height_; ++y) {
+                for (int x = 0; x < width_; ++x) {
+                    const float fx = static_cast<float>(x) / static_cast<float>(cell);
+                    const float fy = static_cast<float>(y) / static_cast<float>(cell);
+                    const int gx = static_cast<int>(fx);
+                    const int gy = static_cast<int>(fy);
+                    const float tx = fx - static_cast<float>(gx);
+                    const float ty = fy - static_cast<float>(gy);
+                    for (int c = 0; c < 3; ++c) {
+                        const auto at = [&](int i, int j) {
+                            return grid[index((static_cast<long long>(j) * cw + i) * 3 + c)];
+                        };
+                        const float v = (1 - ty) * ((1 - tx) * at(gx, gy) + tx * at(gx + 1, gy)) +
+                                        ty * ((1 - tx) * at(gx, gy + 1) + tx * at(gx + 1, gy + 1));
+                        values_[index((static_cast<long long>(y) * width_ + x) * 3 + c)] +=
+                            weight * v;
+                    }
+                }
+            }
+        }
+    }
+
+    // The frame whose top-left pixel is scene pixel (kMargin + dx, kMargin + dy): the camera
+    // moved by (dx, dy), so the scene moves by (-dx, -dy) in the frame.
+    std::vector<float> frame(int dx, int dy) const
+    {
+        std::vector<float> out;
+        for (int y = 0; y < kHeight; ++y) {
+            for (int x = 0; x < kWidth; ++x) {
+                for (int c = 0; c < 3; ++c) {
+                    out.push_back(values_[index(
+                        (static_cast<long long>(y + kMargin + dy) * width_ + x + kMargin + dx) * 3 +
+                        c)]);
+                }
+            }
+        }
+        return out;
+    }
+
+private:
+    int width_;
+    int height_;
+    std::vector<float> values_;
+};
+
+struct Shift {
+    int dx, dy;
+};
+
+// shot.0 ... as 8-bit RGB PNG files, frame f cut at shifts[f].
+void writeClip(const TempDir &dir, const std::vector<Shift> &shifts)
+{
+    static const Scene scene;
+    for (std::size_t f = 0; f < shifts.size(); ++f) {
+        const std::vector<float> values = scene.frame(shifts[f].dx, shifts[f].dy);
+        writeImage(dir.file("shot." + std::to_string(f) + ".png"), kWidth, kHeight, 3,
+                   OIIO::TypeDesc::UINT8, OIIO::TypeDesc::FLOAT, values.data());
+    }
+}
+
+std::vector<std::uint8_t> readPlate(const std::string &path, int &channels)
+{
+    int width = 0;
+    int height = 0;
+    std::vector<std::uint8_t> samples = readSamples<std::uint8_t>(path, width, height, channels);
+    EXPECT_EQ(width, kWidth);
+    EXPECT_EQ(height, kHeight);
+    return samples;
+}
+
+std::string fileBytes(const std::string &path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+// The matrices of --json's alignment, in frame order.
+std::vector<std::vector<double>> transformsOf(const std::string &json)
+{
+    std::vector<std::vector<double>> transforms;
+    const std::regex matrix("\"frame_to_reference\": \\[([^\\]]*)\\]");
+    for (auto it = std::sregex_iterator(json.begin(), json.end(), matrix);
+         it != std::sregex_iterator(); ++it) {
+        std::vector<double> values;
+        std::string list = (*it)[1];
+        std::size_t at = 0;
+        while (at < list.size()) {
+            std::size_t used = 0;
+            values.push_back(std::stod(list.substr(at), &used));
+            at += used;
+            while (at < list.size() && (list[at] == ',' || list[at] == ' ')) {
+                ++at;
+            }
+        }
+        transforms.push_back(values);
+    }
+    return transforms;
+}
+
+const std::vector<Shift> kHandheld = {{0, 0}, {3, -2},  {-4, 1}, {2, 4}, {-1, -3},
+                                      {5, 2}, {-3, -4}, {1, 3},  {-2, 0}};
+
+} // namespace
+
+TEST(AlignEndToEnd, AStillClipIsLeftUnwarpedAndGivesThePlateOfAlignNone)
+{
+    TempDir in;
+    TempDir out;
+    writeClip(in, std::vector<Shift>(7, Shift{0, 0}));
+    const std::string shot = in.file("shot.%d.png");
+    ASSERT_EQ(runFramemeld({shot, "-o", out.file("none.png"), "-q"}).exitStatus, 0);
+    for (const char *model : {"translation", "similarity", "perspective"}) {
+        const std::string plate = out.file(std::string(model) + ".png");
+        const auto run = runFramemeld({shot, "-o", plate, "--align", model, "--json", "-q"});
+        ASSERT_EQ(run.exitStatus, 0) << run.output;
+        EXPECT_THAT(run.output, HasSubstr("\"still\": true"));
+        const auto transforms = transformsOf(run.output);
+        ASSERT_EQ(transforms.size(), 7u);
+        for (const auto &m : transforms) {
+            EXPECT_EQ(m, (std::vector<double>{1, 0, 0, 0, 1, 0, 0, 0, 1})) << model;
+        }
+        EXPECT_EQ(fileBytes(plate), fileBytes(out.file("none.png"))) << model;
+    }
+}
+
+TEST(AlignEndToEnd, AMovingClipIsRegisteredToTheReferenceAndItsPlateLinesUpWithIt)
+{
+    TempDir in;
+    TempDir out;
+    writeClip(in, kHandheld);
+    const std::string shot = in.file("shot.%d.png");
+    const auto run = runFramemeld({shot, "-o", out.file("plate.png"), "--align", "translation",
+                                   "--reference", "0", "--json", "-q"});
+    ASSERT_EQ(run.exitStatus, 0) << run.output;
+    EXPECT_THAT(run.output, HasSubstr("\"still\": false"));
+    EXPECT_THAT(run.output, HasSubstr("\"reference\": 0"));
+    const auto transforms = transformsOf(run.output);
+    ASSERT_EQ(transforms.size(), kHandheld.size());
+    for (std::size_t f = 0; f < kHandheld.size(); ++f) {
+        // The scene moved by (-dx, -dy) in frame f: back into frame 0 is a shift by (dx, dy).
+        EXPECT_NEAR(transforms[f][2], kHandheld[f].dx, 0.1) << "frame " << f;
+        EXPECT_NEAR(transforms[f][5], kHandheld[f].dy, 0.1) << "frame " << f;
+    }
+
+    // The plate is frame 0's view of the scene wherever enough frames cover it, and far from
+    // it without alignment.
+    const auto reference = [&] {
+        int channels = 0;
+        return readPlate(in.file("shot.0.png"), channels);
+    }();
+    const auto meanError = [&](const std::string &path) {
+        int channels = 0;
+        const std::vector<std::uint8_t> plate = readPlate(path, channels);
+        double sum = 0;
+        long count = 0;
+        for (int y = kMargin; y < kHeight - kMargin; ++y) {
+            for (int x = kMargin; x < kWidth - kMargin; ++x) {
+                for (int c = 0; c < 3; ++c) {
+                    const long long i = static_cast<long long>(y) * kWidth + x;
+                    sum += std::abs(static_cast<int>(plate[index(i * channels + c)]) -
+                                    static_cast<int>(reference[index(i * 3 + c)]));
+                    ++count;
+                }
+            }
+        }
+        return sum / static_cast<double>(count);
+    };
+    ASSERT_EQ(runFramemeld({shot, "-o", out.file("none.png"), "-q"}).exitStatus, 0);
+    EXPECT_LT(meanError(out.file("plate.png")), 0.5);
+    EXPECT_GT(meanError(out.file("none.png")), 5.0);
+}
+
+TEST(AlignEndToEnd, PixelsAWarpedFrameDoesNotCoverAreHeldOutSoTheFramesThatCoverThemWin)
+{
+    // Four frames at the reference, five moved so that their footage ends 6 pixels short of
+    // the reference's right edge. Uncovered pixels handed over as transparent black would agree
+    // with one another, five against four, and the plate's right columns would be transparent.
+    TempDir in;
+    TempDir out;
+    std::vector<Shift> shifts(4, Shift{0, 0});
+    shifts.insert(shifts.end(), 5, Shift{-6, 0});
+    writeClip(in, shifts);
+    const std::string shot = in.file("shot.%d.png");
+    const auto run = runFramemeld({shot, "-o", out.file("plate.png"), "--align", "translation",
+                                   "--reference", "0", "--rating-range", "1", "--json", "-q"});
+    ASSERT_EQ(run.exitStatus, 0) << run.output;
+    EXPECT_THAT(run.output, HasSubstr("\"holes\": 0"));
+    int channels = 0;
+    const std::vector<std::uint8_t> reference = readPlate(in.file("shot.0.png"), channels);
+    int plateChannels = 0;
+    const std::vector<std::uint8_t> again = readPlate(out.file("plate.png"), plateChannels);
+    for (int y = 0; y < kHeight; ++y) {
+        for (int x = kWidth - 6; x < kWidth; ++x) {
+            const long long i = static_cast<long long>(y) * kWidth + x;
+            for (int c = 0; c < 3; ++c) {
+                ASSERT_EQ(again[index(i * plateChannels + c)], reference[index(i * 3 + c)])
+                    << "x " << x << " y " << y;
+            }
+            if (plateChannels == 4) {
+                ASSERT_EQ(again[index(i * 4 + 3)], 255) << "x " << x << " y " << y;
+            }
+        }
+    }
+
+    // Where no frame but the reference's own covers a pixel, the pixel is an honest hole,
+    // counted: the reference alone cannot outvote the codes of the rest.
+    std::vector<Shift> mostlyAway{{0, 0}, {-6, 0}, {-6, 0}, {-6, 0}, {-6, 0}};
+    TempDir sparse;
+    writeClip(sparse, mostlyAway);
+    const auto holes =
+        runFramemeld({sparse.file("shot.%d.png"), "-o", out.file("holes.png"), "--align",
+                      "translation", "--reference", "0", "--rating-range", "1", "--json", "-q"});
+    ASSERT_EQ(holes.exitStatus, 0) << holes.output;
+    EXPECT_THAT(holes.output, HasSubstr("\"holes\": " + std::to_string(6 * kHeight)));
+}
+
+TEST(AlignEndToEnd, ThePlateIsTheSameInMemoryInAScratchFileOnAFarmAndOnOneThread)
+{
+    TempDir in;
+    TempDir out;
+    writeClip(in, kHandheld);
+    const std::string shot = in.file("shot.%d.png");
+    const std::vector<std::string> align{"--align", "similarity", "-q"};
+    const auto run = [&](std::vector<std::string> args) {
+        std::vector<std::string> all{shot};
+        all.insert(all.end(), args.begin(), args.end());
+        all.insert(all.end(), align.begin(), align.end());
+        const auto report = runFramemeld(all);
+        EXPECT_EQ(report.exitStatus, 0) << report.output;
+    };
+    run({"-o", out.file("memory.png")});
+    run({"-o", out.file("scratch.png"), "--memory", "1M"});
+    run({"-o", out.file("one.png"), "--threads", "1"});
+    run({"-o", out.file("top.png"), "--rows", "0:70"});
+    run({"-o", out.file("middle.png"), "--rows", "70:140", "--memory", "1M"});
+    run({"-o", out.file("bottom.png"), "--rows", "140:180"});
+    ASSERT_EQ(runFramemeld({"merge", "-o", out.file("merged.png"), out.file("top.png"),
+                            out.file("middle.png"), out.file("bottom.png"), "-q"})
+                  .exitStatus,
+              0);
+    const std::string memory = fileBytes(out.file("memory.png"));
+    EXPECT_EQ(fileBytes(out.file("scratch.png")), memory);
+    EXPECT_EQ(fileBytes(out.file("one.png")), memory);
+    EXPECT_EQ(fileBytes(out.file("merged.png")), memory);
+}
+
+TEST(AlignEndToEnd, EveryRefusalComesBeforeTheRenderWithNothingWritten)
+{
+    TempDir in;
+    writeClip(in, kHandheld);
+    // A cut: a flat frame in the middle of the clip has nothing to register.
+    std::vector<float> flat(index(kWidth) * index(kHeight) * 3, 0.5f);
+    TempDir cut;
+    writeClip(cut, kHandheld);
+    writeImage(cut.file("shot.6.png"), kWidth, kHeight, 3, OIIO::TypeDesc::UINT8,
+               OIIO::TypeDesc::FLOAT, flat.data());
+    struct Case {
+        std::string input;
+        std::vector<std::string> args;
+        int exitStatus;
+        std::string says;
+    };
+    const std::vector<Case> cases = {
+        {in.file("shot.%d.png"), {"--align", "affine"}, 2, "--align must be none, translation"},
+        {in.file("shot.%d.png"),
+         {"--align", "similarity", "--reference", "3", "--every", "2"},
+         2,
+         "--reference 3 is not a sampled frame"},
+        {in.file("shot.%d.png"), {"--reference", "3"}, 2, "give --align"},
+        {cut.file("shot.%d.png"), {"--align", "similarity"}, 1, "frame 6: "},
+        // Uncovered pixels take held-out codes, and past 50 % a 16-bit render has 7 of them.
+        {in.file("shot.%d.png"),
+         {"--align", "similarity", "--depth", "16", "--divergence", "100"},
+         2,
+         "--align (pixels a warped frame does not cover are held out): at Divergence 100 a 16-bit "
+         "render can keep at most 7 sampled frames apart, and this run samples 9"},
+    };
+    TempDir out;
+    for (const Case &refused : cases) {
+        std::vector<std::string> args{refused.input, "-o", out.file("plate.png")};
+        args.insert(args.end(), refused.args.begin(), refused.args.end());
+        const auto report = runFramemeld(args);
+        EXPECT_EQ(report.exitStatus, refused.exitStatus) << report.output;
+        EXPECT_THAT(report.output, HasSubstr(refused.says));
+        EXPECT_THAT(out.entries(), IsEmpty()) << refused.says;
+    }
+}
