@@ -11,7 +11,7 @@ packages=(
   g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64 wine wine64 libxml2-utils
   clang libclang-rt-14-dev clang-format
   libdeflate-dev pngcheck libcli11-dev dpkg-dev help2man
-  libopencolorio-dev
+  libopencolorio-dev libopencv-dev
 )
 # The plate benchmark (bench/plate-bench.sh) also times peers, and the divergence study
 # (bench/divergence-study.py) scores plates with numpy; only `setup.sh --bench` adds them.
