@@ -288,18 +288,76 @@ HoldoutMattes HoldoutMattes::nothingHeldOut(const Clip &footage, int width, int 
     return mattes;
 }
 
-void HoldoutMattes::holdOutUncovered(int k, const std::vector<align::CoverageSpan> &covered)
+HoldoutMattes::Mask &HoldoutMattes::ownMaskOf(int k)
 {
-    if (covered.size() != static_cast<std::size_t>(height_)) {
-        throw std::invalid_argument("holdOutUncovered: one span per row is needed");
-    }
     int &maskIndex = maskOf_[static_cast<std::size_t>(k)];
     const auto sharers = std::count(maskOf_.begin(), maskOf_.end(), maskIndex);
     if (sharers > 1) {
         masks_.push_back(masks_[static_cast<std::size_t>(maskIndex)]);
         maskIndex = static_cast<int>(masks_.size() - 1);
     }
-    Mask &mask = masks_[static_cast<std::size_t>(maskIndex)];
+    return masks_[static_cast<std::size_t>(maskIndex)];
+}
+
+void HoldoutMattes::warpToReference(int k, const align::Transform &frameToReference)
+{
+    align::Transform referenceToFrame;
+    if (!align::invert(frameToReference, referenceToFrame)) {
+        throw std::invalid_argument("warpToReference: the transform has no inverse");
+    }
+    Mask &mask = ownMaskOf(k);
+    const Mask before = mask;
+    const auto heldAt = [&](int x, int y) {
+        if (x < 0 || y < 0 || x >= width_ || y >= height_) {
+            return false; // outside the frame: uncovered, not the matte's to say
+        }
+        const std::uint64_t word =
+            before.bits[static_cast<std::size_t>(y) * static_cast<std::size_t>(rowWords_) +
+                        static_cast<std::size_t>(x / 64)];
+        return (word >> (x % 64) & 1U) != 0;
+    };
+    for (int y = 0; y < height_; ++y) {
+        std::uint64_t *bits =
+            mask.bits.data() + static_cast<std::size_t>(y) * static_cast<std::size_t>(rowWords_);
+        std::uint8_t any = 0;
+        for (int x = 0; x < width_; ++x) {
+            double fx = 0.0;
+            double fy = 0.0;
+            bool held = false;
+            if (align::applyTransform(referenceToFrame, x + 0.5, y + 0.5, fx, fy) &&
+                std::isfinite(fx) && std::isfinite(fy) && std::abs(fx) < 1e9 &&
+                std::abs(fy) < 1e9) {
+                // The pixels whose centres surround the place (fx, fy): one on a centre.
+                const int left = static_cast<int>(std::floor(fx - 0.5));
+                const int right = static_cast<int>(std::ceil(fx - 0.5));
+                const int top = static_cast<int>(std::floor(fy - 0.5));
+                const int bottom = static_cast<int>(std::ceil(fy - 0.5));
+                held = heldAt(left, top) || heldAt(right, top) || heldAt(left, bottom) ||
+                       heldAt(right, bottom);
+            }
+            std::uint64_t &word = bits[static_cast<std::size_t>(x / 64)];
+            const std::uint64_t bit = std::uint64_t{1} << (x % 64);
+            const bool was = (word & bit) != 0;
+            if (held != was) {
+                word ^= bit;
+                if (held) {
+                    ++heldOutSamples_;
+                } else {
+                    --heldOutSamples_;
+                }
+            }
+            any = static_cast<std::uint8_t>(any | (held ? 1 : 0));
+        }
+        mask.rowAny[static_cast<std::size_t>(y)] = any;
+    }
+}
+
+void HoldoutMattes::holdOutUncovered(int k, const std::vector<align::CoverageSpan> &covered)
+{
+    if (covered.size() != static_cast<std::size_t>(height_)) {
+        throw std::invalid_argument("holdOutUncovered: one span per row is needed");
+    }
+    Mask &mask = ownMaskOf(k);
     for (int y = 0; y < height_; ++y) {
         std::uint64_t *bits =
             mask.bits.data() + static_cast<std::size_t>(y) * static_cast<std::size_t>(rowWords_);

@@ -49,6 +49,13 @@ public:
     static HoldoutMattes nothingHeldOut(const Clip &footage, int width, int height,
                                         const std::vector<int> &sampled);
 
+    // Moves sampled frame `k`'s matte into the reference frame's pixels, as its frame is warped
+    // (`frameToReference`). A pixel is held out when any matte pixel around the place it comes
+    // from is (the one pixel when that place is a pixel's centre): the warp's filter mixes
+    // neighbours across the matte's edge. Places outside the frame are left to holdOutUncovered.
+    // A matte shared by several frames (a still) is given to each frame apart first.
+    void warpToReference(int k, const align::Transform &frameToReference);
+
     // Holds out, besides what the matte says, the pixels of sampled frame `k` outside
     // `covered` (one span of columns per row, first <= x < end): a warped frame's pixels
     // that show no footage count as held out by the matte's own rule. A matte shared by several
@@ -75,6 +82,9 @@ public:
     std::uint64_t heldOutSamples() const { return heldOutSamples_; }
 
 private:
+    struct Mask;
+    Mask &ownMaskOf(int k);
+
     struct Mask {
         std::vector<std::uint64_t> bits; // rowWords_ per row
         std::vector<std::uint8_t> rowAny;

@@ -47,6 +47,8 @@ PlateAlignment alignPlate(const PlateAlignmentRequest &request,
 
     const int width = request.format.width;
     const int height = request.format.height;
+    // The artist's mattes are drawn on the frames as shot: each moves with its frame.
+    const bool drawnMattes = mattes != nullptr;
     if (!mattes) {
         mattes = std::make_shared<HoldoutMattes>(
             HoldoutMattes::nothingHeldOut(*request.clip, width, height, request.frames));
@@ -58,6 +60,9 @@ PlateAlignment alignPlate(const PlateAlignmentRequest &request,
         frameToReference.emplace(aligned.frames[k], transform);
         if (transform.m == align::identityTransform().m) {
             continue;
+        }
+        if (drawnMattes) {
+            mattes->warpToReference(static_cast<int>(k), transform);
         }
         module.coverage(transform, width, height, width, 0, height, covered.data());
         mattes->holdOutUncovered(static_cast<int>(k), covered);
