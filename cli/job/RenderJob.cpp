@@ -4,6 +4,7 @@
 #include <chrono>
 #include <memory>
 #include <set>
+#include <stdexcept>
 #include <thread>
 #include <utility>
 
@@ -15,6 +16,8 @@
 #include "cli/footage/FootageDecoder.h"
 #include "cli/footage/FootageDiscovery.h"
 #include "cli/footage/HoldoutMattes.h"
+#include "cli/footage/MotionEstimate.h"
+#include "cli/footage/MotionProbe.h"
 #include "cli/job/MemoryBudget.h"
 #include "cli/job/PlateAlignment.h"
 #include "cli/job/PlateExamination.h"
@@ -149,6 +152,71 @@ std::uint64_t examinationBytes(const RenderJobSpec &spec, const FootageFormat &f
         writing = std::max(writing, worldBytes(format.width, height, Depth::Bits8));
     }
     return bytes + writing;
+}
+
+// What the motion probe's proxies may hold beside the budget's frames: a sixteenth of a 1080p
+// frame each, 60 of them, and a clip of small frames entirely.
+constexpr std::uint64_t kProxyAllowance = 32ull << 20;
+
+// Readies the motion probe where the run can afford it: frames seen whole as they are decoded,
+// and their proxies within an eighth of the budget (or the allowance). Otherwise the report says
+// why it measures nothing. Added before any other stage, so it sees the footage as decoded.
+std::shared_ptr<const MotionProbe> probeMotion(const RenderJobSpec &spec,
+                                               const FootageFormat &format, Depth depth,
+                                               const MemoryPlan &memory, int sampledFrames,
+                                               RunReport &report, ClipFrameSource &frames)
+{
+    MotionMeasurement unmeasured;
+    if (aligns(spec)) {
+        unmeasured.reason = "--align registers the frames";
+    } else if (memory.storage == FrameStorage::FileRows) {
+        // A proxy needs the whole frame, and these frames are never held whole: a second decode
+        // would cost as much as the read itself.
+        unmeasured.reason = "frames read from their files a few rows at a time";
+    } else if (static_cast<std::uint64_t>(MotionProbe::bytesPerFrame(format.width, format.height)) *
+                   static_cast<std::uint64_t>(sampledFrames) >
+               std::max<std::uint64_t>(report.memoryBudget / 8, kProxyAllowance)) {
+        unmeasured.reason = "the memory budget leaves no room for the frames' proxies";
+    } else {
+        auto probe = std::make_shared<const MotionProbe>(depth, format.width, format.height);
+        frames.addStage(StageOrder::Probe, probe);
+        return probe;
+    }
+    report.motion = unmeasured;
+    return nullptr;
+}
+
+// The sampled frames (each once, in their order) registered to the middle one, the reference
+// --align would take.
+MotionMeasurement measureSampledMotion(const MotionProbe &probe, const std::vector<int> &sampled,
+                                       int threads)
+{
+    std::vector<std::pair<int, const GreyProxy *>> frames;
+    std::vector<std::shared_ptr<const GreyProxy>> held;
+    std::set<int> seen;
+    std::size_t reference = 0;
+    const int middle = sampled.empty() ? -1 : sampled[sampled.size() / 2];
+    for (const int frame : sampled) {
+        if (!seen.insert(frame).second) {
+            continue;
+        }
+        held.push_back(probe.proxy(frame));
+        if (!held.back()) {
+            continue; // not decoded whole: no figure rather than a guess
+        }
+        if (frame == middle) {
+            reference = frames.size();
+        }
+        frames.emplace_back(frame, held.back().get());
+    }
+    try {
+        return measureMotion(frames, reference, threads);
+    } catch (const std::exception &error) {
+        // A word of advice, never worth the plate the run has made.
+        MotionMeasurement failed;
+        failed.reason = std::string("the measurement failed: ") + error.what();
+        return failed;
+    }
 }
 
 } // namespace
@@ -332,6 +400,8 @@ void RenderJob::render(const JobControl &control, RunReport &report) const
 
     const std::unique_ptr<ClipFrameSource> frames = makeClipFrameSource(
         input.memory.storage, clip, format, depth, input.memory.decodeThreads, &cancel);
+    const std::shared_ptr<const MotionProbe> probe =
+        probeMotion(spec_, format, depth, input.memory, memoryInput.frames, report, *frames);
     if (alignment.warp) {
         frames->addStage(StageOrder::Warp, alignment.warp);
     }
@@ -371,6 +441,11 @@ void RenderJob::render(const JobControl &control, RunReport &report) const
     report.phaseSeconds.emplace_back("read", rendered.readSeconds);
     report.phaseSeconds.emplace_back("estimate", rendered.estimateSeconds);
     report.phaseSeconds.emplace_back("render", rendered.renderSeconds);
+    if (probe) {
+        const auto motionStart = std::chrono::steady_clock::now();
+        report.motion = measureSampledMotion(*probe, rendered.plan.frames, input.threads);
+        report.phaseSeconds.emplace_back("motion", secondsSince(motionStart));
+    }
     if (examinesPlate(spec_) || input.holdout) {
         if (input.holdout) {
             report.holes = examination.holes;
