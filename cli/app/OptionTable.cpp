@@ -287,6 +287,17 @@ const std::vector<OptionRow> kOptions = {
      [](Options &options, const std::string &value, const std::string &typed) {
          options.reference = parseWholeNumber(typed, value);
      }},
+    {nullptr, "--motion", "FILE",
+     "warp the frames with the transforms of FILE, a motion file\n"
+     "`framemeld align` wrote for the same frames, instead of\n"
+     "registering them (--align and --reference come from it)",
+     ValueCompletion::Files, nullptr, false,
+     [](Options &options, const std::string &value, const std::string &typed) {
+         if (value.empty()) {
+             throw UsageError(typed + " needs a motion file");
+         }
+         options.motion = value;
+     }},
     {nullptr, "--confidence", "FILE",
      "write a one-channel image of the plate's size: the share of\n"
      "sampled frames that agree with the plate at each pixel",
