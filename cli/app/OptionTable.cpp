@@ -471,11 +471,12 @@ std::string bashCompletion(const std::string &program)
               "        return\n    fi\n";
     script +=
         "    # INPUT (a file, a folder or a quoted pattern) and -o OUTPUT are file names; the "
-        "first word\n    # may also be the merge subcommand.\n";
+        "first word\n    # may also be the align or merge subcommand.\n";
     script += "    compopt -o filenames 2>/dev/null\n"
               "    mapfile -t COMPREPLY < <(compgen -f -- \"$cur\")\n"
-              "    if [[ $COMP_CWORD -eq 1 && merge == \"$cur\"* ]]; then\n"
-              "        COMPREPLY+=(merge)\n    fi\n}\n";
+              "    local command\n    for command in align merge; do\n"
+              "        if [[ $COMP_CWORD -eq 1 && $command == \"$cur\"* ]]; then\n"
+              "            COMPREPLY+=(\"$command\")\n        fi\n    done\n}\n";
     script += "complete -F " + function + " " + program + "\n";
     return script;
 }
