@@ -1,10 +1,13 @@
 #include "cli/job/PlateAlignment.h"
 
 #include <algorithm>
+#include <cstdint>
+#include <cstring>
 #include <map>
 #include <stdexcept>
 
 #include "cli/core/CliError.h"
+#include "cli/files/ContentHash.h"
 #include "cli/footage/FrameAlignment.h"
 #include "cli/footage/WarpStage.h"
 
@@ -90,6 +93,20 @@ PlateAlignment alignPlate(const PlateAlignmentRequest &request,
                           std::shared_ptr<HoldoutMattes> &mattes)
 {
     return warpPlate(request, registerPlate(request), mattes);
+}
+
+std::string transformsDigest(const AlignmentReport &motion)
+{
+    ContentHash hash;
+    for (const AlignedFrameReport &frame : motion.frames) {
+        hash.addNumber(static_cast<std::uint64_t>(frame.frame));
+        for (const double value : frame.matrix) {
+            std::uint64_t bits = 0;
+            std::memcpy(&bits, &value, sizeof bits);
+            hash.addNumber(bits);
+        }
+    }
+    return hash.hex();
 }
 
 int referenceFrame(const std::optional<long long> &reference, const SamplingPlan &plan,

@@ -56,6 +56,10 @@ PlateAlignment warpPlate(const PlateAlignmentRequest &request, const AlignmentRe
 PlateAlignment alignPlate(const PlateAlignmentRequest &request,
                           std::shared_ptr<HoldoutMattes> &mattes);
 
+// A digest of the frames and the transforms they are warped with, for a strip's record: strips
+// whose frames were warped differently are not merged.
+std::string transformsDigest(const AlignmentReport &motion);
+
 // The clip frame --align registers to: `reference` by the clip's numbering, or, unset, the
 // middle sampled frame. Throws UsageError for a frame the plan does not sample.
 int referenceFrame(const std::optional<long long> &reference, const SamplingPlan &plan,

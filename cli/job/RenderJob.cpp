@@ -435,6 +435,9 @@ void RenderJob::render(const JobControl &control, RunReport &report) const
         }
         facts.workingSpace = working.space.name();
         facts.image = what;
+        if (alignment.warp) {
+            facts.alignment = transformsDigest(alignment.report);
+        }
         putStripInPlace(path, *strip, facts);
     };
     // The files beside the plate go first and the plate last; a failure anywhere removes the

@@ -5,6 +5,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <fstream>
 #include <string>
 #include <vector>
@@ -159,6 +160,26 @@ TEST(MotionFileEndToEnd, TheFileIsTheSameOnAnyThreadCountAndAFarmOfItMergesToThe
                                       out.file("top.png"), out.file("middle.png"), "-q"});
     ASSERT_EQ(merged.exitStatus, 0) << merged.output;
     EXPECT_TRUE(fileBytes(out.file("merged.png")) == fileBytes(out.file("single.png")));
+
+    // A node that registered for itself warps as the file does; one that warped otherwise, or
+    // not at all, would leave a seam: its strip is not merged.
+    const auto node = [&](const std::vector<std::string> &args) {
+        const auto report = runFramemeld(
+            with({shot, "-o", out.file("other.png"), "--rows", "140:180", "-q"}, args));
+        EXPECT_EQ(report.exitStatus, 0) << report.output;
+        return runFramemeld({"merge", "-o", out.file("seam.png"), out.file("top.png"),
+                             out.file("middle.png"), out.file("other.png"), "-q"});
+    };
+    EXPECT_EQ(node({"--align", "similarity"}).exitStatus, 0);
+    EXPECT_TRUE(fileBytes(out.file("seam.png")) == fileBytes(out.file("single.png")));
+    std::remove(out.file("seam.png").c_str());
+    for (const std::vector<std::string> &other :
+         {std::vector<std::string>{"--align", "translation"}, std::vector<std::string>{}}) {
+        const auto refused = node(other);
+        EXPECT_EQ(refused.exitStatus, 1) << refused.output;
+        EXPECT_THAT(refused.output, HasSubstr("were rendered with different settings"));
+        EXPECT_FALSE(fileExists(out.file("seam.png")));
+    }
 }
 
 TEST(MotionFileEndToEnd, AlignRefusesWhatItCannotDoWithNothingWritten)
