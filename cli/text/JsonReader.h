@@ -1,7 +1,7 @@
 #pragma once
 // A strict JSON reader for the files the tool reads back (motion files): a document is taken
 // whole or refused with the line and column of the first thing wrong, never half read. Strict
-// means what RFC 8259 allows and no more (no comments, no trailing commas, no NaN, no leading
+// means what JSON allows and no more (no comments, no trailing commas, no NaN, no leading
 // zeros, UTF-8 only), plus what a reader of untrusted files needs: a limit on nesting, a limit
 // on size, and an object with the same key twice refused (which one would count is a guess).
 
