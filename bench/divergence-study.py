@@ -24,9 +24,12 @@ median: what no choice of Divergence and Rating Range reaches, no automatic choi
 With --every-table it renders OpenCV's vtest.avi at every 1st to 16th frame and reports the
 noise and Divergence `auto` picks for each. With --linear it studies scene-linear float footage
 (a dark background, a darker object) as it is and through a log encoding centred on mid grey.
+With --space-table it renders three scene-linear clips through each candidate curve for the
+log working space (the tool's, other slopes, ACEScct's, a power law) and scores ghosts and bias.
 
 usage: bench/divergence-study.py [--build-dir build/ci] [--work build/divergence-study]
                                   [--only TEXT] [--ceiling] [--every-table] [--linear]
+                                  [--space-table]
 Prints Markdown tables (copied into bench/README.md). Needs numpy (python3-numpy) and ffmpeg.
 """
 
@@ -314,6 +317,8 @@ def main():
                         help='only the vtest.avi table of auto at every 1st to 16th frame')
     parser.add_argument('--linear', action='store_true',
                         help='only the scene-linear float measurements')
+    parser.add_argument('--space-table', action='store_true',
+                        help='only the table of candidate curves for the log working space')
     parser.add_argument('--report-only', action='store_true',
                         help='print the tables again from the scores the last run kept in WORK '
                         '(scores.pickle), with the rule as this file now states it')
@@ -328,6 +333,9 @@ def main():
         return
     if args.linear:
         linear_study(tool, args.work)
+        return
+    if args.space_table:
+        space_table(tool, args.work)
         return
 
     kept = f'{args.work}/scores.pickle'
@@ -646,6 +654,135 @@ def linear_study(tool, work):
         print(f'\nNoise of the frames as rendered ({name}): per-place sigma, median over the '
               f'places, {np.median(spread[left & ~dark]):.5f} on the dark background, '
               f'{np.median(spread[~left & ~bright]):.5f} on the bright one (full scale).')
+
+
+
+# ---- which curve the log working space uses ---------------------------------------------------
+
+# Candidate encodings for scene-linear footage, as OpenColorIO colour spaces from the scene's
+# linear reference: the tool's `log` (16 stops a unit, mid grey at 0.5), the same curve at 10 and
+# 24 stops a unit, ACEScct's curve, and a display-like power of 1/2.2. Each is rendered through
+# `--working-space NAME --ocio-config`, so the tool encodes and decodes as it does for any user.
+SPACE_CONFIG = """ocio_profile_version: 2
+roles:
+  scene_linear: lin
+  default: lin
+displays:
+  none:
+    - !<View> {name: raw, colorspace: lin}
+colorspaces:
+  - !<ColorSpace> {name: lin, isdata: false}
+  - !<ColorSpace>
+    name: log16
+    from_scene_reference: !<LogCameraTransform> {base: 2, log_side_slope: 0.0625, lin_side_slope: 5.5555555555555556, log_side_offset: 0.5, lin_side_break: 0.000703125}
+  - !<ColorSpace>
+    name: log10
+    from_scene_reference: !<LogCameraTransform> {base: 2, log_side_slope: 0.1, lin_side_slope: 5.5555555555555556, log_side_offset: 0.5, lin_side_break: 0.005625}
+  - !<ColorSpace>
+    name: log24
+    from_scene_reference: !<LogCameraTransform> {base: 2, log_side_slope: 0.041666666666666667, lin_side_slope: 5.5555555555555556, log_side_offset: 0.5, lin_side_break: 0.0000439453125}
+  - !<ColorSpace>
+    name: acescct
+    from_scene_reference: !<LogCameraTransform> {base: 2, log_side_slope: 0.057077625570776253, log_side_offset: 0.55479452054794520, lin_side_break: 0.0078125}
+  - !<ColorSpace>
+    name: gamma22
+    from_scene_reference: !<ExponentTransform> {value: [0.45454545454545453, 0.45454545454545453, 0.45454545454545453, 1], style: mirror}
+"""
+SPACES = [('linear', 'linear'), ('log (the tool)', 'log'), ('log, 10 stops a unit', 'log10'),
+          ('log, 24 stops a unit', 'log24'), ('ACEScct curve', 'acescct'),
+          ('power 1/2.2', 'gamma22')]
+SPACE_SWEEP = ['auto', '0.25', '0.5', '1', '2', '4']
+
+
+def space_scenes(rng):
+    """Three scene-linear clips with the noise of linear_scene: `split` (a dark half at 0.01, a
+    bright one at 0.5, a dark and a bright object crossing each), `dark` (0.01 all over, objects
+    at 0.05: a figure in a night exterior) and `hdr` (mid grey with a window at 4.0, a dark figure
+    at 0.02 crossing both)."""
+    y, x = np.mgrid[0:HEIGHT, 0:WIDTH].astype(np.float64)
+    texture = 1 + 0.1 * np.sin(x / 7.0) * np.cos(y / 5.0)
+    scenes = {}
+    frames, bg, dark, bright = linear_scene(rng)
+    scenes['split'] = (frames, bg, dark, x < WIDTH / 2)
+    for name, level, objects in (('dark', np.full_like(x, 0.01), 0.05),
+                                 ('hdr', np.where((x > WIDTH * 0.55) & (y < HEIGHT * 0.6), 4.0,
+                                                  0.18), 0.02)):
+        bg = np.repeat((level * texture)[..., None], 3, axis=2)
+        clean = np.repeat(bg[None], FRAMES, axis=0)
+        path = np.zeros((HEIGHT, WIDTH), bool)
+        for t in range(FRAMES):
+            for k, cy in enumerate((50, 130)):
+                cx = 20 + (t * 7 + 90 * k) % (WIDTH - 40)
+                m = ellipse(cx, cy, 6, 30)
+                clean[t][m] = objects
+                path |= m
+        sigma = np.sqrt(1e-4 * clean + (2e-4) ** 2)
+        noisy = clean + rng.normal(0, 1, clean.shape) * sigma
+        # `dark` has no bright part: the whole frame is the dark side.
+        dark_side = np.ones_like(path) if name == 'dark' else level < 1.0
+        scenes[name] = (noisy.astype(np.float32).astype(np.float64), bg, path, dark_side)
+    return scenes
+
+
+def space_table(tool, work):
+    rng = np.random.default_rng(20261212)
+    os.makedirs(work, exist_ok=True)
+    config = os.path.abspath(f'{work}/spaces.ocio')
+    with open(config, 'w') as f:
+        f.write(SPACE_CONFIG)
+    scenes = space_scenes(rng)
+    print('### Which curve for the log working space: scene-linear float footage\n')
+    print('320x180, 48 frames, noise sigma sqrt(1e-4 x value + 2e-4^2), 32-bit render, through '
+          '`--working-space` (the curves as OpenColorIO spaces of one configuration). Ghost: the '
+          'plate minus the background where the objects passed, mean and largest, in linear '
+          'units and in multiples of the noise there. Error: mean absolute error against the '
+          'background in linear units on the dark side (background at most 0.18) and, relative '
+          'to the value, on the bright side; bias: the bright side\'s mean signed error in % of '
+          'its value. Best: the fixed Divergence with the lowest mean error over the frame.\n')
+    print('| scene | space | Divergence (auto) | ghost mean | ghost max (x noise) | error, dark | '
+          'error, bright (% of value) | bias, bright (%) | best fixed: Divergence, error dark / '
+          'bright (%) |')
+    print('|---|---|---:|---:|---:|---:|---:|---:|---:|')
+    summary = {}
+    for scene_name, (frames, bg, path, dark_side) in scenes.items():
+        folder = os.path.abspath(f'{work}/space-{scene_name}')
+        os.makedirs(folder, exist_ok=True)
+        for t, img in enumerate(frames):
+            write_pfm(f'{folder}/f{t:03d}.pfm', img)
+        bright = ~dark_side
+        noise = np.sqrt(1e-4 * bg + (2e-4) ** 2)
+        for label, space in SPACES:
+            rows = []
+            for divergence in SPACE_SWEEP:
+                plate = f'{folder}/plate-{space}-{divergence}.exr'
+                command = [tool, f'{folder}/f%03d.pfm', '-o', plate, '--divergence', divergence,
+                           '--working-space', space, '--threads', '1', '--json', '-q']
+                if space not in ('linear', 'log'):
+                    command += ['--ocio-config', config]
+                done = subprocess.run(command, capture_output=True, text=True)
+                if done.returncode != 0:
+                    sys.exit(f'divergence-study: {plate} failed:\n{done.stderr}')
+                image = read_exr(plate).astype(np.float64)
+                report = json.loads(done.stdout)
+                ghost = image[path] - bg[path]
+                err = np.abs(image - bg)
+                relative = err[bright] / bg[bright] * 100 if bright.any() else np.zeros(1)
+                bias = ((image[bright] - bg[bright]) / bg[bright]).mean() * 100 if bright.any() \
+                    else 0.0
+                rows.append((divergence, report['settings']['Divergence'], ghost.mean(),
+                             np.abs(ghost).max(), (np.abs(ghost) / noise[path]).max(),
+                             err[dark_side].mean(), relative.mean(), bias,
+                             err.mean() / bg.mean()))
+            auto = rows[0]
+            best = min(rows[1:], key=lambda r: r[8])
+            summary[(scene_name, space)] = (auto, best)
+            print(f'| {scene_name} | {label} | {auto[1]:.3g} | {auto[2]:+.5f} | {auto[3]:.5f} '
+                  f'({auto[4]:.1f}) | {auto[5]:.5f} | '
+                  + (f'{auto[6]:.3f} | {auto[7]:+.3f}' if bright.any() else '| ')
+                  + f' | {best[1]:g}: {best[5]:.5f} / '
+                  + (f'{best[6]:.3f}' if bright.any() else '')
+                  + ' |', flush=True)
+    return summary
 
 
 if __name__ == '__main__':

@@ -43,6 +43,9 @@ RunReport dispatch(const Options &options, std::atomic<bool> &cancel,
     if (options.merge) {
         return runMergeCommand(options, cancel);
     }
+    if (options.alignCommand) {
+        return runAlignCommand(options, cancel);
+    }
     if (options.version) {
         printVersion(options.plugin);
         return {};

@@ -6,6 +6,7 @@
 #include "cli/app/ProgressLines.h"
 #include "cli/app/RunSummary.h"
 #include "cli/core/CliError.h"
+#include "cli/job/AlignJob.h"
 #include "cli/job/MergeJob.h"
 #include "cli/job/RenderJob.h"
 
@@ -37,6 +38,7 @@ RunReport runRenderCommand(const Options &options, std::atomic<bool> &cancel)
     spec.mattes = options.mattes;
     spec.align = options.align;
     spec.reference = options.reference;
+    spec.motion = options.motion;
 
     // Lines when asked for, whatever stderr is; else the bar, on a terminal only.
     std::unique_ptr<JobProgress> progress;
@@ -49,6 +51,27 @@ RunReport runRenderCommand(const Options &options, std::atomic<bool> &cancel)
     progress.reset(); // the bar's line ends before the summary
     if (report.exitStatus == kExitOk && !options.quiet) {
         printRenderSummary(report, stderr);
+    }
+    return report;
+}
+
+RunReport runAlignCommand(const Options &options, std::atomic<bool> &cancel)
+{
+    AlignJobSpec spec;
+    spec.input = options.input;
+    spec.output = options.output;
+    spec.sliders.start = options.start;
+    spec.sliders.end = options.end;
+    spec.sliders.every = options.every;
+    spec.sliders.frames = options.frames;
+    spec.depthBits = options.depth;
+    spec.threads = options.threads;
+    spec.plugin = options.plugin;
+    spec.model = options.align.value_or(align::MotionModel::Similarity);
+    spec.reference = options.reference;
+    const RunReport report = AlignJob(spec).run(JobControl{nullptr, &cancel});
+    if (report.exitStatus == kExitOk && !options.quiet) {
+        printAlignSummary(report, stderr);
     }
     return report;
 }

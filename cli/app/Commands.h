@@ -12,6 +12,8 @@ namespace framemeld::cli {
 
 // `framemeld INPUT -o OUTPUT ...`
 RunReport runRenderCommand(const Options &options, std::atomic<bool> &cancel);
+// `framemeld align INPUT -o MOTION.json ...`
+RunReport runAlignCommand(const Options &options, std::atomic<bool> &cancel);
 // `framemeld merge -o PLATE STRIP...`
 RunReport runMergeCommand(const Options &options, std::atomic<bool> &cancel);
 

@@ -287,6 +287,17 @@ const std::vector<OptionRow> kOptions = {
      [](Options &options, const std::string &value, const std::string &typed) {
          options.reference = parseWholeNumber(typed, value);
      }},
+    {nullptr, "--motion", "FILE",
+     "warp the frames with the transforms of FILE, a motion file\n"
+     "`framemeld align` wrote for the same frames, instead of\n"
+     "registering them (--align and --reference come from it)",
+     ValueCompletion::Files, nullptr, false,
+     [](Options &options, const std::string &value, const std::string &typed) {
+         if (value.empty()) {
+             throw UsageError(typed + " needs a motion file");
+         }
+         options.motion = value;
+     }},
     {nullptr, "--confidence", "FILE",
      "write a one-channel image of the plate's size: the share of\n"
      "sampled frames that agree with the plate at each pixel",
@@ -460,11 +471,12 @@ std::string bashCompletion(const std::string &program)
               "        return\n    fi\n";
     script +=
         "    # INPUT (a file, a folder or a quoted pattern) and -o OUTPUT are file names; the "
-        "first word\n    # may also be the merge subcommand.\n";
+        "first word\n    # may also be the align or merge subcommand.\n";
     script += "    compopt -o filenames 2>/dev/null\n"
               "    mapfile -t COMPREPLY < <(compgen -f -- \"$cur\")\n"
-              "    if [[ $COMP_CWORD -eq 1 && merge == \"$cur\"* ]]; then\n"
-              "        COMPREPLY+=(merge)\n    fi\n}\n";
+              "    local command\n    for command in align merge; do\n"
+              "        if [[ $COMP_CWORD -eq 1 && $command == \"$cur\"* ]]; then\n"
+              "            COMPREPLY+=(\"$command\")\n        fi\n    done\n}\n";
     script += "complete -F " + function + " " + program + "\n";
     return script;
 }

@@ -71,14 +71,15 @@ void checkOptionShapes(const std::vector<std::string> &args)
 
 // Registers the rows on `app`, values as text: each row converts its own, so every message names
 // the option the way the documentation does, whatever CLI11 would have said.
-void registerRows(CLI::App &app, bool mergeOnly, std::vector<std::optional<std::string>> &values,
-                  std::vector<bool> &flags)
+// Only the rows `takes` accepts are registered.
+void registerRows(CLI::App &app, bool (*takes)(const OptionRow &),
+                  std::vector<std::optional<std::string>> &values, std::vector<bool> &flags)
 {
     const std::vector<OptionRow> &rows = optionTable();
     values.assign(rows.size(), std::nullopt);
     flags.assign(rows.size(), false);
     for (std::size_t i = 0; i < rows.size(); ++i) {
-        if (mergeOnly && !rows[i].merge) {
+        if (!takes(rows[i])) {
             continue;
         }
         if (rows[i].takesValue()) {
@@ -115,7 +116,8 @@ Options parseMergeOptions(const std::vector<std::string> &args)
     options.merge = true;
     std::vector<std::optional<std::string>> values;
     std::vector<bool> flags;
-    registerRows(*merge, true, values, flags);
+    registerRows(
+        *merge, [](const OptionRow &row) { return row.merge; }, values, flags);
     merge->add_option("STRIP", options.strips);
     try {
         app.parse(std::vector<std::string>(args.rbegin(), args.rend()));
@@ -135,6 +137,70 @@ Options parseMergeOptions(const std::vector<std::string> &args)
     options.output = *output;
     if (options.strips.empty()) {
         throw UsageError("merge: no strips given");
+    }
+    return options;
+}
+
+// framemeld align INPUT -o MOTION.json: registers the frames a render would sample and renders
+// nothing, so it takes the options that choose the frames and the registration only.
+bool alignTakes(const OptionRow &row)
+{
+    static const char *const kTaken[] = {
+        "--output", "--start", "--end",       "--every", "--frames", "--depth", "--threads",
+        "--plugin", "--align", "--reference", "--quiet", "--json",   "--help"};
+    for (const char *name : kTaken) {
+        if (std::string(name) == row.longName) {
+            return true;
+        }
+    }
+    return false;
+}
+
+Options parseAlignOptions(const std::vector<std::string> &args)
+{
+    const std::vector<std::string> rest(args.begin() + 1, args.end());
+    checkOptionShapes(rest);
+    CLI::App app("framemeld align");
+    app.set_help_flag();
+    app.allow_extras();
+    app.option_defaults()->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
+    Options options;
+    options.alignCommand = true;
+    std::vector<std::optional<std::string>> values;
+    std::vector<bool> flags;
+    registerRows(app, alignTakes, values, flags);
+    std::vector<std::string> positional;
+    app.add_option("INPUT", positional);
+    try {
+        app.parse(std::vector<std::string>(rest.rbegin(), rest.rend()));
+    } catch (const CLI::ParseError &error) {
+        throw UsageError(error.what() + std::string(" (see --help)"));
+    }
+    for (const std::string &extra : app.remaining()) {
+        if (extra.size() > 1 && extra[0] == '-' && extra != "--") {
+            const std::string name = extra.substr(0, extra.find('='));
+            throw UsageError(rowNamed(name) != nullptr
+                                 ? "align: " + name + " is an option of the render, not of align"
+                                 : "unknown option " + name + " (see --help)");
+        }
+    }
+    storeRows(rest, values, flags, options);
+    if (options.help) {
+        return options;
+    }
+    if (positional.empty()) {
+        throw UsageError("align: no INPUT given (see --help)");
+    }
+    if (positional.size() > 1) {
+        throw UsageError("align: one INPUT expected, got \"" + positional[0] + "\" and \"" +
+                         positional[1] + "\" (is a pattern expanded by the shell? quote it)");
+    }
+    options.input = positional[0];
+    if (options.output.empty()) {
+        throw UsageError("align: no motion file given: use -o MOTION.json");
+    }
+    if (!options.align) {
+        options.align = align::MotionModel::Similarity;
     }
     return options;
 }
@@ -160,6 +226,9 @@ Options parseOptions(const std::vector<std::string> &args)
     if (!args.empty() && args[0] == "merge") {
         return parseMergeOptions(args);
     }
+    if (!args.empty() && args[0] == "align") {
+        return parseAlignOptions(args);
+    }
     checkOptionShapes(args);
 
     CLI::App app("framemeld");
@@ -170,7 +239,8 @@ Options parseOptions(const std::vector<std::string> &args)
     Options options;
     std::vector<std::optional<std::string>> values;
     std::vector<bool> flags;
-    registerRows(app, false, values, flags);
+    registerRows(
+        app, [](const OptionRow &) { return true; }, values, flags);
     std::vector<std::string> positional;
     app.add_option("INPUT", positional);
 
@@ -225,6 +295,7 @@ std::string helpText(const std::string &program, const std::optional<ModuleDefau
 {
     std::ostringstream text;
     text << "Usage: " << program << " INPUT -o OUTPUT [options]\n"
+         << "  or:  " << program << " align INPUT -o MOTION.json [options]\n"
          << "  or:  " << program << " merge -o PLATE STRIP...\n"
          << "  or:  " << program << " --help [INPUT] | --version\n"
          << "\n"
@@ -248,6 +319,12 @@ std::string helpText(const std::string &program, const std::optional<ModuleDefau
          << "16-bit and float plates as they are, EXR stores 8-bit plates as half and the others\n"
          << "as float, PNG and DPX hold at most 16 bits, JPEG 8. It has alpha when the footage "
             "has.\n"
+         << "\n"
+         << "align INPUT -o MOTION.json registers the frames a render with the same --start,\n"
+         << "--end, --every or --frames samples (--align, default similarity; --reference;\n"
+         << "--depth, --threads, --plugin, -q, --json) and writes their transforms to\n"
+         << "MOTION.json, rendering nothing; a render given --motion MOTION.json warps with\n"
+         << "them instead of registering, and its plate is the one --align makes.\n"
          << "\n"
          << "merge -o PLATE STRIP... joins strips rendered with --rows into the plate, byte for\n"
          << "byte the one a single run writes; the strips must cover every row exactly once and\n"

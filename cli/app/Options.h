@@ -39,10 +39,12 @@ struct Options {
     bool holdoutInvert = false;          // --holdout-invert
     std::string confidence;              // --confidence FILE; empty: none
     std::string mattes;                  // --mattes PATTERN; empty: none
-    align::MotionModel align = align::MotionModel::None; // --align MODEL
-    std::optional<long long> reference;                  // --reference N; unset: the middle one
-    bool merge = false;                                  // `framemeld merge -o PLATE STRIP...`
-    std::vector<std::string> strips;                     // merge: the strips, in any order
+    std::optional<align::MotionModel> align; // --align MODEL; unset: none (align: similarity)
+    std::optional<long long> reference;      // --reference N; unset: the middle one
+    std::string motion;                      // --motion FILE; empty: none
+    bool merge = false;                      // `framemeld merge -o PLATE STRIP...`
+    std::vector<std::string> strips;         // merge: the strips, in any order
+    bool alignCommand = false;               // `framemeld align INPUT -o MOTION.json`
     bool quiet = false;
     bool help = false;
     bool version = false;

@@ -202,4 +202,24 @@ void printMergeSummary(const RunReport &report, std::FILE *stream)
     printPlateStorageNotes(report, stream);
 }
 
+void printAlignSummary(const RunReport &report, std::FILE *stream)
+{
+    if (!report.alignment) {
+        return;
+    }
+    const AlignmentReport &alignment = *report.alignment;
+    std::fprintf(stream,
+                 "framemeld: wrote %s: %zu frames registered to frame %lld (%s, %d pass%s), up "
+                 "to %.2f pixels of motion%s\n",
+                 printableText(report.output).c_str(), alignment.frames.size(), alignment.reference,
+                 alignment.model.c_str(), alignment.passes, alignment.passes == 1 ? "" : "es",
+                 alignment.largestDisplacement,
+                 alignment.still ? ": a still clip, which a render leaves unwarped" : "");
+    for (const auto &[name, seconds] : report.phaseSeconds) {
+        if (name == "align") {
+            std::fprintf(stream, "framemeld: registered in %.2f s\n", seconds);
+        }
+    }
+}
+
 } // namespace framemeld::cli

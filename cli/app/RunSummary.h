@@ -11,5 +11,7 @@ namespace framemeld::cli {
 
 void printRenderSummary(const RunReport &report, std::FILE *stream);
 void printMergeSummary(const RunReport &report, std::FILE *stream);
+// `framemeld align`: the frames registered, to which, and how far they move.
+void printAlignSummary(const RunReport &report, std::FILE *stream);
 
 } // namespace framemeld::cli

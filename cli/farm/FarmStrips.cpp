@@ -308,6 +308,9 @@ void putStripInPlace(const std::string &output, TemporaryPlateFile &image, const
     if (!facts.image.empty()) {
         record.settings.emplace_back("image", jsonString(facts.image));
     }
+    if (!facts.alignment.empty()) {
+        record.settings.emplace_back("alignment", jsonString(facts.alignment));
+    }
     image.finish();
     ContentHash hash;
     const std::string problem = hashOpenFile(image.fd(), hash, record.stripBytes);

@@ -42,6 +42,9 @@ struct StripFacts {
     // What a strip of something other than the plate holds ("confidence", a frame's difference
     // matte), so that strips of different images are never merged; empty: the plate.
     std::string image;
+    // The transforms the frames were warped with, as a digest; empty when none was warped. Strips
+    // warped differently (another motion file, or none) would meet at a seam.
+    std::string alignment;
 };
 
 // Puts the strip written aside in `image` in place with its record (see plate/StripPair.h):

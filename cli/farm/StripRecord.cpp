@@ -263,6 +263,11 @@ StripRecord readStripRecord(const std::string &stripPath)
         if (image != members.end()) {
             record.settings.emplace_back("image", image->second);
         }
+        // Strips of frames warped into a reference say with which transforms.
+        const auto alignment = members.find("alignment");
+        if (alignment != members.end()) {
+            record.settings.emplace_back("alignment", alignment->second);
+        }
     } catch (const std::runtime_error &error) {
         throw RunError(path + ": not a valid strip record (" + error.what() + ")");
     }

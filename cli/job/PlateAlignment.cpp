@@ -1,14 +1,19 @@
 #include "cli/job/PlateAlignment.h"
 
+#include <algorithm>
+#include <cstdint>
+#include <cstring>
 #include <map>
+#include <stdexcept>
 
+#include "cli/core/CliError.h"
+#include "cli/files/ContentHash.h"
 #include "cli/footage/FrameAlignment.h"
 #include "cli/footage/WarpStage.h"
 
 namespace framemeld::cli {
 
-PlateAlignment alignPlate(const PlateAlignmentRequest &request,
-                          std::shared_ptr<HoldoutMattes> &mattes)
+AlignmentReport registerPlate(const PlateAlignmentRequest &request)
 {
     const align::AlignModule &module = align::alignModule();
     FrameAlignmentRequest registration;
@@ -22,12 +27,12 @@ PlateAlignment alignPlate(const PlateAlignmentRequest &request,
     registration.cancel = request.cancel;
     const FrameAlignment aligned = alignFrames(module, registration, request.firstNumber);
 
-    PlateAlignment result;
-    result.report.model = align::motionModelName(request.model);
-    result.report.reference = request.firstNumber + request.reference;
-    result.report.passes = aligned.passes;
-    result.report.largestDisplacement = aligned.largestDisplacement;
-    result.report.still = aligned.still;
+    AlignmentReport report;
+    report.model = align::motionModelName(request.model);
+    report.reference = request.firstNumber + request.reference;
+    report.passes = aligned.passes;
+    report.largestDisplacement = aligned.largestDisplacement;
+    report.still = aligned.still;
     for (std::size_t k = 0; k < aligned.frames.size(); ++k) {
         const align::FrameRegistration &frame = aligned.registered[k];
         AlignedFrameReport entry;
@@ -39,12 +44,23 @@ PlateAlignment alignPlate(const PlateAlignmentRequest &request,
         entry.features = frame.features;
         entry.matches = frame.matches;
         entry.inliers = frame.inliers;
-        result.report.frames.push_back(entry);
+        report.frames.push_back(entry);
     }
-    if (aligned.still) {
+    return report;
+}
+
+PlateAlignment warpPlate(const PlateAlignmentRequest &request, const AlignmentReport &motion,
+                         std::shared_ptr<HoldoutMattes> &mattes)
+{
+    if (motion.frames.size() != request.frames.size()) {
+        throw std::invalid_argument("warpPlate: not one transform per sampled frame");
+    }
+    PlateAlignment result;
+    result.report = motion;
+    if (motion.still) {
         return result;
     }
-
+    const align::AlignModule &module = align::alignModule();
     const int width = request.format.width;
     const int height = request.format.height;
     // The artist's mattes are drawn on the frames as shot: each moves with its frame.
@@ -55,9 +71,10 @@ PlateAlignment alignPlate(const PlateAlignmentRequest &request,
     }
     std::map<int, align::Transform> frameToReference;
     std::vector<align::CoverageSpan> covered(static_cast<std::size_t>(height));
-    for (std::size_t k = 0; k < aligned.frames.size(); ++k) {
-        const align::Transform &transform = aligned.registered[k].frameToReference;
-        frameToReference.emplace(aligned.frames[k], transform);
+    for (std::size_t k = 0; k < request.frames.size(); ++k) {
+        align::Transform transform;
+        transform.m = motion.frames[k].matrix;
+        frameToReference.emplace(request.frames[k], transform);
         if (transform.m == align::identityTransform().m) {
             continue;
         }
@@ -70,6 +87,43 @@ PlateAlignment alignPlate(const PlateAlignmentRequest &request,
     result.warp = std::make_shared<WarpStage>(module, std::move(frameToReference),
                                               alphaKindOf(request.format), request.depth);
     return result;
+}
+
+PlateAlignment alignPlate(const PlateAlignmentRequest &request,
+                          std::shared_ptr<HoldoutMattes> &mattes)
+{
+    return warpPlate(request, registerPlate(request), mattes);
+}
+
+std::string transformsDigest(const AlignmentReport &motion)
+{
+    ContentHash hash;
+    for (const AlignedFrameReport &frame : motion.frames) {
+        hash.addNumber(static_cast<std::uint64_t>(frame.frame));
+        for (const double value : frame.matrix) {
+            std::uint64_t bits = 0;
+            std::memcpy(&bits, &value, sizeof bits);
+            hash.addNumber(bits);
+        }
+    }
+    return hash.hex();
+}
+
+int referenceFrame(const std::optional<long long> &reference, const SamplingPlan &plan,
+                   long long firstNumber)
+{
+    if (!reference) {
+        return plan.frames[plan.frames.size() / 2];
+    }
+    const long long frame = *reference - firstNumber;
+    if (std::find(plan.frames.begin(), plan.frames.end(), frame) == plan.frames.end()) {
+        throw UsageError("--reference " + std::to_string(*reference) +
+                         " is not a sampled frame (this run samples frames " +
+                         std::to_string(firstNumber + plan.frames.front()) + " to " +
+                         std::to_string(firstNumber + plan.frames.back()) + ", every " +
+                         std::to_string(plan.every) + ")");
+    }
+    return static_cast<int>(frame);
 }
 
 } // namespace framemeld::cli

@@ -7,6 +7,7 @@
 
 #include <atomic>
 #include <memory>
+#include <optional>
 #include <vector>
 
 #include "cli/core/Clip.h"
@@ -15,6 +16,7 @@
 #include "cli/footage/HoldoutMattes.h"
 #include "cli/formats/AlignModule.h"
 #include "cli/job/AlignmentReport.h"
+#include "cli/plan/SamplingPlan.h"
 
 namespace framemeld::cli {
 
@@ -35,9 +37,32 @@ struct PlateAlignment {
     AlignmentReport report;
 };
 
-// Registers the frames (see alignFrames for the refusals). When they move, `mattes` gets each
-// frame's uncovered pixels; it is made, holding nothing else out, when null.
+// The two steps of --align, apart so that a motion file (MotionFile.h) can stand for the first:
+// registering the frames, and the warp from the transforms found.
+//
+// Registers the frames (see alignFrames for the refusals): one entry per entry of
+// request.frames, in that order; a still clip's matrices are the identity, as its frames are
+// left unwarped.
+AlignmentReport registerPlate(const PlateAlignmentRequest &request);
+
+// The warp for transforms already known, `motion` as registerPlate makes it (request.model is
+// not used). When the frames move, `mattes` gets each frame's uncovered pixels; it is made,
+// holding nothing else out, when null. Throws std::invalid_argument when `motion` does not hold
+// one transform per sampled frame.
+PlateAlignment warpPlate(const PlateAlignmentRequest &request, const AlignmentReport &motion,
+                         std::shared_ptr<HoldoutMattes> &mattes);
+
+// Both steps.
 PlateAlignment alignPlate(const PlateAlignmentRequest &request,
                           std::shared_ptr<HoldoutMattes> &mattes);
+
+// A digest of the frames and the transforms they are warped with, for a strip's record: strips
+// whose frames were warped differently are not merged.
+std::string transformsDigest(const AlignmentReport &motion);
+
+// The clip frame --align registers to: `reference` by the clip's numbering, or, unset, the
+// middle sampled frame. Throws UsageError for a frame the plan does not sample.
+int referenceFrame(const std::optional<long long> &reference, const SamplingPlan &plan,
+                   long long firstNumber);
 
 } // namespace framemeld::cli

@@ -19,6 +19,7 @@
 #include "cli/footage/MotionEstimate.h"
 #include "cli/footage/MotionProbe.h"
 #include "cli/job/MemoryBudget.h"
+#include "cli/job/MotionFile.h"
 #include "cli/job/PlateAlignment.h"
 #include "cli/job/PlateExamination.h"
 #include "cli/job/PlateRender.h"
@@ -51,6 +52,12 @@ void throwIfCancelled(const std::atomic<bool> &cancel)
     }
 }
 
+// Frames are warped: registered here, or with the transforms of a motion file.
+bool aligns(const RenderJobSpec &spec)
+{
+    return (spec.align && *spec.align != align::MotionModel::None) || !spec.motion.empty();
+}
+
 MemoryPlanInput memoryPlanInput(const RenderJobSpec &spec, const Clip &clip,
                                 const FootageFormat &format, Depth depth, const SamplingPlan &plan)
 {
@@ -63,8 +70,7 @@ MemoryPlanInput memoryPlanInput(const RenderJobSpec &spec, const Clip &clip,
     input.fileBytesPerPixel =
         format.channels * static_cast<int>(runner::bytesPerChannel(format.naturalDepth));
     // A warp needs whole frames, so aligned frames are held in memory or in the scratch file.
-    input.rowAccess = format.rowAccess && clip.kind == ClipKind::ImageSequence &&
-                      spec.align == align::MotionModel::None;
+    input.rowAccess = format.rowAccess && clip.kind == ClipKind::ImageSequence && !aligns(spec);
     input.rowBlock = format.rowBlock;
     input.farmRows = spec.rows.has_value();
     input.budget = memoryBudget(spec.memory);
@@ -106,29 +112,6 @@ bool examinesPlate(const RenderJobSpec &spec)
     return !spec.holdout.empty() || !spec.confidence.empty() || !spec.mattes.empty();
 }
 
-bool aligns(const RenderJobSpec &spec)
-{
-    return spec.align != align::MotionModel::None;
-}
-
-// The clip frame --align registers to: --reference by the clip's numbering, or the middle
-// sampled frame. Throws UsageError for a frame the run does not sample.
-int referenceFrame(const RenderJobSpec &spec, const SamplingPlan &plan, long long firstNumber)
-{
-    if (!spec.reference) {
-        return plan.frames[plan.frames.size() / 2];
-    }
-    const long long frame = *spec.reference - firstNumber;
-    if (std::find(plan.frames.begin(), plan.frames.end(), frame) == plan.frames.end()) {
-        throw UsageError("--reference " + std::to_string(*spec.reference) +
-                         " is not a sampled frame (this run samples frames " +
-                         std::to_string(firstNumber + plan.frames.front()) + " to " +
-                         std::to_string(firstNumber + plan.frames.back()) + ", every " +
-                         std::to_string(plan.every) + ")");
-    }
-    return static_cast<int>(frame);
-}
-
 // What the holdout mattes, the confidence and the difference mattes hold beside the render's
 // own memory: taken from the budget before the frames are planned, so the run stays within it.
 std::uint64_t examinationBytes(const RenderJobSpec &spec, const FootageFormat &format, Depth depth,
@@ -168,7 +151,8 @@ std::shared_ptr<const MotionProbe> probeMotion(const RenderJobSpec &spec,
 {
     MotionMeasurement unmeasured;
     if (aligns(spec)) {
-        unmeasured.reason = "--align registers the frames";
+        unmeasured.reason =
+            spec.motion.empty() ? "--align registers the frames" : "--motion registers the frames";
     } else if (memory.storage == FrameStorage::FileRows) {
         // A proxy needs the whole frame, and these frames are never held whole: a second decode
         // would cost as much as the read itself.
@@ -252,6 +236,10 @@ void RenderJob::render(const JobControl &control, RunReport &report) const
     if (!spec_.mattes.empty()) {
         matteFileName(spec_.mattes, 0); // a pattern with the frame number, or a usage error
     }
+    if (!spec_.motion.empty() && spec_.align == align::MotionModel::None) {
+        throw UsageError("--align none renders the frames as they are, and --motion warps them: "
+                         "give one of the two");
+    }
     if (spec_.reference && !aligns(spec_)) {
         throw UsageError("--reference names the frame --align registers the others to: give "
                          "--align translation, similarity or perspective too");
@@ -259,6 +247,11 @@ void RenderJob::render(const JobControl &control, RunReport &report) const
     if (spec_.holdoutInvert && spec_.holdout.empty()) {
         throw UsageError("--holdout-invert turns a holdout matte round: give the matte with "
                          "--holdout MATTE");
+    }
+    // Read and checked in itself before the module loads or any footage is looked at.
+    std::optional<MotionFile> motion;
+    if (!spec_.motion.empty()) {
+        motion = readMotionFile(spec_.motion);
     }
     PluginSession session(locatePlugin(spec_.plugin), spec_.threads, &cancel);
     report.plugin = session.modulePath();
@@ -278,8 +271,21 @@ void RenderJob::render(const JobControl &control, RunReport &report) const
     report.plan = input.plan;
     requireSampledFrames(clip, input.plan.frames, spec_.input);
     report.sampledFiles = sampledFilesOf(clip, input.plan.frames);
+    if (motion) {
+        MotionRun run;
+        run.width = format.width;
+        run.height = format.height;
+        for (const int frame : input.plan.frames) {
+            run.frames.push_back(report.numbering->first + frame);
+        }
+        run.model = spec_.align;
+        run.reference = spec_.reference;
+        checkMotionFileFitsRun(*motion, spec_.motion, run);
+    }
+    const std::optional<long long> referenceAsked =
+        motion ? std::optional<long long>(motion->alignment.reference) : spec_.reference;
     const int reference =
-        aligns(spec_) ? referenceFrame(spec_, input.plan, report.numbering->first) : 0;
+        aligns(spec_) ? referenceFrame(referenceAsked, input.plan, report.numbering->first) : 0;
     input.automatic = automaticSliders(spec_.sliders.divergence, spec_.sliders.ratingRange);
     report.divergenceAuto = input.automatic.divergence;
     report.ratingRangeAuto = input.automatic.ratingRange;
@@ -388,10 +394,15 @@ void RenderJob::render(const JobControl &control, RunReport &report) const
         request.frames = input.plan.frames;
         request.reference = reference;
         request.firstNumber = firstNumber;
-        request.model = spec_.align;
         request.threads = threadCount(spec_.threads);
         request.cancel = &cancel;
-        alignment = alignPlate(request, holdoutMattes);
+        if (motion) {
+            request.model = motion->model;
+            alignment = warpPlate(request, motion->alignment, holdoutMattes);
+        } else {
+            request.model = *spec_.align;
+            alignment = alignPlate(request, holdoutMattes);
+        }
         report.alignment = alignment.report;
         report.phaseSeconds.emplace_back("align", secondsSince(alignStart));
         throwIfCancelled(cancel);
@@ -500,6 +511,9 @@ void RenderJob::render(const JobControl &control, RunReport &report) const
         }
         facts.workingSpace = working.space.name();
         facts.image = what;
+        if (alignment.warp) {
+            facts.alignment = transformsDigest(alignment.report);
+        }
         putStripInPlace(path, *strip, facts);
     };
     // The files beside the plate go first and the plate last; a failure anywhere removes the

@@ -40,9 +40,13 @@ struct RenderJobSpec {
     std::string confidence;     // the share of sampled frames agreeing with the plate
     std::string mattes;         // where each sampled frame differs: a pattern with its number
     // Moving cameras (README: "Moving cameras"): each sampled frame registered to the reference
-    // and warped into it before the plug-in sees it; None renders the frames as they are.
-    align::MotionModel align = align::MotionModel::None;
+    // and warped into it before the plug-in sees it; None (or unset) renders the frames as they
+    // are.
+    std::optional<align::MotionModel> align;
     std::optional<long long> reference; // the clip's numbering; unset: the middle sampled frame
+    // A motion file (`framemeld align`, MotionFile.h) whose transforms are used instead of
+    // registering; `align` and `reference` may then be unset, and must match the file if set.
+    std::string motion;
 };
 
 class RenderJob {

@@ -150,6 +150,11 @@ void checkOutputPath(const std::string &path)
         throw UsageError(path + ": unknown image format for the output (the extension decides: " +
                          ".exr, .tif, .png, .dpx, .jpg, ...)");
     }
+    checkWritableOutput(path);
+}
+
+void checkWritableOutput(const std::string &path)
+{
     std::error_code error;
     if (fs::is_directory(path, error)) {
         throw RunError(path + ": is a folder, not an output file");

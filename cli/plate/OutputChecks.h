@@ -13,6 +13,9 @@ namespace framemeld::cli {
 // points to) that the user may not write (RunError otherwise).
 void checkOutputPath(const std::string &path);
 
+// The same checks for an output of any kind (a motion file), the format aside: RunError.
+void checkWritableOutput(const std::string &path);
+
 // `path` with a symbolic link at its last part followed (link after link), so that a linked
 // output updates the file the link points to instead of replacing the link. Throws RunError for
 // a loop of links.

@@ -166,6 +166,41 @@ TEST(Options, RefusesWrongCommandLinesNamingTheOption)
     }
 }
 
+TEST(Options, AlignIsASubcommandThatTakesOnlyWhatChoosesAndRegistersTheFrames)
+{
+    const Options options =
+        parseOptions({"align", "shot.####.exr", "-o", "m.json", "--every", "2", "--reference",
+                      "1003", "--depth", "32", "--threads", "2", "--json", "-q"});
+    EXPECT_TRUE(options.alignCommand);
+    EXPECT_EQ(options.input, "shot.####.exr");
+    EXPECT_EQ(options.output, "m.json");
+    EXPECT_EQ(options.every, 2.0);
+    EXPECT_EQ(options.reference, 1003);
+    EXPECT_EQ(options.depth, 32);
+    EXPECT_TRUE(options.json && options.quiet);
+    // Its own default model; the render's stays unset until given.
+    EXPECT_EQ(options.align, framemeld::cli::align::MotionModel::Similarity);
+    EXPECT_FALSE(parseOptions({"shot.####.exr", "-o", "p.exr"}).align.has_value());
+    EXPECT_EQ(parseOptions({"align", "in.mov", "-o", "m.json", "--align", "perspective"}).align,
+              framemeld::cli::align::MotionModel::Perspective);
+    // A clip named "align" is still a render's INPUT after "--" or with a path.
+    EXPECT_FALSE(parseOptions({"-o", "p.exr", "--", "align"}).alignCommand);
+    EXPECT_EQ(parseOptions({"shot.exr", "-o", "p.exr", "--motion", "m.json"}).motion, "m.json");
+
+    EXPECT_THAT(usageErrorOf({"align", "in.mov", "-o", "m.json", "--divergence", "3"}),
+                HasSubstr("align: --divergence is an option of the render, not of align"));
+    EXPECT_THAT(usageErrorOf({"align", "in.mov", "-o", "m.json", "--motion", "x.json"}),
+                HasSubstr("--motion is an option of the render"));
+    EXPECT_THAT(usageErrorOf({"align", "in.mov", "-o", "m.json", "--bogus"}),
+                HasSubstr("unknown option --bogus"));
+    EXPECT_THAT(usageErrorOf({"align", "in.mov"}), HasSubstr("align: no motion file given"));
+    EXPECT_THAT(usageErrorOf({"align", "-o", "m.json"}), HasSubstr("align: no INPUT given"));
+    EXPECT_THAT(usageErrorOf({"align", "in.mov", "-o", "m.json", "--every"}),
+                HasSubstr("--every needs a value"));
+    EXPECT_THAT(usageErrorOf({"shot.exr", "-o", "p.exr", "--motion", ""}),
+                HasSubstr("--motion needs a motion file"));
+}
+
 TEST(Options, HelpListsEveryOptionWithItsDefault)
 {
     const std::string withModule = helpText("framemeld", ModuleDefaults{2.0, 1.5});
