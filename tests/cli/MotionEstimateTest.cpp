@@ -235,6 +235,39 @@ TEST(MotionEstimate, ABrightObjectCrossingAThirdOfAStillFrameIsNoCameraMotion)
     EXPECT_EQ(m.framesMeasured, 4);
 }
 
+TEST(MotionEstimate, GrainIsNeitherMotionNorTexture)
+{
+    const int width = 320, height = 200;
+    std::mt19937 random(17);
+    std::normal_distribution<double> grain(0.0, 0.02);
+    const auto grainy = [&](std::vector<double> frame) {
+        for (double &v : frame) {
+            v += grain(random);
+        }
+        return frame;
+    };
+    // A still textured shot with fresh grain on every frame holds still.
+    const Texture texture(21);
+    const auto still = texture.frame(width, height, 0, 0);
+    std::vector<std::vector<double>> shot;
+    for (int k = 0; k < 5; ++k) {
+        shot.push_back(grainy(still));
+    }
+    const MotionMeasurement m = measure(proxiesOf(shot, width, height, PixelDepth::Bits8), 2);
+    ASSERT_TRUE(m.measured) << m.reason;
+    EXPECT_LT(m.largestDisplacement, 0.15);
+    EXPECT_FALSE(m.moves());
+
+    // Grain over a flat grey: nothing to register, however much the grain has of a gradient.
+    std::vector<std::vector<double>> flat;
+    for (int k = 0; k < 5; ++k) {
+        flat.push_back(grainy(std::vector<double>(idx(width * height), 0.5)));
+    }
+    const MotionMeasurement g = measure(proxiesOf(flat, width, height, PixelDepth::Bits16), 2);
+    EXPECT_FALSE(g.moves()) << g.largestDisplacement;
+    EXPECT_FALSE(g.measured);
+}
+
 TEST(MotionEstimate, ATurnOfADegreeAsksForASimilarity)
 {
     const int width = 384, height = 256;
