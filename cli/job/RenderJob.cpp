@@ -178,7 +178,7 @@ MotionMeasurement measureSampledMotion(const MotionProbe &probe, const std::vect
     std::vector<std::pair<int, const GreyProxy *>> frames;
     std::vector<std::shared_ptr<const GreyProxy>> held;
     std::set<int> seen;
-    std::size_t reference = 0;
+    std::optional<std::size_t> reference;
     const int middle = sampled.empty() ? -1 : sampled[sampled.size() / 2];
     for (const int frame : sampled) {
         if (!seen.insert(frame).second) {
@@ -193,8 +193,13 @@ MotionMeasurement measureSampledMotion(const MotionProbe &probe, const std::vect
         }
         frames.emplace_back(frame, held.back().get());
     }
+    if (!reference) {
+        MotionMeasurement unseen;
+        unseen.reason = "the reference frame was not seen whole";
+        return unseen;
+    }
     try {
-        return measureMotion(frames, reference, threads);
+        return measureMotion(frames, *reference, threads);
     } catch (const std::exception &error) {
         // A word of advice, never worth the plate the run has made.
         MotionMeasurement failed;
