@@ -44,27 +44,39 @@ int greyProxyScale(int width, int height);
 GreyProxy makeGreyProxy(const unsigned char *pixels, std::ptrdiff_t rowBytes, int width, int height,
                         Depth depth, int scale);
 
+// How the probe is given the frames: whole, as the sources that hold frames give them, or as
+// bands of whole rows, as frames read a few rows at a time come (the proxy of such a frame is
+// made from the rows as they are decoded, and is there once every row it uses has been seen).
+enum class ProbeReads { WholeFrames, RowBands };
+
 class MotionProbe final : public FrameStage {
 public:
-    MotionProbe(Depth depth, int width, int height);
+    MotionProbe(Depth depth, int width, int height, ProbeReads reads = ProbeReads::WholeFrames);
+    ~MotionProbe() override;
 
-    // The proxy needs the whole frame, and so only the sources that hold whole frames run it.
-    bool wholeFrame() const override { return true; }
-    // Makes the frame's proxy, the first time the frame is seen (a frame read twice keeps the
-    // proxy of its first reading); leaves the pixels as they are.
+    bool wholeFrame() const override { return reads_ == ProbeReads::WholeFrames; }
+    // Adds what it is given to the frame's proxy, the first time each row is seen (a frame or
+    // row read twice counts once: its first reading); leaves the pixels as they are. Bands that
+    // are not whole rows are passed over. The proxy is the same however the rows came.
     void apply(int frame, const PF_LRect &area, unsigned char *pixels,
                std::ptrdiff_t rowBytes) const override;
 
-    // The proxy of clip frame `frame`; null when it was not seen.
+    // The proxy of clip frame `frame`; null until every row it uses was seen.
     std::shared_ptr<const GreyProxy> proxy(int frame) const;
     // Bytes a proxy of a frame of this size holds.
     static std::size_t bytesPerFrame(int width, int height);
 
 private:
+    struct Partial;
+
     const Depth depth_;
+    const int width_;
+    const int height_;
     const int scale_;
+    const ProbeReads reads_;
     mutable std::mutex lock_;
     mutable std::map<int, std::shared_ptr<const GreyProxy>> proxies_;
+    mutable std::map<int, std::unique_ptr<Partial>> partials_;
 };
 
 } // namespace framemeld::cli

@@ -141,9 +141,10 @@ std::uint64_t examinationBytes(const RenderJobSpec &spec, const FootageFormat &f
 // frame each, 60 of them, and a clip of small frames entirely.
 constexpr std::uint64_t kProxyAllowance = 32ull << 20;
 
-// Readies the motion probe where the run can afford it: frames seen whole as they are decoded,
-// and their proxies within an eighth of the budget (or the allowance). Otherwise the report says
-// why it measures nothing. Added before any other stage, so it sees the footage as decoded.
+// Readies the motion probe where the run can afford it: every row of every frame seen as it is
+// decoded, and their proxies within an eighth of the budget (or the allowance). Otherwise the
+// report says why it measures nothing. Added before any other stage, so it sees the footage as
+// decoded.
 std::shared_ptr<const MotionProbe> probeMotion(const RenderJobSpec &spec,
                                                const FootageFormat &format, Depth depth,
                                                const MemoryPlan &memory, int sampledFrames,
@@ -153,16 +154,21 @@ std::shared_ptr<const MotionProbe> probeMotion(const RenderJobSpec &spec,
     if (aligns(spec)) {
         unmeasured.reason =
             spec.motion.empty() ? "--align registers the frames" : "--motion registers the frames";
-    } else if (memory.storage == FrameStorage::FileRows) {
-        // A proxy needs the whole frame, and these frames are never held whole: a second decode
-        // would cost as much as the read itself.
-        unmeasured.reason = "frames read from their files a few rows at a time";
+    } else if (memory.storage == FrameStorage::FileRows && spec.rows) {
+        // A node reads only its own rows, and a second decode of the rest would cost as much as
+        // the read itself.
+        unmeasured.reason = "a farm node that reads its frames a few rows at a time sees only "
+                            "its own rows";
     } else if (static_cast<std::uint64_t>(MotionProbe::bytesPerFrame(format.width, format.height)) *
                    static_cast<std::uint64_t>(sampledFrames) >
                std::max<std::uint64_t>(report.memoryBudget / 8, kProxyAllowance)) {
         unmeasured.reason = "the memory budget leaves no room for the frames' proxies";
     } else {
-        auto probe = std::make_shared<const MotionProbe>(depth, format.width, format.height);
+        // Frames read a few rows at a time give the probe their rows as they are decoded; the
+        // render reads every row of every sampled frame.
+        const ProbeReads reads = memory.storage == FrameStorage::FileRows ? ProbeReads::RowBands
+                                                                          : ProbeReads::WholeFrames;
+        auto probe = std::make_shared<const MotionProbe>(depth, format.width, format.height, reads);
         frames.addStage(StageOrder::Probe, probe);
         return probe;
     }

@@ -49,7 +49,7 @@ struct RunReport {
     // --align: the reference, the model and each frame's transform, once registered.
     std::optional<AlignmentReport> alignment;
     // Whether the sampled frames move against each other (clip frames as in plan), once the run
-    // has rendered; not measured, with the reason, by runs that align or cannot see whole frames.
+    // has rendered; not measured, with the reason, by runs that align or see only some rows.
     std::optional<MotionMeasurement> motion;
     int exitStatus = 0;
     std::string message; // empty on success

@@ -3,7 +3,8 @@
 // through every way the runner and the measurements read (whole frames, areas, handed-over bands,
 // rows of every frame); stages keep their order; a whole-frame stage is refused where rows come
 // from the files; the working space's encoding is the stage before the holdout codes, and the
-// motion probe reads the footage before the encoding, changing nothing.
+// motion probe reads the footage before the encoding, changing nothing, whole or a band of rows
+// at a time.
 #include "cli/footage/FrameStages.h"
 
 #include <gmock/gmock.h>
@@ -229,7 +230,7 @@ TEST(FrameStages, TheWorkingSpaceEncodesBeforeTheHoldoutCodesInEverySource)
     }
 }
 
-TEST(FrameStages, TheMotionProbeSeesTheFootageAsDecodedWhereFramesAreHeldWhole)
+TEST(FrameStages, TheMotionProbeSeesTheFootageAsDecodedInEverySource)
 {
     TempDir dir;
     writeClip(dir, "exr");
@@ -266,9 +267,25 @@ TEST(FrameStages, TheMotionProbeSeesTheFootageAsDecodedWhereFramesAreHeldWhole)
             EXPECT_EQ(pixel.at<PF_PixelFloat>(0, 0).red, expected.at<PF_PixelFloat>(0, 0).red);
         }
     }
-    // Frames read a few rows at a time are never whole: the probe is refused, not fed bands.
+    // Frames read a few rows at a time are never whole: a probe of whole frames is refused, and
+    // one of row bands sees each frame's rows as decoded, as the bands read them.
     FileRowsFrameSource rows(clip, format, PixelDepth::Float32, 1, nullptr);
     EXPECT_THROW(rows.addStage(StageOrder::Probe,
                                std::make_shared<MotionProbe>(PixelDepth::Float32, kWidth, kHeight)),
                  std::invalid_argument);
+    const auto bands =
+        std::make_shared<MotionProbe>(PixelDepth::Float32, kWidth, kHeight, ProbeReads::RowBands);
+    rows.addStage(StageOrder::Probe, bands);
+    rows.addStage(StageOrder::Encode, std::make_shared<EncodeStage>(log, PixelDepth::Float32));
+    rows.prepare({0, 1, 2, 3});
+    World band(kWidth, kFrames, PixelDepth::Float32);
+    for (int y = 0; y < kHeight; ++y) {
+        EXPECT_FALSE(bands->proxy(2)) << "row " << y;
+        rows.gatherRow(y, {0, 1, 2, 3}, band);
+    }
+    for (int f = 0; f < kFrames; ++f) {
+        const auto proxy = bands->proxy(f);
+        ASSERT_TRUE(proxy) << "frame " << f;
+        EXPECT_NEAR(proxy->at(5, 4), (decoded(f, 5, 4) + 2 * 0.25f + 0.5f) / 4, 1e-6f);
+    }
 }

@@ -354,6 +354,42 @@ TEST(MotionProbe, ReadsFramesWithoutChangingThemAndKeepsTheFirstProxy)
     EXPECT_EQ(m.largestFrame, 5);
 }
 
+TEST(MotionProbe, RowsGivenBandByBandMakeTheProxyOfTheWholeFrame)
+{
+    const Texture texture(8);
+    // Blocks of 1 and of 4 rows (the middle two read), at each depth.
+    for (const auto &[width, height] : std::vector<std::pair<int, int>>{{90, 70}, {1000, 61}}) {
+        for (const PixelDepth depth :
+             {PixelDepth::Bits8, PixelDepth::Bits16, PixelDepth::Float32}) {
+            SCOPED_TRACE(testing::Message()
+                         << width << "x" << height << " depth " << static_cast<int>(depth));
+            World world = worldOf(texture.frame(width, height, 0.3, 0), width, height, depth);
+            MotionProbe whole(depth, width, height);
+            whole.apply(0, PF_LRect{0, 0, width, height}, world.row(0), world.rowStride());
+            MotionProbe rows(depth, width, height, ProbeReads::RowBands);
+            EXPECT_FALSE(rows.wholeFrame());
+            const auto band = [&](int top, int bottom) {
+                rows.apply(0, PF_LRect{0, top, width, bottom}, world.row(top), world.rowStride());
+            };
+            // Bands that split blocks, a band read again, the bottom first, a part of a row.
+            rows.apply(0, PF_LRect{3, 10, width, 20}, world.row(10), world.rowStride());
+            band(40, height);
+            band(0, 7);
+            band(5, 9);
+            EXPECT_FALSE(rows.proxy(0)) << "a proxy with rows not yet seen";
+            band(9, 40);
+            const auto made = rows.proxy(0);
+            ASSERT_TRUE(made);
+            const auto expected = whole.proxy(0);
+            ASSERT_EQ(made->width, expected->width);
+            ASSERT_EQ(made->height, expected->height);
+            EXPECT_EQ(made->values, expected->values);
+            band(0, height); // a frame read again keeps its proxy
+            EXPECT_EQ(rows.proxy(0).get(), made.get());
+        }
+    }
+}
+
 TEST(MotionProbe, ProxiesAverageBlocksOfAScaleThatKeepsTheLongerSideUnder480)
 {
     EXPECT_EQ(greyProxyScale(480, 270), 1);

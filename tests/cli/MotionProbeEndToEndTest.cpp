@@ -1,11 +1,12 @@
 // The motion probe through the framemeld program as a user runs it, without --align: a clip
 // whose camera moved says so in the summary and in --json, with the model to try; a still clip
-// says nothing; the figures are the same whether the frames are held in memory or in a scratch
-// file; frames read a few rows at a time, and aligned runs, say why nothing was measured; and the
-// plate of a probed run is byte for byte the plate of one that was not probed.
+// says nothing; the figures are the same whether the frames are held in memory, in a scratch
+// file or read from their files a few rows at a time, on one thread or several, whole or on a
+// farm node; runs that cannot measure say why; and the probe leaves the plate as it was.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <fstream>
 #include <iterator>
@@ -139,6 +140,18 @@ TEST(MotionProbeEndToEnd, AShakenClipSaysItMovesAndNamesTheAlignToTry)
     const auto node = runOn(in, out.file("rows.png"), {"--rows", "0:60"});
     ASSERT_EQ(node.exitStatus, 0) << node.output;
     EXPECT_EQ(motionOf(node.output), motion);
+
+    // Float EXR frames, held whole or read from their files a few rows at a time: one figure.
+    TempDir exr;
+    writeClip(exr, kShaking, "exr");
+    const auto held = runOn(exr, out.file("held.exr"), {}, "exr");
+    ASSERT_EQ(held.exitStatus, 0) << held.output;
+    const auto strips = runOn(exr, out.file("strips.exr"), {"--memory", "800K"}, "exr");
+    ASSERT_EQ(strips.exitStatus, 0) << strips.output;
+    ASSERT_THAT(strips.output, HasSubstr("read from the files in strips"));
+    EXPECT_NEAR(displacementOf(motionOf(held.output)), std::hypot(2.0, 1.0), 0.15);
+    EXPECT_EQ(motionOf(strips.output), motionOf(held.output));
+    EXPECT_THAT(strips.output, HasSubstr("try --align translation"));
 }
 
 TEST(MotionProbeEndToEnd, AStillClipSaysNothingAndItsPlateIsTheUnprobedOne)
@@ -155,13 +168,25 @@ TEST(MotionProbeEndToEnd, AStillClipSaysNothingAndItsPlateIsTheUnprobedOne)
     EXPECT_THAT(motion, HasSubstr("\"frames_measured\": 4"));
     EXPECT_LT(displacementOf(motion), 0.1);
 
-    // Frames read a few rows at a time are not probed: their plate is the probed run's.
+    // Frames read a few rows at a time are probed row by row as the bands decode them: the same
+    // figures, and the plate of a run that held them whole.
     const auto rows = runOn(in, out.file("rows.exr"), {"--memory", "800K"}, "exr");
     ASSERT_EQ(rows.exitStatus, 0) << rows.output;
     ASSERT_THAT(rows.output, HasSubstr("read from the files in strips"));
-    EXPECT_EQ(motionOf(rows.output), "{\"measured\": false, \"reason\": \"frames read from their "
-                                     "files a few rows at a time\"}");
+    EXPECT_EQ(motionOf(rows.output), motion);
     EXPECT_EQ(fileBytes(out.file("rows.exr")), fileBytes(out.file("plate.exr")));
+    // A farm node reading so sees only its rows: no figure, and the plate rows are the same.
+    const auto node = runOn(in, out.file("node.exr"), {"--memory", "800K", "--rows", "0:8"}, "exr");
+    ASSERT_EQ(node.exitStatus, 0) << node.output;
+    EXPECT_EQ(motionOf(node.output), "{\"measured\": false, \"reason\": \"a farm node that reads "
+                                     "its frames a few rows at a time sees only its own rows\"}");
+    // That node ran no probe: its rows are the probed plate's, sample for sample.
+    int w = 0, h = 0, ch = 0;
+    const auto plate = readSamples<float>(out.file("plate.exr"), w, h, ch);
+    const auto strip = readSamples<float>(out.file("node.exr"), w, h, ch);
+    ASSERT_EQ(h, 8);
+    ASSERT_EQ(strip.size(), idx(kWidth * 8 * ch));
+    EXPECT_TRUE(std::equal(strip.begin(), strip.end(), plate.begin()));
 
     // An aligned run measures nothing of its own.
     const auto aligned = runOn(in, out.file("aligned.exr"), {"--align", "translation"}, "exr");
