@@ -71,6 +71,16 @@ def divergence_for_noise(sigma, bits, rule):
     return min(100.0, max(0.01, round(tolerance * 100.0 * 100.0) / 100.0))
 
 
+# How many of the units the report gives the noise in make full scale (its `noise_units`).
+UNITS_PER_FULL_SCALE = {'levels of 255': 255.0, 'stops': 16.0, 'linear': 1.0, 'code values': 1.0}
+
+
+def noise_full_scale(report):
+    """The noise `auto` measured, in full scale of the values the consensus compared."""
+    settings = report['settings']
+    return settings['temporal_noise'] / UNITS_PER_FULL_SCALE[settings['noise_units']]
+
+
 def sweep_for(bits):
     return SWEEP if bits == 8 else FINE_SWEEP + SWEEP
 
@@ -251,7 +261,7 @@ def study_clip(tool, clip, ceiling=False):
     plate, report = render(tool, clip, clip['bits'], 'auto')
     chosen = report['settings']['Divergence']
     rating = report['settings']['Rating Range']
-    sigma = report['settings']['temporal_noise'] / 255.0
+    sigma = noise_full_scale(report)
     result = {'auto': score(plate, clip), 'auto_d': chosen, 'auto_r': float(rating),
               'sigma': sigma, 'fixed': {}, 'rules': {}}
     divergences = sweep_for(clip['bits'])
@@ -544,7 +554,7 @@ def every_table(tool, work):
         pixels = read_plate(plate, 576, 768)
         first = pixels if first is None else first
         differing = (np.abs(pixels - first).max(axis=2) > 0).mean() * 100
-        print(f'| {every} | {len(report["frames_sampled"])} | {report["settings"]["temporal_noise"]:.2f} | '
+        print(f'| {every} | {len(report["frames_sampled"])} | {noise_full_scale(report) * 255:.2f} | '
               f'{report["settings"]["Divergence"]:g} | {report["settings"]["Rating Range"]:g} | '
               f'{differing:.1f} | {np.abs(pixels - first).mean():.2f} |', flush=True)
 
@@ -597,8 +607,10 @@ def read_exr(path):
 
 def render_float(tool, folder, divergence):
     plate = f'{folder}/plate.exr'
+    # The encoding under study is applied here, so the tool compares the values as given.
     done = subprocess.run([tool, f'{folder}/f%03d.pfm', '-o', plate, '--divergence', divergence,
-                           '--threads', '1', '--json', '-q'], capture_output=True, text=True)
+                           '--working-space', 'linear', '--threads', '1', '--json', '-q'],
+                          capture_output=True, text=True)
     if done.returncode != 0:
         sys.exit(f'divergence-study: {folder} at {divergence} failed:\n{done.stderr}')
     return read_exr(plate).astype(np.float64), json.loads(done.stdout)
@@ -641,7 +653,7 @@ def linear_study(tool, work):
                 plate = from_log(plate)
             g, gmax, ed, eb, bias = measures(plate)
             d = report['settings']['Divergence']
-            noise = report['settings']['temporal_noise']
+            noise = noise_full_scale(report) * 255 if divergence == 'auto' else None
             print(f'| {name} | {d:g}{" (auto)" if divergence == "auto" else ""} | '
                   + (f'{noise / 255:.5f}' if noise is not None else '')
                   + f' | {g:.5f} | {gmax:.5f} | {ed:.5f} | {eb:.5f} | {bias:+.3f} |', flush=True)

@@ -323,17 +323,7 @@ void putStripInPlace(const std::string &output, TemporaryPlateFile &image, const
     const std::string text = stripRecordText(record);
     const std::string path = stripRecordPath(output);
     TemporaryPlateFile temporary(stripRecordPath(image.target()), path);
-    std::size_t written = 0;
-    while (written < text.size()) {
-        const ssize_t step = ::write(temporary.fd(), text.data() + written, text.size() - written);
-        if (step < 0 && errno == EINTR) {
-            continue;
-        }
-        if (step <= 0) {
-            throw RunError(path + ": cannot write the strip record (" + std::strerror(errno) + ")");
-        }
-        written += static_cast<std::size_t>(step);
-    }
+    temporary.writeText(text, "strip record");
     putPairInPlace(image, temporary);
 }
 

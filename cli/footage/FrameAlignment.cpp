@@ -59,6 +59,26 @@ FrameAlignment alignFrames(const align::AlignModule &module, const FrameAlignmen
     const int shrink = module.registrationShrink(format.width, format.height);
     const std::ptrdiff_t rowBytes = static_cast<std::ptrdiff_t>(
         static_cast<std::size_t>(format.width) * runner::bytesPerPixel(request.depth));
+    // The proxies (grey floats and a validity byte a pixel) live until the frames are registered,
+    // beside one decoded frame per thread.
+    const std::uint64_t proxyBytes =
+        static_cast<std::uint64_t>((format.width + shrink - 1) / shrink) *
+        static_cast<std::uint64_t>((format.height + shrink - 1) / shrink) * (sizeof(float) + 1);
+    const std::uint64_t buffersHeld = static_cast<std::uint64_t>(std::min<std::size_t>(
+        distinct.size(), static_cast<std::size_t>(std::max(1, request.threads))));
+    const std::uint64_t needed =
+        proxyBytes * distinct.size() + buffersHeld * static_cast<std::uint64_t>(rowBytes) *
+                                           static_cast<std::uint64_t>(format.height);
+    if (request.memory > 0 && needed > request.memory) {
+        throw RunError("--align " + std::string(align::motionModelName(request.model)) +
+                       ": registering " + std::to_string(distinct.size()) +
+                       " frames holds their grey proxies and a decoded frame per thread, " +
+                       std::to_string(needed) + " bytes, more than the " +
+                       std::to_string(request.memory) +
+                       " bytes of the memory budget left for it; give a larger --memory or "
+                       "fewer --threads, or register on another machine with framemeld align "
+                       "and render here with --motion");
+    }
     FrameBuffers buffers(static_cast<std::size_t>(rowBytes) *
                          static_cast<std::size_t>(format.height));
     std::vector<align::GreyImage> proxies(distinct.size());

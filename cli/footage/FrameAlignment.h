@@ -6,6 +6,7 @@
 // same whatever holds the frames, whatever the memory budget and the thread count.
 
 #include <atomic>
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -24,6 +25,9 @@ struct FrameAlignmentRequest {
     align::MotionModel model = align::MotionModel::Similarity;
     int threads = 1;
     const std::atomic<bool> *cancel = nullptr;
+    // What registration may hold at once (every frame's grey proxy, a frame-sized buffer per
+    // decoding thread), in bytes; 0: no bound.
+    std::uint64_t memory = 0;
 };
 
 struct FrameAlignment {
@@ -34,9 +38,11 @@ struct FrameAlignment {
     bool still = false;             // nothing moves: the frames are left as they are
 };
 
-// Registers the frames. Throws RunError naming, in the clip's numbering (`firstNumber` is the
-// number of clip frame 0), every frame that cannot be registered and why: a run never renders
-// with a frame warped wrong. CancelledError; RunError when the module cannot be loaded.
+// Registers the frames. Throws RunError, before any frame is decoded, when request.memory cannot
+// hold the registration, saying how much it needs. Throws RunError naming, in the clip's numbering
+// (`firstNumber` is the number of clip frame 0), every frame that cannot be registered and why: a
+// run never renders with a frame warped wrong. CancelledError; RunError when the module cannot be
+// loaded.
 FrameAlignment alignFrames(const align::AlignModule &module, const FrameAlignmentRequest &request,
                            long long firstNumber);
 

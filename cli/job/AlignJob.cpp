@@ -1,12 +1,12 @@
 #include "cli/job/AlignJob.h"
 
 #include <chrono>
-#include <thread>
 #include <utility>
 
 #include "cli/core/CliError.h"
 #include "cli/footage/FootageDecoder.h"
 #include "cli/footage/FootageDiscovery.h"
+#include "cli/job/JobThreads.h"
 #include "cli/job/MotionFile.h"
 #include "cli/job/PlateAlignment.h"
 #include "cli/plate/OutputChecks.h"
@@ -14,18 +14,6 @@
 #include "cli/plugin/PluginSession.h"
 
 namespace framemeld::cli {
-namespace {
-
-int threadCount(int requested)
-{
-    if (requested > 0) {
-        return requested;
-    }
-    const unsigned cores = std::thread::hardware_concurrency();
-    return cores > 0 ? static_cast<int>(cores) : 1;
-}
-
-} // namespace
 
 AlignJob::AlignJob(AlignJobSpec spec) : spec_(std::move(spec)) {}
 
@@ -83,7 +71,7 @@ void AlignJob::registerFrames(const JobControl &control, RunReport &report) cons
     request.reference = referenceFrame(spec_.reference, plan, firstNumber);
     request.firstNumber = firstNumber;
     request.model = spec_.model;
-    request.threads = threadCount(spec_.threads);
+    request.threads = jobThreads(spec_.threads);
     request.cancel = &cancel;
     report.alignment = registerPlate(request);
     report.phaseSeconds.emplace_back(

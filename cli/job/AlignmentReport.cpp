@@ -4,23 +4,28 @@
 
 namespace framemeld::cli {
 
+std::string AlignedFrameReport::json() const
+{
+    std::vector<std::string> numbers;
+    for (const double value : matrix) {
+        numbers.push_back(jsonNumber(value));
+    }
+    JsonObject entry;
+    entry.addNumber("frame", static_cast<double>(frame))
+        .add("frame_to_reference", jsonArray(numbers))
+        .addNumber("support", support)
+        .addNumber("residual", residual)
+        .addNumber("features", features)
+        .addNumber("matches", matches)
+        .addNumber("inliers", inliers);
+    return entry.text();
+}
+
 std::string AlignmentReport::json() const
 {
     std::vector<std::string> entries;
     for (const AlignedFrameReport &frame : frames) {
-        std::vector<std::string> numbers;
-        for (const double value : frame.matrix) {
-            numbers.push_back(jsonNumber(value));
-        }
-        JsonObject entry;
-        entry.addNumber("frame", static_cast<double>(frame.frame))
-            .add("frame_to_reference", jsonArray(numbers))
-            .addNumber("support", frame.support)
-            .addNumber("residual", frame.residual)
-            .addNumber("features", frame.features)
-            .addNumber("matches", frame.matches)
-            .addNumber("inliers", frame.inliers);
-        entries.push_back(entry.text());
+        entries.push_back(frame.json());
     }
     JsonObject object;
     object.addString("model", model)

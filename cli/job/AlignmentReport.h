@@ -17,6 +17,10 @@ struct AlignedFrameReport {
     int features = 0;
     int matches = 0;
     int inliers = 0;
+
+    // One entry of `frames` in --json and in a motion file; the matrix reads back as the same
+    // doubles.
+    std::string json() const;
 };
 
 struct AlignmentReport {

@@ -1,11 +1,7 @@
 #include "cli/job/MotionFile.h"
 
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <cmath>
-#include <cstring>
 #include <map>
 
 #include "cli/core/CliError.h"
@@ -113,19 +109,7 @@ std::string motionFileText(const AlignmentReport &alignment, int width, int heig
 {
     std::vector<std::string> frames;
     for (const AlignedFrameReport &frame : alignment.frames) {
-        std::vector<std::string> numbers;
-        for (const double value : frame.matrix) {
-            numbers.push_back(jsonNumber(value));
-        }
-        JsonObject entry;
-        entry.addNumber("frame", static_cast<double>(frame.frame))
-            .add("frame_to_reference", jsonArray(numbers))
-            .addNumber("support", frame.support)
-            .addNumber("residual", frame.residual)
-            .addNumber("features", frame.features)
-            .addNumber("matches", frame.matches)
-            .addNumber("inliers", frame.inliers);
-        frames.push_back(entry.text());
+        frames.push_back(frame.json());
     }
     JsonObject object;
     object.addNumber("framemeld_motion", kMotionFileVersion)
@@ -273,18 +257,7 @@ MotionFile readMotionFile(const std::string &path)
 void writeMotionFile(const std::string &path, const std::string &text)
 {
     TemporaryPlateFile temporary(resolvedOutputPath(path), path);
-    std::size_t written = 0;
-    while (written < text.size()) {
-        const ssize_t step = ::write(temporary.fd(), text.data() + written, text.size() - written);
-        if (step < 0 && errno == EINTR) {
-            continue;
-        }
-        if (step <= 0) {
-            throw RunError(path + ": cannot write the motion file (" +
-                           std::string(step < 0 ? std::strerror(errno) : "nothing written") + ")");
-        }
-        written += static_cast<std::size_t>(step);
-    }
+    temporary.writeText(text, "motion file");
     temporary.putInPlace();
 }
 

@@ -25,6 +25,7 @@ AlignmentReport registerPlate(const PlateAlignmentRequest &request)
     registration.model = request.model;
     registration.threads = request.threads;
     registration.cancel = request.cancel;
+    registration.memory = request.memory;
     const FrameAlignment aligned = alignFrames(module, registration, request.firstNumber);
 
     AlignmentReport report;

@@ -6,6 +6,7 @@
 // cover a pixel) and counted with the plate's holes.
 
 #include <atomic>
+#include <cstdint>
 #include <memory>
 #include <optional>
 #include <vector>
@@ -30,6 +31,7 @@ struct PlateAlignmentRequest {
     align::MotionModel model = align::MotionModel::Similarity;
     int threads = 1;
     const std::atomic<bool> *cancel = nullptr;
+    std::uint64_t memory = 0; // what registration may hold at once, bytes; 0: no bound
 };
 
 struct PlateAlignment {

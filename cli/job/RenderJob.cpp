@@ -5,7 +5,6 @@
 #include <memory>
 #include <set>
 #include <stdexcept>
-#include <thread>
 #include <utility>
 
 #include "cli/core/CliError.h"
@@ -18,6 +17,7 @@
 #include "cli/footage/HoldoutMattes.h"
 #include "cli/footage/MotionEstimate.h"
 #include "cli/footage/MotionProbe.h"
+#include "cli/job/JobThreads.h"
 #include "cli/job/MemoryBudget.h"
 #include "cli/job/MotionFile.h"
 #include "cli/job/PlateAlignment.h"
@@ -35,15 +35,6 @@
 
 namespace framemeld::cli {
 namespace {
-
-int threadCount(int requested)
-{
-    if (requested > 0) {
-        return requested;
-    }
-    const unsigned cores = std::thread::hardware_concurrency();
-    return cores > 0 ? static_cast<int>(cores) : 1;
-}
 
 void throwIfCancelled(const std::atomic<bool> &cancel)
 {
@@ -66,7 +57,7 @@ MemoryPlanInput memoryPlanInput(const RenderJobSpec &spec, const Clip &clip,
     input.height = format.height;
     input.depth = depth;
     input.frames = static_cast<int>(std::set<int>(plan.frames.begin(), plan.frames.end()).size());
-    input.threads = threadCount(spec.threads);
+    input.threads = jobThreads(spec.threads);
     input.fileBytesPerPixel =
         format.channels * static_cast<int>(runner::bytesPerChannel(format.naturalDepth));
     // A warp needs whole frames, so aligned frames are held in memory or in the scratch file.
@@ -326,7 +317,7 @@ void RenderJob::render(const JobControl &control, RunReport &report) const
     report.workingSpaceUnits = working.space.units();
     report.footageSpace = working.footageSpace;
     input.workingSpace = &working.space;
-    input.threads = threadCount(spec_.threads);
+    input.threads = jobThreads(spec_.threads);
 
     // Every output name is checked against the others and the inputs before anything is read.
     Clip matteClip;
@@ -391,7 +382,7 @@ void RenderJob::render(const JobControl &control, RunReport &report) const
         HoldoutMatteRequest matteRequest{spec_.holdout, spec_.holdoutInvert};
         holdoutMattes = std::make_shared<HoldoutMattes>(
             HoldoutMattes::read(matteRequest, matteClip, clip, format, input.plan.frames,
-                                threadCount(spec_.threads), &cancel));
+                                jobThreads(spec_.threads), &cancel));
         report.phaseSeconds.emplace_back("holdout", secondsSince(matteStart));
         throwIfCancelled(cancel);
     }
@@ -405,8 +396,11 @@ void RenderJob::render(const JobControl &control, RunReport &report) const
         request.frames = input.plan.frames;
         request.reference = reference;
         request.firstNumber = firstNumber;
-        request.threads = threadCount(spec_.threads);
+        request.threads = jobThreads(spec_.threads);
         request.cancel = &cancel;
+        // Registration comes before any frame is held: the budget less what the mattes and the
+        // examination keep.
+        request.memory = memoryInput.budget;
         if (motion) {
             request.model = motion->model;
             alignment = warpPlate(request, motion->alignment, holdoutMattes);
@@ -447,7 +441,7 @@ void RenderJob::render(const JobControl &control, RunReport &report) const
             request.differences = !spec_.mattes.empty();
             request.top = spec_.rows ? spec_.rows->top : 0;
             request.memory = input.memory;
-            request.threads = threadCount(spec_.threads);
+            request.threads = jobThreads(spec_.threads);
             request.cancel = &cancel;
             examination = examinePlate(*frames, plate, request);
             examineSeconds = secondsSince(examineStart);

@@ -153,6 +153,22 @@ TemporaryPlateFile::~TemporaryPlateFile()
     }
 }
 
+void TemporaryPlateFile::writeText(const std::string &bytes, const std::string &what)
+{
+    std::size_t written = 0;
+    while (written < bytes.size()) {
+        const ssize_t step = ::write(fd_, bytes.data() + written, bytes.size() - written);
+        if (step < 0 && errno == EINTR) {
+            continue;
+        }
+        if (step <= 0) {
+            throw RunError(shownAs_ + ": cannot write the " + what + " (" +
+                           std::string(step < 0 ? std::strerror(errno) : "nothing written") + ")");
+        }
+        written += static_cast<std::size_t>(step);
+    }
+}
+
 void TemporaryPlateFile::finish()
 {
     if (finished_) {

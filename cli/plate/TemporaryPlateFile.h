@@ -24,6 +24,10 @@ public:
     TemporaryPlateFile &operator=(const TemporaryPlateFile &) = delete;
 
     int fd() const { return fd_; }
+
+    // Writes all of `bytes` at the file's position (a small text file: a record, a motion file).
+    // Throws RunError naming `shownAs`: "cannot write the <what>".
+    void writeText(const std::string &bytes, const std::string &what);
     const std::string &target() const { return target_; }
 
     // Checks that something was written and syncs it to the disk; the file stays open, for a

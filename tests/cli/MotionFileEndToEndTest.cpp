@@ -322,4 +322,33 @@ TEST(MotionFileEndToEnd, ARenderRefusesAFileThatDoesNotFitWithNothingWritten)
     EXPECT_EQ(fileBytes(motion), good); // a render only reads it
 }
 
+// Registration holds every frame's grey proxy at once, before the frames themselves: a budget
+// that holds the frames but not that is said, and a motion file made elsewhere gets past it with
+// the same plate.
+TEST(MotionFileEndToEnd, ABudgetTooSmallForRegistrationIsSaidAndAMotionFileGetsPastIt)
+{
+    TempDir in;
+    TempDir out;
+    writeMovingClip(in, kHandheld);
+    const std::string shot = in.file("shot.%d.png");
+    const std::string motion = out.file("motion.json");
+    ASSERT_EQ(runFramemeld({"align", shot, "-o", motion, "-q"}).exitStatus, 0);
+    const std::vector<std::string> tight = {"--memory", "1500K", "--threads", "2", "-q"};
+
+    const auto refused =
+        runFramemeld(with({shot, "-o", out.file("plate.png"), "--align", "similarity"}, tight));
+    EXPECT_EQ(refused.exitStatus, 1) << refused.output;
+    EXPECT_THAT(refused.output, HasSubstr("registering 9 frames holds their grey proxies"));
+    EXPECT_THAT(refused.output, HasSubstr("--motion"));
+    EXPECT_THAT(out.entries(), ElementsAre("motion.json"));
+
+    const auto fromFile =
+        runFramemeld(with({shot, "-o", out.file("plate.png"), "--motion", motion}, tight));
+    ASSERT_EQ(fromFile.exitStatus, 0) << fromFile.output;
+    ASSERT_EQ(
+        runFramemeld({shot, "-o", out.file("roomy.png"), "--align", "similarity", "-q"}).exitStatus,
+        0);
+    EXPECT_TRUE(fileBytes(out.file("plate.png")) == fileBytes(out.file("roomy.png")));
+}
+
 } // namespace
