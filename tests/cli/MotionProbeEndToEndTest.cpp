@@ -1,5 +1,6 @@
 // The motion probe through the framemeld program as a user runs it, without --align: a clip
-// whose camera moved says so in the summary and in --json, with the model to try; a still clip
+// whose camera moved says so in the summary and in --json, with the model to try (a similarity
+// for one that turns); a still clip
 // says nothing; the figures are the same whether the frames are held in memory, in a scratch
 // file or read from their files a few rows at a time, on one thread or several, whole or on a
 // farm node; runs that cannot measure say why; and the probe leaves the plate as it was.
@@ -33,6 +34,7 @@ std::size_t idx(int i)
 
 struct Shift {
     int dx, dy;
+    double degrees = 0; // turned about the frame's centre, after the shift
 };
 
 // shot.0 ... as 8-bit RGB PNG files (or float EXR ones) of a smooth textured scene, frame f
@@ -57,10 +59,15 @@ void writeClip(const TempDir &dir, const std::vector<Shift> &shifts,
         std::vector<float> rgb;
         for (int y = 0; y < kHeight; ++y) {
             for (int x = 0; x < kWidth; ++x) {
+                // The scene point this pixel shows: the pixel turned back, then shifted back.
+                const double t = -shifts[f].degrees * M_PI / 180.0;
+                const double cx = kWidth / 2.0, cy = kHeight / 2.0;
+                const double sx = std::cos(t) * (x - cx) - std::sin(t) * (y - cy) + cx;
+                const double sy = std::sin(t) * (x - cx) + std::cos(t) * (y - cy) + cy;
                 double v = 0.5;
                 for (const Wave &w : waves) {
-                    v += w.amplitude *
-                         std::cos(w.kx * (x - shifts[f].dx) + w.ky * (y - shifts[f].dy) + w.phase);
+                    v += w.amplitude * std::cos(w.kx * (sx - shifts[f].dx) +
+                                                w.ky * (sy - shifts[f].dy) + w.phase);
                 }
                 const int left = 10 + 25 * static_cast<int>(f);
                 if (x >= left && x < left + 20 && y >= 40 && y < 60) {
@@ -152,6 +159,17 @@ TEST(MotionProbeEndToEnd, AShakenClipSaysItMovesAndNamesTheAlignToTry)
     EXPECT_NEAR(displacementOf(motionOf(held.output)), std::hypot(2.0, 1.0), 0.15);
     EXPECT_EQ(motionOf(strips.output), motionOf(held.output));
     EXPECT_THAT(strips.output, HasSubstr("try --align translation"));
+}
+
+TEST(MotionProbeEndToEnd, AClipThatTurnsAsksForASimilarity)
+{
+    TempDir in, out;
+    writeClip(in, {{0, 0, -4.0}, {0, 0, -2.0}, {0, 0, 0.0}, {0, 0, 2.0}, {0, 0, 4.0}});
+    const auto run = runOn(in, out.file("plate.png"));
+    ASSERT_EQ(run.exitStatus, 0) << run.output;
+    EXPECT_THAT(run.output, HasSubstr(", turning or zooming): the plate is soft where they do; try "
+                                      "--align similarity\n"));
+    EXPECT_THAT(motionOf(run.output), HasSubstr("\"suggested_align\": \"similarity\""));
 }
 
 TEST(MotionProbeEndToEnd, AStillClipSaysNothingAndItsPlateIsTheUnprobedOne)
