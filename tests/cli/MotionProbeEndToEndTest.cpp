@@ -1,9 +1,9 @@
 // The motion probe through the framemeld program as a user runs it, without --align: a clip
 // whose camera moved says so in the summary and in --json, with the model to try (a similarity
-// for one that turns); a still clip
-// says nothing; the figures are the same whether the frames are held in memory, in a scratch
-// file or read from their files a few rows at a time, on one thread or several, whole or on a
-// farm node; runs that cannot measure say why; and the probe leaves the plate as it was.
+// for one that turns); a still clip says nothing; the figures are the same whether the frames
+// are held in memory, in a scratch file or read from their files a few rows at a time, on one
+// thread or several, whole or on a farm node; runs that cannot measure say why; and the probe
+// leaves the plate as it was.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
