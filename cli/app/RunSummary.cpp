@@ -25,7 +25,10 @@ std::string everyText(int every)
 // Said only by the runs that held frames out or asked for mattes.
 void printMattesSummary(const RunReport &report, std::FILE *stream)
 {
-    if (!report.holdout.empty() && report.holes) {
+    // Under a warp the holes are the matte's and the borders' at once: the alignment's line
+    // counts them for both.
+    const bool warped = report.alignment && !report.alignment->still;
+    if (!report.holdout.empty() && report.holes && !warped) {
         const double pixels = static_cast<double>(report.plateWidth) * report.plateHeight;
         std::fprintf(stream,
                      "framemeld: holdout %s: %ld of the plate's pixels (%.2f %%) are holes, "
@@ -47,10 +50,14 @@ void printMattesSummary(const RunReport &report, std::FILE *stream)
             std::fprintf(stream,
                          "framemeld: --align %s: %zu frames warped into frame %lld (up to %.1f "
                          "pixels of motion); %ld of the plate's pixels (%.2f %%) are holes, "
-                         "transparent: too few frames cover them\n",
+                         "transparent: too few frames %s%s\n",
                          alignment.model.c_str(), alignment.frames.size(), alignment.reference,
                          alignment.largestDisplacement, holes,
-                         pixels > 0 ? 100.0 * static_cast<double>(holes) / pixels : 0.0);
+                         pixels > 0 ? 100.0 * static_cast<double>(holes) / pixels : 0.0,
+                         report.holdout.empty()
+                             ? "cover them"
+                             : "show them once the borders and the holdout are held out, ",
+                         report.holdout.empty() ? "" : printableText(report.holdout).c_str());
         }
     }
     if (!report.confidenceFile.empty()) {

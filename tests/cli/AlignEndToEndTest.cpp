@@ -163,6 +163,64 @@ TEST(AlignEndToEnd, PixelsAWarpedFrameDoesNotCoverAreHeldOutSoTheFramesThatCover
     EXPECT_THAT(holes.output, HasSubstr("\"holes\": " + std::to_string(6 * kHeight)));
 }
 
+// A box that stands in the scene in six of nine frames wins the consensus where it stands. Drawn
+// as shot in each frame's holdout matte, it moves with its frame into the reference and is held
+// out there, so the three frames that see behind it decide: the plate is the one of the clip
+// without the box. The summary counts the holes once, for the matte and the borders together.
+TEST(AlignEndToEnd, AHoldoutMatteMovesWithItsFrameAndHoldsOutWhatStandsInTheScene)
+{
+    TempDir in;
+    TempDir mattes;
+    TempDir clean;
+    TempDir out;
+    const std::vector<bool> box{true, true, true, true, true, true, false, false, false};
+    writeMovingClip(in, kHandheld, box);
+    writeBoxMattes(mattes, kHandheld, box);
+    writeMovingClip(clean, kHandheld);
+    const auto render = [&](const TempDir &clip, const std::string &plate,
+                            std::vector<std::string> more) {
+        std::vector<std::string> args{
+            clip.file("shot.%d.png"), "-o", out.file(plate),  "--align", "similarity",
+            "--divergence",           "2",  "--rating-range", "1"};
+        args.insert(args.end(), more.begin(), more.end());
+        const auto report = runFramemeld(args);
+        EXPECT_EQ(report.exitStatus, 0) << report.output;
+        return report.output;
+    };
+    render(clean, "clean.png", {"-q"});
+    render(in, "unheld.png", {"-q"});
+    const std::string summary = render(in, "held.png", {"--holdout", mattes.file("matte.%d.png")});
+    EXPECT_THAT(summary, HasSubstr("once the borders and the holdout are held out"));
+    EXPECT_EQ(summary.find("are holes"), summary.rfind("are holes")) << summary;
+
+    int width = 0, height = 0, channels = 0;
+    const auto plateOf = [&](const std::string &name) {
+        return readSamples<std::uint8_t>(out.file(name), width, height, channels);
+    };
+    const auto cleanPlate = plateOf("clean.png");
+    const auto unheld = plateOf("unheld.png");
+    const auto held = plateOf("held.png");
+    ASSERT_EQ(held.size(), cleanPlate.size());
+    ASSERT_EQ(unheld.size(), cleanPlate.size());
+    // The box in the reference's pixels (frame 4, the middle one).
+    const Shift reference = kHandheld[4];
+    const int left = movingclip::kBoxX - kMargin - reference.dx;
+    const int top = movingclip::kBoxY - kMargin - reference.dy;
+    long boxWon = 0, differs = 0;
+    for (int y = top; y < top + movingclip::kBoxHeight; ++y) {
+        for (int x = left; x < left + movingclip::kBoxWidth; ++x) {
+            for (int c = 0; c < 3; ++c) {
+                const std::size_t at =
+                    index((static_cast<long long>(y) * width + x) * channels + c);
+                boxWon += unheld[at] != cleanPlate[at];
+                differs += held[at] != cleanPlate[at];
+            }
+        }
+    }
+    EXPECT_GT(boxWon, 3L * movingclip::kBoxWidth * movingclip::kBoxHeight / 2); // without the matte
+    EXPECT_EQ(differs, 0);
+}
+
 TEST(AlignEndToEnd, ThePlateIsTheSameInMemoryInAScratchFileOnAFarmAndOnOneThread)
 {
     TempDir in;

@@ -79,15 +79,54 @@ private:
     std::vector<float> values_;
 };
 
+// Whether frame pixel (x, y) of a frame cut at `shift` shows the box.
+bool onBox(const Shift &shift, int x, int y)
+{
+    const int sx = x + kMargin + shift.dx;
+    const int sy = y + kMargin + shift.dy;
+    return sx >= movingclip::kBoxX && sx < movingclip::kBoxX + movingclip::kBoxWidth &&
+           sy >= movingclip::kBoxY && sy < movingclip::kBoxY + movingclip::kBoxHeight;
+}
+
 } // namespace
 
-void writeMovingClip(const TempDir &dir, const std::vector<Shift> &shifts)
+void writeMovingClip(const TempDir &dir, const std::vector<Shift> &shifts,
+                     const std::vector<bool> &boxInFrame)
 {
     static const Scene scene;
     for (std::size_t f = 0; f < shifts.size(); ++f) {
-        const std::vector<float> values = scene.frame(shifts[f].dx, shifts[f].dy);
+        std::vector<float> values = scene.frame(shifts[f].dx, shifts[f].dy);
+        if (f < boxInFrame.size() && boxInFrame[f]) {
+            for (int y = 0; y < kHeight; ++y) {
+                for (int x = 0; x < kWidth; ++x) {
+                    if (onBox(shifts[f], x, y)) {
+                        float *pixel = &values[index((static_cast<long long>(y) * kWidth + x) * 3)];
+                        pixel[0] = 0.9f;
+                        pixel[1] = 0.1f;
+                        pixel[2] = 0.8f;
+                    }
+                }
+            }
+        }
         writeImage(dir.file("shot." + std::to_string(f) + ".png"), kWidth, kHeight, 3,
                    OIIO::TypeDesc::UINT8, OIIO::TypeDesc::FLOAT, values.data());
+    }
+}
+
+void writeBoxMattes(const TempDir &dir, const std::vector<Shift> &shifts,
+                    const std::vector<bool> &boxInFrame)
+{
+    for (std::size_t f = 0; f < shifts.size(); ++f) {
+        std::vector<unsigned char> matte(index(kWidth) * index(kHeight), 0);
+        for (int y = 0; f < boxInFrame.size() && boxInFrame[f] && y < kHeight; ++y) {
+            for (int x = 0; x < kWidth; ++x) {
+                if (onBox(shifts[f], x, y)) {
+                    matte[index(static_cast<long long>(y) * kWidth + x)] = 255;
+                }
+            }
+        }
+        writeImage(dir.file("matte." + std::to_string(f) + ".png"), kWidth, kHeight, 1,
+                   OIIO::TypeDesc::UINT8, OIIO::TypeDesc::UINT8, matte.data());
     }
 }
 
