@@ -33,7 +33,7 @@ void integerRowSums(const unsigned char *row, int scale, double *out, int width)
     const auto *samples = reinterpret_cast<const Sample *>(row);
     for (int px = 0; px < width; ++px) {
         const Sample *p = samples + 4 * px * scale;
-        // Exact in 32 bits: a block's row is at most 16384 samples of 4 x 65535.
+        // Exact in 32 bits: frames are at most 30000 pixels a side, so blocks at most 64 wide.
         std::uint32_t sum = 0;
         for (int dx = 0; dx < scale; ++dx, p += 4) {
             sum += static_cast<std::uint32_t>(p[1]) + 2u * p[2] + p[3];
