@@ -77,6 +77,24 @@ void printMattesSummary(const RunReport &report, std::FILE *stream)
     }
 }
 
+// Said only when the sampled frames move by more than the threshold: the plate is then softer
+// than the footage, and the user may not know the camera moved.
+void printMotionNote(const RunReport &report, std::FILE *stream)
+{
+    if (!report.motion || !report.motion->moves()) {
+        return;
+    }
+    const MotionMeasurement &motion = *report.motion;
+    const long long first = report.numbering ? report.numbering->first : 0;
+    std::fprintf(stream,
+                 "framemeld: the sampled frames move against each other, up to %.2f pixels "
+                 "(frame %lld against frame %lld%s): the plate is soft where they do; try "
+                 "--align %s\n",
+                 motion.largestDisplacement, first + motion.largestFrame, first + motion.reference,
+                 motion.tilesDisagree ? ", turning or zooming" : "",
+                 motion.suggestedAlign().c_str());
+}
+
 } // namespace
 
 // What the plate file holds that the render did not: values an integer type clipped, a lossy
@@ -179,6 +197,7 @@ void printRenderSummary(const RunReport &report, std::FILE *stream)
                  "%.2f s\n",
                  readSeconds, framesPerSecond, report.seconds("estimate"), report.seconds("render"),
                  report.seconds("write"));
+    printMotionNote(report, stream);
     printMattesSummary(report, stream);
 }
 

@@ -3,11 +3,12 @@
 // them first: a holdout matte replaces held-out samples with codes, an alignment warps each frame
 // onto the first, a working space encodes the pixels before the plug-in and the plate is decoded
 // after. Each is a stage applied to a frame's pixels after decoding and before the plug-in reads
-// them, in one fixed order (warp, then encode, then holdout: the matte is drawn on the footage as
-// the artist sees it after alignment, and the codes must be the last values written, or the
-// encode would move them off their grid). The frame sources apply the stages however they hold
-// the frames (ClipFrameSource::addStage), so a stage never knows whether it sees a whole frame in
-// memory or a band read back from a scratch file.
+// them, in one fixed order (a probe that only reads the footage as decoded, then warp, then
+// encode, then holdout: the matte is drawn on the footage as the artist sees it after alignment,
+// and the codes must be the last values written, or the encode would move them off their grid).
+// The frame sources apply the stages however they hold the frames (ClipFrameSource::addStage), so
+// a stage never knows whether it sees a whole frame in memory or a band read back from a scratch
+// file.
 
 #include <cstddef>
 #include <memory>
@@ -19,9 +20,10 @@ namespace framemeld::cli {
 
 // Where a stage stands among the others; stages apply in this order.
 enum class StageOrder {
-    Warp = 0,    // a whole-frame move of the footage (--align)
-    Encode = 1,  // a per-pixel change of the values (a working space)
-    Holdout = 2, // held-out samples replaced by their codes (--holdout)
+    Probe = 0,   // a reading of the footage as decoded that changes nothing (the motion probe)
+    Warp = 1,    // a whole-frame move of the footage (--align)
+    Encode = 2,  // a per-pixel change of the values (a working space)
+    Holdout = 3, // held-out samples replaced by their codes (--holdout)
 };
 
 class FrameStage {

@@ -4,6 +4,7 @@
 #include <chrono>
 #include <memory>
 #include <set>
+#include <stdexcept>
 #include <utility>
 
 #include "cli/core/CliError.h"
@@ -14,6 +15,8 @@
 #include "cli/footage/FootageDecoder.h"
 #include "cli/footage/FootageDiscovery.h"
 #include "cli/footage/HoldoutMattes.h"
+#include "cli/footage/MotionEstimate.h"
+#include "cli/footage/MotionProbe.h"
 #include "cli/job/JobThreads.h"
 #include "cli/job/MemoryBudget.h"
 #include "cli/job/MotionFile.h"
@@ -123,6 +126,83 @@ std::uint64_t examinationBytes(const RenderJobSpec &spec, const FootageFormat &f
         writing = std::max(writing, worldBytes(format.width, height, Depth::Bits8));
     }
     return bytes + writing;
+}
+
+// What the motion probe's proxies may hold beside the budget's frames: a sixteenth of a 1080p
+// frame each, 60 of them, and a clip of small frames entirely.
+constexpr std::uint64_t kProxyAllowance = 32ull << 20;
+
+// Readies the motion probe where the run can afford it: every row of every frame seen as it is
+// decoded, and their proxies within an eighth of the budget (or the allowance). Otherwise the
+// report says why it measures nothing. Added before any other stage, so it sees the footage as
+// decoded.
+std::shared_ptr<const MotionProbe> probeMotion(const RenderJobSpec &spec,
+                                               const FootageFormat &format, Depth depth,
+                                               const MemoryPlan &memory, int sampledFrames,
+                                               RunReport &report, ClipFrameSource &frames)
+{
+    MotionMeasurement unmeasured;
+    if (aligns(spec)) {
+        unmeasured.reason =
+            spec.motion.empty() ? "--align registers the frames" : "--motion registers the frames";
+    } else if (memory.storage == FrameStorage::FileRows && spec.rows) {
+        // A node reads only its own rows, and a second decode of the rest would cost as much as
+        // the read itself.
+        unmeasured.reason = "a farm node that reads its frames a few rows at a time sees only "
+                            "its own rows";
+    } else if (static_cast<std::uint64_t>(MotionProbe::bytesPerFrame(format.width, format.height)) *
+                   static_cast<std::uint64_t>(sampledFrames) >
+               std::max<std::uint64_t>(report.memoryBudget / 8, kProxyAllowance)) {
+        unmeasured.reason = "the memory budget leaves no room for the frames' proxies";
+    } else {
+        // Frames read a few rows at a time give the probe their rows as they are decoded; the
+        // render reads every row of every sampled frame.
+        const ProbeReads reads = memory.storage == FrameStorage::FileRows ? ProbeReads::RowBands
+                                                                          : ProbeReads::WholeFrames;
+        auto probe = std::make_shared<const MotionProbe>(depth, format.width, format.height, reads);
+        frames.addStage(StageOrder::Probe, probe);
+        return probe;
+    }
+    report.motion = unmeasured;
+    return nullptr;
+}
+
+// The sampled frames (each once, in their order) registered to the middle one, the reference
+// --align would take.
+MotionMeasurement measureSampledMotion(const MotionProbe &probe, const std::vector<int> &sampled,
+                                       int threads)
+{
+    std::vector<std::pair<int, const GreyProxy *>> frames;
+    std::vector<std::shared_ptr<const GreyProxy>> held;
+    std::set<int> seen;
+    std::optional<std::size_t> reference;
+    const int middle = sampled.empty() ? -1 : sampled[sampled.size() / 2];
+    for (const int frame : sampled) {
+        if (!seen.insert(frame).second) {
+            continue;
+        }
+        held.push_back(probe.proxy(frame));
+        if (!held.back()) {
+            continue; // not decoded whole: no figure rather than a guess
+        }
+        if (frame == middle) {
+            reference = frames.size();
+        }
+        frames.emplace_back(frame, held.back().get());
+    }
+    if (!reference) {
+        MotionMeasurement unseen;
+        unseen.reason = "the reference frame was not seen whole";
+        return unseen;
+    }
+    try {
+        return measureMotion(frames, *reference, threads);
+    } catch (const std::exception &error) {
+        // A word of advice, never worth the plate the run has made.
+        MotionMeasurement failed;
+        failed.reason = std::string("the measurement failed: ") + error.what();
+        return failed;
+    }
 }
 
 } // namespace
@@ -336,6 +416,8 @@ void RenderJob::render(const JobControl &control, RunReport &report) const
 
     const std::unique_ptr<ClipFrameSource> frames = makeClipFrameSource(
         input.memory.storage, clip, format, depth, input.memory.decodeThreads, &cancel);
+    const std::shared_ptr<const MotionProbe> probe =
+        probeMotion(spec_, format, depth, input.memory, memoryInput.frames, report, *frames);
     if (alignment.warp) {
         frames->addStage(StageOrder::Warp, alignment.warp);
     }
@@ -375,6 +457,11 @@ void RenderJob::render(const JobControl &control, RunReport &report) const
     report.phaseSeconds.emplace_back("read", rendered.readSeconds);
     report.phaseSeconds.emplace_back("estimate", rendered.estimateSeconds);
     report.phaseSeconds.emplace_back("render", rendered.renderSeconds);
+    if (probe) {
+        const auto motionStart = std::chrono::steady_clock::now();
+        report.motion = measureSampledMotion(*probe, rendered.plan.frames, input.threads);
+        report.phaseSeconds.emplace_back("motion", secondsSince(motionStart));
+    }
     if (examinesPlate(spec_) || input.holdout) {
         if (input.holdout) {
             report.holes = examination.holes;

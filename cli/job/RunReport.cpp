@@ -1,5 +1,6 @@
 #include "cli/job/RunReport.h"
 
+#include <cmath>
 #include <new>
 
 #include "cli/core/CliError.h"
@@ -122,6 +123,31 @@ std::string RunReport::json() const
         report.add("plate", plate.text());
     } else {
         report.add("plate", "null");
+    }
+
+    if (motion) {
+        // The clip's numbering, as frames_sampled.
+        const long long first = numbering ? numbering->first : 0;
+        JsonObject measured;
+        measured.add("measured", motion->measured ? "true" : "false");
+        if (motion->measured) {
+            const std::string align = motion->suggestedAlign();
+            // Hundredths are all a reader weighs against the half-pixel threshold.
+            measured
+                .addNumber("largest_displacement",
+                           std::round(motion->largestDisplacement * 100.0) / 100.0)
+                .addNumber("threshold", kMotionThreshold)
+                .add("suggested_align", align.empty() ? "null" : jsonString(align))
+                .addNumber("frame", static_cast<double>(first + motion->largestFrame))
+                .addNumber("reference", static_cast<double>(first + motion->reference))
+                .addNumber("frames_measured", motion->framesMeasured)
+                .addNumber("frames_without_texture", motion->framesWithoutTexture);
+        } else {
+            measured.addString("reason", motion->reason);
+        }
+        report.add("motion", measured.text());
+    } else {
+        report.add("motion", "null");
     }
 
     // Only for the runs that ask for them, so that every other run's report stays as it was.

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "cli/core/FrameWindows.h"
+#include "cli/footage/MotionEstimate.h"
 #include "cli/job/AlignmentReport.h"
 #include "cli/plan/MemoryPlan.h"
 #include "cli/plan/RowSpan.h"
@@ -47,6 +48,9 @@ struct RunReport {
     std::vector<std::string> matteFiles;
     // --align: the reference, the model and each frame's transform, once registered.
     std::optional<AlignmentReport> alignment;
+    // Whether the sampled frames move against each other (clip frames as in plan), once the run
+    // has rendered; not measured, with the reason, by runs that align or see only some rows.
+    std::optional<MotionMeasurement> motion;
     int exitStatus = 0;
     std::string message; // empty on success
     // The plug-in rendered with plan's Divergence and Rating Range; until then those two are

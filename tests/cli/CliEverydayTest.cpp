@@ -119,22 +119,23 @@ TEST(CliEveryday, JsonReportsTheRunAndItsFailures)
     writeSequence(in, "shot", 1001, 6);
     const std::string input = in.file("shot.####.png");
 
-    auto run = checkJson({input, "-o", out.file("p.png"), "--json", "--start", "1002", "--every",
-                          "2", "--divergence", "3.5"},
-                         0,
-                         "assert d['exit_status'] == 0 and d['message'] is None, d;"
-                         "assert d['frames_sampled'] == [1002, 1004, 1006], d;"
-                         "assert d['clip'] == {'frames': 6, 'numbering': 'file numbers', "
-                         "'first': 1001, 'last': 1006}, d;"
-                         "s = d['settings'];"
-                         "assert (s['Start Frame'], s['End Frame'], s['Every n-th Frame']) == "
-                         "(1, 5, 2), s;"
-                         "assert s['Divergence'] == 3.5 and s['Rating Range'] == 1, s;"
-                         "assert s['divergence_auto'] is False and s['temporal_noise'] is None;"
-                         "assert s['rating_range_auto'] is False, s;"
-                         "assert d['plate'] == {'width': 8, 'height': 6, 'render_bits': 8}, d;"
-                         "assert set(d['seconds']) == {'read', 'estimate', 'render', 'write'};"
-                         "assert d['output'].endswith('p.png') and d['input'].endswith('.png')");
+    auto run =
+        checkJson({input, "-o", out.file("p.png"), "--json", "--start", "1002", "--every", "2",
+                   "--divergence", "3.5"},
+                  0,
+                  "assert d['exit_status'] == 0 and d['message'] is None, d;"
+                  "assert d['frames_sampled'] == [1002, 1004, 1006], d;"
+                  "assert d['clip'] == {'frames': 6, 'numbering': 'file numbers', "
+                  "'first': 1001, 'last': 1006}, d;"
+                  "s = d['settings'];"
+                  "assert (s['Start Frame'], s['End Frame'], s['Every n-th Frame']) == "
+                  "(1, 5, 2), s;"
+                  "assert s['Divergence'] == 3.5 and s['Rating Range'] == 1, s;"
+                  "assert s['divergence_auto'] is False and s['temporal_noise'] is None;"
+                  "assert s['rating_range_auto'] is False, s;"
+                  "assert d['plate'] == {'width': 8, 'height': 6, 'render_bits': 8}, d;"
+                  "assert set(d['seconds']) == {'read', 'estimate', 'render', 'motion', 'write'};"
+                  "assert d['output'].endswith('p.png') and d['input'].endswith('.png')");
     EXPECT_EQ(run.exitStatus, 0) << run.output;
 
     // Automatic: the Divergence the render used, the noise it came from, and the rule between

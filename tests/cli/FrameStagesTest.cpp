@@ -2,7 +2,9 @@
 // in memory (in place, once), through a scratch file and from the files' rows (as they are read),
 // through every way the runner and the measurements read (whole frames, areas, handed-over bands,
 // rows of every frame); stages keep their order; a whole-frame stage is refused where rows come
-// from the files; the working space's encoding is the stage before the holdout codes.
+// from the files; the working space's encoding is the stage before the holdout codes, and the
+// motion probe reads the footage before the encoding, changing nothing, whole or a band of rows
+// at a time.
 #include "cli/footage/FrameStages.h"
 
 #include <gmock/gmock.h>
@@ -18,6 +20,7 @@
 #include "cli/footage/FootageDecoder.h"
 #include "cli/footage/FootageDiscovery.h"
 #include "cli/footage/MemoryFrameSource.h"
+#include "cli/footage/MotionProbe.h"
 #include "cli/footage/ScratchFrameSource.h"
 #include "cli/workspace/WorkingSpace.h"
 
@@ -224,5 +227,65 @@ TEST(FrameStages, TheWorkingSpaceEncodesBeforeTheHoldoutCodesInEverySource)
                 }
             }
         }
+    }
+}
+
+TEST(FrameStages, TheMotionProbeSeesTheFootageAsDecodedInEverySource)
+{
+    TempDir dir;
+    writeClip(dir, "exr");
+    const Clip clip = discoverClip(dir.file("f.%d.exr"));
+    const FootageFormat format = probeFootage(clip);
+    const WorkingSpace log = WorkingSpace::log(PixelDepth::Float32);
+    std::vector<std::unique_ptr<ClipFrameSource>> sources;
+    sources.push_back(
+        std::make_unique<MemoryFrameSource>(clip, format, PixelDepth::Float32, 2, nullptr));
+    sources.push_back(std::make_unique<ScratchFrameSource>(clip, format, PixelDepth::Float32, 2,
+                                                           nullptr, ScratchFile::defaultFolder()));
+    for (auto &source : sources) {
+        const auto probe = std::make_shared<MotionProbe>(PixelDepth::Float32, kWidth, kHeight);
+        source->addStage(StageOrder::Probe, probe);
+        source->addStage(StageOrder::Encode,
+                         std::make_shared<EncodeStage>(log, PixelDepth::Float32));
+        source->prepare({0, 1, 2, 3});
+        for (int f = 0; f < kFrames; ++f) {
+            const auto proxy = probe->proxy(f);
+            ASSERT_TRUE(proxy) << "frame " << f;
+            for (int y = 0; y < kHeight; ++y) {
+                for (int x = 0; x < kWidth; ++x) {
+                    // r + 2g + b over 4 of the file's values, not of their encoding.
+                    ASSERT_NEAR(proxy->at(x, y), (decoded(f, x, y) + 2 * 0.25f + 0.5f) / 4, 1e-6f)
+                        << "frame " << f << " at " << x << "," << y;
+                }
+            }
+            // What the plug-in reads is the encoding alone: the probe changed nothing.
+            World pixel(1, 1, PixelDepth::Float32);
+            source->fillArea(f, PF_LRect{3, 2, 4, 3}, pixel);
+            World expected(1, 1, PixelDepth::Float32);
+            expected.at<PF_PixelFloat>(0, 0) = PF_PixelFloat{1.0f, decoded(f, 3, 2), 0.25f, 0.5f};
+            log.encode(expected);
+            EXPECT_EQ(pixel.at<PF_PixelFloat>(0, 0).red, expected.at<PF_PixelFloat>(0, 0).red);
+        }
+    }
+    // Frames read a few rows at a time are never whole: a probe of whole frames is refused, and
+    // one of row bands sees each frame's rows as decoded, as the bands read them.
+    FileRowsFrameSource rows(clip, format, PixelDepth::Float32, 1, nullptr);
+    EXPECT_THROW(rows.addStage(StageOrder::Probe,
+                               std::make_shared<MotionProbe>(PixelDepth::Float32, kWidth, kHeight)),
+                 std::invalid_argument);
+    const auto bands =
+        std::make_shared<MotionProbe>(PixelDepth::Float32, kWidth, kHeight, ProbeReads::RowBands);
+    rows.addStage(StageOrder::Probe, bands);
+    rows.addStage(StageOrder::Encode, std::make_shared<EncodeStage>(log, PixelDepth::Float32));
+    rows.prepare({0, 1, 2, 3});
+    World band(kWidth, kFrames, PixelDepth::Float32);
+    for (int y = 0; y < kHeight; ++y) {
+        EXPECT_FALSE(bands->proxy(2)) << "row " << y;
+        rows.gatherRow(y, {0, 1, 2, 3}, band);
+    }
+    for (int f = 0; f < kFrames; ++f) {
+        const auto proxy = bands->proxy(f);
+        ASSERT_TRUE(proxy) << "frame " << f;
+        EXPECT_NEAR(proxy->at(5, 4), (decoded(f, 5, 4) + 2 * 0.25f + 0.5f) / 4, 1e-6f);
     }
 }
