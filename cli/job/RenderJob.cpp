@@ -128,17 +128,40 @@ std::uint64_t examinationBytes(const RenderJobSpec &spec, const FootageFormat &f
     return bytes + writing;
 }
 
-// What the motion probe's proxies may hold beside the budget's frames: a sixteenth of a 1080p
-// frame each, 60 of them, and a clip of small frames entirely.
-constexpr std::uint64_t kProxyAllowance = 32ull << 20;
+// Whether the motion probe's proxies fit in the budget beside the frames: in what holding every
+// frame in memory leaves, or, where the frames take the whole budget, in at most half of it taken
+// before the frames are planned (`memory` is then planned again without it; a plan of another
+// kind, or none, and the probe is left out). A proxy is a sixteenth of an 8-bit frame at 1080p
+// and above, so only small frames under a tight budget come near the half. A run never holds
+// more than --memory for a figure.
+bool roomForProxies(std::uint64_t proxyBytes, const MemoryPlanInput &input, MemoryPlan &memory)
+{
+    if (memory.storage == FrameStorage::Memory) {
+        return input.budget - memory.wholeClipBytes >= proxyBytes;
+    }
+    if (proxyBytes > input.budget / 2) {
+        return false;
+    }
+    MemoryPlanInput rest = input;
+    rest.budget -= proxyBytes;
+    try {
+        const MemoryPlan plan = planMemory(rest);
+        if (plan.storage != memory.storage) {
+            return false;
+        }
+        memory = plan;
+        return true;
+    } catch (const RunError &) {
+        return false;
+    }
+}
 
-// Readies the motion probe where the run can afford it: every row of every frame seen as it is
-// decoded, and their proxies within an eighth of the budget (or the allowance). Otherwise the
-// report says why it measures nothing. Added before any other stage, so it sees the footage as
-// decoded.
+// Readies the motion probe where the run can afford it (`proxiesFit`: roomForProxies): every row
+// of every frame seen as it is decoded. Otherwise the report says why it measures nothing. Added
+// before any other stage, so it sees the footage as decoded.
 std::shared_ptr<const MotionProbe> probeMotion(const RenderJobSpec &spec,
                                                const FootageFormat &format, Depth depth,
-                                               const MemoryPlan &memory, int sampledFrames,
+                                               const MemoryPlan &memory, bool proxiesFit,
                                                RunReport &report, ClipFrameSource &frames)
 {
     MotionMeasurement unmeasured;
@@ -150,9 +173,7 @@ std::shared_ptr<const MotionProbe> probeMotion(const RenderJobSpec &spec,
         // the read itself.
         unmeasured.reason = "a farm node that reads its frames a few rows at a time sees only "
                             "its own rows";
-    } else if (static_cast<std::uint64_t>(MotionProbe::bytesPerFrame(format.width, format.height)) *
-                   static_cast<std::uint64_t>(sampledFrames) >
-               std::max<std::uint64_t>(report.memoryBudget / 8, kProxyAllowance)) {
+    } else if (!proxiesFit) {
         unmeasured.reason = "the memory budget leaves no room for the frames' proxies";
     } else {
         // Frames read a few rows at a time give the probe their rows as they are decoded; the
@@ -369,6 +390,11 @@ void RenderJob::render(const JobControl &control, RunReport &report) const
         memoryInput.budget -= extra;
     }
     input.memory = planMemory(memoryInput);
+    const bool proxiesFit =
+        !aligns(spec_) && roomForProxies(static_cast<std::uint64_t>(MotionProbe::bytesPerFrame(
+                                             format.width, format.height)) *
+                                             static_cast<std::uint64_t>(memoryInput.frames),
+                                         memoryInput, input.memory);
     report.memory = input.memory;
     input.rows = spec_.rows;
     if (spec_.rows) {
@@ -417,7 +443,7 @@ void RenderJob::render(const JobControl &control, RunReport &report) const
     const std::unique_ptr<ClipFrameSource> frames = makeClipFrameSource(
         input.memory.storage, clip, format, depth, input.memory.decodeThreads, &cancel);
     const std::shared_ptr<const MotionProbe> probe =
-        probeMotion(spec_, format, depth, input.memory, memoryInput.frames, report, *frames);
+        probeMotion(spec_, format, depth, input.memory, proxiesFit, report, *frames);
     if (alignment.warp) {
         frames->addStage(StageOrder::Warp, alignment.warp);
     }

@@ -137,12 +137,17 @@ TEST(MotionProbeEndToEnd, AShakenClipSaysItMovesAndNamesTheAlignToTry)
     EXPECT_THAT(motion, HasSubstr("\"frames_measured\": 4"));
     EXPECT_NEAR(displacementOf(motion), std::hypot(2.0, 1.0), 0.15);
 
-    // Through a scratch file, and on one thread: the same figures.
-    const auto scratch = runOn(in, out.file("scratch.png"), {"--memory", "300K", "--threads", "1"});
+    // Through a scratch file, and on one thread: the same figures. (Rendered at 32 bits, so that
+    // the budget that sends the frames to the scratch file has room for their proxies, a quarter
+    // of a float frame each at this size.)
+    const auto scratch = runOn(in, out.file("scratch.png"),
+                               {"--memory", "1000K", "--threads", "1", "--depth", "32"});
     ASSERT_EQ(scratch.exitStatus, 0) << scratch.output;
     ASSERT_THAT(scratch.output, HasSubstr("in a scratch file"));
     EXPECT_EQ(motionOf(scratch.output), motion);
-    EXPECT_EQ(fileBytes(out.file("scratch.png")), fileBytes(out.file("plate.png")));
+    const auto wide = runOn(in, out.file("wide.png"), {"--depth", "32"});
+    ASSERT_EQ(wide.exitStatus, 0) << wide.output;
+    EXPECT_EQ(fileBytes(out.file("scratch.png")), fileBytes(out.file("wide.png")));
     // A farm node's rows: the whole frames are still registered, to the same figures.
     const auto node = runOn(in, out.file("rows.png"), {"--rows", "0:60"});
     ASSERT_EQ(node.exitStatus, 0) << node.output;
@@ -153,7 +158,7 @@ TEST(MotionProbeEndToEnd, AShakenClipSaysItMovesAndNamesTheAlignToTry)
     writeClip(exr, kShaking, "exr");
     const auto held = runOn(exr, out.file("held.exr"), {}, "exr");
     ASSERT_EQ(held.exitStatus, 0) << held.output;
-    const auto strips = runOn(exr, out.file("strips.exr"), {"--memory", "800K"}, "exr");
+    const auto strips = runOn(exr, out.file("strips.exr"), {"--memory", "1200K"}, "exr");
     ASSERT_EQ(strips.exitStatus, 0) << strips.output;
     ASSERT_THAT(strips.output, HasSubstr("read from the files in strips"));
     EXPECT_NEAR(displacementOf(motionOf(held.output)), std::hypot(2.0, 1.0), 0.15);
@@ -188,11 +193,18 @@ TEST(MotionProbeEndToEnd, AStillClipSaysNothingAndItsPlateIsTheUnprobedOne)
 
     // Frames read a few rows at a time are probed row by row as the bands decode them: the same
     // figures, and the plate of a run that held them whole.
-    const auto rows = runOn(in, out.file("rows.exr"), {"--memory", "800K"}, "exr");
+    const auto rows = runOn(in, out.file("rows.exr"), {"--memory", "1200K"}, "exr");
     ASSERT_EQ(rows.exitStatus, 0) << rows.output;
     ASSERT_THAT(rows.output, HasSubstr("read from the files in strips"));
     EXPECT_EQ(motionOf(rows.output), motion);
     EXPECT_EQ(fileBytes(out.file("rows.exr")), fileBytes(out.file("plate.exr")));
+    // The proxies count against the budget: where they would take more than half of it, the
+    // probe is left out rather than the run holding more than --memory.
+    const auto tight = runOn(in, out.file("tight.exr"), {"--memory", "800K"}, "exr");
+    ASSERT_EQ(tight.exitStatus, 0) << tight.output;
+    EXPECT_EQ(motionOf(tight.output), "{\"measured\": false, \"reason\": \"the memory budget "
+                                      "leaves no room for the frames' proxies\"}");
+    EXPECT_EQ(fileBytes(out.file("tight.exr")), fileBytes(out.file("plate.exr")));
     // A farm node reading so sees only its rows: no figure, and the plate rows are the same.
     const auto node = runOn(in, out.file("node.exr"), {"--memory", "800K", "--rows", "0:8"}, "exr");
     ASSERT_EQ(node.exitStatus, 0) << node.output;
