@@ -128,18 +128,25 @@ std::uint64_t examinationBytes(const RenderJobSpec &spec, const FootageFormat &f
     return bytes + writing;
 }
 
-// Whether the motion probe's proxies fit in the budget beside the frames: in what holding every
-// frame in memory leaves, or, where the frames take the whole budget, in at most half of it taken
-// before the frames are planned (`memory` is then planned again without it; a plan of another
-// kind, or none, and the probe is left out). A proxy is a sixteenth of an 8-bit frame at 1080p
-// and above, so only small frames under a tight budget come near the half. A run never holds
-// more than --memory for a figure.
-bool roomForProxies(std::uint64_t proxyBytes, const MemoryPlanInput &input, MemoryPlan &memory)
+// Proxies this small are part of the program's own overhead, which the budget leaves out (README:
+// "What the budget counts"): the proxies of a few 1080p frames, or of a clip of small ones.
+constexpr std::uint64_t kProxyOverhead = 1ull << 20;
+
+// Whether the motion probe's proxies fit in the budget beside the frames: within the overhead, in
+// what holding every frame in memory leaves, or, where the frames take the whole budget, in at
+// most half of it taken before the frames are planned (`memory` is then planned again without
+// it). A farm node's rows were sized to its budget, so there the proxies take only what is left.
+// Otherwise the probe is left out: a run never holds more than --memory for a figure.
+bool roomForProxies(std::uint64_t proxyBytes, const MemoryPlanInput &input, bool farmNode,
+                    MemoryPlan &memory)
 {
+    if (proxyBytes <= kProxyOverhead) {
+        return true;
+    }
     if (memory.storage == FrameStorage::Memory) {
         return input.budget - memory.wholeClipBytes >= proxyBytes;
     }
-    if (proxyBytes > input.budget / 2) {
+    if (farmNode || proxyBytes > input.budget / 2) {
         return false;
     }
     MemoryPlanInput rest = input;
@@ -390,11 +397,13 @@ void RenderJob::render(const JobControl &control, RunReport &report) const
         memoryInput.budget -= extra;
     }
     input.memory = planMemory(memoryInput);
+    // Only a run the probe measures takes room for it (see probeMotion).
+    const std::uint64_t proxyBytes =
+        static_cast<std::uint64_t>(MotionProbe::bytesPerFrame(format.width, format.height)) *
+        static_cast<std::uint64_t>(memoryInput.frames);
     const bool proxiesFit =
-        !aligns(spec_) && roomForProxies(static_cast<std::uint64_t>(MotionProbe::bytesPerFrame(
-                                             format.width, format.height)) *
-                                             static_cast<std::uint64_t>(memoryInput.frames),
-                                         memoryInput, input.memory);
+        !aligns(spec_) && !(input.memory.storage == FrameStorage::FileRows && spec_.rows) &&
+        roomForProxies(proxyBytes, memoryInput, spec_.rows.has_value(), input.memory);
     report.memory = input.memory;
     input.rows = spec_.rows;
     if (spec_.rows) {

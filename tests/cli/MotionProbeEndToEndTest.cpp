@@ -198,13 +198,21 @@ TEST(MotionProbeEndToEnd, AStillClipSaysNothingAndItsPlateIsTheUnprobedOne)
     ASSERT_THAT(rows.output, HasSubstr("read from the files in strips"));
     EXPECT_EQ(motionOf(rows.output), motion);
     EXPECT_EQ(fileBytes(out.file("rows.exr")), fileBytes(out.file("plate.exr")));
-    // The proxies count against the budget: where they would take more than half of it, the
-    // probe is left out rather than the run holding more than --memory.
-    const auto tight = runOn(in, out.file("tight.exr"), {"--memory", "800K"}, "exr");
+    // Past a megabyte the proxies count against the budget: where they would take more than half
+    // of it, the probe is left out rather than the run holding more than --memory. (Twenty frames:
+    // 1.5 MB of proxies.)
+    TempDir many;
+    writeClip(many, std::vector<Shift>(20, Shift{0, 0}), "exr");
+    const auto tight = runOn(many, out.file("tight.exr"), {"--memory", "2M"}, "exr");
     ASSERT_EQ(tight.exitStatus, 0) << tight.output;
+    ASSERT_THAT(tight.output, HasSubstr("read from the files in strips"));
     EXPECT_EQ(motionOf(tight.output), "{\"measured\": false, \"reason\": \"the memory budget "
                                       "leaves no room for the frames' proxies\"}");
-    EXPECT_EQ(fileBytes(out.file("tight.exr")), fileBytes(out.file("plate.exr")));
+    const auto roomy = runOn(many, out.file("roomy.exr"), {"--memory", "4M"}, "exr");
+    ASSERT_EQ(roomy.exitStatus, 0) << roomy.output;
+    ASSERT_THAT(roomy.output, HasSubstr("read from the files in strips"));
+    EXPECT_THAT(motionOf(roomy.output), HasSubstr("\"measured\": true"));
+    EXPECT_EQ(fileBytes(out.file("tight.exr")), fileBytes(out.file("roomy.exr")));
     // A farm node reading so sees only its rows: no figure, and the plate rows are the same.
     const auto node = runOn(in, out.file("node.exr"), {"--memory", "800K", "--rows", "0:8"}, "exr");
     ASSERT_EQ(node.exitStatus, 0) << node.output;
