@@ -19,7 +19,7 @@ using V4 = float __attribute__((vector_size(16)));
 
 constexpr int kPhases = 256; // sub-pixel positions are rounded to 1/256 pixel
 constexpr int kTileWidth = 64;
-constexpr int kTileHeight = 64;
+constexpr int kTileHeight = 128;
 constexpr double kPi = 3.14159265358979323846;
 
 struct Kernel {

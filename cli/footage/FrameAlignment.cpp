@@ -4,6 +4,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <thread>
 
 #include "cli/core/CliError.h"
 #include "cli/footage/FootageDecoder.h"
@@ -43,11 +44,12 @@ private:
 
 } // namespace
 
-FrameAlignment alignFrames(const align::AlignModule &module, const FrameAlignmentRequest &request,
-                           long long firstNumber)
+namespace {
+
+// Each clip frame once, however often the sampling names it; throws when the reference is not
+// among them.
+std::vector<int> distinctFrames(const FrameAlignmentRequest &request)
 {
-    const FootageFormat &format = request.format;
-    // Each clip frame once, however often the sampling names it.
     std::vector<int> distinct = request.frames;
     std::sort(distinct.begin(), distinct.end());
     distinct.erase(std::unique(distinct.begin(), distinct.end()), distinct.end());
@@ -55,20 +57,96 @@ FrameAlignment alignFrames(const align::AlignModule &module, const FrameAlignmen
     if (referenceAt == distinct.end() || *referenceAt != request.reference) {
         throw std::invalid_argument("alignFrames: the reference is not a sampled frame");
     }
+    return distinct;
+}
 
+std::uint64_t proxyBytesOf(const FootageFormat &format, int shrink)
+{
+    // A float and a validity byte a pixel.
+    return static_cast<std::uint64_t>((format.width + shrink - 1) / shrink) *
+           static_cast<std::uint64_t>((format.height + shrink - 1) / shrink) * (sizeof(float) + 1);
+}
+
+void throwIfCancelled(const FrameAlignmentRequest &request)
+{
+    if (request.cancel != nullptr && request.cancel->load()) {
+        throw CancelledError();
+    }
+}
+
+// Registers the proxies of `distinct` (sorted clip frames) and answers for request.frames.
+FrameAlignment registerProxies(const align::AlignModule &module,
+                               const FrameAlignmentRequest &request,
+                               const std::vector<int> &distinct,
+                               const std::vector<align::GreyImage> &proxies, long long firstNumber);
+
+} // namespace
+
+std::uint64_t registrationProxyBytes(const align::AlignModule &module, const FootageFormat &format,
+                                     std::size_t frames)
+{
+    return proxyBytesOf(format, module.registrationShrink(format.width, format.height)) * frames;
+}
+
+FrameAlignment alignHeldFrames(const align::AlignModule &module,
+                               const FrameAlignmentRequest &request, long long firstNumber,
+                               const std::function<align::HostFrameView(int frame)> &frameOf)
+{
+    const std::vector<int> distinct = distinctFrames(request);
+    const int shrink = module.registrationShrink(request.format.width, request.format.height);
+    std::vector<align::HostFrameView> views;
+    for (const int frame : distinct) {
+        views.push_back(frameOf(frame));
+    }
+    std::vector<align::GreyImage> proxies(distinct.size());
+    std::atomic<std::size_t> next{0};
+    std::exception_ptr failure;
+    std::mutex failureLock;
+    const auto work = [&] {
+        try {
+            for (std::size_t i = next++; i < views.size(); i = next++) {
+                if (request.cancel != nullptr && request.cancel->load()) {
+                    return;
+                }
+                proxies[i] = module.greyProxy(views[i], shrink);
+            }
+        } catch (...) {
+            const std::lock_guard<std::mutex> lock(failureLock);
+            failure = std::current_exception();
+            next = views.size();
+        }
+    };
+    const std::size_t helpers =
+        std::min(views.size(), static_cast<std::size_t>(std::max(1, request.threads))) - 1;
+    std::vector<std::thread> threads;
+    for (std::size_t t = 0; t < helpers; ++t) {
+        threads.emplace_back(work);
+    }
+    work();
+    for (std::thread &thread : threads) {
+        thread.join();
+    }
+    if (failure) {
+        std::rethrow_exception(failure);
+    }
+    throwIfCancelled(request);
+    return registerProxies(module, request, distinct, proxies, firstNumber);
+}
+
+FrameAlignment alignFrames(const align::AlignModule &module, const FrameAlignmentRequest &request,
+                           long long firstNumber)
+{
+    const FootageFormat &format = request.format;
+    const std::vector<int> distinct = distinctFrames(request);
     const int shrink = module.registrationShrink(format.width, format.height);
     const std::ptrdiff_t rowBytes = static_cast<std::ptrdiff_t>(
         static_cast<std::size_t>(format.width) * runner::bytesPerPixel(request.depth));
-    // The proxies (grey floats and a validity byte a pixel) live until the frames are registered,
-    // beside one decoded frame per thread.
-    const std::uint64_t proxyBytes =
-        static_cast<std::uint64_t>((format.width + shrink - 1) / shrink) *
-        static_cast<std::uint64_t>((format.height + shrink - 1) / shrink) * (sizeof(float) + 1);
+    // The proxies live until the frames are registered, beside one decoded frame per thread.
     const std::uint64_t buffersHeld = static_cast<std::uint64_t>(std::min<std::size_t>(
         distinct.size(), static_cast<std::size_t>(std::max(1, request.threads))));
-    const std::uint64_t needed =
-        proxyBytes * distinct.size() + buffersHeld * static_cast<std::uint64_t>(rowBytes) *
-                                           static_cast<std::uint64_t>(format.height);
+    const std::uint64_t needed = proxyBytesOf(format, shrink) * distinct.size() +
+                                 buffersHeld * static_cast<std::uint64_t>(rowBytes) *
+                                     static_cast<std::uint64_t>(format.height);
     if (request.memory > 0 && needed > request.memory) {
         throw RunError("--align " + std::string(align::motionModelName(request.model)) +
                        ": registering " + std::to_string(distinct.size()) +
@@ -108,10 +186,18 @@ FrameAlignment alignFrames(const align::AlignModule &module, const FrameAlignmen
         proxies[index] = module.greyProxy(view, shrink);
     };
     decodeFrames(decode);
-    if (request.cancel != nullptr && request.cancel->load()) {
-        throw CancelledError();
-    }
+    throwIfCancelled(request);
+    return registerProxies(module, request, distinct, proxies, firstNumber);
+}
 
+namespace {
+
+FrameAlignment registerProxies(const align::AlignModule &module,
+                               const FrameAlignmentRequest &request,
+                               const std::vector<int> &distinct,
+                               const std::vector<align::GreyImage> &proxies, long long firstNumber)
+{
+    const auto referenceAt = std::lower_bound(distinct.begin(), distinct.end(), request.reference);
     std::vector<align::GreyImageView> views;
     views.reserve(proxies.size());
     for (const align::GreyImage &proxy : proxies) {
@@ -159,5 +245,7 @@ FrameAlignment alignFrames(const align::AlignModule &module, const FrameAlignmen
     result.still = clip.still;
     return result;
 }
+
+} // namespace
 
 } // namespace framemeld::cli

@@ -7,6 +7,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -45,5 +46,18 @@ struct FrameAlignment {
 // loaded.
 FrameAlignment alignFrames(const align::AlignModule &module, const FrameAlignmentRequest &request,
                            long long firstNumber);
+
+// The same from frames already held whole at request.depth: `frameOf` gives each distinct clip
+// frame as the host holds it (called on the calling thread, before any proxy is made), and no
+// frame is decoded again. The proxies come from the same pixels the decoding path reads, so the
+// transforms are the same bit for bit. request.memory is not looked at: the caller has made room
+// for registrationProxyBytes beside the frames.
+FrameAlignment alignHeldFrames(const align::AlignModule &module,
+                               const FrameAlignmentRequest &request, long long firstNumber,
+                               const std::function<align::HostFrameView(int frame)> &frameOf);
+
+// What the grey proxies of `frames` distinct frames of this format hold while they are registered.
+std::uint64_t registrationProxyBytes(const align::AlignModule &module, const FootageFormat &format,
+                                     std::size_t frames);
 
 } // namespace framemeld::cli

@@ -1,8 +1,8 @@
 #include "cli/footage/WarpStage.h"
 
 #include <cstring>
+#include <memory>
 #include <stdexcept>
-#include <vector>
 
 namespace framemeld::cli {
 
@@ -35,9 +35,11 @@ void WarpStage::apply(int frame, const PF_LRect &area, unsigned char *pixels,
     const int height = area.bottom;
     // The warp reads around every target pixel, so it reads from a copy of the frame.
     const std::size_t rowLength = static_cast<std::size_t>(width) * runner::bytesPerPixel(depth_);
-    std::vector<unsigned char> source(rowLength * static_cast<std::size_t>(height));
+    // Not zeroed first: every byte is copied over at once.
+    const std::unique_ptr<unsigned char[]> source(
+        new unsigned char[rowLength * static_cast<std::size_t>(height)]);
     for (int y = 0; y < height; ++y) {
-        std::memcpy(source.data() + static_cast<std::size_t>(y) * rowLength, pixels + y * rowBytes,
+        std::memcpy(source.get() + static_cast<std::size_t>(y) * rowLength, pixels + y * rowBytes,
                     rowLength);
     }
     align::HostFrameView view;
@@ -46,7 +48,7 @@ void WarpStage::apply(int frame, const PF_LRect &area, unsigned char *pixels,
     view.rowBytes = static_cast<std::ptrdiff_t>(rowLength);
     view.depth = depth_;
     view.alpha = alpha_;
-    view.pixels = source.data();
+    view.pixels = source.get();
     align::HostFrameTarget target;
     target.width = width;
     target.height = height;

@@ -26,7 +26,10 @@ AlignmentReport registerPlate(const PlateAlignmentRequest &request)
     registration.threads = request.threads;
     registration.cancel = request.cancel;
     registration.memory = request.memory;
-    const FrameAlignment aligned = alignFrames(module, registration, request.firstNumber);
+    const FrameAlignment aligned =
+        request.heldFrame
+            ? alignHeldFrames(module, registration, request.firstNumber, request.heldFrame)
+            : alignFrames(module, registration, request.firstNumber);
 
     AlignmentReport report;
     report.model = align::motionModelName(request.model);

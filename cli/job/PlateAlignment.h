@@ -7,6 +7,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <vector>
@@ -32,6 +33,10 @@ struct PlateAlignmentRequest {
     int threads = 1;
     const std::atomic<bool> *cancel = nullptr;
     std::uint64_t memory = 0; // what registration may hold at once, bytes; 0: no bound
+    // Where the frames are already held whole at `depth`: each clip frame as held, so that
+    // registration reads them there instead of decoding them again (alignHeldFrames). Empty:
+    // registration decodes.
+    std::function<align::HostFrameView(int frame)> heldFrame;
 };
 
 struct PlateAlignment {

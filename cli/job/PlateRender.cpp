@@ -111,6 +111,21 @@ void decodeKeepingHoles(const WorkingSpace &space, runner::World &plate, bool ho
 
 } // namespace
 
+void readFrames(ClipFrameSource &frames, const PlateRenderInput &input, JobProgress &progress)
+{
+    const ProgressShape shape = progressShape(input.memory.storage);
+    const auto sampled = static_cast<long long>(
+        std::set<int>(input.plan.frames.begin(), input.plan.frames.end()).size());
+    progress.framesRead(0, sampled);
+    if (shape.readingLabel != nullptr) {
+        progress.startPhase(shape.readingLabel);
+    }
+    frames.prepare(input.plan.frames, [&](long long done, long long total) {
+        progress.framesRead(done, total);
+        progress.advance(share(done, total) * shape.readingShare);
+    });
+}
+
 RenderedPlate renderPlate(PluginSession &session, ClipFrameSource &frames,
                           const PlateRenderInput &input, JobProgress &progress)
 {
@@ -120,14 +135,9 @@ RenderedPlate renderPlate(PluginSession &session, ClipFrameSource &frames,
 
     const auto sampled = static_cast<long long>(
         std::set<int>(rendered.plan.frames.begin(), rendered.plan.frames.end()).size());
-    progress.framesRead(0, sampled);
-    if (shape.readingLabel != nullptr) {
-        progress.startPhase(shape.readingLabel);
+    if (!input.framesRead) {
+        readFrames(frames, input, progress);
     }
-    frames.prepare(rendered.plan.frames, [&](long long done, long long total) {
-        progress.framesRead(done, total);
-        progress.advance(share(done, total) * shape.readingShare);
-    });
     const double readUpFront = frames.readSeconds();
 
     // The estimate's own reading is its time, whatever holds the frames.

@@ -41,6 +41,8 @@ struct PlateRenderInput {
     // decoded out of them: what compares the plate with the frames runs here. Its time is not the
     // render's. None: nothing.
     std::function<void(runner::World &plate, const RenderedPlate &rendered)> examine;
+    // The frames were read already (readFrames), with the progress they report.
+    bool framesRead = false;
 };
 
 struct RenderedPlate {
@@ -52,6 +54,11 @@ struct RenderedPlate {
     double renderSeconds = 0; // the plate's decoding out of the working space included
     std::optional<mattes::HoldoutCodes> holdoutCodes; // the codes the frames were given
 };
+
+// Reads the sampled frames into `frames` as the render's first phase, with its progress, for a
+// run that works on the held frames before the render (registration); renderPlate then goes on
+// from there when input.framesRead says so. Throws as renderPlate does.
+void readFrames(ClipFrameSource &frames, const PlateRenderInput &input, JobProgress &progress);
 
 // Throws CancelledError when cancelled, RunError for footage or plug-in failures.
 RenderedPlate renderPlate(PluginSession &session, ClipFrameSource &frames,

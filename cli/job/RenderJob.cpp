@@ -14,9 +14,11 @@
 #include "cli/footage/EncodeStage.h"
 #include "cli/footage/FootageDecoder.h"
 #include "cli/footage/FootageDiscovery.h"
+#include "cli/footage/FrameAlignment.h"
 #include "cli/footage/HoldoutMattes.h"
 #include "cli/footage/MotionEstimate.h"
 #include "cli/footage/MotionProbe.h"
+#include "cli/footage/WarpStage.h"
 #include "cli/job/JobThreads.h"
 #include "cli/job/MemoryBudget.h"
 #include "cli/job/MotionFile.h"
@@ -421,7 +423,23 @@ void RenderJob::render(const JobControl &control, RunReport &report) const
         report.phaseSeconds.emplace_back("holdout", secondsSince(matteStart));
         throwIfCancelled(cancel);
     }
+    const std::unique_ptr<ClipFrameSource> frames = makeClipFrameSource(
+        input.memory.storage, clip, format, depth, input.memory.decodeThreads, &cancel);
+    // Frames held in memory anyway are decoded once: registered where they are held and warped
+    // there, when the budget has room for the grey proxies beside them (else registration
+    // decodes each frame for its proxy before the frames are held).
+    const bool registerHeldFrames =
+        aligns(spec_) && !motion && input.memory.storage == FrameStorage::Memory &&
+        memoryInput.budget - input.memory.wholeClipBytes >=
+            registrationProxyBytes(align::alignModule(), format,
+                                   static_cast<std::size_t>(memoryInput.frames));
+    if (registerHeldFrames) {
+        readFrames(*frames, input, progress);
+        input.framesRead = true;
+        throwIfCancelled(cancel);
+    }
     PlateAlignment alignment;
+    double warpSeconds = 0;
     if (aligns(spec_)) {
         const auto alignStart = std::chrono::steady_clock::now();
         PlateAlignmentRequest request;
@@ -441,20 +459,38 @@ void RenderJob::render(const JobControl &control, RunReport &report) const
             alignment = warpPlate(request, motion->alignment, holdoutMattes);
         } else {
             request.model = *spec_.align;
+            if (registerHeldFrames) {
+                const align::AlphaKind alpha = alphaKindOf(format);
+                request.heldFrame = [&frames, depth, alpha](int frame) {
+                    const runner::World &world = frames->frame(frame);
+                    align::HostFrameView view;
+                    view.width = world.width();
+                    view.height = world.height();
+                    view.rowBytes = world.rowStride();
+                    view.depth = depth;
+                    view.alpha = alpha;
+                    view.pixels = world.row(0);
+                    return view;
+                };
+            }
             alignment = alignPlate(request, holdoutMattes);
         }
         report.alignment = alignment.report;
-        report.phaseSeconds.emplace_back("align", secondsSince(alignStart));
+        warpSeconds = secondsSince(alignStart);
         throwIfCancelled(cancel);
     }
     input.holdout = holdoutMattes;
 
-    const std::unique_ptr<ClipFrameSource> frames = makeClipFrameSource(
-        input.memory.storage, clip, format, depth, input.memory.decodeThreads, &cancel);
     const std::shared_ptr<const MotionProbe> probe =
         probeMotion(spec_, format, depth, input.memory, proxiesFit, report, *frames);
     if (alignment.warp) {
+        // Frames already held are warped here, in place; the others as they are decoded.
+        const auto warpStart = std::chrono::steady_clock::now();
         frames->addStage(StageOrder::Warp, alignment.warp);
+        warpSeconds += secondsSince(warpStart);
+    }
+    if (aligns(spec_)) {
+        report.phaseSeconds.emplace_back("align", warpSeconds);
     }
     if (working.space.changesPixels()) {
         frames->addStage(StageOrder::Encode, std::make_shared<EncodeStage>(working.space, depth));
