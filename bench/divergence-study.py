@@ -54,9 +54,9 @@ FINE_SWEEP = [0.5]
 FIXED_SHOWN = [2, 5, 12]
 CEILING_RATINGS = [1, 2, 3, 4, 6]
 # Candidate rules: tolerance = k x sigma + floor (levels of 255); the tool's are kToleranceSigmas
-# and kToleranceFloorLevels (cli/plan/AutoSettings.h).
+# (kToleranceSigmas8Bit at 8 bits) and kToleranceFloorLevels (cli/plan/AutoSettings.h).
 CANDIDATE_RULES = [(k, floor) for k in (2.0, 3.0, 4.0, 5.0) for floor in (0.0, 1.0, 2.0, 4.0)]
-TOOL_RULE = (4.0, 0.0)
+TOOL_RULE = {8: (2.0, 0.0), 16: (4.0, 0.0), 32: (4.0, 0.0)}
 # auto's mean error counts as level with the best fixed Divergence within this share, or within
 # the tables' precision (0.01 levels) on clips that are all but perfect.
 WITHIN_BEST = 0.15
@@ -377,7 +377,7 @@ def with_rule(clips, results):
     run is scored exactly as the tool will render it."""
     ruled = []
     for c, r in zip(clips, results):
-        d = divergence_for_noise(r['sigma'], c['bits'], TOOL_RULE)
+        d = divergence_for_noise(r['sigma'], c['bits'], TOOL_RULE[c['bits']])
         ruled.append(dict(r, auto=r['rules'][d], auto_d=d))
     return ruled
 
@@ -428,8 +428,16 @@ def tally(clips, results, scores, depths=(16, 32)):
 
 
 def rule_scores(results, clips, rule):
-    return [r['rules'][divergence_for_noise(r['sigma'], c['bits'], rule)]
+    """`rule` is one (k, floor) for every depth, or a dict of them by depth."""
+    return [r['rules'][divergence_for_noise(r['sigma'], c['bits'],
+                                            rule[c['bits']] if isinstance(rule, dict) else rule)]
             for c, r in zip(clips, results)]
+
+
+def rule_name(rule):
+    if isinstance(rule, dict):
+        return f'k = {rule[8][0]:g} at 8 bits, {rule[32][0]:g} at 16 and 32, floor {rule[8][1]:g} levels'
+    return f'k = {rule[0]:g}, floor {rule[1]:g} levels'
 
 
 def report_rules(clips, results):
@@ -443,7 +451,7 @@ def report_rules(clips, results):
           '| against the median, 16/32-bit |')
     print('|---|---:|---:|---:|---:|---:|')
     ranked = []
-    for rule in CANDIDATE_RULES:
+    for rule in CANDIDATE_RULES + [TOOL_RULE]:
         scores = rule_scores(results, clips, rule)
         near, counts = tally(clips, results, scores)
         worst = max(s[0] / max(r['fixed'][best_fixed(r)][0], 0.005)
@@ -452,7 +460,7 @@ def report_rules(clips, results):
                        counts, scores))
     for _, _, mean, rule, worst, counts, scores in sorted(ranked, key=lambda t: t[:3])[:15]:
         mark = ' (the tool)' if rule == TOOL_RULE else ''
-        print(f'| k = {rule[0]:g}, floor {rule[1]:g} levels{mark} | {mean:.3f} | '
+        print(f'| {rule_name(rule)}{mark} | {mean:.3f} | '
               f'{np.mean([s[1] for s in scores]):.3f} | {sum(near_best(s, r) for r, s in zip(results, scores))} '
               f'/ {len(clips)} | {worst:.2f} | {counts["better"]} / {counts["level"]} / '
               f'{counts["worse"]} |')
@@ -463,7 +471,7 @@ def report_rules(clips, results):
     scores = [r['median'] for r in results]
     print(f'| temporal median | {np.mean([s[0] for s in scores]):.3f} | '
           f'{np.mean([s[1] for s in scores]):.3f} | | | |')
-    print(f'\n(the 15 best of {len(CANDIDATE_RULES)} rules, ranked by clips near best, then '
+    print(f'\n(the 15 best of {len(CANDIDATE_RULES) + 1} rules, ranked by clips near best, then '
           f'clips worse than the median, then mean error)\n')
 
 

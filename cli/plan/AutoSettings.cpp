@@ -7,10 +7,11 @@ namespace framemeld::cli {
 
 using runner::PixelDepth;
 
-double agreementTolerance(double sigma)
+double agreementTolerance(double sigma, PixelDepth depth)
 {
     const double noise = std::isfinite(sigma) ? std::max(0.0, sigma) : 1.0;
-    return std::min(1.0, kToleranceSigmas * noise + kToleranceFloorLevels / 255.0);
+    const double sigmas = depth == PixelDepth::Bits8 ? kToleranceSigmas8Bit : kToleranceSigmas;
+    return std::min(1.0, sigmas * noise + kToleranceFloorLevels / 255.0);
 }
 
 double divergenceForTolerance(double tolerance, PixelDepth depth)
@@ -26,7 +27,7 @@ double divergenceForTolerance(double tolerance, PixelDepth depth)
 
 double automaticDivergence(double sigma, PixelDepth depth)
 {
-    return divergenceForTolerance(agreementTolerance(sigma), depth);
+    return divergenceForTolerance(agreementTolerance(sigma, depth), depth);
 }
 
 double ratingRangeFor(std::size_t sampledFrames)

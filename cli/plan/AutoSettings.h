@@ -13,19 +13,23 @@
 namespace framemeld::cli {
 
 // The rule from noise to tolerance, fitted by bench/divergence-study.py (tables in
-// bench/README.md): differences up to kToleranceSigmas noise sigmas agree, plus
-// kToleranceFloorLevels levels of 255. The tolerance has to let the background's own samples at a
-// place agree with one another, and no more: every level wider lets a person who stands nearly
-// still, whose samples wander by a few levels, agree with himself, and with enough frames he
-// outvotes the background behind him. The noise measure sees a codec's noise and a person's sway
-// apart from the background, so no floor is needed; every floor tried (1 to 4 levels) kept fewer
-// clips near their best fixed value.
+// bench/README.md): differences up to kToleranceSigmas noise sigmas agree (kToleranceSigmas8Bit
+// at 8 bits), plus kToleranceFloorLevels levels of 255. The tolerance has to let the background's
+// own samples at a place agree with one another, and no more: every level wider lets a person who
+// stands nearly still, whose samples wander by a few levels, agree with himself, and with enough
+// frames he outvotes the background behind him. The noise measure sees a codec's noise and a
+// person's sway apart from the background, so no floor is needed; every floor tried (1 to 4
+// levels) kept fewer clips near their best fixed value. At 8 bits the plug-in truncates the mean
+// it takes, so averaging more of the background's noisy samples gains less than keeping out the
+// few that lie off it: half the tolerance there keeps every clip studied within half again of its
+// best fixed value, where the wider one left some at twice it.
 inline constexpr double kToleranceSigmas = 4.0;
+inline constexpr double kToleranceSigmas8Bit = 2.0;
 inline constexpr double kToleranceFloorLevels = 0.0;
 
-// The widest difference meant to agree, in full scale, for a noise sigma in full scale; at most
-// full scale.
-double agreementTolerance(double sigma);
+// The widest difference meant to agree at a render depth, in full scale, for a noise sigma in
+// full scale; at most full scale.
+double agreementTolerance(double sigma, runner::PixelDepth depth);
 
 // The "Divergence" slider value that makes differences up to `tolerance` (full scale) agree at a
 // render depth, rounded to what the slider holds (whole levels at 8 bits, hundredths otherwise)

@@ -12,6 +12,7 @@ using framemeld::cli::agreementTolerance;
 using framemeld::cli::automaticDivergence;
 using framemeld::cli::kToleranceFloorLevels;
 using framemeld::cli::kToleranceSigmas;
+using framemeld::cli::kToleranceSigmas8Bit;
 using framemeld::runner::PixelDepth;
 
 namespace {
@@ -26,11 +27,12 @@ TEST(AutoSettings, DivergenceIsWhatTheSliderHoldsAndFollowsTheNoise)
     for (double levels = 0.0; levels < 30.0; levels += 0.37) {
         const double sigma = levels / 255.0;
         const double wanted = kToleranceSigmas * levels + kToleranceFloorLevels;
+        const double wantedAtEight = kToleranceSigmas8Bit * levels + kToleranceFloorLevels;
         const double eight = automaticDivergence(sigma, PixelDepth::Bits8);
         EXPECT_EQ(eight, std::floor(eight));
         // Differences strictly below the Divergence agree at 8 bits: one level above the widest,
         // up to the slider's 100.
-        EXPECT_LE(std::fabs(eight - std::min(100.0, 1.0 + wanted)), 0.5);
+        EXPECT_LE(std::fabs(eight - std::min(100.0, 1.0 + wantedAtEight)), 0.5);
         const double sixteen = automaticDivergence(sigma, PixelDepth::Bits16);
         EXPECT_EQ(sixteen, automaticDivergence(sigma, PixelDepth::Float32));
         EXPECT_NEAR(sixteen * 100.0, std::round(sixteen * 100.0), 1e-9);
@@ -53,7 +55,7 @@ TEST(AutoSettings, NoiselessFootageGetsATightToleranceAndTheEndsHold)
               automaticDivergence(0.0, PixelDepth::Bits8));
     EXPECT_EQ(automaticDivergence(10.0, PixelDepth::Bits8), 100.0);
     EXPECT_EQ(automaticDivergence(10.0, PixelDepth::Float32), 100.0);
-    EXPECT_EQ(agreementTolerance(std::numeric_limits<double>::quiet_NaN()), 1.0);
+    EXPECT_EQ(agreementTolerance(std::numeric_limits<double>::quiet_NaN(), PixelDepth::Bits8), 1.0);
     EXPECT_EQ(automaticDivergence(std::numeric_limits<double>::infinity(), PixelDepth::Bits16),
               100.0);
 }
