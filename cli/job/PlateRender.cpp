@@ -66,10 +66,11 @@ void holdOut(const PlateRenderInput &input, ClipFrameSource &frames, RenderedPla
     mattes::HoldoutCodes codes(frames.depth(), rendered.plan.divergence);
     if (const auto problem =
             codes.capacityProblem(static_cast<long>(rendered.plan.frames.size()))) {
-        // Mattes without a file are --align's: its uncovered pixels are what is held out.
+        // Mattes without a file are the warp's: its uncovered pixels are what is held out.
         const std::string holdout = "--holdout";
         if (input.holdout->path().empty() && problem->compare(0, holdout.size(), holdout) == 0) {
-            throw UsageError("--align (pixels a warped frame does not cover are held out)" +
+            throw UsageError(input.warpedBy +
+                             " (pixels a warped frame does not cover are held out)" +
                              problem->substr(holdout.size()));
         }
         throw UsageError(*problem);

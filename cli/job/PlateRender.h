@@ -7,6 +7,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <string>
 
 #include "cli/footage/ClipFrameSource.h"
 #include "cli/footage/HoldoutMattes.h"
@@ -37,6 +38,8 @@ struct PlateRenderInput {
     const WorkingSpace *workingSpace = nullptr;
     // Held-out samples become their codes once the sliders are known (see HoldoutStage.h).
     std::shared_ptr<const HoldoutMattes> holdout;
+    // The option whose warp left the pixels that mattes without a file hold out.
+    std::string warpedBy = "--align";
     // Called with the plate as the plug-in made it, in the working space's values, before it is
     // decoded out of them: what compares the plate with the frames runs here. Its time is not the
     // render's. None: nothing.

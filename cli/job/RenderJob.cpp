@@ -480,6 +480,7 @@ void RenderJob::render(const JobControl &control, RunReport &report) const
         throwIfCancelled(cancel);
     }
     input.holdout = holdoutMattes;
+    input.warpedBy = spec_.motion.empty() ? "--align" : "--motion";
 
     const std::shared_ptr<const MotionProbe> probe =
         probeMotion(spec_, format, depth, input.memory, proxiesFit, report, *frames);

@@ -306,6 +306,13 @@ TEST(MotionFileEndToEnd, ARenderRefusesAFileThatDoesNotFitWithNothingWritten)
          {"--reference", "0"},
          2,
          "--reference 0 differs from the reference of " + motion + ", frame 4"},
+        // The file's warp leaves uncovered pixels held out, as --align's does, and names itself.
+        {"m.json",
+         good,
+         {"--depth", "16", "--divergence", "100"},
+         2,
+         "--motion (pixels a warped frame does not cover are held out): at Divergence 100 a "
+         "16-bit render can keep at most 7 sampled frames apart, and this run samples 9"},
     };
     TempDir out;
     for (const Case &refused : cases) {
