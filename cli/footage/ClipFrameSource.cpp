@@ -3,12 +3,10 @@
 #include <algorithm>
 #include <chrono>
 #include <cstring>
-#include <exception>
-#include <mutex>
 #include <stdexcept>
 #include <string>
-#include <thread>
 
+#include "cli/core/ParallelItems.h"
 #include "cli/files/ScratchFile.h"
 #include "cli/footage/FileRowsFrameSource.h"
 #include "cli/footage/FootageDecoder.h"
@@ -70,36 +68,11 @@ void ClipFrameSource::addStage(StageOrder order, std::shared_ptr<const FrameStag
     for (auto &[index, world] : wholeFrames_) {
         held.emplace_back(index, &world);
     }
-    std::atomic<std::size_t> next{0};
-    std::exception_ptr failure;
-    std::mutex failureLock;
-    const auto work = [&] {
-        try {
-            for (std::size_t i = next++; i < held.size(); i = next++) {
-                runner::World &world = *held[i].second;
-                stage->apply(held[i].first, PF_LRect{0, 0, world.width(), world.height()},
-                             world.row(0), world.rowStride());
-            }
-        } catch (...) {
-            const std::lock_guard<std::mutex> lock(failureLock);
-            failure = std::current_exception();
-            next = held.size();
-        }
-    };
-    std::vector<std::thread> helpers;
-    const std::size_t extra = std::min(held.size(), static_cast<std::size_t>(threads_)) > 1
-                                  ? std::min(held.size(), static_cast<std::size_t>(threads_)) - 1
-                                  : 0;
-    for (std::size_t i = 0; i < extra; ++i) {
-        helpers.emplace_back(work);
-    }
-    work();
-    for (std::thread &helper : helpers) {
-        helper.join();
-    }
-    if (failure) {
-        std::rethrow_exception(failure);
-    }
+    forEachItem(held.size(), threads_, [&](std::size_t i) {
+        runner::World &world = *held[i].second;
+        stage->apply(held[i].first, PF_LRect{0, 0, world.width(), world.height()}, world.row(0),
+                     world.rowStride());
+    });
 }
 
 void ClipFrameSource::checkFrame(int index) const

@@ -1,14 +1,13 @@
 #include "cli/footage/FootageDecoder.h"
 
 #include <algorithm>
-#include <exception>
-#include <limits>
-#include <mutex>
+#include <atomic>
+#include <memory>
 #include <optional>
 #include <stdexcept>
-#include <thread>
 
 #include "cli/core/CliError.h"
+#include "cli/core/ParallelItems.h"
 #include "cli/formats/OiioModule.h"
 #include "cli/formats/PngFrameReader.h"
 
@@ -28,27 +27,18 @@ void decodeStill(const std::string &path, const DecodeRequest &request, const Fr
 void decodeSequence(const DecodeRequest &request)
 {
     const std::size_t count = request.frames.size();
-    const auto threads = static_cast<std::size_t>(std::max(1, request.threads));
-    std::atomic<std::size_t> next{0};
     std::atomic<std::size_t> finished{0};
-    std::atomic<bool> stop{false};
-    std::mutex failureMutex;
-    std::exception_ptr failure;
-    std::size_t failureIndex = std::numeric_limits<std::size_t>::max();
-
-    auto work = [&] {
-        PngFrameReader pngReader;
-        while (!stop.load() && !request.cancelled()) {
-            const std::size_t index = next.fetch_add(1);
-            if (index >= count) {
-                return;
-            }
-            try {
+    forEachItemPerThread(
+        count, request.threads,
+        [&]() -> ItemWork {
+            // Each thread keeps its PNG decoder's buffers from frame to frame.
+            auto pngReader = std::make_shared<PngFrameReader>();
+            return [&, pngReader](std::size_t index) {
                 const int frame = request.frames[index];
                 const std::string &path =
                     request.clip->frameFiles.at(static_cast<std::size_t>(frame));
                 const FrameTarget target = request.target(index);
-                decodeStill(path, request, target, pngReader);
+                decodeStill(path, request, target, *pngReader);
                 if (request.decoded) {
                     request.decoded(index, target);
                 }
@@ -56,31 +46,9 @@ void decodeSequence(const DecodeRequest &request)
                     request.progress(static_cast<long long>(finished.fetch_add(1) + 1),
                                      static_cast<long long>(count));
                 }
-            } catch (...) {
-                // Report the earliest frame that failed, whatever order the threads ran in.
-                std::lock_guard<std::mutex> lock(failureMutex);
-                if (index < failureIndex) {
-                    failureIndex = index;
-                    failure = std::current_exception();
-                }
-                stop.store(true);
-            }
-        }
-    };
-
-    std::vector<std::thread> pool;
-    const std::size_t helpers = std::min(threads, count) - 1;
-    for (std::size_t t = 0; t < helpers; ++t) {
-        pool.emplace_back(work);
-    }
-    work();
-    for (std::thread &thread : pool) {
-        thread.join();
-    }
-
-    if (failure) {
-        std::rethrow_exception(failure);
-    }
+            };
+        },
+        [&request] { return request.cancelled(); });
     if (request.cancelled()) {
         throw CancelledError();
     }

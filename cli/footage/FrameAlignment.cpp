@@ -4,9 +4,9 @@
 #include <map>
 #include <memory>
 #include <mutex>
-#include <thread>
 
 #include "cli/core/CliError.h"
+#include "cli/core/ParallelItems.h"
 #include "cli/footage/FootageDecoder.h"
 #include "cli/footage/WarpStage.h"
 #include "runner/World.h"
@@ -99,36 +99,10 @@ FrameAlignment alignHeldFrames(const align::AlignModule &module,
         views.push_back(frameOf(frame));
     }
     std::vector<align::GreyImage> proxies(distinct.size());
-    std::atomic<std::size_t> next{0};
-    std::exception_ptr failure;
-    std::mutex failureLock;
-    const auto work = [&] {
-        try {
-            for (std::size_t i = next++; i < views.size(); i = next++) {
-                if (request.cancel != nullptr && request.cancel->load()) {
-                    return;
-                }
-                proxies[i] = module.greyProxy(views[i], shrink);
-            }
-        } catch (...) {
-            const std::lock_guard<std::mutex> lock(failureLock);
-            failure = std::current_exception();
-            next = views.size();
-        }
-    };
-    const std::size_t helpers =
-        std::min(views.size(), static_cast<std::size_t>(std::max(1, request.threads))) - 1;
-    std::vector<std::thread> threads;
-    for (std::size_t t = 0; t < helpers; ++t) {
-        threads.emplace_back(work);
-    }
-    work();
-    for (std::thread &thread : threads) {
-        thread.join();
-    }
-    if (failure) {
-        std::rethrow_exception(failure);
-    }
+    forEachItem(
+        views.size(), request.threads,
+        [&](std::size_t i) { proxies[i] = module.greyProxy(views[i], shrink); },
+        [&request] { return request.cancel != nullptr && request.cancel->load(); });
     throwIfCancelled(request);
     return registerProxies(module, request, distinct, proxies, firstNumber);
 }

@@ -1,12 +1,10 @@
 #include "cli/footage/MotionEstimate.h"
 
 #include <algorithm>
-#include <atomic>
 #include <cmath>
-#include <exception>
 #include <limits>
-#include <mutex>
-#include <thread>
+
+#include "cli/core/ParallelItems.h"
 
 namespace framemeld::cli {
 namespace {
@@ -504,38 +502,13 @@ MotionMeasurement measureMotion(const std::vector<std::pair<int, const GreyProxy
     const ReferenceTiles tiles = referenceTiles(referenceProxy);
 
     std::vector<FrameMotion> motions(frames.size());
-    std::atomic<std::size_t> next{0};
-    std::exception_ptr failure;
-    std::mutex failureLock;
-    const auto work = [&] {
-        try {
-            for (std::size_t i = next++; i < frames.size(); i = next++) {
-                const GreyProxy &proxy = *frames[i].second;
-                if (i == reference || proxy.width != referenceProxy.width ||
-                    proxy.height != referenceProxy.height) {
-                    continue;
-                }
-                motions[i] = frameMotion(tileShifts(tiles, proxy));
-            }
-        } catch (...) {
-            const std::lock_guard<std::mutex> lock(failureLock);
-            failure = std::current_exception();
-            next = frames.size();
+    forEachItem(frames.size(), threads, [&](std::size_t i) {
+        const GreyProxy &proxy = *frames[i].second;
+        if (i != reference && proxy.width == referenceProxy.width &&
+            proxy.height == referenceProxy.height) {
+            motions[i] = frameMotion(tileShifts(tiles, proxy));
         }
-    };
-    std::vector<std::thread> helpers;
-    const std::size_t extra =
-        std::min(frames.size() - 1, static_cast<std::size_t>(std::max(threads, 1))) - 1;
-    for (std::size_t i = 0; i < extra; ++i) {
-        helpers.emplace_back(work);
-    }
-    work();
-    for (std::thread &helper : helpers) {
-        helper.join();
-    }
-    if (failure) {
-        std::rethrow_exception(failure);
-    }
+    });
 
     for (std::size_t i = 0; i < frames.size(); ++i) {
         if (i == reference) {

@@ -1,11 +1,11 @@
 #include "cli/job/PlateExamination.h"
 
 #include <algorithm>
-#include <exception>
-#include <mutex>
-#include <thread>
+#include <atomic>
+#include <memory>
 
 #include "cli/core/CliError.h"
+#include "cli/core/ParallelItems.h"
 #include "cli/mattes/HonestHoles.h"
 #include "cli/mattes/PlateAgreement.h"
 
@@ -134,39 +134,16 @@ template <class Work>
 long overRows(int top, int bottom, int threads, const std::atomic<bool> *cancel,
               const std::function<RowScratch()> &makeScratch, const Work &work)
 {
-    std::atomic<int> next{top};
     std::atomic<long> total{0};
-    std::exception_ptr failure;
-    std::mutex failureLock;
-    const auto run = [&] {
-        try {
-            RowScratch scratch = makeScratch();
-            long sum = 0;
-            for (int y = next++; y < bottom; y = next++) {
-                if (cancel != nullptr && cancel->load()) {
-                    break;
-                }
-                sum += work(y, scratch);
-            }
-            total += sum;
-        } catch (...) {
-            const std::lock_guard<std::mutex> lock(failureLock);
-            failure = std::current_exception();
-            next = bottom;
-        }
-    };
-    const int helpers = std::max(0, std::min(threads, bottom - top) - 1);
-    std::vector<std::thread> pool;
-    for (int i = 0; i < helpers; ++i) {
-        pool.emplace_back(run);
-    }
-    run();
-    for (std::thread &thread : pool) {
-        thread.join();
-    }
-    if (failure) {
-        std::rethrow_exception(failure);
-    }
+    forEachItemPerThread(
+        static_cast<std::size_t>(std::max(0, bottom - top)), threads,
+        [&]() -> ItemWork {
+            auto scratch = std::make_shared<RowScratch>(makeScratch());
+            return [&, scratch](std::size_t row) {
+                total += work(top + static_cast<int>(row), *scratch);
+            };
+        },
+        [cancel] { return cancel != nullptr && cancel->load(); });
     if (cancel != nullptr && cancel->load()) {
         throw CancelledError();
     }
