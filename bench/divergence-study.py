@@ -7,7 +7,8 @@ swaying by a few levels and shifting their weight by a pixel or two), at several
 (Gaussian sensor noise; H.264 encoded and decoded with FFmpeg at a few qualities) and at 8, 16
 and 32 bits. Renders each with framemeld at `auto`, at a sweep of fixed Divergence values and
 at the value each candidate rule would pick from the noise `auto` measured (with the Rating Range
-`auto` chose; the fixed values with the plug-in's Rating Range of 1), and scores every
+`auto` chose, or with 1 where the rule says so; the fixed values with the plug-in's Rating Range
+of 1), and scores every
 plate against the background: mean absolute error in levels of 255, and the share of pixels
 with some channel more than 20 levels of 255 off. The per-channel temporal median of the same
 frames is scored alongside.
@@ -22,14 +23,16 @@ CEILING_RATINGS and reports, per clip, the best the two sliders can do against t
 median: what no choice of Divergence and Rating Range reaches, no automatic choice can.
 
 With --every-table it renders OpenCV's vtest.avi at every 1st to 16th frame and reports the
-noise and Divergence `auto` picks for each. With --linear it studies scene-linear float footage
+noise and Divergence `auto` picks for each. With --holes-table it renders the background alone
+behind holdout mattes that leave each pixel visible in only a few frames, and reports the holes
+each tolerance leaves. With --linear it studies scene-linear float footage
 (a dark background, a darker object) as it is and through a log encoding centred on mid grey.
 With --space-table it renders three scene-linear clips through each candidate curve for the
 log working space (the tool's, other slopes, ACEScct's, a power law) and scores ghosts and bias.
 
 usage: bench/divergence-study.py [--build-dir build/ci] [--work build/divergence-study]
-                                  [--only TEXT] [--ceiling] [--every-table] [--linear]
-                                  [--space-table]
+                                  [--only TEXT] [--ceiling] [--every-table] [--holes-table]
+                                  [--linear] [--space-table]
 Prints Markdown tables (copied into bench/README.md). Needs numpy (python3-numpy) and ffmpeg.
 """
 
@@ -53,18 +56,28 @@ SWEEP = [1, 2, 3, 5, 8, 12]
 FINE_SWEEP = [0.5]
 FIXED_SHOWN = [2, 5, 12]
 CEILING_RATINGS = [1, 2, 3, 4, 6]
-# Candidate rules: tolerance = k x sigma + floor (levels of 255); the tool's are kToleranceSigmas
-# (kToleranceSigmas8Bit at 8 bits) and kToleranceFloorLevels (cli/plan/AutoSettings.h).
-CANDIDATE_RULES = [(k, floor) for k in (2.0, 3.0, 4.0, 5.0) for floor in (0.0, 1.0, 2.0, 4.0)]
-TOOL_RULE = {8: (2.0, 0.0), 16: (4.0, 0.0), 32: (4.0, 0.0)}
+# Candidate rules, by render depth: tolerance = k x sigma + floor (levels of 255), at a Rating
+# Range (None: the one `auto` chose). The tool's are kToleranceSigmas (kToleranceSigmas8Bit at 8
+# bits), kToleranceFloorLevels and ratingRangeFor() (cli/plan/AutoSettings.h).
+def by_depth(eight, wide):
+    return {8: eight, 16: wide, 32: wide}
+
+
+CANDIDATE_RULES = ([by_depth((k, floor, None), (k, floor, None))
+                    for k in (2.0, 3.0, 4.0, 5.0) for floor in (0.0, 1.0, 2.0, 4.0)]
+                   + [by_depth((k8, 0.0, r8), (k, 0.0, r))
+                      for k8 in (0.5, 1.0, 1.5, 2.0, 3.0) for r8 in (None, 1.0)
+                      for k in (3.0, 4.0, 4.5, 5.0, 6.0) for r in (None, 1.0)])
+TOOL_RULE = by_depth((2.0, 0.0, None), (5.0, 0.0, None))
 # auto's mean error counts as level with the best fixed Divergence within this share, or within
 # the tables' precision (0.01 levels) on clips that are all but perfect.
 WITHIN_BEST = 0.15
 
 
 def divergence_for_noise(sigma, bits, rule):
-    """Mirror of automaticDivergence() in cli/plan/AutoSettings.cpp."""
-    k, floor = rule
+    """Mirror of automaticDivergence() in cli/plan/AutoSettings.cpp, for `rule`'s (k, floor, _)
+    at `bits`."""
+    k, floor = rule[bits][:2]
     tolerance = min(1.0, k * max(0.0, sigma) + floor / 255.0)
     if bits == 8:
         return min(100.0, 1.0 + round(tolerance * 255.0))
@@ -159,8 +172,9 @@ def scene(linger_share, rng, sway=0.0):
     return frames, bg, visible
 
 
-def write_png(path, img, bits):
-    """8- or 16-bit RGB PNG: the tool reads these with its own codec, far faster than PPM."""
+def write_png(path, img, bits, grey=False):
+    """8- or 16-bit RGB PNG (grey: one channel): the tool reads these with its own codec, far
+    faster than PPM."""
     top = 255 if bits == 8 else 65535
     data = np.clip(np.round(img * top), 0, top).astype('u1' if bits == 8 else '>u2')
     rows = b''.join(b'\0' + data[y].tobytes() for y in range(HEIGHT))
@@ -168,7 +182,7 @@ def write_png(path, img, bits):
     def chunk(kind, body):
         return (struct.pack('>I', len(body)) + kind + body
                 + struct.pack('>I', zlib.crc32(kind + body) & 0xffffffff))
-    header = struct.pack('>IIBBBBB', WIDTH, HEIGHT, bits, 2, 0, 0, 0)
+    header = struct.pack('>IIBBBBB', WIDTH, HEIGHT, bits, 0 if grey else 2, 0, 0, 0)
     with open(path, 'wb') as f:
         f.write(b'\x89PNG\r\n\x1a\n' + chunk(b'IHDR', header) + chunk(b'IDAT', zlib.compress(rows, 1))
                 + chunk(b'IEND', b''))
@@ -228,31 +242,40 @@ def make_clip(folder, frames, bits, noise, crf, rng):
 
 # ---- renders and scores ----------------------------------------------------------------------
 
-def render(tool, clip, bits, divergence, rating_range=None, every=None):
-    """The plate (float, 0..1) and the tool's JSON report. Plates go through PNG (16-bit for 16-
-    and 32-bit renders, finer than any score needs); FFmpeg unpacks it."""
+def render(tool, clip, bits, divergence, rating_range=None, extra=(), alpha=False):
+    """The plate (float, 0..1; with `alpha`, RGBA) and the tool's JSON report, rendered with the
+    `extra` arguments too. Plates go through PNG (16-bit for 16- and 32-bit renders, finer than
+    any score needs); FFmpeg unpacks it."""
     plate = f'{clip["folder"]}/plate-{os.getpid()}-{divergence}-{rating_range}.png'
     args = [tool, f'{clip["folder"]}/{clip["pattern"]}', '-o', plate, '--depth', str(bits),
             '--threads', '1', '--divergence', divergence, '--json', '-q']
     if rating_range is not None:
         args += ['--rating-range', rating_range]
+    args += list(extra)
     done = subprocess.run(args, capture_output=True, text=True)
     if done.returncode != 0:
         sys.exit(f'divergence-study: {" ".join(args)} failed:\n{done.stderr}')
     report = json.loads(done.stdout)
     # Unpacked at the plate's own depth: FFmpeg widens 8 bits to 16 by a shift, not by 257.
     wide = bits != 8
+    pix_fmt = ('rgba64le' if wide else 'rgba') if alpha else ('rgb48le' if wide else 'rgb24')
     raw = subprocess.run(['ffmpeg', '-loglevel', 'error', '-i', plate, '-f', 'rawvideo',
-                          '-pix_fmt', 'rgb48le' if wide else 'rgb24', '-'],
+                          '-pix_fmt', pix_fmt, '-'],
                          capture_output=True, check=True).stdout
     os.remove(plate)
-    pixels = np.frombuffer(raw, '<u2' if wide else 'u1').reshape(HEIGHT, WIDTH, 3)
+    pixels = np.frombuffer(raw, '<u2' if wide else 'u1').reshape(HEIGHT, WIDTH, 4 if alpha else 3)
     return pixels.astype(np.float64) / (65535.0 if wide else 255.0), report
 
 
 def score(plate, clip):
     error = np.abs(plate - clip['bg']) * 255.0
     return error.mean(), (error.max(axis=2) > WRONG_LEVELS).mean() * 100.0
+
+
+def rating_for(rule, bits, auto_rating):
+    """The Rating Range `rule` renders with at `bits`, where `auto` chose `auto_rating`."""
+    rating = rule[bits][2]
+    return auto_rating if rating is None else rating
 
 
 def study_clip(tool, clip, ceiling=False):
@@ -262,7 +285,9 @@ def study_clip(tool, clip, ceiling=False):
     chosen = report['settings']['Divergence']
     rating = report['settings']['Rating Range']
     sigma = noise_full_scale(report)
+    # tool_r: what the tool's ratingRangeFor() gave; auto_r: what the rule scored gives.
     result = {'auto': score(plate, clip), 'auto_d': chosen, 'auto_r': float(rating),
+              'tool_r': float(rating),
               'sigma': sigma, 'fixed': {}, 'rules': {}}
     divergences = sweep_for(clip['bits'])
     for d in divergences:
@@ -273,9 +298,18 @@ def study_clip(tool, clip, ceiling=False):
             for d in divergences:
                 result['settings'][(d, rating_range)] = score(
                     render(tool, clip, clip['bits'], f'{d:g}', f'{rating_range:g}')[0], clip)
-    for d in sorted({divergence_for_noise(sigma, clip['bits'], rule) for rule in CANDIDATE_RULES}):
-        result['rules'][d] = score(render(tool, clip, clip['bits'], f'{d:g}', f'{rating:g}')[0],
-                                   clip)
+    # Every candidate's plate, keyed (Divergence, Rating Range); at Rating Range 1 the sweep's
+    # plates serve where they are the same setting.
+    for rule in CANDIDATE_RULES:
+        d = divergence_for_noise(sigma, clip['bits'], rule)
+        key = (d, rating_for(rule, clip['bits'], float(rating)))
+        if key in result['rules']:
+            continue
+        if key[1] == 1.0 and d in result['fixed']:
+            result['rules'][key] = result['fixed'][d]
+        else:
+            result['rules'][key] = score(
+                render(tool, clip, clip['bits'], f'{d:g}', f'{key[1]:g}')[0], clip)
     result['median'] = clip['median']
     print(f'divergence-study: {clip["name"]}: sigma {sigma * 255:.2f} levels, auto {chosen:g}, '
           f'rating range {rating}', file=sys.stderr, flush=True)
@@ -327,6 +361,8 @@ def main():
                         help='only the vtest.avi table of auto at every 1st to 16th frame')
     parser.add_argument('--linear', action='store_true',
                         help='only the scene-linear float measurements')
+    parser.add_argument('--holes-table', action='store_true',
+                        help='only the table of holes where few frames are visible, by tolerance')
     parser.add_argument('--space-table', action='store_true',
                         help='only the table of candidate curves for the log working space')
     parser.add_argument('--report-only', action='store_true',
@@ -346,6 +382,9 @@ def main():
         return
     if args.space_table:
         space_table(tool, args.work)
+        return
+    if args.holes_table:
+        holes_table(tool, args.work)
         return
 
     kept = f'{args.work}/scores.pickle'
@@ -377,8 +416,9 @@ def with_rule(clips, results):
     run is scored exactly as the tool will render it."""
     ruled = []
     for c, r in zip(clips, results):
-        d = divergence_for_noise(r['sigma'], c['bits'], TOOL_RULE[c['bits']])
-        ruled.append(dict(r, auto=r['rules'][d], auto_d=d))
+        d = divergence_for_noise(r['sigma'], c['bits'], TOOL_RULE)
+        rating = rating_for(TOOL_RULE, c['bits'], r['tool_r'])
+        ruled.append(dict(r, auto=r['rules'][(d, rating)], auto_d=d, auto_r=rating))
     return ruled
 
 
@@ -428,21 +468,23 @@ def tally(clips, results, scores, depths=(16, 32)):
 
 
 def rule_scores(results, clips, rule):
-    """`rule` is one (k, floor) for every depth, or a dict of them by depth."""
-    return [r['rules'][divergence_for_noise(r['sigma'], c['bits'],
-                                            rule[c['bits']] if isinstance(rule, dict) else rule)]
+    return [r['rules'][(divergence_for_noise(r['sigma'], c['bits'], rule),
+                        rating_for(rule, c['bits'], r['tool_r']))]
             for c, r in zip(clips, results)]
 
 
 def rule_name(rule):
-    if isinstance(rule, dict):
-        return f'k = {rule[8][0]:g} at 8 bits, {rule[32][0]:g} at 16 and 32, floor {rule[8][1]:g} levels'
-    return f'k = {rule[0]:g}, floor {rule[1]:g} levels'
+    def part(k, floor, rating):
+        text = f'k = {k:g}' + (f', floor {floor:g} levels' if floor else '')
+        return text + (f', R {rating:g}' if rating is not None else '')
+    if rule[8] == rule[32]:
+        return part(*rule[8])
+    return f'{part(*rule[8])} at 8 bits; {part(*rule[32])} at 16 and 32'
 
 
 def report_rules(clips, results):
     print(f'### Candidate rules on the fitting set ({len(clips)} clips): tolerance = k x sigma + '
-          f'floor\n')
+          f'floor, at the Rating Range auto chose unless R is given\n')
     print('Near best: clips where the mean error is within 15 % (or 0.01 levels) of the best '
           'fixed Divergence for that clip. Against the median: clips at 16 and 32 bits with the '
           'background visible in at least half of the frames, better / level / worse on both '
@@ -451,15 +493,22 @@ def report_rules(clips, results):
           '| against the median, 16/32-bit |')
     print('|---|---:|---:|---:|---:|---:|')
     ranked = []
-    for rule in CANDIDATE_RULES + [TOOL_RULE]:
+    rules = CANDIDATE_RULES + ([] if TOOL_RULE in CANDIDATE_RULES else [TOOL_RULE])
+    for rule in rules:
         scores = rule_scores(results, clips, rule)
         near, counts = tally(clips, results, scores)
         worst = max(s[0] / max(r['fixed'][best_fixed(r)][0], 0.005)
                     for r, s in zip(results, scores))
         ranked.append((-near, counts['worse'], np.mean([s[0] for s in scores]), rule, worst,
                        counts, scores))
-    for _, _, mean, rule, worst, counts, scores in sorted(ranked, key=lambda t: t[:3])[:15]:
-        mark = ' (the tool)' if rule == TOOL_RULE else ''
+    ranked.sort(key=lambda t: t[:3])
+    shown = ranked[:15]
+    # The tool's rule is always shown, with its place.
+    place = next(i for i, t in enumerate(ranked) if t[3] == TOOL_RULE)
+    if place >= len(shown):
+        shown.append(ranked[place])
+    for _, _, mean, rule, worst, counts, scores in shown:
+        mark = f' (the tool, {place + 1}.)' if rule == TOOL_RULE else ''
         print(f'| {rule_name(rule)}{mark} | {mean:.3f} | '
               f'{np.mean([s[1] for s in scores]):.3f} | {sum(near_best(s, r) for r, s in zip(results, scores))} '
               f'/ {len(clips)} | {worst:.2f} | {counts["better"]} / {counts["level"]} / '
@@ -471,7 +520,7 @@ def report_rules(clips, results):
     scores = [r['median'] for r in results]
     print(f'| temporal median | {np.mean([s[0] for s in scores]):.3f} | '
           f'{np.mean([s[1] for s in scores]):.3f} | | | |')
-    print(f'\n(the 15 best of {len(CANDIDATE_RULES) + 1} rules, ranked by clips near best, then '
+    print(f'\n(the 15 best of {len(rules)} rules and the tool\'s, ranked by clips near best, then '
           f'clips worse than the median, then mean error)\n')
 
 
@@ -528,6 +577,57 @@ def report_ceiling(clips, results):
               + (f'yes ({len(beats)} of {len(r["settings"])})' if beats else 'no') + ' |')
     print(f'\nBackground visible in at least half of the frames: on {unreachable} clips no '
           f'setting of the two sliders is better than the temporal median on both measures.')
+
+
+# ---- --holes-table: how many visible samples a tolerance needs ------------------------------
+
+HOLE_VISIBLE = [3, 4, 6, 8, 12]
+HOLE_SIGMAS = [1.0, 1.5, 2.0]
+HOLE_CONDITIONS = [('gauss 1', 1, None), ('gauss 2.5', 2.5, None), ('gauss 5', 5, None),
+                   ('h264 crf 26', 1, 26)]
+
+
+def holes_table(tool, work):
+    """8-bit clips of the background alone (48 frames), with a holdout matte that leaves every
+    pixel visible in exactly V of the frames (a band of held-out columns moving across): the share
+    of the plate the plug-in cannot fill (holes: too few visible samples agree) at the Divergence
+    k x sigma gives for the noise `auto` measured, and the mean error of the pixels filled
+    (levels of 255)."""
+    rng = np.random.default_rng(20261211)
+    bg = background(rng)
+    frames = np.repeat(bg[None], FRAMES, axis=0)
+    print('### Holes where few frames are visible, 8-bit, Rating Range auto (2)\n')
+    print('| footage | noise sigma (levels) | visible frames | '
+          + ' | '.join(f'k = {k:g}: D, holes (%), error' for k in HOLE_SIGMAS) + ' |')
+    print('|---|---:|---:|' + '---|' * len(HOLE_SIGMAS))
+    for name, noise, crf in HOLE_CONDITIONS:
+        folder = os.path.abspath(f'{work}/holes-{name.replace(" ", "")}')
+        stored = make_clip(folder, frames, 8, noise, crf, rng)
+        clip = {'folder': folder, 'pattern': 'f%03d.png', 'bg': bg}
+        _, report = render(tool, clip, 8, 'auto')
+        sigma = noise_full_scale(report)
+        for visible in HOLE_VISIBLE:
+            mattes = f'{folder}/matte-{visible}'
+            os.makedirs(mattes, exist_ok=True)
+            x = np.arange(WIDTH)
+            for t in range(FRAMES):
+                # Column x shows the background in frames t where (x + t) mod 48 < visible.
+                shown = ((x + t) % FRAMES) < visible
+                row = np.where(shown, 0, 255).astype('u1')
+                write_png(f'{mattes}/m{t:03d}.png', np.repeat(row[None, :, None] / 255.0,
+                                                               HEIGHT, axis=0), 8, grey=True)
+            cells = []
+            for k in HOLE_SIGMAS:
+                d = divergence_for_noise(sigma, 8, by_depth((k, 0.0, None), (k, 0.0, None)))
+                plate, done = render(tool, clip, 8, f'{d:g}', 'auto',
+                                     extra=['--holdout', f'{mattes}/m%03d.png'])
+                # The plate has no alpha (nor has the footage): its holes are black, which the
+                # background (at least 0.02 in every channel) never is.
+                filled = plate.max(axis=2) > 0
+                error = np.abs(plate - bg)[filled].mean() * 255.0
+                cells.append(f'{d:g}, {100.0 * done["hole_share"]:.1f}, {error:.2f}')
+            print(f'| {name} | {sigma * 255:.2f} | {visible} | ' + ' | '.join(cells) + ' |')
+    print()
 
 
 # ---- --every on real footage -----------------------------------------------------------------
