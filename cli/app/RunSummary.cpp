@@ -22,6 +22,13 @@ std::string everyText(int every)
     return "every " + std::to_string(every) + suffix + " frame";
 }
 
+// What a hole looks like in the file: all four components 0, so black where the plate has no
+// alpha to make it transparent.
+const char *holeLook(const RunReport &report)
+{
+    return report.plateAlpha ? "transparent" : "black (the plate has no alpha)";
+}
+
 // Said only by the runs that held frames out or asked for mattes.
 void printMattesSummary(const RunReport &report, std::FILE *stream)
 {
@@ -32,9 +39,10 @@ void printMattesSummary(const RunReport &report, std::FILE *stream)
         const double pixels = static_cast<double>(report.plateWidth) * report.plateHeight;
         std::fprintf(stream,
                      "framemeld: holdout %s: %ld of the plate's pixels (%.2f %%) are holes, "
-                     "transparent: too few visible frames agreed there\n",
+                     "%s: too few visible frames agreed there\n",
                      printableText(report.holdout).c_str(), *report.holes,
-                     pixels > 0 ? 100.0 * static_cast<double>(*report.holes) / pixels : 0.0);
+                     pixels > 0 ? 100.0 * static_cast<double>(*report.holes) / pixels : 0.0,
+                     holeLook(report));
     }
     if (report.alignment) {
         const AlignmentReport &alignment = *report.alignment;
@@ -50,10 +58,11 @@ void printMattesSummary(const RunReport &report, std::FILE *stream)
             std::fprintf(stream,
                          "framemeld: --align %s: %zu frames warped into frame %lld (up to %.1f "
                          "pixels of motion); %ld of the plate's pixels (%.2f %%) are holes, "
-                         "transparent: too few frames %s%s\n",
+                         "%s: too few frames %s%s\n",
                          alignment.model.c_str(), alignment.frames.size(), alignment.reference,
                          alignment.largestDisplacement, holes,
                          pixels > 0 ? 100.0 * static_cast<double>(holes) / pixels : 0.0,
+                         holeLook(report),
                          report.holdout.empty()
                              ? "cover them"
                              : "show them once the borders and the holdout are held out, ",

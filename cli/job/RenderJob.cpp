@@ -632,6 +632,7 @@ void RenderJob::render(const JobControl &control, RunReport &report) const
         std::chrono::duration<double>(std::chrono::steady_clock::now() - writeStart).count());
     report.plateWidth = stored.width;
     report.plateHeight = stored.height;
+    report.plateAlpha = fileOptions.withAlpha;
 }
 
 } // namespace framemeld::cli

@@ -39,6 +39,7 @@ struct RunReport {
     int rotation = 0;         // clockwise degrees a movie's pictures were turned by
     int plateWidth = 0;
     int plateHeight = 0;
+    bool plateAlpha = false; // the plate file has alpha (the footage had): holes are transparent
     std::vector<std::pair<std::string, double>> phaseSeconds; // in the order run
     // Holdout and mattes: the matte read, the plate pixels made holes (once counted), the files
     // written beside the plate.

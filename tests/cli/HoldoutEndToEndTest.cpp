@@ -401,7 +401,8 @@ TEST(HoldoutEndToEnd, AStillMatteHeldOutEverywhereLeavesAnHonestHoleThatIsCounte
                                "--rating-range", "1", "--holdout",
                                in.file("drawn-the-other-way.png"), "--holdout-invert"});
         ASSERT_EQ(report.exitStatus, 0) << report.output;
-        EXPECT_THAT(report.output, HasSubstr("12 of the plate's pixels (5.00 %) are holes"));
+        EXPECT_THAT(report.output, HasSubstr("12 of the plate's pixels (5.00 %) are holes, "
+                                             "black (the plate has no alpha)"));
         EXPECT_EQ(plateValues(inverted, channels), values) << "--holdout-invert turns it round";
     }
 }
