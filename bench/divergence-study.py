@@ -582,7 +582,7 @@ def report_ceiling(clips, results):
 # ---- --holes-table: how many visible samples a tolerance needs ------------------------------
 
 HOLE_VISIBLE = [3, 4, 6, 8, 12]
-HOLE_SIGMAS = [1.0, 1.5, 2.0]
+HOLE_RULES = [(1.0, 2), (1.5, 2), (2.0, 2), (1.0, 1), (1.5, 1), (2.0, 1)]  # (k, Rating Range)
 HOLE_CONDITIONS = [('gauss 1', 1, None), ('gauss 2.5', 2.5, None), ('gauss 5', 5, None),
                    ('h264 crf 26', 1, 26)]
 
@@ -596,10 +596,10 @@ def holes_table(tool, work):
     rng = np.random.default_rng(20261211)
     bg = background(rng)
     frames = np.repeat(bg[None], FRAMES, axis=0)
-    print('### Holes where few frames are visible, 8-bit, Rating Range auto (2)\n')
+    print('### Holes where few frames are visible, 8-bit\n')
     print('| footage | noise sigma (levels) | visible frames | '
-          + ' | '.join(f'k = {k:g}: D, holes (%), error' for k in HOLE_SIGMAS) + ' |')
-    print('|---|---:|---:|' + '---|' * len(HOLE_SIGMAS))
+          + ' | '.join(f'k = {k:g}, R {r}: D, holes (%), error' for k, r in HOLE_RULES) + ' |')
+    print('|---|---:|---:|' + '---|' * len(HOLE_RULES))
     for name, noise, crf in HOLE_CONDITIONS:
         folder = os.path.abspath(f'{work}/holes-{name.replace(" ", "")}')
         stored = make_clip(folder, frames, 8, noise, crf, rng)
@@ -617,9 +617,9 @@ def holes_table(tool, work):
                 write_png(f'{mattes}/m{t:03d}.png', np.repeat(row[None, :, None] / 255.0,
                                                                HEIGHT, axis=0), 8, grey=True)
             cells = []
-            for k in HOLE_SIGMAS:
+            for k, rating in HOLE_RULES:
                 d = divergence_for_noise(sigma, 8, by_depth((k, 0.0, None), (k, 0.0, None)))
-                plate, done = render(tool, clip, 8, f'{d:g}', 'auto',
+                plate, done = render(tool, clip, 8, f'{d:g}', str(rating),
                                      extra=['--holdout', f'{mattes}/m%03d.png'])
                 # The plate has no alpha (nor has the footage): its holes are black, which the
                 # background (at least 0.02 in every channel) never is.
