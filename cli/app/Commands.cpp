@@ -69,7 +69,14 @@ RunReport runAlignCommand(const Options &options, std::atomic<bool> &cancel)
     spec.plugin = options.plugin;
     spec.model = options.align.value_or(align::MotionModel::Similarity);
     spec.reference = options.reference;
-    const RunReport report = AlignJob(spec).run(JobControl{nullptr, &cancel});
+    std::unique_ptr<JobProgress> progress;
+    if (options.progressLines) {
+        progress = std::make_unique<ProgressLines>(stderr);
+    } else {
+        progress = std::make_unique<ProgressBar>(stderr, !options.quiet && isTerminal(stderr));
+    }
+    const RunReport report = AlignJob(spec).run(JobControl{progress.get(), &cancel});
+    progress.reset();
     if (report.exitStatus == kExitOk && !options.quiet) {
         printAlignSummary(report, stderr);
     }

@@ -146,8 +146,8 @@ Options parseMergeOptions(const std::vector<std::string> &args)
 bool alignTakes(const OptionRow &row)
 {
     static const char *const kTaken[] = {
-        "--output", "--start", "--end",       "--every", "--frames", "--depth", "--threads",
-        "--plugin", "--align", "--reference", "--quiet", "--json",   "--help"};
+        "--output", "--start", "--end",       "--every", "--frames",   "--depth", "--threads",
+        "--plugin", "--align", "--reference", "--quiet", "--progress", "--json",  "--help"};
     for (const char *name : kTaken) {
         if (std::string(name) == row.longName) {
             return true;
@@ -322,7 +322,7 @@ std::string helpText(const std::string &program, const std::optional<ModuleDefau
          << "\n"
          << "align INPUT -o MOTION.json registers the frames a render with the same --start,\n"
          << "--end, --every or --frames samples (--align, default similarity; --reference;\n"
-         << "--depth, --threads, --plugin, -q, --json) and writes their transforms to\n"
+         << "--depth, --threads, --plugin, -q, --progress, --json) and writes their transforms to\n"
          << "MOTION.json, rendering nothing; a render given --motion MOTION.json warps with\n"
          << "them instead of registering, and its plate is the one --align makes.\n"
          << "\n"

@@ -143,6 +143,7 @@ FrameAlignment alignFrames(const align::AlignModule &module, const FrameAlignmen
     decode.depth = request.depth;
     decode.threads = std::max(1, request.threads);
     decode.cancel = request.cancel;
+    decode.progress = request.decoded;
     decode.target = [&](std::size_t) { return FrameTarget{buffers.take(), rowBytes}; };
     decode.decoded = [&](std::size_t index, const FrameTarget &target) {
         struct GiveBack {
@@ -171,6 +172,9 @@ FrameAlignment registerProxies(const align::AlignModule &module,
                                const std::vector<int> &distinct,
                                const std::vector<align::GreyImage> &proxies, long long firstNumber)
 {
+    if (request.registering) {
+        request.registering();
+    }
     const auto referenceAt = std::lower_bound(distinct.begin(), distinct.end(), request.reference);
     std::vector<align::GreyImageView> views;
     views.reserve(proxies.size());

@@ -29,6 +29,12 @@ struct FrameAlignmentRequest {
     // What registration may hold at once (every frame's grey proxy, a frame-sized buffer per
     // decoding thread), in bytes; 0: no bound.
     std::uint64_t memory = 0;
+    // How far it is, for a caller that shows it: `decoded` with the frames decoded for
+    // registration so far (from the decoding threads; frames already held are not decoded), then
+    // `registering` once, on the calling thread, as the registration of the proxies begins. None:
+    // nobody is told.
+    std::function<void(long long done, long long total)> decoded;
+    std::function<void()> registering;
 };
 
 struct FrameAlignment {

@@ -1,11 +1,13 @@
 #include "cli/job/AlignJob.h"
 
 #include <chrono>
+#include <set>
 #include <utility>
 
 #include "cli/core/CliError.h"
 #include "cli/footage/FootageDecoder.h"
 #include "cli/footage/FootageDiscovery.h"
+#include "cli/job/JobProgress.h"
 #include "cli/job/JobThreads.h"
 #include "cli/job/MotionFile.h"
 #include "cli/job/PlateAlignment.h"
@@ -73,7 +75,20 @@ void AlignJob::registerFrames(const JobControl &control, RunReport &report) cons
     request.model = spec_.model;
     request.threads = jobThreads(spec_.threads);
     request.cancel = &cancel;
+    // Reading the frames, then registering them: the registration itself reports no steps, so
+    // its phase goes from nothing to done.
+    NoProgress none;
+    JobProgress &progress = control.progress != nullptr ? *control.progress : none;
+    progress.framesRead(
+        0, static_cast<long long>(std::set<int>(plan.frames.begin(), plan.frames.end()).size()));
+    progress.startPhase("Reading frames");
+    request.decoded = [&progress](long long done, long long total) {
+        progress.framesRead(done, total);
+        progress.advance(total > 0 ? static_cast<double>(done) / static_cast<double>(total) : 1.0);
+    };
+    request.registering = [&progress] { progress.startPhase("Registering"); };
     report.alignment = registerPlate(request);
+    progress.finish();
     report.phaseSeconds.emplace_back(
         "align",
         std::chrono::duration<double>(std::chrono::steady_clock::now() - alignStart).count());

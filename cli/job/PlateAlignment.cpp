@@ -26,6 +26,8 @@ AlignmentReport registerPlate(const PlateAlignmentRequest &request)
     registration.threads = request.threads;
     registration.cancel = request.cancel;
     registration.memory = request.memory;
+    registration.decoded = request.decoded;
+    registration.registering = request.registering;
     const FrameAlignment aligned =
         request.heldFrame
             ? alignHeldFrames(module, registration, request.firstNumber, request.heldFrame)

@@ -37,6 +37,9 @@ struct PlateAlignmentRequest {
     // registration reads them there instead of decoding them again (alignHeldFrames). Empty:
     // registration decodes.
     std::function<align::HostFrameView(int frame)> heldFrame;
+    // Told how far registration is (see FrameAlignmentRequest); none: nobody.
+    std::function<void(long long done, long long total)> decoded;
+    std::function<void()> registering;
 };
 
 struct PlateAlignment {

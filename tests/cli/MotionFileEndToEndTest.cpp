@@ -219,6 +219,30 @@ TEST(MotionFileEndToEnd, AlignRefusesWhatItCannotDoWithNothingWritten)
     EXPECT_THAT(json.output, HasSubstr("{\"exit_status\": 2, \"message\": \"align registers"));
 }
 
+// A farm's align step is as long as reading the clip: --progress says how far it is, in the
+// render's own lines, and changes nothing in the file.
+TEST(MotionFileEndToEnd, AlignReportsItsPhasesWithProgressLines)
+{
+    TempDir in;
+    writeMovingClip(in, kHandheld);
+    const std::string shot = in.file("shot.%d.png");
+    TempDir out;
+    const auto quiet = runFramemeld({"align", shot, "-o", out.file("quiet.json"), "-q"});
+    ASSERT_EQ(quiet.exitStatus, 0) << quiet.output;
+    const auto told =
+        runFramemeld({"align", shot, "-o", out.file("told.json"), "--progress", "--threads", "2"});
+    ASSERT_EQ(told.exitStatus, 0) << told.output;
+    EXPECT_THAT(told.output, testing::ContainsRegex("progress percent=0 phase=reading-frames "));
+    EXPECT_THAT(told.output, testing::ContainsRegex("progress percent=100 phase=reading-frames "
+                                                    "frames_read=9 frames=9 "));
+    EXPECT_THAT(told.output, testing::ContainsRegex("progress percent=0 phase=registering "));
+    EXPECT_THAT(told.output, testing::ContainsRegex("progress percent=100 phase=registering "));
+    // Registering comes after the reading, and the summary after both.
+    EXPECT_LT(told.output.find("phase=reading-frames"), told.output.find("phase=registering"));
+    EXPECT_LT(told.output.rfind("phase=registering"), told.output.find("framemeld: wrote"));
+    EXPECT_EQ(fileBytes(out.file("told.json")), fileBytes(out.file("quiet.json")));
+}
+
 TEST(MotionFileEndToEnd, ARenderRefusesAFileThatDoesNotFitWithNothingWritten)
 {
     TempDir in;
