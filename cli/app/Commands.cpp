@@ -11,6 +11,18 @@
 #include "cli/job/RenderJob.h"
 
 namespace framemeld::cli {
+namespace {
+
+// Lines when asked for, whatever stderr is; else the bar, on a terminal only.
+std::unique_ptr<JobProgress> progressFor(const Options &options)
+{
+    if (options.progressLines) {
+        return std::make_unique<ProgressLines>(stderr);
+    }
+    return std::make_unique<ProgressBar>(stderr, !options.quiet && isTerminal(stderr));
+}
+
+} // namespace
 
 RunReport runRenderCommand(const Options &options, std::atomic<bool> &cancel)
 {
@@ -40,13 +52,7 @@ RunReport runRenderCommand(const Options &options, std::atomic<bool> &cancel)
     spec.reference = options.reference;
     spec.motion = options.motion;
 
-    // Lines when asked for, whatever stderr is; else the bar, on a terminal only.
-    std::unique_ptr<JobProgress> progress;
-    if (options.progressLines) {
-        progress = std::make_unique<ProgressLines>(stderr);
-    } else {
-        progress = std::make_unique<ProgressBar>(stderr, !options.quiet && isTerminal(stderr));
-    }
+    std::unique_ptr<JobProgress> progress = progressFor(options);
     const RunReport report = RenderJob(spec).run(JobControl{progress.get(), &cancel});
     progress.reset(); // the bar's line ends before the summary
     if (report.exitStatus == kExitOk && !options.quiet) {
@@ -69,14 +75,9 @@ RunReport runAlignCommand(const Options &options, std::atomic<bool> &cancel)
     spec.plugin = options.plugin;
     spec.model = options.align.value_or(align::MotionModel::Similarity);
     spec.reference = options.reference;
-    std::unique_ptr<JobProgress> progress;
-    if (options.progressLines) {
-        progress = std::make_unique<ProgressLines>(stderr);
-    } else {
-        progress = std::make_unique<ProgressBar>(stderr, !options.quiet && isTerminal(stderr));
-    }
+    std::unique_ptr<JobProgress> progress = progressFor(options);
     const RunReport report = AlignJob(spec).run(JobControl{progress.get(), &cancel});
-    progress.reset();
+    progress.reset(); // the bar's line ends before the summary
     if (report.exitStatus == kExitOk && !options.quiet) {
         printAlignSummary(report, stderr);
     }
