@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <filesystem>
+#include <iostream>
 
 #include "cli/app/ThirdPartyLeaks.h"
 
@@ -146,11 +147,12 @@ CommandReport runOnce(const std::vector<std::string> &args, const RunConditions 
 }
 
 // LeakSanitizer scans for leaks from a thread of its own after main returns; in sanitizer builds
-// that thread now and then crashes on its own ("Tracer caught signal"), which says nothing about
-// the program under test, whose work was done. Such a run is run once more.
+// that thread now and then crashes on its own ("Tracer caught signal", then "LeakSanitizer has
+// encountered a fatal error": the checker failed, which is not a leak found), which says nothing
+// about the program under test, whose work was done. Such a run is run once more.
 bool leakCheckerCrashed(const CommandReport &run)
 {
-    return run.output.find("Tracer caught signal") != std::string::npos;
+    return run.output.find("LeakSanitizer has encountered a fatal error") != std::string::npos;
 }
 
 } // namespace
@@ -160,6 +162,13 @@ CommandReport runProgram(const std::vector<std::string> &args, const RunConditio
     CommandReport result = runOnce(args, how);
     if (leakCheckerCrashed(result)) {
         result = runOnce(args, how);
+    }
+    // A program that died of a signal (an abort is 134) goes into the test's log whole, whatever
+    // the test prints of it: a run that fails once in hundreds is understood from that log alone.
+    if (result.exitStatus > 128) {
+        std::cerr << "runProgram: " << args.front() << " ended with status " << result.exitStatus
+                  << "; it printed:\n"
+                  << result.output << "\n";
     }
     return result;
 }
